@@ -1,0 +1,30 @@
+# The two commands of the README, and the builds CI adds.
+BUILD ?= build
+JOBS ?= $(shell nproc)
+CTEST_FLAGS ?= --output-on-failure -j $(JOBS)
+
+.PHONY: all deps test test-sanitize bench clean
+
+all: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD) -j $(JOBS)
+
+deps:
+	@tools/install-deps.sh
+
+# Builds everything and runs every test.
+test: all
+	cd $(BUILD) && ctest $(CTEST_FLAGS)
+
+# The same tests with AddressSanitizer and UndefinedBehaviorSanitizer, stopping at the first report.
+test-sanitize: deps
+	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DTOLVANE_SANITIZE=address,undefined -DTOLVANE_BENCH=OFF
+	cmake --build build-asan -j $(JOBS)
+	cd build-asan && ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 \
+	  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 ctest $(CTEST_FLAGS)
+
+bench: all
+	$(BUILD)/bench/dsp_bench
+
+clean:
+	rm -rf $(BUILD) build-asan

@@ -1,0 +1,124 @@
+#include "qmsp_dynamics.h"
+
+#include <cmath>
+
+// The level floor: 20 log10(1e-5) = -100 dB.
+static constexpr float levelFloor = 1e-5f;
+
+// An envelope this far below the level floor no longer affects the output: the
+// level is floored at 1e-5, and when a signal returns, the attack step's double
+// arithmetic cannot tell the envelope from 0. Flushing it keeps the detector out
+// of denormal numbers after long digital silence, bit for bit the same output.
+static constexpr float envelopeFlushLevel = 1e-30f;
+
+static float dBToGain(float dB) {
+    const float exponent = static_cast<float>(static_cast<double>(dB) / 20.0);
+    return static_cast<float>(std::pow(10.0, static_cast<double>(exponent)));
+}
+
+static bool changed(float newValue, float stored) { return !(newValue == stored); }
+
+qmsp_compressor::qmsp_compressor()
+    : ratio(2.0f),
+      threshold(-10.0f),
+      attack(10.0f),
+      release(100.0f),
+      inputGainDb(0.0f),
+      outputGainDb(0.0f),
+      gainReduction(0.0f),
+      workingThreshold(-10.0f),
+      attackCoefficient(0.0f),
+      releaseCoefficient(0.0f),
+      inputGain(1.0f),
+      outputGain(1.0f),
+      envelope(1.0f) {
+    attackCoefficient = envelopeCoefficient(attack);
+    releaseCoefficient = envelopeCoefficient(release);
+}
+
+float qmsp_compressor::envelopeCoefficient(float seconds) const {
+    const float e = static_cast<float>(-1.0 / (static_cast<double>(seconds) * sampleRate));
+    const float x = static_cast<float>(std::exp(static_cast<double>(e)));
+    return static_cast<float>(1.0 - static_cast<double>(x));
+}
+
+void qmsp_compressor::reset() { envelope = 1.0f; }
+
+void qmsp_compressor::setSampleRate(float hz) {
+    qmsp_block::setSampleRate(hz);
+    attackCoefficient = envelopeCoefficient(attack);
+    releaseCoefficient = envelopeCoefficient(release);
+}
+
+void qmsp_compressor::setRatio(float value) {
+    if (changed(value, ratio)) ratio = value;
+}
+
+void qmsp_compressor::setThreshold(float dB) {
+    if (changed(dB, threshold)) {
+        threshold = dB;
+        workingThreshold = dB;
+    }
+}
+
+void qmsp_compressor::setInputGain(float dB) {
+    if (changed(dB, inputGainDb)) {
+        inputGainDb = dB;
+        inputGain = dBToGain(dB);
+    }
+}
+
+void qmsp_compressor::setOutputGain(float dB) {
+    if (changed(dB, outputGainDb)) {
+        outputGainDb = dB;
+        outputGain = dBToGain(dB);
+    }
+}
+
+void qmsp_compressor::setAttack(float seconds) {
+    if (changed(seconds, attack)) {
+        attack = seconds;
+        attackCoefficient = envelopeCoefficient(seconds);
+    }
+}
+
+void qmsp_compressor::setRelease(float seconds) {
+    if (changed(seconds, release)) {
+        release = seconds;
+        releaseCoefficient = envelopeCoefficient(seconds);
+    }
+}
+
+float qmsp_compressor::detect(float peak) {
+    envelope = static_cast<float>(envelope - static_cast<double>(envelope) * releaseCoefficient);
+    if (envelope < peak)
+        envelope = static_cast<float>(envelope + (static_cast<double>(peak) - envelope) * attackCoefficient);
+    if (envelope < envelopeFlushLevel) envelope = 0.0f;
+
+    const float lg = static_cast<float>(std::log10(static_cast<double>(envelope < levelFloor ? levelFloor : envelope)));
+    const float level = static_cast<float>(20.0 * lg);
+    if (workingThreshold > level) {
+        gainReduction = 0.0f;
+    } else {
+        // 1/ratio is computed afresh every frame: the ratio setter derives nothing.
+        gainReduction = static_cast<float>((1.0 / ratio - 1.0) * (static_cast<double>(level) - workingThreshold));
+    }
+    return dBToGain(gainReduction);
+}
+
+void qmsp_compressor::processStereo(float left, float right, float* leftOut, float* rightOut) {
+    const float aL = static_cast<float>(static_cast<double>(left) * inputGain);
+    const float aR = static_cast<float>(static_cast<double>(right) * inputGain);
+    const float peak = std::fabs(aL) < std::fabs(aR) ? std::fabs(aR) : std::fabs(aL);
+    const float g = detect(peak);
+    *leftOut = static_cast<float>(static_cast<double>(g) * aL * outputGain);
+    *rightOut = static_cast<float>(static_cast<double>(g) * aR * outputGain);
+}
+
+float qmsp_compressor::process(float x) {
+    const float a = static_cast<float>(static_cast<double>(inputGain) * x);
+    const float g = detect(std::fabs(a));
+    return static_cast<float>(static_cast<double>(g) * (static_cast<double>(outputGain) * a));
+}
+
+float qmsp_compressor::getGainReduction() { return gainReduction; }

@@ -1,0 +1,90 @@
+// qmsp_dynamics, qmsp_compressor: a feed-forward, peak-detecting, hard-knee
+// compressor with linked stereo detection.
+//
+// Per frame:  a = x * inputGain;  peak = |a| (the louder channel in stereo)
+//             envelope -= envelope * releaseCoefficient          (every frame, first)
+//             if envelope < peak: envelope += (peak - envelope) * attackCoefficient
+//             level = 20 log10(max(envelope, 1e-5))             (never below -100 dB)
+//             gainReduction = level < threshold ? 0 : (1/ratio - 1)(level - threshold)
+//             out = 10^(gainReduction/20) * a * outputGain
+// Release runs before attack, so a steady peak P settles the envelope just below
+// itself, at P a / (a + r - a r).
+//
+// Numbers: fields are float32. Each formula is evaluated in double precision and
+// rounded to float32 where a value is named or stored; log10, exp and the power
+// of ten are the double-precision functions, their results rounded to float32.
+#pragma once
+
+#include "qmsp_block.h"
+
+// The dynamics interface. Never instantiated by itself.
+class qmsp_dynamics : public qmsp_block {
+public:
+    virtual void setRatio(float ratio) = 0;
+    virtual void setThreshold(float dB) = 0;
+    virtual void setInputGain(float dB) = 0;
+    virtual void setOutputGain(float dB) = 0;
+    virtual void setAttack(float seconds) = 0;
+    virtual void setRelease(float seconds) = 0;
+    virtual void processStereo(float left, float right, float* leftOut, float* rightOut) = 0;
+    virtual float getGainReduction() = 0;
+
+protected:
+    qmsp_dynamics() = default;
+};
+
+class qmsp_compressor : public qmsp_dynamics {
+public:
+    // 44100 Hz, ratio 2, threshold -10 dB, attack 10 s, release 100 s, gains 0 dB,
+    // envelope 1 (as if a full-scale peak had just passed).
+    qmsp_compressor();
+
+    // Envelope back to full scale (1.0). gainReduction keeps its last value.
+    void reset() override;
+    // Stores the rate and recomputes both coefficients, always. Envelope kept.
+    void setSampleRate(float hz) override;
+    // Mono: one sample through the same chain.
+    float process(float x) override;
+
+    // Each setter stores its value and derives from it only when the value
+    // changed; a comparison involving a NaN counts as a change.
+    void setRatio(float ratio) override;        // n in n:1, > 0 (1 = no compression)
+    void setThreshold(float dB) override;       // dB, 0 = full scale
+    void setInputGain(float dB) override;       // dB
+    void setOutputGain(float dB) override;      // dB, the make-up gain
+    void setAttack(float seconds) override;     // seconds, >= 0 (0 jumps to each peak)
+    void setRelease(float seconds) override;    // seconds, >= 0
+    // Linked stereo: both channels get the gain of the louder one.
+    void processStereo(float left, float right, float* leftOut, float* rightOut) override;
+    // dB of the most recent frame, 0 or negative; 0 before the first.
+    float getGainReduction() override;
+
+    // Read-only views for tests and the meter.
+    float getEnvelope() const { return envelope; }
+    float getAttackCoefficient() const { return attackCoefficient; }
+    float getReleaseCoefficient() const { return releaseCoefficient; }
+
+private:
+    // 1 - exp(-1 / (seconds * sampleRate)), with the exponential rounded to float32 first.
+    float envelopeCoefficient(float seconds) const;
+    // Moves the envelope toward the peak and returns the gain for this frame.
+    float detect(float peak);
+
+    // settings
+    float ratio;
+    float threshold;      // dB
+    float attack;         // s
+    float release;        // s
+    float inputGainDb;
+    float outputGainDb;
+    // last result
+    float gainReduction;  // dB
+    // derived coefficients
+    float workingThreshold;  // dB, always equal to threshold
+    float attackCoefficient;
+    float releaseCoefficient;
+    float inputGain;   // linear
+    float outputGain;  // linear
+    // running state
+    float envelope;    // linear amplitude
+};

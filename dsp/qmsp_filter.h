@@ -1,0 +1,90 @@
+// qmsp_filter family: Butterworth filters designed by the bilinear transform
+// with frequency prewarping, run as direct-form-I difference equations.
+//
+//   qmsp_filter                                   frequency and q, their setters
+//   qmsp_filter_butterworth                       coefficients, omega/warp, second-order equation
+//   qmsp_filter_butterworth_first_order           first-order equation with denormal flush
+//   qmsp_filter_butterworth_first_order_low_pass  H(s) = w / (s + w)
+//
+// With t = tan(pi f / fs) the first-order low-pass is b0 = b1 = t / (1 + t),
+// a1 = (t - 1) / (t + 1): unity at 0 Hz, -3.01 dB at f, a null at fs / 2.
+//
+// Numbers: coefficients and omega/warp are doubles; samples and history are
+// float32. Each difference equation runs in double from the float samples and
+// is rounded to float32 once, before it is stored and returned.
+#pragma once
+
+#include "qmsp_block.h"
+
+class qmsp_filter : public qmsp_block {
+public:
+    // Hz. Recomputes the coefficients only when the value changed (a NaN counts as a change).
+    virtual void setFrequency(float hz);
+    // Dimensionless. Same rule as setFrequency; first-order filters do not read it.
+    virtual void setQ(float value);
+    // Another name for setQ.
+    virtual void setResonance(float value);
+    // Derives every coefficient from frequency and sampleRate.
+    virtual void updateCoefficients() = 0;
+
+    float getFrequency() const { return frequency; }
+
+protected:
+    explicit qmsp_filter(float hz);
+
+    // settings
+    float frequency;  // Hz
+    float q;          // watched for changes only
+};
+
+class qmsp_filter_butterworth : public qmsp_filter {
+public:
+    explicit qmsp_filter_butterworth(float hz);
+
+    // Stores the rate, then reset() and updateCoefficients(). History is kept.
+    void setSampleRate(float hz) override;
+    // Second-order direct form I.
+    float process(float x) override;
+    // Computes omega and warp only.
+    void updateCoefficients() override;
+
+    // Read-only views for tests and plots.
+    double getB0() const { return b0; }
+    double getB1() const { return b1; }
+    double getA1() const { return a1; }
+    float getPreviousOutput() const { return y1; }
+
+protected:
+    // The frequency the design uses: the set frequency, held just below half the
+    // rate so that a host running at 18400 Hz or less still gets a stable filter.
+    double designFrequency() const;
+    void updatePrewarp();
+
+    // derived coefficients
+    double b0, b1, b2;
+    double a1, a2;
+    double omega;  // 2 pi f, rad/s
+    double warp;   // omega / tan(pi f / fs)
+    // running state
+    float y1, y2;
+    float x1, x2;
+};
+
+class qmsp_filter_butterworth_first_order : public qmsp_filter_butterworth {
+public:
+    // y = x b0 + x1 b1 - y1 a1. The stored y1 is flushed to +0 when it is zero
+    // or denormal; the returned sample is not.
+    float process(float x) override;
+
+protected:
+    using qmsp_filter_butterworth::qmsp_filter_butterworth;
+};
+
+class qmsp_filter_butterworth_first_order_low_pass : public qmsp_filter_butterworth_first_order {
+public:
+    // Computes nothing: the coefficients stay 0 (and process returns 0) until the
+    // first setSampleRate or a new frequency.
+    explicit qmsp_filter_butterworth_first_order_low_pass(float hz);
+
+    void updateCoefficients() override;
+};
