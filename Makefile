@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CTEST_FLAGS ?= --output-on-failure -j $(JOBS)
 
-.PHONY: all deps test test-sanitize bench clean
+.PHONY: all deps test test-sanitize bench demo install clean
 
 all: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -28,3 +28,12 @@ bench: all
 
 clean:
 	rm -rf $(BUILD) build-asan
+
+# Builds everything and renders a drum loop through the five programs into build/demo/.
+demo: all
+	$(BUILD)/tolvane demo $(BUILD)/demo
+
+# Copies the plug-in into the user's VST folder, which most Linux hosts scan.
+install: all
+	mkdir -p $(HOME)/.vst
+	cp $(BUILD)/Tolvane.so $(HOME)/.vst/

@@ -24,6 +24,8 @@ public:
     // One sample in, one out. The base passes x through.
     virtual float process(float x);
 
+    float getSampleRate() const { return sampleRate; }
+
 protected:
     // settings
     float sampleRate;    // Hz

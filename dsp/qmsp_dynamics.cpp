@@ -94,6 +94,10 @@ float qmsp_compressor::detect(float peak) {
     if (envelope < peak)
         envelope = static_cast<float>(envelope + (static_cast<double>(peak) - envelope) * attackCoefficient);
     if (envelope < envelopeFlushLevel) envelope = 0.0f;
+    // Only an infinite input sample can make the envelope non-finite, and the
+    // release step would keep it NaN for good. Such a sample counts as a
+    // full-scale peak, as after reset. Finite input never gets here.
+    if (!(envelope <= 3.4028235e38f)) envelope = 1.0f;
 
     const float lg = static_cast<float>(std::log10(static_cast<double>(envelope < levelFloor ? levelFloor : envelope)));
     const float level = static_cast<float>(20.0 * lg);

@@ -73,7 +73,8 @@ protected:
 class qmsp_filter_butterworth_first_order : public qmsp_filter_butterworth {
 public:
     // y = x b0 + x1 b1 - y1 a1. The stored y1 is flushed to +0 when it is zero
-    // or denormal; the returned sample is not.
+    // or denormal, and when it is infinite or NaN (a host's bad sample must not
+    // poison the history for good); the returned sample is not.
     float process(float x) override;
 
 protected:

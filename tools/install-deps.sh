@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config
   libgtest-dev libbenchmark-dev
+  libsndfile1-dev
 )
 
 missing=()

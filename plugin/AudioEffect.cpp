@@ -1,0 +1,205 @@
+#include "AudioEffect.h"
+
+#include <cstring>
+
+namespace {
+
+AudioEffect* effectOf(AEffect* e) { return static_cast<AudioEffect*>(e->object); }
+
+VstIntPtr VSTCALLBACK dispatchEffect(AEffect* e, VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr,
+                                     float opt) {
+    AudioEffect* effect = effectOf(e);
+    if (opcode == effClose) {
+        effect->dispatcher(opcode, index, value, ptr, opt);
+        delete effect;
+        return 1;
+    }
+    return effect->dispatcher(opcode, index, value, ptr, opt);
+}
+
+void VSTCALLBACK processAccumulating(AEffect*, float**, float**, VstInt32) {}
+
+void VSTCALLBACK processReplacingCallback(AEffect* e, float** inputs, float** outputs, VstInt32 frames) {
+    effectOf(e)->processReplacing(inputs, outputs, frames);
+}
+
+void VSTCALLBACK processDoubleReplacingCallback(AEffect* e, double** inputs, double** outputs, VstInt32 frames) {
+    effectOf(e)->processDoubleReplacing(inputs, outputs, frames);
+}
+
+void VSTCALLBACK setParameterCallback(AEffect* e, VstInt32 index, float value) {
+    effectOf(e)->setParameter(index, value);
+}
+
+float VSTCALLBACK getParameterCallback(AEffect* e, VstInt32 index) { return effectOf(e)->getParameter(index); }
+
+}  // namespace
+
+AudioEffect::AudioEffect(audioMasterCallback host, VstInt32 programCount, VstInt32 parameterCount)
+    : audioMaster(host), numPrograms(programCount), numParams(parameterCount) {
+    std::memset(&cEffect, 0, sizeof cEffect);
+    cEffect.magic = kEffectMagic;
+    cEffect.dispatcher = dispatchEffect;
+    cEffect.process = processAccumulating;
+    cEffect.setParameter = setParameterCallback;
+    cEffect.getParameter = getParameterCallback;
+    cEffect.numPrograms = programCount;
+    cEffect.numParams = parameterCount;
+    cEffect.numInputs = 1;
+    cEffect.numOutputs = 2;
+    cEffect.ioRatio = 1.0f;
+    cEffect.object = this;
+    cEffect.version = 1;
+    cEffect.processReplacing = processReplacingCallback;
+    cEffect.processDoubleReplacing = processDoubleReplacingCallback;
+}
+
+AudioEffect::~AudioEffect() { delete editor; }
+
+VstIntPtr AudioEffect::callHost(VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr, float opt) {
+    return audioMaster ? audioMaster(&cEffect, opcode, index, value, ptr, opt) : 0;
+}
+
+VstIntPtr AudioEffect::dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr, float opt) {
+    char* text = static_cast<char*>(ptr);
+    switch (opcode) {
+    case effOpen:
+        open();
+        return 0;
+    case effClose:
+        close();
+        return 0;
+    case effSetProgram:
+        // A negative number is no program: refused like one that is too large.
+        if (value >= 0 && value < numPrograms) setProgram(static_cast<VstInt32>(value));
+        return 0;
+    case effGetProgram:
+        return getProgram();
+    case effSetProgramName:
+        if (text) setProgramName(text);
+        return 0;
+    case effGetProgramName:
+        if (text) getProgramName(text);
+        return 0;
+    case effGetParamLabel:
+        if (text) getParameterLabel(index, text);
+        return 0;
+    case effGetParamDisplay:
+        if (text) getParameterDisplay(index, text);
+        return 0;
+    case effGetParamName:
+        if (text) getParameterName(index, text);
+        return 0;
+    case effGetVu:
+        return static_cast<VstIntPtr>(getVu() * 32767.0f);
+    case effSetSampleRate:
+        setSampleRate(opt);
+        return 0;
+    case effSetBlockSize:
+        setBlockSize(static_cast<VstInt32>(value));
+        return 0;
+    case effMainsChanged:
+        if (value == 0) suspend();
+        else resume();
+        return 0;
+    case effEditGetRect:
+        return editor && ptr && editor->getRect(static_cast<ERect**>(ptr)) ? 1 : 0;
+    case effEditOpen:
+        return editor && editor->open(ptr) ? 1 : 0;
+    case effEditClose:
+        if (editor) editor->close();
+        return 0;
+    case effEditIdle:
+        if (editor) editor->idle();
+        return 0;
+    case effIdentify:
+        return fourCharacters('N', 'v', 'E', 'f');
+    case effGetChunk:
+        return ptr ? getChunk(static_cast<void**>(ptr), index != 0) : 0;
+    case effSetChunk:
+        return setChunk(ptr, static_cast<VstInt32>(value), index != 0);
+    default:
+        return 0;
+    }
+}
+
+void AudioEffect::setParameterAutomated(VstInt32 index, float value) {
+    setParameter(index, value);
+    callHost(audioMasterAutomate, index, 0, nullptr, value);
+}
+
+VstInt32 AudioEffect::getMasterVersion() {
+    const VstIntPtr version = callHost(audioMasterVersion);
+    return version ? static_cast<VstInt32>(version) : 1;
+}
+
+void AudioEffect::masterIdle() { callHost(audioMasterIdle); }
+
+VstIntPtr AudioEffectX::dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr, float opt) {
+    char* text = static_cast<char*>(ptr);
+    switch (opcode) {
+    case effProcessEvents:
+        return ptr ? processEvents(static_cast<VstEvents*>(ptr)) : 1;
+    case effCanBeAutomated:
+        return canParameterBeAutomated(index) ? 1 : 0;
+    case effString2Parameter:
+        return text && string2parameter(index, text) ? 1 : 0;
+    case effGetNumProgramCategories:
+        return 1;
+    case effGetProgramNameIndexed:
+        return text && getProgramNameIndexed(static_cast<VstInt32>(value), index, text) ? 1 : 0;
+    case effConnectInput:
+    case effConnectOutput:
+        return 1;
+    case effGetPlugCategory:
+        return getPlugCategory();
+    case effSetBlockSizeAndSampleRate:
+        setBlockSizeAndSampleRate(static_cast<VstInt32>(value), opt);
+        return 1;
+    case effGetEffectName:
+        return text && getEffectName(text) ? 1 : 0;
+    case effGetVendorString:
+        return text && getVendorString(text) ? 1 : 0;
+    case effGetProductString:
+        return text && getProductString(text) ? 1 : 0;
+    case effGetVendorVersion:
+        return getVendorVersion();
+    case effCanDo:
+        return text ? canDo(text) : 0;
+    case effKeysRequired:
+        return keysRequired() ? 0 : 1;
+    case effGetVstVersion:
+        return getVstVersion();
+    case effEditKeyDown:
+    case effEditKeyUp: {
+        if (!editor) return 0;
+        VstKeyCode key{index, static_cast<unsigned char>(value), static_cast<unsigned char>(static_cast<int>(opt))};
+        return (opcode == effEditKeyDown ? editor->onKeyDown(key) : editor->onKeyUp(key)) ? 1 : 0;
+    }
+    case effSetEditKnobMode:
+        return editor && editor->setKnobMode(static_cast<VstInt32>(value)) ? 1 : 0;
+    case effGetCurrentMidiProgram:
+        return -1;
+    case effGetSpeakerArrangement:
+        if (value) *reinterpret_cast<void**>(value) = nullptr;
+        if (ptr) *static_cast<void**>(ptr) = nullptr;
+        return 0;
+    case effSetTotalSampleToProcess:
+        return value;
+    default:
+        // Opcodes 0..24 belong to the basic layer; every other number answers 0 there.
+        if (opcode >= effOpen && opcode <= effSetChunk) return AudioEffect::dispatcher(opcode, index, value, ptr, opt);
+        return 0;
+    }
+}
+
+void AudioEffectX::resume() {
+    char receive[] = "receiveVstMidiEvent";
+    if ((cEffect.flags & effFlagsIsSynth) || canDo(receive) == 1) wantEvents(1);
+}
+
+bool AudioEffectX::isInputConnected(VstInt32 input) { return callHost(audioMasterPinConnected, input, 0) == 0; }
+bool AudioEffectX::isOutputConnected(VstInt32 output) { return callHost(audioMasterPinConnected, output, 1) == 0; }
+void AudioEffectX::wantEvents(VstInt32 filter) { callHost(audioMasterWantMidi, 0, filter); }
+bool AudioEffectX::beginEdit(VstInt32 index) { return callHost(audioMasterBeginEdit, index) != 0; }
+bool AudioEffectX::endEdit(VstInt32 index) { return callHost(audioMasterEndEdit, index) != 0; }

@@ -1,0 +1,260 @@
+#include "Tolvane.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "FloatingPointEnvironment.h"
+
+namespace {
+
+constexpr double secondsPerMillisecond = 0.001;
+constexpr float mixSmootherTime = 0.005f;  // the Active fade, seconds
+constexpr float lowPassCutoff = 9200.0f;   // Hz, for the life of the instance
+constexpr float meterRiseTime = 0.09f;     // seconds; the follower's "release" (reduction grows)
+constexpr float meterFallTime = 0.2f;      // seconds; the follower's "attack" (reduction shrinks)
+
+float clipToFullScale(float y) {
+    // A NaN passes; the filter and the detector recover from it on their own.
+    if (y < -1.0f) return -1.0f;
+    if (y > 1.0f) return 1.0f;
+    return y;
+}
+
+// Copies at most `limit` characters, pads with zeros and terminates at [limit].
+void copyLimited(char* text, const char* source, size_t limit) {
+    std::strncpy(text, source, limit);
+    text[limit] = '\0';
+}
+
+}  // namespace
+
+void TolvaneProcessSampleRate::set(float hz) {
+    const double r = hz;
+    rate.store(hz, std::memory_order_relaxed);
+    period.store(static_cast<float>(1.0 / r), std::memory_order_relaxed);
+    samplesPerMs.store(static_cast<float>(r * 0.001), std::memory_order_relaxed);
+    periodPerMs.store(static_cast<float>(1.0 / r * 0.001), std::memory_order_relaxed);
+}
+
+TolvaneProcessSampleRate& tolvaneProcessSampleRate() {
+    static TolvaneProcessSampleRate record;
+    return record;
+}
+
+Tolvane::Tolvane(audioMasterCallback host)
+    : AudioEffectX(host, kNumPrograms, kNumParams), lowPassLeft(1000.0f), lowPassRight(1000.0f) {
+    mixSmoother.setTime(mixSmootherTime);
+
+    cEffect.flags |= effFlagsCanReplacing;
+    cEffect.numInputs = 2;
+    cEffect.numOutputs = 2;
+    cEffect.uniqueID = fourCharacters('Q', 'M', 't', 'v');
+
+    parameterManager = std::make_unique<TolvaneParameterManager>();
+    tolvaneProcessSampleRate().set(sampleRate);
+
+    lowPassLeft.setSampleRate(sampleRate);
+    lowPassRight.setSampleRate(sampleRate);
+    lowPassLeft.setFrequency(lowPassCutoff);
+    lowPassRight.setFrequency(lowPassCutoff);
+
+    const float processRate = tolvaneProcessSampleRate().rate.load(std::memory_order_relaxed);
+    meterFollower.init(processRate);
+    meterFollower.set(qmsp_follower::kAttackTime, meterFallTime, processRate);
+    meterFollower.set(qmsp_follower::kReleaseTime, meterRiseTime, processRate);
+
+    // The compressor's own defaults (attack and release in seconds); the first
+    // program replaces all but the input gain straight away.
+    compressor.setInputGain(0.0f);
+    compressor.setThreshold(-10.0f);
+    compressor.setAttack(10.0f);
+    compressor.setRelease(100.0f);
+    compressor.setRatio(2.0f);
+    compressor.setOutputGain(0.0f);
+
+    for (int p = 0; p < kNumPrograms; ++p) {
+        copyLimited(programs[p].name, tolvaneFactoryPresets[p].name, sizeof programs[p].name - 1);
+        std::memcpy(programs[p].values, tolvaneFactoryPresets[p].values, sizeof programs[p].values);
+    }
+    setProgram(0);
+}
+
+Tolvane::~Tolvane() = default;
+
+void Tolvane::suspend() {
+    lowPassLeft.reset();
+    lowPassRight.reset();
+    compressor.reset();
+}
+
+void Tolvane::resume() {
+    activeInputs = isInputConnected(1) ? 2 : 1;
+    activeOutputs = isOutputConnected(1) ? 2 : 1;
+    wantEvents(1);
+    AudioEffectX::resume();
+}
+
+void Tolvane::setSampleRate(float rate) {
+    // A rate must be a positive number of hertz; anything else would leave the
+    // filter's coefficients NaN.
+    if (!(rate > 0.0f) || !std::isfinite(rate)) return;
+    // Compared with this instance's own blocks, not the process-wide record:
+    // another instance may already have put this rate there.
+    if (rate == compressor.getSampleRate()) return;
+    tolvaneProcessSampleRate().set(rate);
+    meterFollower.updateCoefficients(tolvaneProcessSampleRate().rate.load(std::memory_order_relaxed));
+    lowPassLeft.setSampleRate(rate);
+    lowPassRight.setSampleRate(rate);
+    mixSmoother.setSampleRate(rate);
+    compressor.setSampleRate(rate);
+}
+
+void Tolvane::setParameter(VstInt32 index, float value) {
+    if (!isParameter(index)) return;
+    programs[curProgram].values[index] = value;
+    parameterManager->setNormalized(index, value);
+    const double plain = parameterManager->getPlain(index);
+    switch (index) {
+    case TolvaneParameterManager::kRatio:
+        compressor.setRatio(static_cast<float>(plain));
+        break;
+    case TolvaneParameterManager::kAttack:
+        compressor.setAttack(static_cast<float>(plain * secondsPerMillisecond));
+        break;
+    case TolvaneParameterManager::kRelease:
+        compressor.setRelease(static_cast<float>(plain * secondsPerMillisecond));
+        break;
+    case TolvaneParameterManager::kSensitivity:
+        compressor.setThreshold(static_cast<float>(plain));
+        break;
+    case TolvaneParameterManager::kMakeUpGain:
+        compressor.setOutputGain(static_cast<float>(plain));
+        break;
+    case TolvaneParameterManager::kActive:
+        mixSmoother.setTarget(value);
+        break;
+    }
+    if (editor) editor->setParameter(index, value);
+}
+
+float Tolvane::getParameter(VstInt32 index) {
+    // An index that is no parameter reads as 0 without adding an entry to the
+    // manager's tables, which the audio thread reads at the same time.
+    return isParameter(index) ? parameterManager->getNormalized(index) : 0.0f;
+}
+
+// Texts of an index that is no parameter are empty, zero-filled as the copies are.
+void Tolvane::getParameterLabel(VstInt32 index, char* label) {
+    if (isParameter(index)) parameterManager->getLabel(index, label, kVstMaxParamStrLen);
+    else std::memset(label, 0, kVstMaxParamStrLen + 1);
+}
+
+void Tolvane::getParameterDisplay(VstInt32 index, char* text) {
+    if (isParameter(index)) parameterManager->getDisplay(index, text, kVstMaxParamStrLen);
+    else std::memset(text, 0, kVstMaxParamStrLen);
+}
+
+void Tolvane::getParameterName(VstInt32 index, char* text) {
+    if (isParameter(index)) parameterManager->getName(index, text, kVstMaxParamStrLen);
+    else std::memset(text, 0, kVstMaxParamStrLen + 1);
+}
+
+void Tolvane::setProgram(VstInt32 program) {
+    if (program < 0 || program >= kNumPrograms) return;
+    curProgram = program;
+    for (VstInt32 i = 0; i < kNumParams; ++i) setParameter(i, programs[program].values[i]);
+}
+
+void Tolvane::setProgramName(char* name) {
+    // Longer names keep their first 23 characters.
+    copyLimited(programs[curProgram].name, name, sizeof programs[curProgram].name - 1);
+}
+
+void Tolvane::getProgramName(char* name) {
+    const TolvaneProgram& program = programs[curProgram];
+    if (std::strcmp(program.name, "init") == 0)
+        std::snprintf(name, kVstMaxProgNameLen, "%s %d", program.name, curProgram + 1);
+    else
+        std::strcpy(name, program.name);
+}
+
+bool Tolvane::getProgramNameIndexed(VstInt32, VstInt32 index, char* text) {
+    if (index < 0 || index >= kNumPrograms) return false;
+    std::strcpy(text, programs[index].name);
+    return true;
+}
+
+VstInt32 Tolvane::processEvents(VstEvents*) { return 1; }
+
+bool Tolvane::getEffectName(char* name) {
+    copyLimited(name, "Tolvane", kVstMaxEffectNameLen);
+    return true;
+}
+
+bool Tolvane::getVendorString(char* text) {
+    copyLimited(text, "Quenmark, Inc.", kVstMaxVendorStrLen);
+    return true;
+}
+
+bool Tolvane::getProductString(char* text) {
+    copyLimited(text, "Tolvane", kVstMaxProductStrLen);
+    return true;
+}
+
+VstInt32 Tolvane::getVendorVersion() { return 1000; }
+
+VstInt32 Tolvane::canDo(char* text) {
+    static const char* const capabilities[] = {"receiveVstMidiEvent", "plugAsSend", "1in1out",
+                                               "1in2out", "2in2out", "plugAsChannelInsert"};
+    for (const char* capability : capabilities)
+        if (std::strcmp(text, capability) == 0) return 1;
+    return 0;
+}
+
+VstInt32 Tolvane::getPlugCategory() { return kPlugCategEffect; }
+
+float Tolvane::getMeterValue() {
+    const float level = std::fabs(meterLevel.load(std::memory_order_relaxed));
+    return static_cast<float>((level < 20.0f ? level : 20.0f) / 20.0);
+}
+
+void Tolvane::processReplacing(float** inputs, float** outputs, VstInt32 frames) {
+    if (frames <= 0) return;
+    ScopedFloatingPointEnvironment defaultFloatingPoint;
+    if (activeOutputs == 1) {
+        processMono(inputs[0], outputs[0], frames);
+    } else {
+        // One connected input feeds both channels.
+        processStereo(inputs[0], activeInputs == 1 ? inputs[0] : inputs[1], outputs[0], outputs[1], frames);
+    }
+    meterLevel.store(meterFollower.level, std::memory_order_relaxed);
+}
+
+// Each frame is read before it is written, so input and output may share buffers.
+void Tolvane::processMono(const float* input, float* output, VstInt32 frames) {
+    for (VstInt32 t = 0; t < frames; ++t) {
+        const float x = input[t];
+        const float y = clipToFullScale(compressor.process(x));
+        const double m = mixSmoother.tick();
+        const double f = lowPassLeft.process(y);
+        output[t] = static_cast<float>(f * m + (1.0 - m) * x);
+        meterFollower.step(static_cast<float>(compressor.getGainReduction() * m));
+    }
+}
+
+void Tolvane::processStereo(const float* left, const float* right, float* leftOut, float* rightOut,
+                            VstInt32 frames) {
+    for (VstInt32 t = 0; t < frames; ++t) {
+        const float xL = left[t], xR = right[t];
+        float yL, yR;
+        compressor.processStereo(xL, xR, &yL, &yR);
+        yL = clipToFullScale(yL);
+        yR = clipToFullScale(yR);
+        const float m = mixSmoother.tick();
+        const float d = static_cast<float>(1.0 - m);
+        leftOut[t] = static_cast<float>(static_cast<double>(lowPassLeft.process(yL)) * m + static_cast<double>(xL) * d);
+        rightOut[t] = static_cast<float>(static_cast<double>(lowPassRight.process(yR)) * m + static_cast<double>(xR) * d);
+        meterFollower.step(static_cast<float>(static_cast<double>(compressor.getGainReduction()) * m));
+    }
+}

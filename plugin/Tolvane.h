@@ -1,0 +1,84 @@
+// Tolvane: the effect. Owns an instance's parameter manager, programs, signal
+// blocks and meter, answers the host's identity questions, turns parameter
+// changes into block settings and runs the audio path:
+//
+//   input -> compressor (linked stereo) -> clip to +-1 -> 9200 Hz low-pass -> wet
+//   output = wet * m + input * (1 - m),  m = the Active value smoothed over 5 ms
+//
+// The gain reduction, weighted by m, drives a meter follower (rises with 0.09 s,
+// falls with 0.2 s) that the editor reads.
+#pragma once
+
+#include <atomic>
+#include <memory>
+
+#include "AudioEffect.h"
+#include "TolvaneParameterManager.h"
+#include "TolvaneProgram.h"
+#include "qmsp_block.h"
+#include "qmsp_dynamics.h"
+#include "qmsp_filter.h"
+#include "qmsp_follower.h"
+
+class Tolvane : public AudioEffectX {
+public:
+    explicit Tolvane(audioMasterCallback host);
+    ~Tolvane() override;
+
+    void suspend() override;
+    void resume() override;
+    void setSampleRate(float rate) override;
+    void processReplacing(float** inputs, float** outputs, VstInt32 frames) override;
+    void setParameter(VstInt32 index, float value) override;
+    float getParameter(VstInt32 index) override;
+    void setProgram(VstInt32 program) override;
+    void setProgramName(char* name) override;
+    void getProgramName(char* name) override;
+    void getParameterLabel(VstInt32 index, char* label) override;
+    void getParameterDisplay(VstInt32 index, char* text) override;
+    void getParameterName(VstInt32 index, char* text) override;
+    bool getProgramNameIndexed(VstInt32 category, VstInt32 index, char* text) override;
+    VstInt32 processEvents(VstEvents* events) override;
+    bool getEffectName(char* name) override;
+    bool getVendorString(char* text) override;
+    bool getProductString(char* text) override;
+    VstInt32 getVendorVersion() override;
+    VstInt32 canDo(char* text) override;
+    VstInt32 getPlugCategory() override;
+
+    // 0..1: the smoothed gain reduction, 0 dB -> 0, 20 dB or more -> 1.
+    float getMeterValue();
+
+    static constexpr VstInt32 kNumPrograms = kTolvaneProgramCount;
+    static constexpr VstInt32 kNumParams = TolvaneParameterManager::kParameterCount;
+
+private:
+    static bool isParameter(VstInt32 index) { return index >= 0 && index < kNumParams; }
+    void processMono(const float* input, float* output, VstInt32 frames);
+    void processStereo(const float* left, const float* right, float* leftOut, float* rightOut, VstInt32 frames);
+
+    std::unique_ptr<TolvaneParameterManager> parameterManager;
+    TolvaneProgram programs[kNumPrograms];
+    qmsp_filter_butterworth_first_order_low_pass lowPassLeft;
+    qmsp_filter_butterworth_first_order_low_pass lowPassRight;
+    qmsp_compressor compressor;
+    qmsp_follower meterFollower;
+    qmsp_smoother mixSmoother;
+    // Until a host resumes, stereo as the record announces.
+    VstInt32 activeInputs = 2;
+    VstInt32 activeOutputs = 2;
+    // The follower's level as of the last processed block, for the editor's thread.
+    std::atomic<float> meterLevel{0.0f};
+};
+
+// The sample rate shared by every instance in the process: rate, 1/rate,
+// rate x 0.001 (samples per millisecond) and (1/rate) x 0.001.
+struct TolvaneProcessSampleRate {
+    std::atomic<float> rate{44100.0f};
+    std::atomic<float> period{1.0f / 44100.0f};
+    std::atomic<float> samplesPerMs{44.1f};
+    std::atomic<float> periodPerMs{1.0f / 44100000.0f};
+
+    void set(float hz);
+};
+TolvaneProcessSampleRate& tolvaneProcessSampleRate();

@@ -1,0 +1,31 @@
+// The library's entry point. A host calls it once per instance with its
+// callback and keeps the returned record.
+#include <new>
+
+#include "Tolvane.h"
+
+#if defined(_WIN32)
+#define TOLVANE_EXPORT extern "C" __declspec(dllexport)
+#else
+#define TOLVANE_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
+
+TOLVANE_EXPORT AEffect* VSTCALLBACK VSTPluginMain(audioMasterCallback host) {
+    // A host that passes no callback cannot be asked its version.
+    if (!host) return nullptr;
+    if (host(nullptr, audioMasterVersion, 0, 0, nullptr, 0.0f) == 0) return nullptr;
+    try {
+        Tolvane* effect = new Tolvane(host);
+        return effect->getAeffect();
+    } catch (...) {
+        // Out of memory while building the instance: no instance.
+        return nullptr;
+    }
+}
+
+#if !defined(_WIN32)
+// Older hosts look the entry point up as "main". The same function, under a
+// symbol name C++ cannot spell directly.
+TOLVANE_EXPORT AEffect* vstMainAlias(audioMasterCallback host) __asm__("main")
+    __attribute__((alias("VSTPluginMain")));
+#endif

@@ -1,0 +1,385 @@
+// tolvane: a command-line host for the Tolvane plug-in. It loads the plug-in
+// library exactly as a workstation does and uses only the VST 2.4 interface.
+//
+//   tolvane info                      identity, programs and parameters
+//   tolvane render IN OUT [options]   process an audio file
+//   tolvane demo [DIR]                render a drum loop through every program
+#include <sndfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "DrumLoop.h"
+#include "PluginHost.h"
+
+namespace {
+
+const char* const usage =
+    "usage: tolvane [--plugin PATH] info\n"
+    "       tolvane [--plugin PATH] render IN OUT [--program N|NAME] [--set NAME=VALUE ...] [--block N]\n"
+    "       tolvane [--plugin PATH] demo [DIR]\n"
+    "Parameter values are host-normalised, 0 to 1, by parameter name (case-insensitive).\n";
+
+int fail(const std::string& message, int code = 1) {
+    std::fprintf(stderr, "tolvane: %s\n", message.c_str());
+    return code;
+}
+
+std::string lower(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return s;
+}
+
+// The Tolvane.so next to this program.
+std::string defaultPluginPath() {
+    char self[4096];
+    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n <= 0) return "Tolvane.so";
+    self[n] = '\0';
+    std::string path(self);
+    return path.substr(0, path.find_last_of('/') + 1) + "Tolvane.so";
+}
+
+bool parseNumber(const std::string& text, double& out) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    errno = 0;
+    out = std::strtod(text.c_str(), &end);
+    return errno == 0 && end && *end == '\0' && std::isfinite(out);
+}
+
+bool parseCount(const std::string& text, long& out) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    errno = 0;
+    out = std::strtol(text.c_str(), &end, 10);
+    return errno == 0 && end && *end == '\0';
+}
+
+struct Level {
+    double peak = 0.0, sumOfSquares = 0.0;
+    size_t samples = 0;
+    void add(float x) {
+        peak = std::max(peak, static_cast<double>(std::fabs(x)));
+        sumOfSquares += static_cast<double>(x) * x;
+        ++samples;
+    }
+    double peakDb() const { return peak > 0.0 ? 20.0 * std::log10(peak) : -INFINITY; }
+    double rmsDb() const {
+        return sumOfSquares > 0.0 ? 10.0 * std::log10(sumOfSquares / static_cast<double>(samples)) : -INFINITY;
+    }
+};
+
+struct RenderSettings {
+    std::string program;                                   // number or name; empty keeps program 0
+    std::vector<std::pair<std::string, std::string>> sets;  // name, value
+    long block = 512;
+    bool progress = false;
+};
+
+// Finds a program by number or (case-insensitive) name.
+bool selectProgram(PluginInstance& plugin, const std::string& wanted, std::string& error) {
+    const VstInt32 count = plugin.effect()->numPrograms;
+    long number;
+    if (parseCount(wanted, number)) {
+        if (number < 0 || number >= count) {
+            error = "no program " + wanted + " (programs are 0 to " + std::to_string(count - 1) + ")";
+            return false;
+        }
+        plugin.dispatch(effSetProgram, 0, number);
+        return true;
+    }
+    for (VstInt32 p = 0; p < count; ++p) {
+        char name[kVstMaxProgNameLen + 1] = {};
+        plugin.dispatch(effGetProgramNameIndexed, p, 0, name);
+        if (lower(name) == lower(wanted)) {
+            plugin.dispatch(effSetProgram, 0, p);
+            return true;
+        }
+    }
+    error = "no program named '" + wanted + "' (see 'tolvane info')";
+    return false;
+}
+
+bool applySettings(PluginInstance& plugin, const RenderSettings& settings, std::string& error) {
+    if (!settings.program.empty() && !selectProgram(plugin, settings.program, error)) return false;
+    for (const auto& [name, valueText] : settings.sets) {
+        VstInt32 found = -1;
+        for (VstInt32 i = 0; i < plugin.effect()->numParams && found < 0; ++i)
+            if (lower(plugin.text(effGetParamName, i)) == lower(name)) found = i;
+        if (found < 0) {
+            error = "no parameter named '" + name + "' (see 'tolvane info')";
+            return false;
+        }
+        double value;
+        if (!parseNumber(valueText, value) || value < 0.0 || value > 1.0) {
+            error = "the value of " + name + " must be a number from 0 to 1, not '" + valueText + "'";
+            return false;
+        }
+        plugin.setParameter(found, static_cast<float>(value));
+    }
+    return true;
+}
+
+void showProgress(sf_count_t done, sf_count_t total) {
+    const int width = 40;
+    const int filled = static_cast<int>(width * done / std::max<sf_count_t>(total, 1));
+    std::fprintf(stderr, "\r[%.*s%*s] %3d%%", filled, "########################################", width - filled, "",
+                 static_cast<int>(100 * done / std::max<sf_count_t>(total, 1)));
+    if (done >= total) std::fputc('\n', stderr);
+}
+
+bool sameFile(const std::string& a, const std::string& b) {
+    struct stat sa, sb;
+    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+// Renders IN into OUT through a new instance. OUT is written under a temporary
+// name and renamed only when everything succeeded.
+bool render(PluginLibrary& library, const std::string& inPath, const std::string& outPath,
+            const RenderSettings& settings, Level* inLevel, Level* outLevel, std::string& error) {
+    if (sameFile(inPath, outPath)) {
+        error = "the output " + outPath + " is the input file; choose another name";
+        return false;
+    }
+    SF_INFO info{};
+    SNDFILE* in = sf_open(inPath.c_str(), SFM_READ, &info);
+    if (!in) {
+        error = "cannot read " + inPath + ": " + sf_strerror(nullptr);
+        return false;
+    }
+    if (info.channels != 1 && info.channels != 2) {
+        sf_close(in);
+        error = inPath + " has " + std::to_string(info.channels) + " channels; Tolvane takes mono or stereo files";
+        return false;
+    }
+    auto plugin = library.createInstance();
+    if (!plugin) {
+        sf_close(in);
+        error = library.error();
+        return false;
+    }
+    plugin->connectedInputs = plugin->connectedOutputs = info.channels;
+    plugin->dispatch(effOpen);
+    plugin->dispatch(effSetSampleRate, 0, 0, nullptr, static_cast<float>(info.samplerate));
+    plugin->dispatch(effSetBlockSize, 0, settings.block);
+    if (!applySettings(*plugin, settings, error)) {
+        sf_close(in);
+        return false;
+    }
+    plugin->dispatch(effMainsChanged, 0, 1);
+
+    const std::string tempPath = outPath + ".part";
+    SF_INFO outInfo = info;
+    SNDFILE* out = sf_open(tempPath.c_str(), SFM_WRITE, &outInfo);
+    if (!out) {
+        sf_close(in);
+        error = "cannot write " + outPath + ": " + sf_strerror(nullptr);
+        return false;
+    }
+    sf_command(out, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+
+    const size_t block = static_cast<size_t>(settings.block);
+    const int channels = info.channels;
+    std::vector<float> interleaved(block * channels), inputs(block * 2), outputs(block * 2);
+    float* inputPointers[2] = {inputs.data(), inputs.data() + block};
+    float* outputPointers[2] = {outputs.data(), outputs.data() + block};
+    sf_count_t done = 0;
+    bool ok = true;
+    for (;;) {
+        const sf_count_t got = sf_readf_float(in, interleaved.data(), static_cast<sf_count_t>(block));
+        if (got <= 0) break;
+        for (sf_count_t t = 0; t < got; ++t)
+            for (int c = 0; c < channels; ++c) {
+                inputPointers[c][t] = interleaved[t * channels + c];
+                if (inLevel) inLevel->add(inputPointers[c][t]);
+            }
+        plugin->process(inputPointers, outputPointers, static_cast<VstInt32>(got));
+        for (sf_count_t t = 0; t < got; ++t)
+            for (int c = 0; c < channels; ++c) {
+                interleaved[t * channels + c] = outputPointers[c][t];
+                if (outLevel) outLevel->add(outputPointers[c][t]);
+            }
+        if (sf_writef_float(out, interleaved.data(), got) != got) {
+            error = "cannot write " + outPath + ": " + sf_strerror(out);
+            ok = false;
+            break;
+        }
+        done += got;
+        if (settings.progress) showProgress(done, info.frames);
+    }
+    if (ok && sf_error(in) != SF_ERR_NO_ERROR) {
+        error = "cannot read " + inPath + ": " + sf_strerror(in);
+        ok = false;
+    }
+    plugin->dispatch(effMainsChanged, 0, 0);
+    sf_close(in);
+    if (sf_close(out) != 0 && ok) {
+        error = "cannot finish " + outPath;
+        ok = false;
+    }
+    if (ok && std::rename(tempPath.c_str(), outPath.c_str()) != 0) {
+        error = "cannot write " + outPath + ": " + std::strerror(errno);
+        ok = false;
+    }
+    if (!ok) std::remove(tempPath.c_str());
+    return ok;
+}
+
+int info(PluginLibrary& library) {
+    auto plugin = library.createInstance();
+    if (!plugin) return fail(library.error());
+    plugin->dispatch(effOpen);
+    AEffect* e = plugin->effect();
+    const VstInt32 id = e->uniqueID;
+    const char idText[5] = {static_cast<char>(id >> 24), static_cast<char>(id >> 16), static_cast<char>(id >> 8),
+                            static_cast<char>(id), 0};
+    std::printf("%s by %s\n", plugin->text(effGetEffectName).c_str(), plugin->text(effGetVendorString).c_str());
+    std::printf("  product        %s\n", plugin->text(effGetProductString).c_str());
+    std::printf("  vendor version %ld\n", static_cast<long>(plugin->dispatch(effGetVendorVersion)));
+    std::printf("  VST version    %ld\n", static_cast<long>(plugin->dispatch(effGetVstVersion)));
+    std::printf("  unique ID      '%s' (0x%08X)\n", idText, static_cast<unsigned>(id));
+    std::printf("  category       %s\n", plugin->dispatch(effGetPlugCategory) == 1 ? "effect" : "other");
+    std::printf("  I/O            %d in, %d out; mono and one-in/two-out also supported\n", e->numInputs,
+                e->numOutputs);
+    std::printf("  editor         %s\n", (e->flags & effFlagsHasEditor) ? "yes" : "no");
+    std::printf("\nPrograms\n");
+    for (VstInt32 p = 0; p < e->numPrograms; ++p) {
+        char name[kVstMaxProgNameLen + 1] = {};
+        plugin->dispatch(effGetProgramNameIndexed, p, 0, name);
+        std::printf("  %d  %s\n", p, name);
+    }
+    std::printf("\nParameters (program %ld, \"%s\")\n", static_cast<long>(plugin->dispatch(effGetProgram)),
+                plugin->text(effGetProgramName).c_str());
+    for (VstInt32 i = 0; i < e->numParams; ++i) {
+        std::printf("  %d  %-8s %8s %-3s (%.6g)\n", i, plugin->text(effGetParamName, i).c_str(),
+                    plugin->text(effGetParamDisplay, i).c_str(), plugin->text(effGetParamLabel, i).c_str(),
+                    static_cast<double>(plugin->getParameter(i)));
+    }
+    return 0;
+}
+
+int renderCommand(PluginLibrary& library, const std::vector<std::string>& args) {
+    std::vector<std::string> files;
+    RenderSettings settings;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto needValue = [&](const char* what) {
+            if (i + 1 >= args.size()) return false;
+            (void)what;
+            return true;
+        };
+        if (a == "--program") {
+            if (!needValue("program")) return fail("--program needs a number or a name", 2);
+            settings.program = args[++i];
+        } else if (a == "--set") {
+            if (!needValue("set")) return fail("--set needs NAME=VALUE", 2);
+            const std::string& s = args[++i];
+            const size_t eq = s.find('=');
+            if (eq == std::string::npos || eq == 0) return fail("--set needs NAME=VALUE, not '" + s + "'", 2);
+            settings.sets.emplace_back(s.substr(0, eq), s.substr(eq + 1));
+        } else if (a == "--block") {
+            long block;
+            if (!needValue("block") || !parseCount(args[++i], block) || block < 1 || block > 65536)
+                return fail("--block needs a number of frames from 1 to 65536", 2);
+            settings.block = block;
+        } else if (a.size() > 1 && a[0] == '-') {
+            return fail("unknown option " + a, 2);
+        } else {
+            files.push_back(a);
+        }
+    }
+    if (files.size() != 2) return fail("render needs an input and an output file\n" + std::string(usage), 2);
+    SF_INFO probe{};
+    if (SNDFILE* f = sf_open(files[0].c_str(), SFM_READ, &probe)) {
+        settings.progress = isatty(2) && probe.frames > 30 * static_cast<sf_count_t>(probe.samplerate);
+        sf_close(f);
+    }
+    std::string error;
+    if (!render(library, files[0], files[1], settings, nullptr, nullptr, error)) return fail(error);
+    return 0;
+}
+
+bool writeWav(const std::string& path, const StereoSignal& s, std::string& error) {
+    SF_INFO info{};
+    info.samplerate = static_cast<int>(s.sampleRate);
+    info.channels = 2;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (!f) {
+        error = "cannot write " + path + ": " + sf_strerror(nullptr);
+        return false;
+    }
+    std::vector<float> interleaved(s.frames() * 2);
+    for (size_t n = 0; n < s.frames(); ++n) interleaved[2 * n] = s.left[n], interleaved[2 * n + 1] = s.right[n];
+    const bool ok = sf_writef_float(f, interleaved.data(), static_cast<sf_count_t>(s.frames())) ==
+                    static_cast<sf_count_t>(s.frames());
+    sf_close(f);
+    if (!ok) error = "cannot write " + path;
+    return ok;
+}
+
+int demo(PluginLibrary& library, const std::string& directory) {
+    mkdir(directory.c_str(), 0777);
+    const std::string inPath = directory + "/drum-loop.wav";
+    std::string error;
+    if (!writeWav(inPath, makeDrumLoop(), error)) return fail(error);
+
+    auto plugin = library.createInstance();
+    if (!plugin) return fail(library.error());
+    std::printf("Input: %s\n\n", inPath.c_str());
+    std::printf("%-2s %-20s %9s %9s %9s %9s %7s %7s  %s\n", "#", "program", "in peak", "in RMS", "out peak",
+                "out RMS", "crest", "crest", "file");
+    std::printf("%-2s %-20s %9s %9s %9s %9s %7s %7s\n", "", "", "dBFS", "dBFS", "dBFS", "dBFS", "in dB", "out dB");
+    for (VstInt32 p = 0; p < plugin->effect()->numPrograms; ++p) {
+        char name[kVstMaxProgNameLen + 1] = {};
+        plugin->dispatch(effGetProgramNameIndexed, p, 0, name);
+        std::string slug = lower(name);
+        std::replace(slug.begin(), slug.end(), ' ', '-');
+        const std::string outPath = directory + "/" + std::to_string(p) + "-" + slug + ".wav";
+        RenderSettings settings;
+        settings.program = std::to_string(p);
+        Level in, out;
+        if (!render(library, inPath, outPath, settings, &in, &out, error)) return fail(error);
+        std::printf("%-2d %-20s %9.2f %9.2f %9.2f %9.2f %7.2f %7.2f  %s\n", p, name, in.peakDb(), in.rmsDb(),
+                    out.peakDb(), out.rmsDb(), in.peakDb() - in.rmsDb(), out.peakDb() - out.rmsDb(), outPath.c_str());
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    std::string pluginPath = defaultPluginPath();
+    if (args.size() >= 2 && args[0] == "--plugin") {
+        pluginPath = args[1];
+        args.erase(args.begin(), args.begin() + 2);
+    }
+    if (args.empty() || args[0] == "--help" || args[0] == "-h") {
+        std::fputs(usage, args.empty() ? stderr : stdout);
+        return args.empty() ? 2 : 0;
+    }
+    const std::string command = args[0];
+    args.erase(args.begin());
+    if (command != "info" && command != "render" && command != "demo")
+        return fail("unknown command '" + command + "'\n" + usage, 2);
+
+    PluginLibrary library(pluginPath);
+    if (!library.loaded()) return fail(library.error());
+    if (command == "info") {
+        if (!args.empty()) return fail("info takes no arguments", 2);
+        return info(library);
+    }
+    if (command == "render") return renderCommand(library, args);
+    if (args.size() > 1) return fail("demo takes at most one directory", 2);
+    return demo(library, args.empty() ? "demo" : args[0]);
+}
