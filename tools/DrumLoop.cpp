@@ -2,11 +2,25 @@
 
 #include <algorithm>
 #include <cmath>
-#include <random>
 
 namespace {
 
 constexpr double twoPi = 6.283185307179586;
+
+// A small generator of our own (xorshift32), so the loop is the same with every
+// standard library.
+struct Noise {
+    uint32_t state;
+    explicit Noise(uint32_t seed) : state(seed ? seed : 1) {}
+    uint32_t next() {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        return state;
+    }
+    double bipolar() { return next() / 2147483648.0 - 1.0; }     // -1 .. 1
+    double between(double lo, double hi) { return lo + (hi - lo) * (next() / 4294967296.0); }
+};
 
 // A pitch-dropping sine with a fast click: a kick drum.
 void addKick(StereoSignal& s, size_t start, float level) {
@@ -25,26 +39,24 @@ void addKick(StereoSignal& s, size_t start, float level) {
 }
 
 // Noise over a short tone: a snare, slightly wider than the kick.
-void addSnare(StereoSignal& s, size_t start, float level, std::mt19937& random) {
-    std::uniform_real_distribution<double> noise(-1.0, 1.0);
+void addSnare(StereoSignal& s, size_t start, float level, Noise& noise) {
     const double rate = s.sampleRate;
     for (size_t n = 0; n < static_cast<size_t>(0.3 * rate) && start + n < s.frames(); ++n) {
         const double t = n / rate;
         const double tone = std::sin(twoPi * 185.0 * t) * std::exp(-t * 30.0) * 0.5;
         const double rattle = std::exp(-t * 18.0);
-        s.left[start + n] += static_cast<float>(level * (tone + noise(random) * rattle * 0.7));
-        s.right[start + n] += static_cast<float>(level * (tone + noise(random) * rattle * 0.7));
+        s.left[start + n] += static_cast<float>(level * (tone + noise.bipolar() * rattle * 0.7));
+        s.right[start + n] += static_cast<float>(level * (tone + noise.bipolar() * rattle * 0.7));
     }
 }
 
 // Differentiated noise with a very short decay: a closed hi-hat, panned right.
-void addHat(StereoSignal& s, size_t start, float level, std::mt19937& random) {
-    std::uniform_real_distribution<double> noise(-1.0, 1.0);
+void addHat(StereoSignal& s, size_t start, float level, Noise& noise) {
     const double rate = s.sampleRate;
     double previous = 0.0;
     for (size_t n = 0; n < static_cast<size_t>(0.06 * rate) && start + n < s.frames(); ++n) {
         const double t = n / rate;
-        const double white = noise(random);
+        const double white = noise.bipolar();
         const double bright = (white - previous) * 0.5;
         previous = white;
         const double v = level * bright * std::exp(-t * 70.0);
@@ -62,8 +74,8 @@ StereoSignal makeDrumLoop(float sampleRate, int bars, double bpm, uint32_t seed)
     const size_t frames = static_cast<size_t>(std::ceil(sixteenth * 16 * bars + 0.5 * sampleRate));
     s.left.assign(frames, 0.0f);
     s.right.assign(frames, 0.0f);
-    std::mt19937 random(seed);
-    std::uniform_real_distribution<float> humanise(0.8f, 1.0f);
+    Noise noise(seed);
+    auto humanise = [&] { return static_cast<float>(noise.between(0.8, 1.0)); };
 
     // One bar in sixteenths: K kick, S snare, h hat (accented on the beat).
     const char* kicks = "x.....x...x.....";
@@ -71,9 +83,9 @@ StereoSignal makeDrumLoop(float sampleRate, int bars, double bpm, uint32_t seed)
     for (int bar = 0; bar < bars; ++bar) {
         for (int step = 0; step < 16; ++step) {
             const size_t at = static_cast<size_t>((bar * 16 + step) * sixteenth);
-            if (kicks[step] == 'x') addKick(s, at, 0.75f * humanise(random));
-            if (snares[step] == 'x') addSnare(s, at, (step == 15 ? 0.25f : 0.55f) * humanise(random), random);
-            addHat(s, at, (step % 4 == 0 ? 0.3f : step % 2 == 0 ? 0.18f : 0.09f) * humanise(random), random);
+            if (kicks[step] == 'x') addKick(s, at, 0.75f * humanise());
+            if (snares[step] == 'x') addSnare(s, at, (step == 15 ? 0.25f : 0.55f) * humanise(), noise);
+            addHat(s, at, (step % 4 == 0 ? 0.3f : step % 2 == 0 ? 0.18f : 0.09f) * humanise(), noise);
         }
     }
 

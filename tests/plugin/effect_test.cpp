@@ -1,0 +1,66 @@
+// Parts of the effect a host cannot see: the gain-reduction meter.
+#include "Tolvane.h"
+#include "support/float_compare.h"
+
+#include <cmath>
+#include <vector>
+
+namespace {
+
+struct Effect {
+    Tolvane tolvane{nullptr};
+
+    void run(float level, size_t frames) {
+        std::vector<float> in(frames, level), out(frames);
+        float* inputs[2] = {in.data(), in.data()};
+        float* outputs[2] = {out.data(), out.data()};
+        tolvane.processReplacing(inputs, outputs, static_cast<VstInt32>(frames));
+    }
+    // Ratio 2, threshold -20 dB, the shortest attack and release: a constant
+    // full-scale input is reduced by 10 dB.
+    Effect() {
+        TolvaneParameterManager curve;
+        tolvane.setParameter(0, curve.plainToNormalized(0, 2.0f));
+        tolvane.setParameter(1, 0.0f);
+        tolvane.setParameter(2, 0.0f);
+        tolvane.setParameter(3, 20.0f / 60.0f);
+        tolvane.setParameter(5, 1.0f);
+    }
+};
+
+TEST(EffectMeter, ShowsTheSmoothedGainReduction) {
+    Effect effect;
+    EXPECT_EQ(effect.tolvane.getMeterValue(), 0.0f) << "before any audio";
+    effect.run(0.0f, 5 * 44100);
+    EXPECT_LT(effect.tolvane.getMeterValue(), 1e-9f) << "no reduction in silence (the start's has faded)";
+    effect.run(1.0f, 5 * 44100);
+    EXPECT_NEAR(effect.tolvane.getMeterValue(), 0.5f, 1e-3f) << "10 dB of reduction";
+
+    Effect heavy;
+    heavy.tolvane.setParameter(0, 1.0f);  // 1000:1 at -20 dB: about 20 dB
+    heavy.tolvane.setParameter(3, 0.5f);  // -30 dB: about 30 dB
+    heavy.run(1.0f, 5 * 44100);
+    EXPECT_EQ(heavy.tolvane.getMeterValue(), 1.0f) << "20 dB and more fill the meter";
+}
+
+TEST(EffectMeter, RisesIn90MsAndFallsIn200Ms) {
+    Effect effect;
+    effect.run(0.0f, 44100);
+    // Rise: after one time constant the meter covers 1 - 1/e of the way to 0.5.
+    effect.run(1.0f, static_cast<size_t>(0.09 * 44100));
+    EXPECT_NEAR(effect.tolvane.getMeterValue(), 0.5 * (1.0 - std::exp(-1.0)), 0.01);
+    effect.run(1.0f, 5 * 44100);
+    // Fall: the detector releases in 10 ms, the meter then follows with 0.2 s.
+    effect.run(0.0f, static_cast<size_t>(0.2 * 44100));
+    EXPECT_NEAR(effect.tolvane.getMeterValue(), 0.5 * std::exp(-1.0), 0.02);
+}
+
+TEST(EffectMeter, FallsToZeroWhenActiveIsOff) {
+    Effect effect;
+    effect.run(1.0f, 44100);
+    effect.tolvane.setParameter(5, 0.0f);
+    effect.run(1.0f, 5 * 44100);
+    EXPECT_LT(effect.tolvane.getMeterValue(), 1e-6f) << "the reduction is weighted by the wet share";
+}
+
+}  // namespace

@@ -1,0 +1,168 @@
+// The tolvane command-line host end to end: what it prints, what it renders,
+// and how it refuses bad requests.
+#include <sndfile.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/plugin_fixture.h"
+
+namespace {
+
+struct CliResult {
+    int status;
+    std::string out, err;
+};
+
+class TolvaneCli : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/tolvane-cli-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir = pattern;
+    }
+    void TearDown() override { std::system(("rm -rf '" + dir + "'").c_str()); }
+
+    CliResult run(const std::string& arguments) {
+        const std::string out = dir + "/stdout.txt", err = dir + "/stderr.txt";
+        const int status = std::system((std::string(TOLVANE_CLI_PATH) + " " + arguments + " >'" + out + "' 2>'" + err + "'").c_str());
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(out), slurp(err)};
+    }
+    static std::string slurp(const std::string& path) {
+        std::ifstream f(path);
+        std::stringstream s;
+        s << f.rdbuf();
+        return s.str();
+    }
+    std::string path(const std::string& name) const { return dir + "/" + name; }
+
+    // Writes `frames` frames of a burst signal in the given format.
+    void writeSignal(const std::string& file, int channels, int format, size_t frames = 9000) {
+        SF_INFO info{};
+        info.samplerate = 48000;
+        info.channels = channels;
+        info.format = format;
+        SNDFILE* f = sf_open(file.c_str(), SFM_WRITE, &info);
+        ASSERT_NE(f, nullptr) << sf_strerror(nullptr);
+        const StereoBuffer s = burstSignal(frames, 5);
+        std::vector<float> interleaved;
+        for (size_t n = 0; n < frames; ++n)
+            for (int c = 0; c < channels; ++c) interleaved.push_back(c == 1 ? s.right[n] : s.left[n]);
+        sf_writef_float(f, interleaved.data(), static_cast<sf_count_t>(frames));
+        sf_close(f);
+    }
+    static std::vector<float> readAll(const std::string& file, SF_INFO& info) {
+        info = SF_INFO{};
+        SNDFILE* f = sf_open(file.c_str(), SFM_READ, &info);
+        if (!f) return {};
+        std::vector<float> data(static_cast<size_t>(info.frames * info.channels));
+        sf_readf_float(f, data.data(), info.frames);
+        sf_close(f);
+        return data;
+    }
+    bool exists(const std::string& file) const {
+        struct stat s;
+        return stat(file.c_str(), &s) == 0;
+    }
+    // A refusal: exit code, one line on stderr, and no output file left behind.
+    void expectRefused(const CliResult& r, const std::string& fragment, const std::string& output = "") {
+        EXPECT_NE(r.status, 0);
+        EXPECT_NE(r.err.find(fragment), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.rfind("tolvane: ", 0), 0u) << r.err;
+        if (!output.empty()) {
+            EXPECT_FALSE(exists(output)) << output;
+            EXPECT_FALSE(exists(output + ".part")) << output;
+        }
+    }
+
+    std::string dir;
+};
+
+TEST_F(TolvaneCli, InfoShowsWhatAHostSees) {
+    const CliResult r = run("info");
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (const char* expected : {"Tolvane by Quenmark, Inc.", "'QMtv' (0x514D7476)", "vendor version 1000",
+                                 "2 in, 2 out", "0  Drum Buss Squisher", "4  NY Compression", "Ratio", "12:1",
+                                 "Sense", " -35 dB", "Makeup", "100%"})
+        EXPECT_NE(r.out.find(expected), std::string::npos) << expected << " in\n" << r.out;
+}
+
+TEST_F(TolvaneCli, RendersStereoFloatExactlyAsTheHostInterfaceDoes) {
+    writeSignal(path("in.wav"), 2, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    const CliResult r = run("render " + path("in.wav") + " " + path("out.wav") + " --program 'ny compression' --set RATIO=0.6 --block 100");
+    ASSERT_EQ(r.status, 0) << r.err;
+    SF_INFO info;
+    const std::vector<float> out = readAll(path("out.wav"), info);
+    EXPECT_EQ(info.format, SF_FORMAT_WAV | SF_FORMAT_FLOAT) << "float in, float out";
+    EXPECT_EQ(info.samplerate, 48000);
+    ASSERT_EQ(info.frames, 9000);
+
+    auto plugin = newTolvane();
+    plugin->dispatch(effSetSampleRate, 0, 0, nullptr, 48000.0f);
+    plugin->dispatch(effSetProgram, 0, 4);
+    plugin->setParameter(0, 0.6f);
+    plugin->dispatch(effMainsChanged, 0, 1);
+    const StereoBuffer expected = processInBlocks(*plugin, burstSignal(9000, 5));
+    for (size_t n = 0; n < 9000; ++n) {
+        ASSERT_EQ(out[2 * n], expected.left[n]) << "frame " << n;
+        ASSERT_EQ(out[2 * n + 1], expected.right[n]) << "frame " << n;
+    }
+    EXPECT_FALSE(exists(path("out.wav.part")));
+}
+
+TEST_F(TolvaneCli, MonoFilesRunInTheMonoConfiguration) {
+    writeSignal(path("in.aiff"), 1, SF_FORMAT_AIFF | SF_FORMAT_PCM_16);
+    const CliResult r = run("render " + path("in.aiff") + " " + path("out.aiff") + " --program 2");
+    ASSERT_EQ(r.status, 0) << r.err;
+    SF_INFO in, out;
+    const std::vector<float> source = readAll(path("in.aiff"), in);
+    const std::vector<float> rendered = readAll(path("out.aiff"), out);
+    EXPECT_EQ(out.format, SF_FORMAT_AIFF | SF_FORMAT_PCM_16);
+    EXPECT_EQ(out.channels, 1);
+    ASSERT_EQ(rendered.size(), source.size());
+    EXPECT_NE(rendered, source);
+}
+
+TEST_F(TolvaneCli, RefusesBadRequestsWithOneClearLine) {
+    writeSignal(path("in.wav"), 2, SF_FORMAT_WAV | SF_FORMAT_PCM_24);
+    writeSignal(path("quad.wav"), 4, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 100);
+    const std::string in = path("in.wav"), out = path("out.wav");
+    expectRefused(run("render " + path("missing.wav") + " " + out), "cannot read", out);
+    expectRefused(run("render " + path("quad.wav") + " " + out), "has 4 channels", out);
+    expectRefused(run("render " + in + " " + out + " --program 9"), "no program 9", out);
+    expectRefused(run("render " + in + " " + out + " --program Loud"), "no program named 'Loud'", out);
+    expectRefused(run("render " + in + " " + out + " --set Volume=0.5"), "no parameter named 'Volume'", out);
+    expectRefused(run("render " + in + " " + out + " --set Ratio=2"), "from 0 to 1", out);
+    expectRefused(run("render " + in + " " + out + " --set Ratio"), "NAME=VALUE", out);
+    expectRefused(run("render " + in + " " + out + " --block 0"), "--block", out);
+    expectRefused(run("render " + in + " " + out + " --fast"), "unknown option --fast", out);
+    expectRefused(run("render " + in), "an input and an output", out);
+    expectRefused(run("render " + in + " " + path("no/such/dir/out.wav")), "cannot write");
+    expectRefused(run("frobnicate"), "unknown command");
+    expectRefused(run("--plugin " + path("nothing.so") + " info"), "nothing.so");
+
+    SF_INFO before;
+    const std::vector<float> original = readAll(in, before);
+    expectRefused(run("render " + in + " " + in), "is the input file");
+    SF_INFO after;
+    EXPECT_EQ(readAll(in, after), original) << "the input is never overwritten";
+}
+
+TEST_F(TolvaneCli, DemoRendersEveryProgram) {
+    const CliResult r = run("demo " + path("demo"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(exists(path("demo/drum-loop.wav")));
+    for (const char* file : {"0-drum-buss-squisher.wav", "1-gone-nuclear.wav", "2-full-monty.wav",
+                             "3-just-a-touch.wav", "4-ny-compression.wav"})
+        EXPECT_TRUE(exists(path("demo/") + file)) << file;
+    EXPECT_NE(r.out.find("NY Compression"), std::string::npos) << r.out;
+}
+
+}  // namespace
