@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "FloatingPointEnvironment.h"
+#include "SettingsFolder.h"
 
 namespace {
 
@@ -42,9 +43,18 @@ TolvaneProcessSampleRate& tolvaneProcessSampleRate() {
     return record;
 }
 
+std::atomic<uint8_t>& tolvaneLastController() {
+    static std::atomic<uint8_t> lastController{255};
+    return lastController;
+}
+
+static const char* const assignmentsFileName = "Tolvane MIDI Assignments.txt";
+
 Tolvane::Tolvane(audioMasterCallback host)
     : AudioEffectX(host, kNumPrograms, kNumParams), lowPassLeft(1000.0f), lowPassRight(1000.0f) {
     mixSmoother.setTime(mixSmootherTime);
+    const std::string folder = platform::settingsFolder();
+    controllerAssignments = std::make_unique<qm_controllerAssignments>(folder.empty() ? "" : folder + assignmentsFileName);
 
     cEffect.flags |= effFlagsCanReplacing;
     cEffect.numInputs = 2;
@@ -78,6 +88,7 @@ Tolvane::Tolvane(audioMasterCallback host)
         std::memcpy(programs[p].values, tolvaneFactoryPresets[p].values, sizeof programs[p].values);
     }
     setProgram(0);
+    readAssignments();
 }
 
 Tolvane::~Tolvane() = default;
@@ -185,7 +196,66 @@ bool Tolvane::getProgramNameIndexed(VstInt32, VstInt32 index, char* text) {
     return true;
 }
 
-VstInt32 Tolvane::processEvents(VstEvents*) { return 1; }
+void Tolvane::readAssignments() { controllerAssignments->read(); }
+
+VstInt32 Tolvane::processEvents(VstEvents* events) {
+    for (VstInt32 i = 0; i < events->numEvents; ++i) {
+        const VstEvent* event = events->events[i];
+        if (!event || event->type != kVstMidiType) continue;
+        const auto* midi = reinterpret_cast<const VstMidiEvent*>(event);
+        // Any channel; only control changes, and not 123 (all notes off) or 126 (mono mode).
+        if ((static_cast<uint8_t>(midi->midiData[0]) & 0xF0) != 0xB0) continue;
+        const uint8_t controller = static_cast<uint8_t>(midi->midiData[1]);
+        if (controller == 123 || controller == 126) continue;
+        handleController(controller, static_cast<int8_t>(midi->midiData[2]));
+    }
+    return 1;
+}
+
+void Tolvane::handleController(uint8_t controller, int8_t value) {
+    std::atomic<uint8_t>& lastController = tolvaneLastController();
+    LearnState now = learn.load();
+    while (now.state != 0) {
+        // The first message of a controller only primes learning; the same
+        // controller twice in a row binds it. No value is applied meanwhile.
+        if (controller != lastController.load()) {
+            lastController.store(controller);
+            return;
+        }
+        if (!learn.compare_exchange_weak(now, LearnState{0, now.parameter})) continue;  // changed meanwhile
+        controllerAssignments->bind(static_cast<int8_t>(controller), now.parameter);
+        lastController.store(255);
+        if (LearnHighlight* highlight = learnHighlight.load()) highlight->setHighlight(now.parameter, false);
+        return;
+    }
+    const float normalized = static_cast<float>(value * static_cast<double>(0.007874016f));
+    controllerAssignments->forEachParameterOf(static_cast<int8_t>(controller),
+                                              [&](int32_t parameter) { setParameter(parameter, normalized); });
+}
+
+void Tolvane::toggleLearn(VstInt32 parameter) {
+    LearnState now = learn.load();
+    for (;;) {
+        if (now.state == 0) {
+            if (!learn.compare_exchange_weak(now, LearnState{1, parameter})) continue;
+            if (LearnHighlight* highlight = learnHighlight.load()) highlight->setHighlight(parameter, true);
+            return;
+        }
+        if (now.parameter != parameter) {
+            if (!learn.compare_exchange_weak(now, LearnState{1, parameter})) continue;
+            if (LearnHighlight* highlight = learnHighlight.load()) {
+                highlight->setHighlight(now.parameter, false);
+                highlight->setHighlight(parameter, true);
+            }
+            return;
+        }
+        // The armed control again: cancel, and forget every binding of it.
+        if (!learn.compare_exchange_weak(now, LearnState{0, parameter})) continue;
+        controllerAssignments->removeParameter(parameter);
+        if (LearnHighlight* highlight = learnHighlight.load()) highlight->setHighlight(parameter, false);
+        return;
+    }
+}
 
 bool Tolvane::getEffectName(char* name) {
     copyLimited(name, "Tolvane", kVstMaxEffectNameLen);

@@ -15,10 +15,19 @@
 #include "AudioEffect.h"
 #include "TolvaneParameterManager.h"
 #include "TolvaneProgram.h"
+#include "qm_controllerAssignments.h"
 #include "qmsp_block.h"
 #include "qmsp_dynamics.h"
 #include "qmsp_filter.h"
 #include "qmsp_follower.h"
+
+// What draws the learn outline around a control; the editor's frame, while its
+// window is open. May be called on the audio thread when a learn completes.
+class LearnHighlight {
+public:
+    virtual ~LearnHighlight() = default;
+    virtual void setHighlight(VstInt32 tag, bool on) = 0;
+};
 
 class Tolvane : public AudioEffectX {
 public:
@@ -49,6 +58,19 @@ public:
     // 0..1: the smoothed gain reduction, 0 dB -> 0, 20 dB or more -> 1.
     float getMeterValue();
 
+    // MIDI learn. toggleLearn arms learning for a parameter, moves it to another
+    // one, or (on the armed parameter) cancels it and forgets all of that
+    // parameter's bindings. While learning, the same controller twice in a row
+    // binds it; while idle, a controller sets every parameter bound to it.
+    void toggleLearn(VstInt32 parameter);
+    void handleController(uint8_t controller, int8_t value);  // audio thread
+    void readAssignments();
+    VstInt32 getLearnState() const { return learn.load().state; }
+    VstInt32 getLearnParameter() const { return learn.load().parameter; }
+    qm_controllerAssignments& getControllerAssignments() { return *controllerAssignments; }
+    // The editor's frame registers itself while its window is open (null: closed).
+    void setLearnHighlight(LearnHighlight* highlight) { learnHighlight.store(highlight); }
+
     static constexpr VstInt32 kNumPrograms = kTolvaneProgramCount;
     static constexpr VstInt32 kNumParams = TolvaneParameterManager::kParameterCount;
 
@@ -69,7 +91,21 @@ private:
     VstInt32 activeOutputs = 2;
     // The follower's level as of the last processed block, for the editor's thread.
     std::atomic<float> meterLevel{0.0f};
+
+    // Learning: state 0 idle or 1 learning, and the parameter being learned,
+    // changed together so the audio and control threads never see half a change.
+    struct LearnState {
+        int32_t state;
+        int32_t parameter;
+    };
+    std::unique_ptr<qm_controllerAssignments> controllerAssignments;
+    std::atomic<LearnState> learn{LearnState{0, 0}};
+    std::atomic<LearnHighlight*> learnHighlight{nullptr};
 };
+
+// The last controller seen while learning, shared by every instance in the
+// process; 255 means none.
+std::atomic<uint8_t>& tolvaneLastController();
 
 // The sample rate shared by every instance in the process: rate, 1/rate,
 // rate x 0.001 (samples per millisecond) and (1/rate) x 0.001.

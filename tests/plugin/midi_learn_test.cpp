@@ -1,0 +1,270 @@
+// MIDI control and learn on the effect: priming, binding, cancelling, which
+// messages count, and the assignments file as instances read and write it.
+#include "Tolvane.h"
+#include "support/temp_folder.h"
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <vector>
+
+namespace {
+
+// A VstEvents list with room for many events.
+struct EventList {
+    VstInt32 numEvents = 0;
+    VstIntPtr reserved = 0;
+    VstEvent* events[64] = {};
+    std::vector<VstMidiEvent> storage = std::vector<VstMidiEvent>(64);
+
+    EventList& add(uint8_t status, uint8_t data1, uint8_t data2, VstInt32 type = kVstMidiType) {
+        VstMidiEvent& e = storage[static_cast<size_t>(numEvents)];
+        e = VstMidiEvent{};
+        e.type = type;
+        e.byteSize = sizeof e;
+        e.midiData[0] = static_cast<char>(status);
+        e.midiData[1] = static_cast<char>(data1);
+        e.midiData[2] = static_cast<char>(data2);
+        events[numEvents++] = reinterpret_cast<VstEvent*>(&e);
+        return *this;
+    }
+    EventList& cc(uint8_t controller, uint8_t value = 100, uint8_t channel = 0) {
+        return add(static_cast<uint8_t>(0xB0 | channel), controller, value);
+    }
+    VstEvents* list() { return reinterpret_cast<VstEvents*>(this); }
+};
+
+// Records the parameter changes that reach the editor, in order.
+struct RecordingEditor : AEffEditor {
+    std::vector<std::pair<VstInt32, float>>* changes;
+    RecordingEditor(AudioEffect* e, std::vector<std::pair<VstInt32, float>>* log) : AEffEditor(e), changes(log) {}
+    bool getRect(ERect**) override { return false; }
+    bool open(void*) override { return false; }
+    void close() override {}
+    bool isOpen() override { return false; }
+    void setParameter(VstInt32 index, float value) override { changes->emplace_back(index, value); }
+};
+
+struct RecordingHighlight : LearnHighlight {
+    std::vector<std::pair<VstInt32, bool>> calls;
+    void setHighlight(VstInt32 tag, bool on) override { calls.emplace_back(tag, on); }
+};
+
+class MidiLearn : public ::testing::Test {
+protected:
+    void SetUp() override {
+        setenv("XDG_CONFIG_HOME", folder.path().c_str(), 1);
+        tolvaneLastController().store(255);
+    }
+    std::string assignmentsFile() const { return folder / "Quenmark/Tolvane MIDI Assignments.txt"; }
+    std::unique_ptr<Tolvane> newEffect() { return std::make_unique<Tolvane>(nullptr); }
+    static void send(Tolvane& effect, EventList events) { effect.processEvents(events.list()); }
+    static std::vector<qm_controllerAssignment> table(Tolvane& effect) {
+        return effect.getControllerAssignments().entries();
+    }
+
+    TempFolder folder;
+};
+
+using Table = std::vector<qm_controllerAssignment>;
+
+TEST_F(MidiLearn, TheSameControllerTwiceInARowBinds) {
+    auto effect = newEffect();
+    effect->toggleLearn(2);
+    EXPECT_EQ(effect->getLearnState(), 1);
+    send(*effect, EventList().cc(7));
+    EXPECT_EQ(effect->getLearnState(), 1) << "the first message only primes";
+    EXPECT_TRUE(table(*effect).empty());
+    send(*effect, EventList().cc(7));
+    EXPECT_EQ(effect->getLearnState(), 0);
+    EXPECT_EQ(table(*effect), (Table{{7, 2}}));
+    EXPECT_EQ(tolvaneLastController().load(), 255) << "a completed learn forgets the controller";
+}
+
+TEST_F(MidiLearn, EachNewControllerRestartsPriming) {
+    auto effect = newEffect();
+    effect->toggleLearn(1);
+    send(*effect, EventList().cc(7).cc(10).cc(7));
+    EXPECT_EQ(effect->getLearnState(), 1);
+    EXPECT_TRUE(table(*effect).empty()) << "7, 10, 7 binds nothing";
+    send(*effect, EventList().cc(10).cc(10));
+    EXPECT_EQ(table(*effect), (Table{{10, 1}})) << "then 10, 10 binds 10";
+}
+
+TEST_F(MidiLearn, NoValueIsAppliedWhileLearning) {
+    auto effect = newEffect();
+    send(*effect, EventList().cc(7).cc(7));  // idle: nothing bound, nothing moves
+    effect->toggleLearn(3);
+    const float before = effect->getParameter(3);
+    send(*effect, EventList().cc(7, 0).cc(7, 0).cc(7, 0));
+    // The third message arrives after the learn completed and moves the parameter.
+    EXPECT_EQ(effect->getParameter(3), 0.0f);
+    EXPECT_NE(before, 0.0f);
+}
+
+TEST_F(MidiLearn, LastControllerSurvivesACancelledLearn) {
+    auto effect = newEffect();
+    effect->toggleLearn(1);
+    send(*effect, EventList().cc(9));
+    effect->toggleLearn(1);  // cancel
+    EXPECT_EQ(effect->getLearnState(), 0);
+    EXPECT_EQ(tolvaneLastController().load(), 9);
+    effect->toggleLearn(4);
+    send(*effect, EventList().cc(9));
+    EXPECT_EQ(table(*effect), (Table{{9, 4}})) << "the first message of the same number binds at once";
+}
+
+TEST_F(MidiLearn, LastControllerIsSharedByInstances) {
+    auto first = newEffect(), second = newEffect();
+    first->toggleLearn(0);
+    second->toggleLearn(5);
+    send(*first, EventList().cc(21));
+    send(*second, EventList().cc(21));
+    EXPECT_EQ(table(*second), (Table{{21, 5}}));
+    EXPECT_EQ(first->getLearnState(), 1);
+}
+
+TEST_F(MidiLearn, RelearningAPairMovesItBehindItsController) {
+    auto effect = newEffect();
+    for (VstInt32 p : {1, 2, 1}) {
+        effect->toggleLearn(p);
+        send(*effect, EventList().cc(7).cc(7));
+    }
+    EXPECT_EQ(table(*effect), (Table{{7, 2}, {7, 1}})) << "no duplicate, re-learned pair last";
+}
+
+TEST_F(MidiLearn, ArmingAnotherControlMovesTheHighlight) {
+    auto effect = newEffect();
+    RecordingHighlight highlight;
+    effect->toggleLearn(0);  // no window: nothing to call
+    effect->setLearnHighlight(&highlight);
+    effect->toggleLearn(3);
+    EXPECT_EQ(effect->getLearnParameter(), 3);
+    send(*effect, EventList().cc(5).cc(5));
+    effect->toggleLearn(4);
+    effect->toggleLearn(4);
+    const std::vector<std::pair<VstInt32, bool>> expected = {{0, false}, {3, true}, {3, false}, {4, true}, {4, false}};
+    EXPECT_EQ(highlight.calls, expected);
+    effect->setLearnHighlight(nullptr);
+}
+
+TEST_F(MidiLearn, OneControllerSetsItsParametersInBindingOrder) {
+    auto effect = newEffect();
+    std::vector<std::pair<VstInt32, float>> changes;
+    effect->setEditor(new RecordingEditor(effect.get(), &changes));
+    for (VstInt32 p : {4, 1}) {
+        effect->toggleLearn(p);
+        send(*effect, EventList().cc(7).cc(7));
+    }
+    changes.clear();
+    send(*effect, EventList().cc(7, 64, 9));  // any channel
+    ASSERT_EQ(changes.size(), 2u);
+    EXPECT_EQ(changes[0].first, 4);
+    EXPECT_EQ(changes[1].first, 1);
+    EXPECT_FLOAT_EQ(changes[0].second, 0.503937f);
+}
+
+TEST_F(MidiLearn, ControllerValuesScaleToExactlyOne) {
+    auto effect = newEffect();
+    effect->toggleLearn(2);
+    send(*effect, EventList().cc(74).cc(74));
+    send(*effect, EventList().cc(74, 0));
+    EXPECT_EQ(effect->getParameter(2), 0.0f);
+    send(*effect, EventList().cc(74, 64));
+    EXPECT_EQ(effect->getParameter(2), static_cast<float>(64 * static_cast<double>(0.007874016f)));
+    EXPECT_NEAR(effect->getParameter(2), 0.503937f, 1e-6f);
+    send(*effect, EventList().cc(74, 127));
+    EXPECT_EQ(effect->getParameter(2), 1.0f);
+}
+
+TEST_F(MidiLearn, OnlyControlChangesCount) {
+    auto effect = newEffect();
+    effect->toggleLearn(1);
+    EventList ignored;
+    ignored.cc(123).cc(123).cc(126).cc(126)        // all notes off, mono mode
+        .add(0x90, 7, 100).add(0x90, 7, 100)         // note on
+        .add(0x80, 7, 0).add(0x80, 7, 0)             // note off
+        .add(0xE0, 7, 64).add(0xE0, 7, 64)           // pitch bend
+        .add(0xC0, 7, 0).add(0xC0, 7, 0)             // program change
+        .add(0xA0, 7, 1).add(0xD0, 7, 1).add(0xF0, 7, 7)
+        .add(0xB0, 7, 7, 6).add(0xB0, 7, 7, 6);      // a control change that is no MIDI event
+    send(*effect, ignored);
+    EXPECT_EQ(effect->getLearnState(), 1);
+    EXPECT_TRUE(table(*effect).empty());
+    EXPECT_EQ(tolvaneLastController().load(), 255);
+}
+
+TEST_F(MidiLearn, CancellingForgetsEveryBindingOfTheParameterAndRewritesTheFile) {
+    auto effect = newEffect();
+    for (auto [controller, parameter] : {std::pair{7, 1}, {8, 1}, {9, 2}}) {
+        effect->toggleLearn(parameter);
+        send(*effect, EventList().cc(static_cast<uint8_t>(controller)).cc(static_cast<uint8_t>(controller)));
+    }
+    effect->getControllerAssignments().flush();
+    EXPECT_EQ(readText(assignmentsFile()), "1 7\n1 8\n2 9\n");
+    effect->toggleLearn(1);
+    effect->toggleLearn(1);
+    EXPECT_EQ(table(*effect), (Table{{9, 2}}));
+    EXPECT_EQ(readText(assignmentsFile()), "2 9\n") << "written before toggleLearn returns";
+
+    writeText(assignmentsFile(), "edited by hand\n");
+    effect->toggleLearn(5);
+    effect->toggleLearn(5);
+    EXPECT_EQ(readText(assignmentsFile()), "2 9\n") << "rewritten even when nothing was removed";
+}
+
+TEST_F(MidiLearn, NewInstancesReadTheFile) {
+    ::mkdir((folder / "Quenmark").c_str(), 0755);
+    writeText(assignmentsFile(), "0 1\n3 -1\n5 7\n");
+    auto effect = newEffect();
+    EXPECT_EQ(table(*effect), (Table{{1, 0}, {7, 5}})) << "the pair with -1 is skipped";
+    send(*effect, EventList().cc(1, 127).cc(7, 0));
+    EXPECT_EQ(effect->getParameter(0), 1.0f);
+    EXPECT_EQ(effect->getParameter(5), 0.0f);
+    EXPECT_EQ(readText(assignmentsFile()), "0 1\n3 -1\n5 7\n") << "reading does not rewrite";
+}
+
+TEST_F(MidiLearn, TheFirstLearnCreatesTheFolderAndTheFile) {
+    const std::string nested = folder / "not/yet/there";
+    setenv("XDG_CONFIG_HOME", nested.c_str(), 1);
+    auto effect = newEffect();
+    EXPECT_TRUE(table(*effect).empty());
+    effect->toggleLearn(3);
+    send(*effect, EventList().cc(11).cc(11));
+    effect->getControllerAssignments().flush();
+    EXPECT_EQ(readText(nested + "/Quenmark/Tolvane MIDI Assignments.txt"), "3 11\n");
+}
+
+TEST_F(MidiLearn, TheLastBindingReachesTheFileWhenTheInstanceCloses) {
+    {
+        auto effect = newEffect();
+        effect->toggleLearn(2);
+        send(*effect, EventList().cc(30).cc(30));
+    }
+    EXPECT_EQ(readText(assignmentsFile()), "2 30\n");
+}
+
+TEST_F(MidiLearn, LearningWorksWithoutAUsableFolder) {
+    writeText(folder / "Quenmark", "a file where the folder should be");
+    auto effect = newEffect();
+    effect->toggleLearn(4);
+    send(*effect, EventList().cc(12).cc(12));
+    EXPECT_EQ(table(*effect), (Table{{12, 4}}));
+    send(*effect, EventList().cc(12, 127));
+    EXPECT_EQ(effect->getParameter(4), 1.0f);
+    effect->toggleLearn(4);
+    effect->toggleLearn(4);
+    EXPECT_TRUE(table(*effect).empty());
+}
+
+TEST_F(MidiLearn, HostsReachTheEventsThroughTheDispatcher) {
+    auto effect = newEffect();
+    effect->toggleLearn(0);
+    EventList events;
+    events.cc(40).cc(40);
+    EXPECT_EQ(effect->dispatcher(effProcessEvents, 0, 0, events.list(), 0.0f), 1);
+    EXPECT_EQ(table(*effect), (Table{{40, 0}}));
+    EXPECT_EQ(effect->dispatcher(effProcessEvents, 0, 0, nullptr, 0.0f), 1);
+}
+
+}  // namespace
