@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CTEST_FLAGS ?= --output-on-failure -j $(JOBS)
 
-.PHONY: all deps test test-sanitize bench demo install clean
+.PHONY: all deps test test-sanitize test-thread bench demo install clean
 
 all: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -23,11 +23,17 @@ test-sanitize: deps
 	cd build-asan && ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 \
 	  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 ctest $(CTEST_FLAGS)
 
+# The tests again under ThreadSanitizer, for everything that crosses threads.
+test-thread: deps
+	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOLVANE_SANITIZE=thread -DTOLVANE_BENCH=OFF
+	cmake --build build-tsan -j $(JOBS)
+	cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest $(CTEST_FLAGS)
+
 bench: all
 	$(BUILD)/bench/dsp_bench
 
 clean:
-	rm -rf $(BUILD) build-asan
+	rm -rf $(BUILD) build-asan build-tsan
 
 # Builds everything and renders a drum loop through the five programs into build/demo/.
 demo: all

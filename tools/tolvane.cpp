@@ -18,13 +18,17 @@
 #include <vector>
 
 #include "DrumLoop.h"
+#include "MidiFile.h"
 #include "PluginHost.h"
+#include "SettingsFolder.h"
+#include "qm_controllerAssignments.h"
 
 namespace {
 
 const char* const usage =
     "usage: tolvane [--plugin PATH] info\n"
     "       tolvane [--plugin PATH] render IN OUT [--program N|NAME] [--set NAME=VALUE ...] [--block N]\n"
+    "                                     [--midi FILE]\n"
     "       tolvane [--plugin PATH] demo [DIR]\n"
     "Parameter values are host-normalised, 0 to 1, by parameter name (case-insensitive).\n";
 
@@ -83,6 +87,16 @@ struct RenderSettings {
     std::vector<std::pair<std::string, std::string>> sets;  // name, value
     long block = 512;
     bool progress = false;
+    std::vector<MidiMessage> midi;  // played to the plug-in at their times
+};
+
+// A VstEvents list with room for a batch of MIDI messages.
+struct MidiBatch {
+    static constexpr int kSize = 64;
+    VstInt32 numEvents = 0;
+    VstIntPtr reserved = 0;
+    VstEvent* events[kSize] = {};
+    VstMidiEvent storage[kSize] = {};
 };
 
 // Finds a program by number or (case-insensitive) name.
@@ -194,6 +208,28 @@ bool render(PluginLibrary& library, const std::string& inPath, const std::string
     float* outputPointers[2] = {outputs.data(), outputs.data() + block};
     sf_count_t done = 0;
     bool ok = true;
+    size_t nextMessage = 0;
+    auto messageFrame = [&](size_t i) {
+        return static_cast<sf_count_t>(std::llround(settings.midi[i].seconds * info.samplerate));
+    };
+    auto batch = std::make_unique<MidiBatch>();
+    auto deliverMidiDueBy = [&](sf_count_t frame) {
+        while (nextMessage < settings.midi.size() && messageFrame(nextMessage) <= frame) {
+            const MidiMessage& m = settings.midi[nextMessage++];
+            VstMidiEvent& e = batch->storage[batch->numEvents];
+            e.type = kVstMidiType;
+            e.byteSize = sizeof e;
+            e.midiData[0] = static_cast<char>(m.status);
+            e.midiData[1] = static_cast<char>(m.data1);
+            e.midiData[2] = static_cast<char>(m.data2);
+            batch->events[batch->numEvents++] = reinterpret_cast<VstEvent*>(&e);
+            if (batch->numEvents == MidiBatch::kSize || nextMessage == settings.midi.size() ||
+                messageFrame(nextMessage) > frame) {
+                plugin->dispatch(effProcessEvents, 0, 0, batch.get());
+                batch->numEvents = 0;
+            }
+        }
+    };
     for (;;) {
         const sf_count_t got = sf_readf_float(in, interleaved.data(), static_cast<sf_count_t>(block));
         if (got <= 0) break;
@@ -202,7 +238,16 @@ bool render(PluginLibrary& library, const std::string& inPath, const std::string
                 inputPointers[c][t] = interleaved[t * channels + c];
                 if (inLevel) inLevel->add(inputPointers[c][t]);
             }
-        plugin->process(inputPointers, outputPointers, static_cast<VstInt32>(got));
+        // Split the block where MIDI messages fall, so each takes effect at its own frame.
+        for (sf_count_t start = 0; start < got;) {
+            deliverMidiDueBy(done + start);
+            sf_count_t end = got;
+            if (nextMessage < settings.midi.size()) end = std::min(end, std::max(start + 1, messageFrame(nextMessage) - done));
+            float* ins[2] = {inputPointers[0] + start, inputPointers[1] + start};
+            float* outs[2] = {outputPointers[0] + start, outputPointers[1] + start};
+            plugin->process(ins, outs, static_cast<VstInt32>(end - start));
+            start = end;
+        }
         for (sf_count_t t = 0; t < got; ++t)
             for (int c = 0; c < channels; ++c) {
                 interleaved[t * channels + c] = outputPointers[c][t];
@@ -264,6 +309,25 @@ int info(PluginLibrary& library) {
                     plugin->text(effGetParamDisplay, i).c_str(), plugin->text(effGetParamLabel, i).c_str(),
                     static_cast<double>(plugin->getParameter(i)));
     }
+
+    // The bindings every new instance reads, from the plug-in's settings file.
+    const std::string folder = platform::settingsFolder();
+    const std::string file = folder + "Tolvane MIDI Assignments.txt";
+    auto table = std::make_unique<qm_controllerAssignments::Table>();
+    std::printf("\nMIDI controller bindings");
+    if (folder.empty() || !qm_controllerAssignments::readFile(file, *table)) {
+        std::printf(": none (no %s)\n", folder.empty() ? "settings folder" : file.c_str());
+        return 0;
+    }
+    std::printf(" (%s)\n", file.c_str());
+    if (table->count == 0) std::printf("  none\n");
+    for (uint32_t k = 0; k < table->count; ++k) {
+        const qm_controllerAssignment& a = table->entries[k];
+        const bool known = a.parameter >= 0 && a.parameter < e->numParams;
+        std::printf("  CC %3d -> %s\n", static_cast<int>(a.controller),
+                    known ? plugin->text(effGetParamName, a.parameter).c_str()
+                          : ("parameter " + std::to_string(a.parameter) + " (none such)").c_str());
+    }
     return 0;
 }
 
@@ -272,23 +336,23 @@ int renderCommand(PluginLibrary& library, const std::vector<std::string>& args) 
     RenderSettings settings;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
-        auto needValue = [&](const char* what) {
-            if (i + 1 >= args.size()) return false;
-            (void)what;
-            return true;
-        };
+        auto hasValue = [&] { return i + 1 < args.size(); };
         if (a == "--program") {
-            if (!needValue("program")) return fail("--program needs a number or a name", 2);
+            if (!hasValue()) return fail("--program needs a number or a name", 2);
             settings.program = args[++i];
         } else if (a == "--set") {
-            if (!needValue("set")) return fail("--set needs NAME=VALUE", 2);
+            if (!hasValue()) return fail("--set needs NAME=VALUE", 2);
             const std::string& s = args[++i];
             const size_t eq = s.find('=');
             if (eq == std::string::npos || eq == 0) return fail("--set needs NAME=VALUE, not '" + s + "'", 2);
             settings.sets.emplace_back(s.substr(0, eq), s.substr(eq + 1));
+        } else if (a == "--midi") {
+            if (!hasValue()) return fail("--midi needs a standard MIDI file", 2);
+            std::string midiError;
+            if (!readMidiFile(args[++i], settings.midi, midiError)) return fail(midiError);
         } else if (a == "--block") {
             long block;
-            if (!needValue("block") || !parseCount(args[++i], block) || block < 1 || block > 65536)
+            if (!hasValue() || !parseCount(args[++i], block) || block < 1 || block > 65536)
                 return fail("--block needs a number of frames from 1 to 65536", 2);
             settings.block = block;
         } else if (a.size() > 1 && a[0] == '-') {

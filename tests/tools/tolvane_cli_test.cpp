@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "support/midi_writer.h"
 #include "support/plugin_fixture.h"
 
 namespace {
@@ -32,7 +33,10 @@ protected:
 
     CliResult run(const std::string& arguments) {
         const std::string out = dir + "/stdout.txt", err = dir + "/stderr.txt";
-        const int status = std::system((std::string(TOLVANE_CLI_PATH) + " " + arguments + " >'" + out + "' 2>'" + err + "'").c_str());
+        // Each test keeps its own settings folder (and so its own MIDI bindings).
+        const std::string command = "XDG_CONFIG_HOME='" + dir + "/config' " + TOLVANE_CLI_PATH + " " + arguments +
+                                    " >'" + out + "' 2>'" + err + "'";
+        const int status = std::system(command.c_str());
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(out), slurp(err)};
     }
     static std::string slurp(const std::string& path) {
@@ -153,6 +157,34 @@ TEST_F(TolvaneCli, RefusesBadRequestsWithOneClearLine) {
     expectRefused(run("render " + in + " " + in), "is the input file");
     SF_INFO after;
     EXPECT_EQ(readAll(in, after), original) << "the input is never overwritten";
+}
+
+TEST_F(TolvaneCli, MidiControllersDriveTheirBoundParameters) {
+    std::system(("mkdir -p '" + dir + "/config/Quenmark' && printf '5 7\\n' > '" + dir +
+                 "/config/Quenmark/Tolvane MIDI Assignments.txt'").c_str());
+    const CliResult info = run("info");
+    EXPECT_NE(info.out.find("CC   7 -> Active"), std::string::npos) << info.out;
+
+    // Controller 7 to 0 at 0.1 s (96 ticks at 480 per quarter and 120 bpm): Active off.
+    MidiTrackBuilder track;
+    track.at(96, {0xB3, 7, 0}).end();
+    const std::vector<uint8_t> bytes = midiFile(0, 480, {track});
+    std::FILE* f = std::fopen(path("moves.mid").c_str(), "wb");
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+    writeSignal(path("in.wav"), 2, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 24000);
+    const CliResult r = run("render " + path("in.wav") + " " + path("out.wav") + " --midi " + path("moves.mid"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    SF_INFO info1, info2;
+    const std::vector<float> in = readAll(path("in.wav"), info1), out = readAll(path("out.wav"), info2);
+    ASSERT_EQ(in.size(), out.size());
+    size_t differentBefore = 0;
+    for (size_t n = 0; n < 4800; ++n) differentBefore += out[2 * n] != in[2 * n];
+    EXPECT_GT(differentBefore, 4000u) << "compressed before the message";
+    for (size_t n = 4800 + 240 * 20; n < 24000; ++n) ASSERT_NEAR(out[2 * n], in[2 * n], 1e-6f) << "dry after it, frame " << n;
+
+    expectRefused(run("render " + path("in.wav") + " " + path("x.wav") + " --midi " + path("in.wav")),
+                  "not a standard MIDI file", path("x.wav"));
 }
 
 TEST_F(TolvaneCli, DemoRendersEveryProgram) {
