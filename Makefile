@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CTEST_FLAGS ?= --output-on-failure -j $(JOBS)
 
-.PHONY: all deps test test-sanitize test-thread bench demo install clean
+.PHONY: all deps deps-windows test test-sanitize test-thread windows test-windows bench demo install clean
 
 all: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -29,11 +29,26 @@ test-thread: deps
 	cmake --build build-tsan -j $(JOBS)
 	cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest $(CTEST_FLAGS)
 
+# The Windows plug-in, 32-bit (the design's own target) and 64-bit, cross-built with mingw-w64.
+windows: deps-windows
+	cmake -S . -B build-win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build build-win32 -j $(JOBS)
+	cmake -S . -B build-win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build build-win64 -j $(JOBS)
+
+# The Windows builds' tests under Wine, and their output held against the Linux build's.
+test-windows: windows all
+	cd build-win32 && ctest $(CTEST_FLAGS)
+	cd build-win64 && ctest $(CTEST_FLAGS)
+
+deps-windows:
+	@tools/install-deps.sh windows
+
 bench: all
 	$(BUILD)/bench/dsp_bench
 
 clean:
-	rm -rf $(BUILD) build-asan build-tsan
+	rm -rf $(BUILD) build-asan build-tsan build-win32 build-win64
 
 # Builds everything and renders a drum loop through the five programs into build/demo/.
 demo: all

@@ -2,12 +2,19 @@
 
 #include <cstring>
 
+#include "FloatingPointEnvironment.h"
+
 namespace {
 
 AudioEffect* effectOf(AEffect* e) { return static_cast<AudioEffect*>(e->object); }
 
+// Every call from the host runs under the default floating-point environment
+// (the host's is restored on return), so coefficients and audio come out the
+// same whatever mode the host works in.
+
 VstIntPtr VSTCALLBACK dispatchEffect(AEffect* e, VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr,
                                      float opt) {
+    ScopedFloatingPointEnvironment defaultFloatingPoint;
     AudioEffect* effect = effectOf(e);
     if (opcode == effClose) {
         effect->dispatcher(opcode, index, value, ptr, opt);
@@ -20,6 +27,7 @@ VstIntPtr VSTCALLBACK dispatchEffect(AEffect* e, VstInt32 opcode, VstInt32 index
 void VSTCALLBACK processAccumulating(AEffect*, float**, float**, VstInt32) {}
 
 void VSTCALLBACK processReplacingCallback(AEffect* e, float** inputs, float** outputs, VstInt32 frames) {
+    ScopedFloatingPointEnvironment defaultFloatingPoint;
     effectOf(e)->processReplacing(inputs, outputs, frames);
 }
 
@@ -28,6 +36,7 @@ void VSTCALLBACK processDoubleReplacingCallback(AEffect* e, double** inputs, dou
 }
 
 void VSTCALLBACK setParameterCallback(AEffect* e, VstInt32 index, float value) {
+    ScopedFloatingPointEnvironment defaultFloatingPoint;
     effectOf(e)->setParameter(index, value);
 }
 

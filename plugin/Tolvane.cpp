@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "FloatingPointEnvironment.h"
 #include "SettingsFolder.h"
 
 namespace {
@@ -291,7 +290,6 @@ float Tolvane::getMeterValue() {
 
 void Tolvane::processReplacing(float** inputs, float** outputs, VstInt32 frames) {
     if (frames <= 0) return;
-    ScopedFloatingPointEnvironment defaultFloatingPoint;
     if (activeOutputs == 1) {
         processMono(inputs[0], outputs[0], frames);
     } else {

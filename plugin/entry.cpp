@@ -2,10 +2,25 @@
 // callback and keeps the returned record.
 #include <new>
 
+#include "FloatingPointEnvironment.h"
 #include "Tolvane.h"
 
 #if defined(_WIN32)
-#define TOLVANE_EXPORT extern "C" __declspec(dllexport)
+#include <windows.h>
+
+// The library's module handle, recorded when Windows loads it (the editor finds
+// its images through it).
+HINSTANCE tolvaneModule = nullptr;
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD, LPVOID) {
+    tolvaneModule = module;
+    return TRUE;
+}
+#endif
+
+#if defined(_WIN32)
+// Exported by name through Tolvane.def, undecorated, as VSTPluginMain and main.
+#define TOLVANE_EXPORT extern "C"
 #else
 #define TOLVANE_EXPORT extern "C" __attribute__((visibility("default")))
 #endif
@@ -14,6 +29,7 @@ TOLVANE_EXPORT AEffect* VSTCALLBACK VSTPluginMain(audioMasterCallback host) {
     // A host that passes no callback cannot be asked its version.
     if (!host) return nullptr;
     if (host(nullptr, audioMasterVersion, 0, 0, nullptr, 0.0f) == 0) return nullptr;
+    ScopedFloatingPointEnvironment defaultFloatingPoint;  // the constructor derives coefficients
     try {
         Tolvane* effect = new Tolvane(host);
         return effect->getAeffect();

@@ -3,15 +3,23 @@
 # only those that are missing. Safe to run again and again.
 set -euo pipefail
 
+# `install-deps.sh windows` adds the cross compilers and Wine for the Windows builds.
 packages=(
   build-essential cmake pkg-config
-  libgtest-dev libbenchmark-dev
+  libgtest-dev libbenchmark-dev googletest
   libsndfile1-dev
 )
+if [[ "${1:-}" == windows ]]; then
+  packages+=(
+    g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
+    binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
+    wine wine32:i386 wine64 libz-mingw-w64-dev
+  )
+fi
 
 missing=()
 for p in "${packages[@]}"; do
-  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null | head -n 1 || true)
   [[ "$status" == "install ok installed" ]] || missing+=("$p")
 done
 [[ ${#missing[@]} -eq 0 ]] && exit 0
@@ -26,5 +34,9 @@ else
   exit 1
 fi
 export DEBIAN_FRONTEND=noninteractive
+# Wine's 32-bit half comes from the i386 architecture.
+if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  "${sudo[@]}" dpkg --add-architecture i386
+fi
 "${sudo[@]}" apt-get update -q
 "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"

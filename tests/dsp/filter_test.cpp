@@ -20,7 +20,7 @@ double gainDb(float sampleRate, double hz) {
     double peak = 0.0;
     const int settle = 2000, measure = 20000;
     for (int n = 0; n < settle + measure; ++n) {
-        const float y = filter.process(static_cast<float>(std::sin(2.0 * M_PI * hz * n / sampleRate)));
+        const float y = filter.process(static_cast<float>(std::sin(2.0 * 3.141592653589793 * hz * n / sampleRate)));
         if (n >= settle) peak = std::fmax(peak, std::fabs(y));
     }
     return 20.0 * std::log10(peak);

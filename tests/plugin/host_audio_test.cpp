@@ -215,22 +215,52 @@ TEST(HostAudio, ZeroFramesWritesNothing) {
     EXPECT_EQ(out, 3.0f);
 }
 
+// Runs `work` with the floating-point unit set as a careless host might leave
+// it: flush-to-zero, denormals-are-zero, rounding toward zero, and on 32-bit
+// x86 the x87 unit at single precision. The host's mode must come back.
+template <class Work> void inHostileFloatingPointMode(Work work) {
+#if defined(__SSE2__)
+    const unsigned saved = __builtin_ia32_stmxcsr();
+    const unsigned hostile = saved | 0x8040u | 0x6000u;
+    __builtin_ia32_ldmxcsr(hostile);
+#endif
+#if defined(__i386__)
+    unsigned short savedX87, hostileX87 = 0x0C7F;  // single precision, round toward zero
+    __asm__ volatile("fnstcw %0" : "=m"(savedX87));
+    __asm__ volatile("fldcw %0" : : "m"(hostileX87));
+#endif
+    work();
+#if defined(__i386__)
+    unsigned short afterX87;
+    __asm__ volatile("fnstcw %0" : "=m"(afterX87));
+    __asm__ volatile("fldcw %0" : : "m"(savedX87));
+    EXPECT_EQ(afterX87, hostileX87) << "the host's x87 mode is restored";
+#endif
+#if defined(__SSE2__)
+    const unsigned after = __builtin_ia32_stmxcsr();
+    __builtin_ia32_ldmxcsr(saved);
+    EXPECT_EQ(after & ~0x3Fu, hostile & ~0x3Fu) << "the host's mode is restored";
+#endif
+}
+
 TEST(HostAudio, ResultsDoNotDependOnTheHostsFloatingPointMode) {
     const StereoBuffer in = burstSignal(20000);
-    auto plain = newTolvane();
-    resume(*plain);
-    const StereoBuffer expected = processInBlocks(*plain, in);
-#if defined(__SSE2__)
-    auto flushing = newTolvane();
-    resume(*flushing);
-    const unsigned saved = __builtin_ia32_stmxcsr();
-    __builtin_ia32_ldmxcsr(saved | 0x8040u | 0x6000u);  // flush-to-zero, denormals-are-zero, round toward zero
-    const StereoBuffer out = processInBlocks(*flushing, in);
-    const unsigned during = __builtin_ia32_stmxcsr();
-    __builtin_ia32_ldmxcsr(saved);
-    EXPECT_EQ(during & ~0x3Fu, (saved | 0x8040u | 0x6000u) & ~0x3Fu) << "the host's mode is restored";
-    EXPECT_EQ(out, expected);
-#endif
+    for (VstInt32 program : {0, 2, 4}) {
+        auto plain = newTolvane();
+        resume(*plain);
+        plain->dispatch(effSetProgram, 0, program);
+        plain->setParameter(1, 0.3f);
+        const StereoBuffer expected = processInBlocks(*plain, in);
+        StereoBuffer out;
+        inHostileFloatingPointMode([&] {
+            auto hostile = newTolvane();  // constructed, set and run in the host's mode
+            resume(*hostile);
+            hostile->dispatch(effSetProgram, 0, program);
+            hostile->setParameter(1, 0.3f);
+            out = processInBlocks(*hostile, in);
+        });
+        EXPECT_EQ(out, expected) << "program " << program;
+    }
 }
 
 // FNV-1a over the bits of every output sample.

@@ -3,8 +3,6 @@
 #include "Tolvane.h"
 #include "support/temp_folder.h"
 
-#include <sys/stat.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -56,10 +54,10 @@ struct RecordingHighlight : LearnHighlight {
 class MidiLearn : public ::testing::Test {
 protected:
     void SetUp() override {
-        setenv("XDG_CONFIG_HOME", folder.path().c_str(), 1);
+        settings = useSettingsRoot(folder.path());
         tolvaneLastController().store(255);
     }
-    std::string assignmentsFile() const { return folder / "Quenmark/Tolvane MIDI Assignments.txt"; }
+    std::string assignmentsFile() const { return settings + "/Tolvane MIDI Assignments.txt"; }
     std::unique_ptr<Tolvane> newEffect() { return std::make_unique<Tolvane>(nullptr); }
     static void send(Tolvane& effect, EventList events) { effect.processEvents(events.list()); }
     static std::vector<qm_controllerAssignment> table(Tolvane& effect) {
@@ -67,6 +65,7 @@ protected:
     }
 
     TempFolder folder;
+    std::string settings;
 };
 
 using Table = std::vector<qm_controllerAssignment>;
@@ -204,20 +203,20 @@ TEST_F(MidiLearn, CancellingForgetsEveryBindingOfTheParameterAndRewritesTheFile)
         send(*effect, EventList().cc(static_cast<uint8_t>(controller)).cc(static_cast<uint8_t>(controller)));
     }
     effect->getControllerAssignments().flush();
-    EXPECT_EQ(readText(assignmentsFile()), "1 7\n1 8\n2 9\n");
+    EXPECT_EQ(readText(assignmentsFile()), textLines("1 7\n1 8\n2 9\n"));
     effect->toggleLearn(1);
     effect->toggleLearn(1);
     EXPECT_EQ(table(*effect), (Table{{9, 2}}));
-    EXPECT_EQ(readText(assignmentsFile()), "2 9\n") << "written before toggleLearn returns";
+    EXPECT_EQ(readText(assignmentsFile()), textLines("2 9\n")) << "written before toggleLearn returns";
 
     writeText(assignmentsFile(), "edited by hand\n");
     effect->toggleLearn(5);
     effect->toggleLearn(5);
-    EXPECT_EQ(readText(assignmentsFile()), "2 9\n") << "rewritten even when nothing was removed";
+    EXPECT_EQ(readText(assignmentsFile()), textLines("2 9\n")) << "rewritten even when nothing was removed";
 }
 
 TEST_F(MidiLearn, NewInstancesReadTheFile) {
-    ::mkdir((folder / "Quenmark").c_str(), 0755);
+    std::filesystem::create_directories(settings);
     writeText(assignmentsFile(), "0 1\n3 -1\n5 7\n");
     auto effect = newEffect();
     EXPECT_EQ(table(*effect), (Table{{1, 0}, {7, 5}})) << "the pair with -1 is skipped";
@@ -228,14 +227,14 @@ TEST_F(MidiLearn, NewInstancesReadTheFile) {
 }
 
 TEST_F(MidiLearn, TheFirstLearnCreatesTheFolderAndTheFile) {
-    const std::string nested = folder / "not/yet/there";
-    setenv("XDG_CONFIG_HOME", nested.c_str(), 1);
+    const std::string nested = (std::filesystem::path(folder.path()) / "not" / "yet" / "there").string();
+    const std::string created = useSettingsRoot(nested);
     auto effect = newEffect();
     EXPECT_TRUE(table(*effect).empty());
     effect->toggleLearn(3);
     send(*effect, EventList().cc(11).cc(11));
     effect->getControllerAssignments().flush();
-    EXPECT_EQ(readText(nested + "/Quenmark/Tolvane MIDI Assignments.txt"), "3 11\n");
+    EXPECT_EQ(readText(created + "/Tolvane MIDI Assignments.txt"), textLines("3 11\n"));
 }
 
 TEST_F(MidiLearn, TheLastBindingReachesTheFileWhenTheInstanceCloses) {
@@ -244,11 +243,16 @@ TEST_F(MidiLearn, TheLastBindingReachesTheFileWhenTheInstanceCloses) {
         effect->toggleLearn(2);
         send(*effect, EventList().cc(30).cc(30));
     }
-    EXPECT_EQ(readText(assignmentsFile()), "2 30\n");
+    EXPECT_EQ(readText(assignmentsFile()), textLines("2 30\n"));
 }
 
 TEST_F(MidiLearn, LearningWorksWithoutAUsableFolder) {
-    writeText(folder / "Quenmark", "a file where the folder should be");
+    // A file where the first missing level of the settings folder should be.
+#if defined(_WIN32)
+    writeText(std::filesystem::path(settings).parent_path().string(), "not a folder");
+#else
+    writeText(settings, "not a folder");
+#endif
     auto effect = newEffect();
     effect->toggleLearn(4);
     send(*effect, EventList().cc(12).cc(12));
@@ -303,7 +307,8 @@ TEST_F(MidiLearn, LearningWhileProcessingIsSafe) {
     qm_controllerAssignments& assignments = effect->getControllerAssignments();
     assignments.flush();
     const Table final = assignments.entries();
-    EXPECT_EQ(readText(assignmentsFile()), qm_controllerAssignments::format(final.data(), static_cast<uint32_t>(final.size())));
+    EXPECT_EQ(readText(assignmentsFile()),
+              textLines(qm_controllerAssignments::format(final.data(), static_cast<uint32_t>(final.size()))));
 }
 
 }  // namespace

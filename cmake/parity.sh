@@ -1,0 +1,24 @@
+#!/bin/sh
+# Renders the demo's drum loop through all five programs with the Linux build
+# and with this Windows build (under Wine) and compares them sample for sample.
+# Usage: parity.sh NATIVE_BUILD_DIR MAX_ULPS
+set -e
+native="$1"
+bound="$2"
+if [ ! -x "$native/parity_render" ] || [ ! -f "$native/Tolvane.so" ]; then
+  echo "no Linux build at $native (run 'make' first); skipping"
+  exit 77
+fi
+mkdir -p parity
+"$native/parity_render" --make-input parity/drum-loop.raw
+"$native/parity_render" "$native/Tolvane.so" parity/drum-loop.raw parity/linux-
+wine ./parity_render.exe Tolvane.dll parity/drum-loop.raw parity/windows- </dev/null
+worst=0
+for p in 0 1 2 3 4; do
+  line=$("$native/parity_render" --compare "parity/linux-$p.raw" "parity/windows-$p.raw")
+  echo "program $p: $line"
+  ulps=$(echo "$line" | sed -n 's/.*largest \([0-9]*\) ULP.*/\1/p')
+  [ "$ulps" -gt "$worst" ] && worst=$ulps
+done
+echo "largest difference: $worst ULP (allowed: $bound)"
+[ "$worst" -le "$bound" ]
