@@ -121,31 +121,21 @@ void qm_paramManager::setPlain(int32_t index, float value) {
     normalizedValues[index] = plainToNormalized(index, value);
 }
 
-void qm_paramManager::stepUp(int32_t index) {
+// One plain unit in `direction` (+1 or -1): switches toggle, integers and note
+// divisions wrap to the other end, everything else stops at the range.
+float qm_paramManager::steppedPlain(int32_t index, int direction) {
     const int32_t kind = kinds[index];
     const float p = plainValues[index], min = minValues[index], max = maxValues[index];
-    float next;
-    if (kind == kOnOff) {
-        next = p == 0.0f ? 1.0f : 0.0f;
-    } else {
-        next = toFloat(static_cast<double>(p) + 1.0);
-        if (next > max) next = (kind == kInteger || kind == kNoteDivision) ? min : max;
-    }
-    setPlain(index, next);
+    if (kind == kOnOff) return p == 0.0f ? 1.0f : 0.0f;
+    const float next = toFloat(static_cast<double>(p) + direction);
+    const bool wraps = kind == kInteger || kind == kNoteDivision;
+    if (direction > 0 && next > max) return wraps ? min : max;
+    if (direction < 0 && next < min) return wraps ? max : min;
+    return next;
 }
 
-void qm_paramManager::stepDown(int32_t index) {
-    const int32_t kind = kinds[index];
-    const float p = plainValues[index], min = minValues[index], max = maxValues[index];
-    float next;
-    if (kind == kOnOff) {
-        next = p == 0.0f ? 1.0f : 0.0f;
-    } else {
-        next = toFloat(static_cast<double>(p) - 1.0);
-        if (next < min) next = (kind == kInteger || kind == kNoteDivision) ? max : min;
-    }
-    setPlain(index, next);
-}
+void qm_paramManager::stepUp(int32_t index) { setPlain(index, steppedPlain(index, +1)); }
+void qm_paramManager::stepDown(int32_t index) { setPlain(index, steppedPlain(index, -1)); }
 
 void qm_paramManager::setTempoSyncFlag(int32_t index, int32_t flag) { tempoSyncFlags[index] = flag; }
 

@@ -138,6 +138,7 @@ protected:
     // trunc(v) for "%d" texts, held inside the int32 range (NaN gives 0): a host
     // may send any value.
     static int32_t truncateToInt(double v);
+    float steppedPlain(int32_t index, int direction);
     // The curve of a curved parameter at x; computed directly from the formula
     // when its table could not be allocated.
     float curveAt(int32_t index, float x);

@@ -37,15 +37,13 @@ void TolvaneProcessSampleRate::set(float hz) {
     periodPerMs.store(static_cast<float>(1.0 / r * 0.001), std::memory_order_relaxed);
 }
 
-TolvaneProcessSampleRate& tolvaneProcessSampleRate() {
-    static TolvaneProcessSampleRate record;
-    return record;
-}
+// Both are constant-initialised at load, so no first use (possibly on the audio
+// thread) runs a guarded initialisation.
+static TolvaneProcessSampleRate processSampleRate;
+static std::atomic<uint8_t> lastControllerSeen{255};
 
-std::atomic<uint8_t>& tolvaneLastController() {
-    static std::atomic<uint8_t> lastController{255};
-    return lastController;
-}
+TolvaneProcessSampleRate& tolvaneProcessSampleRate() { return processSampleRate; }
+std::atomic<uint8_t>& tolvaneLastController() { return lastControllerSeen; }
 
 static const char* const assignmentsFileName = "Tolvane MIDI Assignments.txt";
 

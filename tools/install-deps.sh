@@ -13,7 +13,7 @@ if [[ "${1:-}" == windows ]]; then
   packages+=(
     g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
     binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-    wine wine32:i386 wine64 libz-mingw-w64-dev
+    wine wine32:i386 wine64
   )
 fi
 
