@@ -100,6 +100,7 @@ private:
     };
     std::unique_ptr<qm_controllerAssignments> controllerAssignments;
     std::atomic<LearnState> learn{LearnState{0, 0}};
+    static_assert(std::atomic<LearnState>::is_always_lock_free, "the audio thread must never take a lock");
     std::atomic<LearnHighlight*> learnHighlight{nullptr};
 };
 
