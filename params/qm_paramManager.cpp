@@ -36,11 +36,13 @@ float limitToUnit(float v) {
     return v;
 }
 
-// strncpy into a caller's buffer of `length` characters plus its terminator.
+// strncpy into a caller's buffer of `length` characters plus its terminator:
+// at most `length` characters, the rest of them zero.
 void copyText(char* text, const char* source, int32_t length) {
     if (length < 0) return;
-    std::strncpy(text, source, static_cast<size_t>(length));
-    text[length] = '\0';
+    int32_t i = 0;
+    for (; i < length && source[i] != '\0'; ++i) text[i] = source[i];
+    for (; i <= length; ++i) text[i] = '\0';
 }
 
 bool isSyncableKind(int32_t kind) { return kind >= kTime && kind <= kRateNormalized; }

@@ -182,7 +182,7 @@ void Tolvane::setProgramName(char* name) {
 void Tolvane::getProgramName(char* name) {
     const TolvaneProgram& program = programs[curProgram];
     if (std::strcmp(program.name, "init") == 0)
-        std::snprintf(name, kVstMaxProgNameLen, "%s %d", program.name, curProgram + 1);
+        std::snprintf(name, kVstMaxProgNameLen, "init %d", curProgram + 1);
     else
         std::strcpy(name, program.name);
 }
