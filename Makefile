@@ -2,11 +2,13 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 CTEST_FLAGS ?= --output-on-failure -j $(JOBS)
+# Extra CMake settings for every build; CI passes -DTOLVANE_WERROR=ON.
+CMAKE_ARGS ?=
 
 .PHONY: all deps deps-windows test test-sanitize test-thread windows test-windows bench demo install clean
 
 all: deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_ARGS)
 	cmake --build $(BUILD) -j $(JOBS)
 
 deps:
@@ -18,22 +20,22 @@ test: all
 
 # The same tests with AddressSanitizer and UndefinedBehaviorSanitizer, stopping at the first report.
 test-sanitize: deps
-	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DTOLVANE_SANITIZE=address,undefined -DTOLVANE_BENCH=OFF
+	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DTOLVANE_SANITIZE=address,undefined -DTOLVANE_BENCH=OFF $(CMAKE_ARGS)
 	cmake --build build-asan -j $(JOBS)
 	cd build-asan && ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 \
 	  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 ctest $(CTEST_FLAGS)
 
 # The tests again under ThreadSanitizer, for everything that crosses threads.
 test-thread: deps
-	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOLVANE_SANITIZE=thread -DTOLVANE_BENCH=OFF
+	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOLVANE_SANITIZE=thread -DTOLVANE_BENCH=OFF $(CMAKE_ARGS)
 	cmake --build build-tsan -j $(JOBS)
 	cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest $(CTEST_FLAGS)
 
 # The Windows plug-in, 32-bit (the design's own target) and 64-bit, cross-built with mingw-w64.
 windows: deps-windows
-	cmake -S . -B build-win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B build-win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_ARGS)
 	cmake --build build-win32 -j $(JOBS)
-	cmake -S . -B build-win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B build-win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_ARGS)
 	cmake --build build-win64 -j $(JOBS)
 
 # The Windows builds' tests under Wine, and their output held against the Linux build's.
