@@ -361,7 +361,7 @@ int renderCommand(PluginLibrary& library, const std::vector<std::string>& args) 
             files.push_back(a);
         }
     }
-    if (files.size() != 2) return fail("render needs an input and an output file\n" + std::string(usage), 2);
+    if (files.size() != 2) return fail("render needs an input and an output file (see 'tolvane --help')", 2);
     SF_INFO probe{};
     if (SNDFILE* f = sf_open(files[0].c_str(), SFM_READ, &probe)) {
         settings.progress = isatty(2) && probe.frames > 30 * static_cast<sf_count_t>(probe.samplerate);
@@ -435,7 +435,7 @@ int main(int argc, char** argv) {
     const std::string command = args[0];
     args.erase(args.begin());
     if (command != "info" && command != "render" && command != "demo")
-        return fail("unknown command '" + command + "'\n" + usage, 2);
+        return fail("unknown command '" + command + "' (see 'tolvane --help')", 2);
 
     PluginLibrary library(pluginPath);
     if (!library.loaded()) return fail(library.error());

@@ -80,6 +80,7 @@ protected:
         EXPECT_NE(r.status, 0);
         EXPECT_NE(r.err.find(fragment), std::string::npos) << r.err;
         EXPECT_EQ(r.err.rfind("tolvane: ", 0), 0u) << r.err;
+        EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << "one line: " << r.err;
         if (!output.empty()) {
             EXPECT_FALSE(exists(output)) << output;
             EXPECT_FALSE(exists(output + ".part")) << output;
