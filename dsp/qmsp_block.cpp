@@ -33,9 +33,10 @@ qmsp_smoother::qmsp_smoother()
 
 void qmsp_smoother::setSampleRate(float hz) {
     qmsp_block::setSampleRate(hz);
-    reset();
     updateCoefficient();
 }
+
+void qmsp_smoother::reset() { current = target; }
 
 void qmsp_smoother::setTime(float seconds) {
     time = seconds;

@@ -41,6 +41,8 @@ public:
     qmsp_smoother();
 
     void setSampleRate(float hz) override;  // keeps the time in seconds; value and target untouched
+    // Ends any glide: the output jumps to the target.
+    void reset() override;
     float process(float x) override;        // setTarget(x) and tick() in one call
 
     // Seconds, >= 0. 0 makes the output jump to the target on the next tick.
@@ -59,6 +61,7 @@ public:
     // Read-only views for the meter and tests.
     float getCoefficient() const { return coefficient; }
     float getTime() const { return time; }
+    float getCurrent() const { return current; }  // includes denormalOffset
 
     static constexpr float denormalOffset = 1e-12f;
 

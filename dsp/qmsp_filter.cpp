@@ -44,9 +44,10 @@ qmsp_filter_butterworth::qmsp_filter_butterworth(float hz)
 
 void qmsp_filter_butterworth::setSampleRate(float hz) {
     qmsp_block::setSampleRate(hz);
-    reset();
     updateCoefficients();
 }
+
+void qmsp_filter_butterworth::reset() { y1 = y2 = x1 = x2 = 0.0f; }
 
 double qmsp_filter_butterworth::designFrequency() const {
     return std::min(static_cast<double>(frequency), highestCutoffShare * sampleRate);

@@ -41,8 +41,10 @@ class qmsp_filter_butterworth : public qmsp_filter {
 public:
     explicit qmsp_filter_butterworth(float hz);
 
-    // Stores the rate, then reset() and updateCoefficients(). History is kept.
+    // Stores the rate, then updateCoefficients(). History is kept.
     void setSampleRate(float hz) override;
+    // Clears the history: the next output depends on the next input only.
+    void reset() override;
     // Second-order direct form I.
     float process(float x) override;
     // Computes omega and warp only.

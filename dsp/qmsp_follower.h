@@ -27,4 +27,6 @@ struct qmsp_follower {
     void set(int32_t selector, float seconds, float rate);
     void updateCoefficients(float rate);
     void step(float input);
+    // Level 0, settings kept.
+    void reset() { level = 0.0f; }
 };

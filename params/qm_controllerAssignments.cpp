@@ -1,36 +1,52 @@
 #include "qm_controllerAssignments.h"
 
+#include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <thread>
 
 #include "SettingsFolder.h"
+
+bool qm_controllerAssignments::Table::bind(int8_t controller, int32_t parameter) {
+    for (uint32_t i = 0; i < count; ++i) {
+        if (entries[i].controller == controller && entries[i].parameter == parameter) {
+            std::memmove(&entries[i], &entries[i + 1], (count - i - 1) * sizeof entries[0]);
+            --count;
+            break;
+        }
+    }
+    if (count == kCapacity) return false;
+    // After the last entry whose controller is not greater.
+    uint32_t at = 0;
+    while (at < count && entries[at].controller <= controller) ++at;
+    std::memmove(&entries[at + 1], &entries[at], (count - at) * sizeof entries[0]);
+    entries[at] = {controller, parameter};
+    ++count;
+    return true;
+}
+
+void qm_controllerAssignments::Table::removeParameter(int32_t parameter) {
+    uint32_t kept = 0;
+    for (uint32_t i = 0; i < count; ++i)
+        if (entries[i].parameter != parameter) entries[kept++] = entries[i];
+    count = kept;
+}
 
 qm_controllerAssignments::qm_controllerAssignments(std::string filePath)
     : path(std::move(filePath)), slots(kSlots) {
     for (auto& h : hazards) h.store(-1);
     for (auto& c : claimed) c.store(false);
-    try {
-        writer = std::thread([this] { writerLoop(); });
-    } catch (...) {
-        // No thread to be had: changes are then written by the control thread
-        // on its next call (flush, removeParameter) and at destruction.
-    }
+    changes.reserve(kQueueCapacity);
 }
 
 qm_controllerAssignments::~qm_controllerAssignments() {
-    if (writer.joinable()) {
-        {
-            std::lock_guard<std::mutex> lock(writerMutex);
-            stopping = true;
-        }
-        writerWake.notify_one();
-        writer.join();
-    } else {
-        writeLatest();
+    try {
+        writePending();
+    } catch (...) {
+        // Out of memory while closing: the bindings stay in the old file.
     }
 }
 
@@ -58,12 +74,13 @@ int qm_controllerAssignments::claimFreeSlot() {
     }
 }
 
-template <class Edit> bool qm_controllerAssignments::change(Role role, Edit edit) {
+template <class Edit> bool qm_controllerAssignments::change(Role role, Edit edit, uint64_t* version) {
     for (;;) {
         const int source = acquire(role);
         const int target = claimFreeSlot();
         Table& copy = slots[static_cast<size_t>(target)];
         const Table& original = slots[static_cast<size_t>(source)];
+        copy.version = original.version + 1;
         copy.count = original.count;
         std::memcpy(copy.entries, original.entries, original.count * sizeof(qm_controllerAssignment));
         const bool edited = edit(copy);
@@ -71,6 +88,7 @@ template <class Edit> bool qm_controllerAssignments::change(Role role, Edit edit
         // The source stays announced until here, so it cannot be reused and
         // republished under our feet (no ABA).
         const bool swapped = !edited || published.compare_exchange_strong(expected, target);
+        if (version) *version = copy.version;
         claimed[target].store(false);
         release(role);
         if (swapped) return edited;
@@ -78,45 +96,107 @@ template <class Edit> bool qm_controllerAssignments::change(Role role, Edit edit
 }
 
 bool qm_controllerAssignments::bind(int8_t controller, int32_t parameter) {
-    const bool added = change(kAudio, [&](Table& t) {
-        // Remove the first entry of this pair, if any.
-        for (uint32_t i = 0; i < t.count; ++i) {
-            if (t.entries[i].controller == controller && t.entries[i].parameter == parameter) {
-                std::memmove(&t.entries[i], &t.entries[i + 1], (t.count - i - 1) * sizeof t.entries[0]);
-                --t.count;
-                break;
-            }
+    audioPublishing.store(true);
+    uint64_t version = 0;
+    const bool added = change(kAudio, [&](Table& t) { return t.bind(controller, parameter); }, &version);
+    if (added) {
+        const uint32_t head = queueHead.load(std::memory_order_relaxed);
+        if (head - queueTail.load(std::memory_order_acquire) < kQueueCapacity) {
+            queue[head % kQueueCapacity] = {FileChange::kBind, controller, parameter, version};
+            queueHead.store(head + 1, std::memory_order_release);
+        } else {
+            queueOverflowed.store(true);
         }
-        if (t.count == kCapacity) return false;
-        // After the last entry whose controller is not greater.
-        uint32_t at = 0;
-        while (at < t.count && t.entries[at].controller <= controller) ++at;
-        std::memmove(&t.entries[at + 1], &t.entries[at], (t.count - at) * sizeof t.entries[0]);
-        t.entries[at] = {controller, parameter};
-        ++t.count;
-        return true;
-    });
-    requestWrite();
+    }
+    audioPublishing.store(false);
     return added;
+}
+
+void qm_controllerAssignments::collectQueuedBinds() {
+    const uint32_t tail = queueTail.load(std::memory_order_relaxed);
+    const uint32_t head = queueHead.load(std::memory_order_acquire);
+    for (uint32_t i = tail; i != head; ++i) changes.push_back(queue[i % kQueueCapacity]);
+    queueTail.store(head, std::memory_order_release);
+    if (queueOverflowed.exchange(false)) mergeWholeTable = true;
+    // The audio thread's binds and this thread's removals, in the order the
+    // table saw them.
+    std::stable_sort(changes.begin(), changes.end(),
+                     [](const FileChange& a, const FileChange& b) { return a.version < b.version; });
 }
 
 void qm_controllerAssignments::removeParameter(int32_t parameter) {
     std::lock_guard<std::mutex> control(controlMutex);
+    uint64_t version = 0;
     change(kControl, [&](Table& t) {
-        uint32_t kept = 0;
-        for (uint32_t i = 0; i < t.count; ++i)
-            if (t.entries[i].parameter != parameter) t.entries[kept++] = t.entries[i];
-        t.count = kept;
+        t.removeParameter(parameter);
         return true;
-    });
-    requestWrite();
-    flush();
+    }, &version);
+    // Every bind published before this removal must be queued before it is
+    // ordered against it; the audio thread is at most a table copy away.
+    while (audioPublishing.load()) std::this_thread::yield();
+    changes.push_back({FileChange::kRemove, 0, parameter, version});
+    collectQueuedBinds();
+    writeChanges();
+}
+
+bool qm_controllerAssignments::hasPendingWrite() const {
+    return controlPending.load() || queueHead.load() != queueTail.load() || queueOverflowed.load();
+}
+
+bool qm_controllerAssignments::writePending() {
+    if (!hasPendingWrite()) return true;
+    std::lock_guard<std::mutex> control(controlMutex);
+    collectQueuedBinds();
+    return writeChanges();
+}
+
+bool qm_controllerAssignments::writeChanges() {
+    if (changes.empty() && !mergeWholeTable) {
+        controlPending.store(false);
+        return true;
+    }
+    if (path.empty()) {
+        // Nowhere to keep them: the table lives in memory only.
+        changes.clear();
+        mergeWholeTable = false;
+        controlPending.store(false);
+        return true;
+    }
+    bool written = false;
+    {
+        platform::SettingsLock lock(path);
+        platform::removeStaleTemporaries(path);
+        auto file = std::make_unique<Table>();
+        const bool readable = readFile(path, *file) || !platform::fileExists(path);
+        if (readable) {
+            for (const FileChange& c : changes) {
+                if (c.kind == FileChange::kBind) file->bind(c.controller, c.parameter);
+                else file->removeParameter(c.parameter);
+            }
+            if (mergeWholeTable) {
+                const Table& own = slots[static_cast<size_t>(acquire(kControl))];
+                for (uint32_t i = 0; i < own.count; ++i) file->bind(own.entries[i].controller, own.entries[i].parameter);
+                release(kControl);
+            }
+            written = writeFile(path, file->entries, file->count);
+        }
+    }
+    if (written) {
+        changes.clear();
+        mergeWholeTable = false;
+    }
+    controlPending.store(!written);
+    return written;
 }
 
 bool qm_controllerAssignments::read() {
     std::lock_guard<std::mutex> control(controlMutex);
     auto fresh = std::make_unique<Table>();
-    if (path.empty() || !readFile(path, *fresh)) return false;
+    if (path.empty()) return false;
+    {
+        platform::SettingsLock lock(path);
+        if (!readFile(path, *fresh)) return false;
+    }
     change(kControl, [&](Table& t) {
         t.count = fresh->count;
         std::memcpy(t.entries, fresh->entries, fresh->count * sizeof t.entries[0]);
@@ -133,55 +213,26 @@ std::vector<qm_controllerAssignment> qm_controllerAssignments::entries() {
     return copy;
 }
 
-void qm_controllerAssignments::requestWrite() {
-    // The audio thread only counts; the writer notices within its polling
-    // interval even without a wake-up (no lock is taken here).
-    changeGeneration.fetch_add(1);
-}
-
-void qm_controllerAssignments::flush() {
-    const uint64_t wanted = changeGeneration.load();
-    if (!writer.joinable()) {
-        writeLatest();
-        return;
-    }
-    std::unique_lock<std::mutex> lock(writerMutex);
-    writerWake.notify_one();
-    writerDone.wait(lock, [&] { return writtenGeneration >= wanted; });
-}
-
-void qm_controllerAssignments::writeLatest() {
-    const uint64_t generation = changeGeneration.load();
-    std::vector<qm_controllerAssignment> snapshot;
-    {
-        const Table& t = slots[static_cast<size_t>(acquire(kWriter))];
-        snapshot.assign(t.entries, t.entries + t.count);
-        release(kWriter);
-    }
-    if (!path.empty()) writeFile(path, snapshot.data(), static_cast<uint32_t>(snapshot.size()));
-    std::lock_guard<std::mutex> lock(writerMutex);
-    if (generation > writtenGeneration) writtenGeneration = generation;
-}
-
-void qm_controllerAssignments::writerLoop() {
-    std::unique_lock<std::mutex> lock(writerMutex);
-    for (;;) {
-        const bool pending = changeGeneration.load() > writtenGeneration;
-        if (pending) {
-            lock.unlock();
-            writeLatest();
-            lock.lock();
-            writerDone.notify_all();
-            continue;
-        }
-        if (stopping) return;
-        // Polled as well as woken: the audio thread raises its flag without a wake-up.
-        writerWake.wait_for(lock, std::chrono::milliseconds(20));
-    }
-}
-
 static bool isSeparator(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f' || c == '\0';
+}
+
+// A whole decimal integer that fits 32 bits, with an optional sign.
+static bool parseInteger(const char* text, size_t length, int32_t* out) {
+    size_t i = 0;
+    const bool negative = length > 0 && text[0] == '-';
+    if (length > 0 && (text[0] == '-' || text[0] == '+')) ++i;
+    if (i == length) return false;
+    int64_t value = 0;
+    for (; i < length; ++i) {
+        if (text[i] < '0' || text[i] > '9') return false;
+        value = value * 10 + (text[i] - '0');
+        if (value > int64_t{INT32_MAX} + 1) return false;
+    }
+    if (negative) value = -value;
+    if (value > INT32_MAX) return false;
+    *out = static_cast<int32_t>(value);
+    return true;
 }
 
 void qm_controllerAssignments::parse(const char* text, size_t size, Table& table) {
@@ -194,15 +245,11 @@ void qm_controllerAssignments::parse(const char* text, size_t size, Table& table
         const size_t start = i;
         while (i < size && !isSeparator(text[i])) ++i;
         if (start == i) break;
-        // A token counts when it is a whole integer that fits 32 bits; anything
-        // else (a word, "12abc", a number too large) is skipped.
-        const std::string token(text + start, i - start);
-        char* end = nullptr;
-        errno = 0;
-        const long long value = std::strtoll(token.c_str(), &end, 10);
-        if (errno != 0 || end == token.c_str() || *end != '\0' || value < INT32_MIN || value > INT32_MAX) continue;
+        int32_t value = 0;
+        // Anything else (a word, "12abc", a number too large) ends the file.
+        if (!parseInteger(text + start, i - start, &value)) break;
         if (!haveFirst) {
-            first = static_cast<int32_t>(value);
+            first = value;
             haveFirst = true;
             continue;
         }
@@ -210,6 +257,7 @@ void qm_controllerAssignments::parse(const char* text, size_t size, Table& table
         if (value == -1) continue;
         // Any parameter index is kept; the controller keeps its low 8 bits.
         const qm_controllerAssignment entry{static_cast<int8_t>(static_cast<uint8_t>(value & 0xFF)), first};
+        if (std::find(table.entries, table.entries + table.count, entry) != table.entries + table.count) continue;
         uint32_t at = table.count;
         while (at > 0 && table.entries[at - 1].controller > entry.controller) --at;
         std::memmove(&table.entries[at + 1], &table.entries[at], (table.count - at) * sizeof entry);
@@ -232,14 +280,16 @@ std::string qm_controllerAssignments::format(const qm_controllerAssignment* entr
 bool qm_controllerAssignments::readFile(const std::string& filePath, Table& table) {
     std::FILE* f = std::fopen(filePath.c_str(), "r");
     if (!f) return false;
-    std::string text;
-    char buffer[65536];
-    size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, got);
+    std::unique_ptr<char[]> text(new char[kMaxFileBytes]);
+    const size_t got = std::fread(text.get(), 1, kMaxFileBytes, f);
     const bool ok = !std::ferror(f);
     std::fclose(f);
     if (!ok) return false;
-    parse(text.data(), text.size(), table);
+    // A cut at the limit must not turn "123" into "12": the last token is dropped.
+    size_t size = got;
+    if (got == kMaxFileBytes)
+        while (size > 0 && !isSeparator(text[size - 1])) --size;
+    parse(text.get(), size, table);
     return true;
 }
 
@@ -251,6 +301,7 @@ bool qm_controllerAssignments::writeFile(const std::string& filePath, const qm_c
     if (!f) return false;
     bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
     ok = std::fflush(f) == 0 && ok;
+    ok = ok && platform::syncFile(f);
     ok = std::fclose(f) == 0 && ok;
     ok = ok && platform::replaceFile(temporary, filePath);
     if (!ok) std::remove(temporary.c_str());

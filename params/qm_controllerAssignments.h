@@ -1,30 +1,36 @@
 // qm_controllerAssignments: which MIDI controllers drive which parameters, kept
 // safe for an audio thread that reads and changes it while a control thread
-// (the editor's, a host's) changes it too, and written to a text file.
+// (the editor's, a host's) changes it too, and kept in a text file that every
+// instance of every process shares.
 //
 // The table is ordered by controller number (a signed byte), entries with equal
 // numbers in the order they were added; one controller may drive several
-// parameters and one parameter may follow several controllers.
+// parameters and one parameter may follow several controllers; a pair is never
+// held twice.
 //
 // Threads. Published tables are immutable. A change copies the published table
 // into a free slot of a fixed pool, edits the copy and publishes it with one
 // compare-and-swap; a reader announces the slot it reads (a hazard pointer) so
 // no writer reuses it meanwhile. Nothing allocates, locks or waits on the audio
-// thread. Control-thread calls are serialised among themselves by a mutex.
+// thread, and no thread of our own is started: a host may unload the library
+// without closing the instance.
 //
 // File. "%d %d\n" per entry: the parameter index, a blank, the controller
-// number. It is written by a small writer thread (the audio thread only raises
-// a flag), under a temporary name in the same folder and then renamed over the
-// old file, so a crash or a full disk never destroys the bindings already there.
+// number. The audio thread's binds are queued for the file; a control thread
+// (the editor's idle, the learn toggle, the host's closing call) writes them
+// with writePending(). A write takes a lock shared with every other instance
+// and process, re-reads the file, applies only this instance's changes in the
+// order they were made, and replaces the file in one step (a temporary file in
+// the same folder, synced, then renamed), so nothing another instance learned is
+// lost and a crash or a full disk never destroys what is already there. A write
+// that fails stays pending and is tried again on the next call.
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 struct qm_controllerAssignment {
@@ -38,22 +44,32 @@ public:
     // Far more than 128 controllers times every parameter; a file with more
     // entries keeps its first ones.
     static constexpr uint32_t kCapacity = 1024;
+    // A file is read no further than this: a full table written by us takes
+    // under 18 KiB.
+    static constexpr size_t kMaxFileBytes = 64 * 1024;
 
     struct Table {
+        uint64_t version = 0;  // one more with each published change
         uint32_t count = 0;
         qm_controllerAssignment entries[kCapacity];
+
+        // Moves (controller, parameter) behind the other entries of that
+        // controller, adding it when new. False when the table is full.
+        bool bind(int8_t controller, int32_t parameter);
+        // Removes every entry of the parameter.
+        void removeParameter(int32_t parameter);
     };
 
     // The file to read and write; empty means none (learning still works).
     explicit qm_controllerAssignments(std::string filePath);
-    // Writes any change not yet written, then stops the writer.
+    // Writes what is still pending.
     ~qm_controllerAssignments();
 
     // --- audio thread -------------------------------------------------------
     // Calls visit(parameter) for every entry of the controller, in table order.
     template <class Visit> void forEachParameterOf(int8_t controller, Visit visit);
-    // Moves (controller, parameter) behind the other entries of that controller,
-    // adding it when new, then has the file written. False when the table is full.
+    // Binds the pair in the table and queues it for the file. False when the
+    // table is full. One audio thread at a time.
     bool bind(int8_t controller, int32_t parameter);
 
     // --- control threads ----------------------------------------------------
@@ -65,35 +81,50 @@ public:
     void removeParameter(int32_t parameter);
     // A copy of the published table.
     std::vector<qm_controllerAssignment> entries();
-    // Returns once every change made so far has been written (or failed to be).
-    void flush();
+    // Whether a change still waits for the file (cheap: atomics only).
+    bool hasPendingWrite() const;
+    // Writes the pending changes; true when none is left pending.
+    bool writePending();
     const std::string& filePath() const { return path; }
 
     // The file format, for the table and for tools that list the bindings.
-    // Tokens are separated by white space; a token that is not an integer is
-    // skipped; pairs whose controller is -1 are skipped, as is a final lone number.
+    // Tokens are separated by white space; reading stops at the first token that
+    // is not an integer, or when the table is full; pairs whose controller is -1
+    // are skipped, as are a final lone number and pairs already in the table.
     static void parse(const char* text, size_t size, Table& table);
     static std::string format(const qm_controllerAssignment* entries, uint32_t count);
-    // False when the file is missing or unreadable.
+    // False when the file is missing or unreadable. Reads at most kMaxFileBytes.
     static bool readFile(const std::string& path, Table& table);
-    // Writes under a temporary name and renames it over `path`; false (and the
-    // old file untouched) on any failure.
+    // Writes under a temporary name, syncs it and renames it over `path`; false
+    // (and the old file untouched) on any failure.
     static bool writeFile(const std::string& path, const qm_controllerAssignment* entries, uint32_t count);
 
 private:
-    enum Role { kAudio, kControl, kWriter, kRoleCount };
-    // One published table, one per role being read, one per role editing: 6 at most.
-    static constexpr int kSlots = 8;
+    enum Role { kAudio, kControl, kRoleCount };
+    // One published table, one per role being read, one per role editing.
+    static constexpr int kSlots = 6;
+    // Binds the audio thread may queue between two writes; beyond that the
+    // next write merges the whole table.
+    static constexpr uint32_t kQueueCapacity = 256;
+
+    struct FileChange {
+        enum Kind : int32_t { kBind, kRemove } kind;
+        int8_t controller;
+        int32_t parameter;
+        uint64_t version;  // of the table the change published
+    };
 
     int acquire(Role role);
     void release(Role role) { hazards[role].store(-1); }
     int claimFreeSlot();
     // Copies the published table, applies edit(Table&) -> bool (false: leave it)
-    // and publishes the result. Returns what edit returned.
-    template <class Edit> bool change(Role role, Edit edit);
-    void requestWrite();
-    void writerLoop();
-    void writeLatest();
+    // and publishes the result. Returns what edit returned; *version is the
+    // published table's version.
+    template <class Edit> bool change(Role role, Edit edit, uint64_t* version = nullptr);
+    // Moves the audio thread's queued binds into `changes`, in version order.
+    // Control thread, under controlMutex.
+    void collectQueuedBinds();
+    bool writeChanges();  // under controlMutex
 
     std::string path;
     std::vector<Table> slots;  // kSlots tables, allocated once
@@ -101,13 +132,19 @@ private:
     std::atomic<int> hazards[kRoleCount];
     std::atomic<bool> claimed[kSlots];
 
-    std::mutex controlMutex;  // control threads only
-    std::atomic<uint64_t> changeGeneration{0};
-    uint64_t writtenGeneration = 0;  // guarded by writerMutex
-    std::mutex writerMutex;
-    std::condition_variable writerWake, writerDone;
-    bool stopping = false;
-    std::thread writer;
+    // The audio thread's binds on their way to the file: a single-producer,
+    // single-consumer ring. `audioPublishing` is set from before a bind's
+    // compare-and-swap until its entry is queued, so a control thread can tell
+    // that every bind older than its own change is in the ring.
+    FileChange queue[kQueueCapacity];
+    std::atomic<uint32_t> queueHead{0}, queueTail{0};
+    std::atomic<bool> queueOverflowed{false};
+    std::atomic<bool> audioPublishing{false};
+
+    std::mutex controlMutex;             // control threads only
+    std::vector<FileChange> changes;     // not yet in the file; under controlMutex
+    bool mergeWholeTable = false;        // under controlMutex
+    std::atomic<bool> controlPending{false};
 };
 
 template <class Visit> void qm_controllerAssignments::forEachParameterOf(int8_t controller, Visit visit) {

@@ -32,7 +32,12 @@ public:
     }
     ~ScopedFloatingPointEnvironment() {
 #if defined(__i386__)
-        if (savedX87 != defaultX87) __asm__ volatile("fldcw %0" : : "m"(savedX87));
+        if (savedX87 != defaultX87) {
+            // Our arithmetic leaves x87 status flags (inexact at least); a host
+            // that unmasks exceptions would fault on its next x87 instruction.
+            __asm__ volatile("fnclex");
+            __asm__ volatile("fldcw %0" : : "m"(savedX87));
+        }
 #endif
 #if TOLVANE_HAS_MXCSR
         if ((savedMxcsr & ~flagBits) != defaultMxcsr) _mm_setcsr((savedMxcsr & ~flagBits) | (_mm_getcsr() & flagBits));

@@ -1,7 +1,10 @@
-// Where Tolvane keeps its one settings file, and how a file is replaced in one
-// step. Each operating system has its own implementation beside this header.
+// Where Tolvane keeps its one settings file, how a file is replaced in one
+// step, and the lock that every instance and process takes around a change of
+// it. Each operating system has its own implementation beside this header.
 #pragma once
 
+#include <cstdint>
+#include <cstdio>
 #include <string>
 
 namespace platform {
@@ -18,5 +21,33 @@ bool replaceFile(const std::string& from, const std::string& to);
 
 // A name for a temporary file next to `path`, unique within the machine for now.
 std::string temporaryNameFor(const std::string& path);
+
+// Removes temporary files of `path` that a killed process left behind. Only
+// call it holding the SettingsLock of `path`: every live writer holds it while
+// its temporary file exists.
+void removeStaleTemporaries(const std::string& path);
+
+// Forces a written file's data to the disk, so a rename never publishes an
+// empty file after a power cut. The stream must have been flushed.
+bool syncFile(std::FILE* file);
+
+bool fileExists(const std::string& path);
+
+// An exclusive lock on the settings file at `path`, held by this object's
+// lifetime, between threads and processes alike (it waits for the holder).
+// Linux locks the folder itself; Windows a companion file named path + ".lock".
+// Where no lock can be had the holder goes on without one.
+class SettingsLock {
+public:
+    explicit SettingsLock(const std::string& path);
+    ~SettingsLock();
+    SettingsLock(const SettingsLock&) = delete;
+    SettingsLock& operator=(const SettingsLock&) = delete;
+    bool held() const { return handle != invalid; }
+
+private:
+    static constexpr intptr_t invalid = -1;
+    intptr_t handle = invalid;
+};
 
 }  // namespace platform

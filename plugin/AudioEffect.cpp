@@ -10,37 +10,75 @@ AudioEffect* effectOf(AEffect* e) { return static_cast<AudioEffect*>(e->object);
 
 // Every call from the host runs under the default floating-point environment
 // (the host's is restored on return), so coefficients and audio come out the
-// same whatever mode the host works in.
+// same whatever mode the host works in. No exception crosses into the host: a
+// call that throws (running out of memory) fails quietly with 0.
+
+// The host's calls that never come from its audio thread: there the effect may
+// do work that the audio thread only flags.
+bool isControlThreadCall(VstInt32 opcode) {
+    switch (opcode) {
+    case effOpen:
+    case effClose:
+    case effMainsChanged:
+    case effEditOpen:
+    case effEditClose:
+    case effEditIdle:
+    case effIdle:
+        return true;
+    default:
+        return false;
+    }
+}
 
 VstIntPtr VSTCALLBACK dispatchEffect(AEffect* e, VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr,
                                      float opt) {
     ScopedFloatingPointEnvironment defaultFloatingPoint;
     AudioEffect* effect = effectOf(e);
-    if (opcode == effClose) {
-        effect->dispatcher(opcode, index, value, ptr, opt);
-        delete effect;
-        return 1;
+    try {
+        if (isControlThreadCall(opcode)) effect->controlThreadCall();
+        if (opcode == effClose) {
+            effect->dispatcher(opcode, index, value, ptr, opt);
+            delete effect;
+            return 1;
+        }
+        return effect->dispatcher(opcode, index, value, ptr, opt);
+    } catch (...) {
+        return 0;
     }
-    return effect->dispatcher(opcode, index, value, ptr, opt);
 }
 
 void VSTCALLBACK processAccumulating(AEffect*, float**, float**, VstInt32) {}
 
 void VSTCALLBACK processReplacingCallback(AEffect* e, float** inputs, float** outputs, VstInt32 frames) {
     ScopedFloatingPointEnvironment defaultFloatingPoint;
-    effectOf(e)->processReplacing(inputs, outputs, frames);
+    try {
+        effectOf(e)->processReplacing(inputs, outputs, frames);
+    } catch (...) {
+    }
 }
 
 void VSTCALLBACK processDoubleReplacingCallback(AEffect* e, double** inputs, double** outputs, VstInt32 frames) {
-    effectOf(e)->processDoubleReplacing(inputs, outputs, frames);
+    try {
+        effectOf(e)->processDoubleReplacing(inputs, outputs, frames);
+    } catch (...) {
+    }
 }
 
 void VSTCALLBACK setParameterCallback(AEffect* e, VstInt32 index, float value) {
     ScopedFloatingPointEnvironment defaultFloatingPoint;
-    effectOf(e)->setParameter(index, value);
+    try {
+        effectOf(e)->setParameter(index, value);
+    } catch (...) {
+    }
 }
 
-float VSTCALLBACK getParameterCallback(AEffect* e, VstInt32 index) { return effectOf(e)->getParameter(index); }
+float VSTCALLBACK getParameterCallback(AEffect* e, VstInt32 index) {
+    try {
+        return effectOf(e)->getParameter(index);
+    } catch (...) {
+        return 0.0f;
+    }
+}
 
 }  // namespace
 

@@ -38,6 +38,10 @@ public:
     virtual VstInt32 setChunk(void*, VstInt32, bool) { return 0; }
     virtual float getVu() { return 0.0f; }
     virtual VstInt32 getProgram() { return curProgram; }
+    // Called before each host call that never comes from the audio thread (open,
+    // close, suspend/resume, the editor's open, close and idle, idle): work that
+    // the audio thread only flagged can be done here.
+    virtual void controlThreadCall() {}
 
     // Host callbacks. Each does nothing (and answers its default) without a host.
     virtual void setParameterAutomated(VstInt32 index, float value);  // setParameter, then tells the host

@@ -1,5 +1,7 @@
 #include "Tolvane.h"
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -94,6 +96,10 @@ void Tolvane::suspend() {
     lowPassLeft.reset();
     lowPassRight.reset();
     compressor.reset();
+    // The fade and the meter carry on across a pause, unless something made them
+    // non-finite.
+    if (!std::isfinite(mixSmoother.getCurrent())) mixSmoother.reset();
+    if (!std::isfinite(meterFollower.level)) meterFollower.reset();
 }
 
 void Tolvane::resume() {
@@ -119,37 +125,47 @@ void Tolvane::setSampleRate(float rate) {
 }
 
 void Tolvane::setParameter(VstInt32 index, float value) {
-    if (!isParameter(index)) return;
-    programs[curProgram].values[index] = value;
-    parameterManager->setNormalized(index, value);
-    const double plain = parameterManager->getPlain(index);
-    switch (index) {
-    case TolvaneParameterManager::kRatio:
-        compressor.setRatio(static_cast<float>(plain));
-        break;
-    case TolvaneParameterManager::kAttack:
-        compressor.setAttack(static_cast<float>(plain * secondsPerMillisecond));
-        break;
-    case TolvaneParameterManager::kRelease:
-        compressor.setRelease(static_cast<float>(plain * secondsPerMillisecond));
-        break;
-    case TolvaneParameterManager::kSensitivity:
-        compressor.setThreshold(static_cast<float>(plain));
-        break;
-    case TolvaneParameterManager::kMakeUpGain:
-        compressor.setOutputGain(static_cast<float>(plain));
-        break;
-    case TolvaneParameterManager::kActive:
-        mixSmoother.setTarget(value);
-        break;
-    }
+    // A value that is no number would stay in the program and the blocks for good.
+    if (!isParameter(index) || !std::isfinite(value)) return;
+    std::atomic_ref<float>(programs[std::atomic_ref<VstInt32>(curProgram).load()].values[index]).store(value);
+    parameterValues[index].store(value);
+    // Values outside 0..1 are kept as given (hosts read them back, texts show
+    // them); the signal path takes them limited to the range.
+    const float limited = std::clamp(value, 0.0f, 1.0f);
+    const double plain = parameterManager->normalizedToPlain(index, limited);
+    float setting = static_cast<float>(plain);
+    if (index == TolvaneParameterManager::kAttack || index == TolvaneParameterManager::kRelease)
+        setting = static_cast<float>(static_cast<float>(plain) * secondsPerMillisecond);
+    else if (index == TolvaneParameterManager::kActive)
+        setting = limited;
+    blockSettings[index].store(setting, std::memory_order_relaxed);
+    changedSettings.fetch_or(1u << index, std::memory_order_release);
     if (editor) editor->setParameter(index, value);
 }
 
+void Tolvane::applyChangedSettings() {
+    uint32_t changed = changedSettings.exchange(0, std::memory_order_acquire);
+    while (changed != 0) {
+        const int index = std::countr_zero(changed);
+        changed &= changed - 1;
+        const float setting = blockSettings[index].load(std::memory_order_relaxed);
+        switch (index) {
+        case TolvaneParameterManager::kRatio: compressor.setRatio(setting); break;
+        case TolvaneParameterManager::kAttack: compressor.setAttack(setting); break;
+        case TolvaneParameterManager::kRelease: compressor.setRelease(setting); break;
+        case TolvaneParameterManager::kSensitivity: compressor.setThreshold(setting); break;
+        case TolvaneParameterManager::kMakeUpGain: compressor.setOutputGain(setting); break;
+        case TolvaneParameterManager::kActive: mixSmoother.setTarget(setting); break;
+        }
+    }
+}
+
 float Tolvane::getParameter(VstInt32 index) {
-    // An index that is no parameter reads as 0 without adding an entry to the
-    // manager's tables, which the audio thread reads at the same time.
-    return isParameter(index) ? parameterManager->getNormalized(index) : 0.0f;
+    return isParameter(index) ? parameterValues[index].load() : 0.0f;
+}
+
+void Tolvane::syncDisplayedValue(VstInt32 index) {
+    parameterManager->setNormalized(index, parameterValues[index].load());
 }
 
 // Texts of an index that is no parameter are empty, zero-filled as the copies are.
@@ -159,8 +175,10 @@ void Tolvane::getParameterLabel(VstInt32 index, char* label) {
 }
 
 void Tolvane::getParameterDisplay(VstInt32 index, char* text) {
-    if (isParameter(index)) parameterManager->getDisplay(index, text, kVstMaxParamStrLen);
-    else std::memset(text, 0, kVstMaxParamStrLen);
+    if (isParameter(index)) {
+        syncDisplayedValue(index);
+        parameterManager->getDisplay(index, text, kVstMaxParamStrLen);
+    } else std::memset(text, 0, kVstMaxParamStrLen);
 }
 
 void Tolvane::getParameterName(VstInt32 index, char* text) {
@@ -170,8 +188,8 @@ void Tolvane::getParameterName(VstInt32 index, char* text) {
 
 void Tolvane::setProgram(VstInt32 program) {
     if (program < 0 || program >= kNumPrograms) return;
-    curProgram = program;
-    for (VstInt32 i = 0; i < kNumParams; ++i) setParameter(i, programs[program].values[i]);
+    std::atomic_ref<VstInt32>(curProgram).store(program);
+    for (VstInt32 i = 0; i < kNumParams; ++i) setParameter(i, std::atomic_ref<float>(programs[program].values[i]).load());
 }
 
 void Tolvane::setProgramName(char* name) {
@@ -203,8 +221,11 @@ VstInt32 Tolvane::processEvents(VstEvents* events) {
         // Any channel; only control changes, and not 123 (all notes off) or 126 (mono mode).
         if ((static_cast<uint8_t>(midi->midiData[0]) & 0xF0) != 0xB0) continue;
         const uint8_t controller = static_cast<uint8_t>(midi->midiData[1]);
+        const uint8_t value = static_cast<uint8_t>(midi->midiData[2]);
+        // Data bytes have bit 7 clear; anything else is no MIDI message.
+        if (controller > 127 || value > 127) continue;
         if (controller == 123 || controller == 126) continue;
-        handleController(controller, static_cast<int8_t>(midi->midiData[2]));
+        handleController(controller, static_cast<int8_t>(value));
     }
     return 1;
 }
@@ -230,7 +251,11 @@ void Tolvane::handleController(uint8_t controller, int8_t value) {
                                               [&](int32_t parameter) { setParameter(parameter, normalized); });
 }
 
+void Tolvane::writePendingAssignments() { controllerAssignments->writePending(); }
+
 void Tolvane::toggleLearn(VstInt32 parameter) {
+    // Whatever the audio thread learned since the last idle goes first.
+    writePendingAssignments();
     LearnState now = learn.load();
     for (;;) {
         if (now.state == 0) {
@@ -288,6 +313,7 @@ float Tolvane::getMeterValue() {
 
 void Tolvane::processReplacing(float** inputs, float** outputs, VstInt32 frames) {
     if (frames <= 0) return;
+    applyChangedSettings();
     if (activeOutputs == 1) {
         processMono(inputs[0], outputs[0], frames);
     } else {

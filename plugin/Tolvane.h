@@ -58,6 +58,12 @@ public:
     // 0..1: the smoothed gain reduction, 0 dB -> 0, 20 dB or more -> 1.
     float getMeterValue();
 
+    // Any thread but the audio thread: writes the MIDI bindings that a learn on
+    // the audio thread completed. Called from the editor's idle and the learn
+    // toggle, and by the host-facing layer on the host's non-audio calls.
+    void writePendingAssignments();
+    void controlThreadCall() override { writePendingAssignments(); }
+
     // MIDI learn. toggleLearn arms learning for a parameter, moves it to another
     // one, or (on the armed parameter) cancels it and forgets all of that
     // parameter's bindings. While learning, the same controller twice in a row
@@ -76,6 +82,10 @@ public:
 
 private:
     static bool isParameter(VstInt32 index) { return index >= 0 && index < kNumParams; }
+    // The audio thread's side of parameter changes, at the start of each block.
+    void applyChangedSettings();
+    // The manager's stored value brought up to date before it writes a text.
+    void syncDisplayedValue(VstInt32 index);
     void processMono(const float* input, float* output, VstInt32 frames);
     void processStereo(const float* left, const float* right, float* leftOut, float* rightOut, VstInt32 frames);
 
@@ -91,6 +101,14 @@ private:
     VstInt32 activeOutputs = 2;
     // The follower's level as of the last processed block, for the editor's thread.
     std::atomic<float> meterLevel{0.0f};
+
+    // Parameter changes may come from any thread. The value as given is what
+    // getParameter answers at once; the setting for the blocks, derived from the
+    // value limited to 0..1, is applied by the audio thread at the start of its
+    // next block. A set bit in changedSettings marks a setting not yet applied.
+    std::atomic<float> parameterValues[kNumParams] = {};
+    std::atomic<float> blockSettings[kNumParams] = {};
+    std::atomic<uint32_t> changedSettings{0};
 
     // Learning: state 0 idle or 1 learning, and the parameter being learned,
     // changed together so the audio and control threads never see half a change.

@@ -1,5 +1,8 @@
 #include "SettingsFolder.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -7,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <string_view>
 
 namespace platform {
 
@@ -37,6 +41,47 @@ bool replaceFile(const std::string& from, const std::string& to) { return std::r
 std::string temporaryNameFor(const std::string& path) {
     static std::atomic<unsigned> counter{0};
     return path + ".tmp." + std::to_string(getpid()) + "." + std::to_string(counter.fetch_add(1));
+}
+
+static std::string folderOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+void removeStaleTemporaries(const std::string& path) {
+    const std::string folder = folderOf(path);
+    const size_t slash = path.rfind('/');
+    const std::string prefix = (slash == std::string::npos ? path : path.substr(slash + 1)) + ".tmp.";
+    DIR* dir = opendir(folder.c_str());
+    if (!dir) return;
+    while (const dirent* entry = readdir(dir)) {
+        if (std::string_view(entry->d_name).starts_with(prefix)) unlinkat(dirfd(dir), entry->d_name, 0);
+    }
+    closedir(dir);
+}
+
+bool syncFile(std::FILE* file) { return fsync(fileno(file)) == 0; }
+
+bool fileExists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+
+SettingsLock::SettingsLock(const std::string& path) {
+    // flock on the folder: the file itself is replaced by renames, so a lock on
+    // it would guard an inode that is about to go.
+    const int fd = open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    int result;
+    while ((result = flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+    }
+    if (result != 0) {
+        close(fd);
+        return;
+    }
+    handle = fd;
+}
+
+SettingsLock::~SettingsLock() {
+    if (handle != invalid) close(static_cast<int>(handle));  // closing releases the lock
 }
 
 }  // namespace platform

@@ -84,11 +84,14 @@ TEST(LowPass, FreshFilterOutputsZeroUntilConfigured) {
     EXPECT_GT(filter.process(1.0f), 0.0f);
 }
 
-TEST(LowPass, SettingsChangesKeepTheHistory) {
-    auto a = lowPassAt(44100.0f), b = lowPassAt(44100.0f);
+TEST(LowPass, SettingsChangesKeepTheHistoryAndResetClearsIt) {
+    auto a = lowPassAt(44100.0f), b = lowPassAt(44100.0f), fresh = lowPassAt(44100.0f);
     for (float x : {0.9f, -0.2f, 0.4f}) a.process(x), b.process(x);
-    a.reset();
-    EXPECT_EQ(a.process(0.1f), b.process(0.1f)) << "reset leaves history and coefficients";
+    a.setSampleRate(44100.0f);
+    EXPECT_EQ(a.process(0.1f), b.process(0.1f)) << "a new rate leaves the history";
+    auto c = b;
+    c.reset();
+    EXPECT_EQ(c.process(0.7f), fresh.process(0.7f)) << "reset clears it";
 
     a.setQ(0.707f);
     a.setResonance(3.0f);

@@ -114,9 +114,12 @@ TEST(HostAudio, OnlyEffSetSampleRateReachesTheBlocks) {
     EXPECT_EQ(a, b) << "effSetBlockSizeAndSampleRate leaves the blocks at 44100 Hz";
     EXPECT_FALSE(a == c);
     EXPECT_EQ(c, r);
-    // Back to 44100: the same as an instance that never left it.
-    rate->dispatch(effSetSampleRate, 0, 0, nullptr, 44100.0f);
-    EXPECT_EQ(rate->dispatch(effSetSampleRate, 0, 0, nullptr, 44100.0f), 0);
+    // There and back to 44100: the same as an instance that never left it.
+    auto roundTrip = newTolvane();
+    roundTrip->dispatch(effSetSampleRate, 0, 0, nullptr, 96000.0f);
+    roundTrip->dispatch(effSetSampleRate, 0, 0, nullptr, 44100.0f);
+    resume(*roundTrip);
+    EXPECT_EQ(processInBlocks(*roundTrip, in), a);
 }
 
 TEST(HostAudio, EveryInstanceRunsAtTheRateItsHostSet) {
