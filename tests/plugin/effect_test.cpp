@@ -3,6 +3,9 @@
 #include "support/float_compare.h"
 
 #include <cmath>
+#include <algorithm>
+#include <atomic>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -61,6 +64,42 @@ TEST(EffectMeter, FallsToZeroWhenActiveIsOff) {
     effect.tolvane.setParameter(5, 0.0f);
     effect.run(1.0f, 5 * 44100);
     EXPECT_LT(effect.tolvane.getMeterValue(), 1e-6f) << "the reduction is weighted by the wet share";
+}
+
+}  // namespace
+
+namespace {
+
+// A host's user-interface thread automates every parameter and switches
+// programs while its audio thread processes. Run under ThreadSanitizer in CI:
+// no report, and getParameter answers each new value at once.
+TEST(EffectThreads, ParameterChangesFromAnotherThreadAreSafe) {
+    Tolvane tolvane{nullptr};
+    std::atomic<bool> done{false};
+    std::thread audio([&] {
+        std::vector<float> in(128, 0.5f), out(128);
+        float* inputs[2] = {in.data(), in.data()};
+        float* outputs[2] = {out.data(), out.data()};
+        while (!done.load()) tolvane.processReplacing(inputs, outputs, 128);
+    });
+    float programs[5][6];  // what each program should hold: its preset, then its edits
+    for (int p = 0; p < 5; ++p) std::copy_n(tolvaneFactoryPresets[p].values, 6, programs[p]);
+    uint32_t state = 3;
+    for (int round = 0; round < 20000; ++round) {
+        state = state * 1664525u + 1013904223u;
+        const VstInt32 index = static_cast<VstInt32>((state >> 24) % 6);
+        if (round % 100 == 0) {
+            tolvane.setProgram(static_cast<VstInt32>(state >> 29) % 5);
+            ASSERT_EQ(tolvane.getParameter(index), programs[tolvane.getProgram()][index]);
+        } else {
+            const float value = static_cast<float>(state >> 8) / 16777216.0f;
+            tolvane.setParameter(index, value);
+            programs[tolvane.getProgram()][index] = value;
+            ASSERT_EQ(tolvane.getParameter(index), value);
+        }
+    }
+    done.store(true);
+    audio.join();
 }
 
 }  // namespace
