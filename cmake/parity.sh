@@ -6,8 +6,8 @@ set -e
 native="$1"
 bound="$2"
 if [ ! -x "$native/parity_render" ] || [ ! -f "$native/Tolvane.so" ]; then
-  echo "no Linux build at $native (run 'make' first); skipping"
-  exit 77
+  echo "no Linux build at $native: run 'make' first, or point TOLVANE_NATIVE_BUILD at one" >&2
+  exit 1
 fi
 mkdir -p parity
 "$native/parity_render" --make-input parity/drum-loop.raw
