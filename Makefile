@@ -5,7 +5,11 @@ CTEST_FLAGS ?= --output-on-failure -j $(JOBS)
 # Extra CMake settings for every build; CI passes -DTOLVANE_WERROR=ON.
 CMAKE_ARGS ?=
 
-.PHONY: all deps deps-windows test test-sanitize test-thread windows test-windows bench demo install clean
+# Seconds each fuzz target runs in `make fuzz`; CI runs them briefly.
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS = assignments parameter_text midi_file dispatcher
+
+.PHONY: all deps deps-windows test test-sanitize test-thread windows test-windows bench demo install clean fuzz
 
 all: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_ARGS)
@@ -46,11 +50,24 @@ test-windows: windows all
 deps-windows:
 	@tools/install-deps.sh windows
 
+# Coverage-guided fuzzing of the file reader, parameter texts, MIDI files and
+# dispatcher call sequences (libFuzzer with ASan and UBSan); corpora in build-fuzz/corpus/.
+fuzz:
+	@tools/install-deps.sh fuzz
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOLVANE_FUZZ=ON \
+	  -DTOLVANE_SANITIZE=address,undefined,fuzzer-no-link -DTOLVANE_TESTS=OFF -DTOLVANE_BENCH=OFF $(CMAKE_ARGS)
+	cmake --build build-fuzz -j $(JOBS) --target $(addprefix fuzz_,$(FUZZ_TARGETS))
+	for t in $(FUZZ_TARGETS); do \
+	  mkdir -p build-fuzz/corpus/$$t && \
+	  build-fuzz/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -timeout=10 -rss_limit_mb=2048 \
+	    -print_final_stats=1 build-fuzz/corpus/$$t || exit 1; \
+	done
+
 bench: all
 	$(BUILD)/bench/dsp_bench
 
 clean:
-	rm -rf $(BUILD) build-asan build-tsan build-win32 build-win64
+	rm -rf $(BUILD) build-asan build-tsan build-win32 build-win64 build-fuzz
 
 # Builds everything and renders a drum loop through the five programs into build/demo/.
 demo: all

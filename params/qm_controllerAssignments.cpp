@@ -254,9 +254,11 @@ void qm_controllerAssignments::parse(const char* text, size_t size, Table& table
             continue;
         }
         haveFirst = false;
-        if (value == -1) continue;
-        // Any parameter index is kept; the controller keeps its low 8 bits.
+        // Any parameter index is kept; the controller keeps its low 8 bits. -1
+        // marks a pair to skip, also when it is what those bits give (255), or
+        // the entry would be written back as a pair the next read skips.
         const qm_controllerAssignment entry{static_cast<int8_t>(static_cast<uint8_t>(value & 0xFF)), first};
+        if (entry.controller == -1) continue;
         if (std::find(table.entries, table.entries + table.count, entry) != table.entries + table.count) continue;
         uint32_t at = table.count;
         while (at > 0 && table.entries[at - 1].controller > entry.controller) --at;

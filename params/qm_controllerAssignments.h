@@ -90,7 +90,7 @@ public:
     // The file format, for the table and for tools that list the bindings.
     // Tokens are separated by white space; reading stops at the first token that
     // is not an integer, or when the table is full; pairs whose controller is -1
-    // are skipped, as are a final lone number and pairs already in the table.
+    // (or 255, the same low 8 bits) are skipped, as are a final lone number and pairs already in the table.
     static void parse(const char* text, size_t size, Table& table);
     static std::string format(const qm_controllerAssignment* entries, uint32_t count);
     // False when the file is missing or unreadable. Reads at most kMaxFileBytes.

@@ -112,7 +112,7 @@ private:
 
     // Learning: state 0 idle or 1 learning, and the parameter being learned,
     // changed together so the audio and control threads never see half a change.
-    struct LearnState {
+    struct alignas(8) LearnState {
         int32_t state;
         int32_t parameter;
     };

@@ -9,6 +9,10 @@ packages=(
   libgtest-dev libbenchmark-dev googletest
   libsndfile1-dev
 )
+# `install-deps.sh fuzz` adds clang and its libFuzzer runtime.
+if [[ "${1:-}" == fuzz ]]; then
+  packages+=(clang libclang-rt-14-dev)
+fi
 if [[ "${1:-}" == windows ]]; then
   packages+=(
     g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix

@@ -23,7 +23,7 @@ Table parsed(const std::string& text) {
 }
 
 TEST(AssignmentsFile, PairsAreParameterThenController) {
-    EXPECT_EQ(parsed("0 1\n3 -1\n5 7\n"), (Table{{1, 0}, {7, 5}}));
+    EXPECT_EQ(parsed("0 1\n3 -1\n5 7\n2 255\n"), (Table{{1, 0}, {7, 5}})) << "-1, also as 255, is skipped";
     EXPECT_EQ(parsed("2 74"), (Table{{74, 2}})) << "no final line end needed";
     EXPECT_EQ(parsed("1 2 3"), (Table{{2, 1}})) << "a final lone number is ignored";
     EXPECT_EQ(parsed("\r\n 4\t\t9 \r\n"), (Table{{9, 4}})) << "line ends are white space like blanks";
