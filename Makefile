@@ -9,7 +9,7 @@ CMAKE_ARGS ?=
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS = assignments parameter_text midi_file dispatcher
 
-.PHONY: all deps deps-windows test test-sanitize test-thread windows test-windows bench demo install clean fuzz
+.PHONY: all deps deps-windows test test-sanitize test-thread windows test-windows bench demo install clean fuzz artwork
 
 all: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_ARGS)
@@ -62,6 +62,12 @@ fuzz:
 	  build-fuzz/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -timeout=10 -rss_limit_mb=2048 \
 	    -print_final_stats=1 build-fuzz/corpus/$$t || exit 1; \
 	done
+
+# Redraws the editor's images into resources/ (needs python3-cairo and the DejaVu
+# fonts) and writes a contact sheet of every film-strip frame to build/artwork/.
+artwork:
+	@tools/install-deps.sh artwork
+	/usr/bin/python3 tools/make-artwork.py $(BUILD)/artwork
 
 bench: all
 	$(BUILD)/bench/dsp_bench

@@ -9,6 +9,10 @@ packages=(
   libgtest-dev libbenchmark-dev googletest
   libsndfile1-dev
 )
+# `install-deps.sh artwork` adds what draws the editor's images.
+if [[ "${1:-}" == artwork ]]; then
+  packages+=(python3-cairo fonts-dejavu-core)
+fi
 # `install-deps.sh fuzz` adds clang and its libFuzzer runtime.
 if [[ "${1:-}" == fuzz ]]; then
   packages+=(clang libclang-rt-14-dev)
