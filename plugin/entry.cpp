@@ -3,6 +3,7 @@
 #include <new>
 
 #include "FloatingPointEnvironment.h"
+#include "ImageResources.h"
 #include "Tolvane.h"
 
 #if defined(_WIN32)
@@ -14,6 +15,7 @@ HINSTANCE tolvaneModule = nullptr;
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD, LPVOID) {
     tolvaneModule = module;
+    platform::setResourceModule(module);
     return TRUE;
 }
 #endif

@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config
   libgtest-dev libbenchmark-dev googletest
-  libsndfile1-dev
+  libsndfile1-dev libpng-dev zlib1g-dev
 )
 # `install-deps.sh artwork` adds what draws the editor's images.
 if [[ "${1:-}" == artwork ]]; then
@@ -22,6 +22,7 @@ if [[ "${1:-}" == windows ]]; then
     g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
     binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
     wine wine32:i386 wine64
+    libz-mingw-w64-dev dpkg-dev
   )
 fi
 
@@ -30,21 +31,46 @@ for p in "${packages[@]}"; do
   status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null | head -n 1 || true)
   [[ "$status" == "install ok installed" ]] || missing+=("$p")
 done
-[[ ${#missing[@]} -eq 0 ]] && exit 0
-
-echo "Installing: ${missing[*]}"
 if [[ $(id -u) -eq 0 ]]; then
   sudo=()
 elif command -v sudo >/dev/null; then
   sudo=(sudo)
 else
-  echo "These packages are missing and this user cannot install them: ${missing[*]}" >&2
-  exit 1
+  sudo=(false)
 fi
 export DEBIAN_FRONTEND=noninteractive
-# Wine's 32-bit half comes from the i386 architecture.
-if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
-  "${sudo[@]}" dpkg --add-architecture i386
+
+if [[ ${#missing[@]} -gt 0 ]]; then
+  echo "Installing: ${missing[*]}"
+  if [[ "${sudo[*]}" == false ]]; then
+    echo "These packages are missing and this user cannot install them: ${missing[*]}" >&2
+    exit 1
+  fi
+  # Wine's 32-bit half comes from the i386 architecture.
+  if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    "${sudo[@]}" dpkg --add-architecture i386
+  fi
+  "${sudo[@]}" apt-get update -q
+  "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
-"${sudo[@]}" apt-get update -q
-"${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+
+# The Windows DLLs link libpng in statically. Debian has no mingw-w64 build of
+# it, so its source package (with Debian's patches) is unpacked into
+# build-deps/libpng and compiled with the DLLs; that needs a deb-src entry.
+if [[ "${1:-}" == windows ]]; then
+  repo=$(cd "$(dirname "$0")/.." && pwd)
+  if [[ ! -f "$repo/build-deps/libpng/png.c" ]]; then
+    if ! apt-get source --print-uris -q libpng1.6 >/dev/null 2>&1; then
+      echo "Adding Debian's source packages (deb-src) to apt's sources"
+      printf '%s\n' "Types: deb-src" "URIs: http://deb.debian.org/debian" "Suites: bookworm bookworm-updates" \
+        "Components: main" "Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg" |
+        "${sudo[@]}" tee /etc/apt/sources.list.d/tolvane-deb-src.sources >/dev/null
+      "${sudo[@]}" apt-get update -q
+    fi
+    rm -rf "$repo/build-deps/libpng" "$repo/build-deps/unpack"
+    mkdir -p "$repo/build-deps/unpack"
+    (cd "$repo/build-deps/unpack" && apt-get source -q libpng1.6)
+    mv "$repo"/build-deps/unpack/libpng1.6-*/ "$repo/build-deps/libpng"
+    rm -rf "$repo/build-deps/unpack"
+  fi
+fi

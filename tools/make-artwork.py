@@ -272,6 +272,7 @@ def draw_meter_face(ctx, rect):
         ctx.rectangle(0, 0, w, h)
         ctx.set_source(shade)
         ctx.fill()
+    draw_pivot_cover(ctx)
     ctx.restore()
 
 
@@ -515,7 +516,11 @@ def draw_needle(ctx, db):
     ctx.set_line_width(1.3)
     ctx.stroke()
     ctx.set_line_cap(cairo.LINE_CAP_BUTT)
-    # The pivot under its black cover.
+    draw_pivot_cover(ctx)
+
+
+def draw_pivot_cover(ctx):
+    """The needle's pivot under its black cover; on the face and over every needle."""
     ctx.arc(METER_PX, METER_PY + 4, 13, math.pi, 2 * math.pi)
     ctx.close_path()
     g = cairo.LinearGradient(0, METER_PY - 9, 0, METER_PY + 4)
@@ -545,10 +550,10 @@ def draw_switch(ctx, on):
     ctx.set_source(g)
     ctx.fill()
     if on:
-        halo = cairo.RadialGradient(lx, ly, 6, lx, ly, 14)
+        halo = cairo.RadialGradient(lx, ly, 6, lx, ly, 12)
         halo.add_color_stop_rgba(0, 1.0, 0.62, 0.15, 0.35)
         halo.add_color_stop_rgba(1, 1.0, 0.62, 0.15, 0.0)
-        ctx.arc(lx, ly, 14, 0, 2 * math.pi)
+        ctx.arc(lx, ly, 12, 0, 2 * math.pi)
         ctx.arc_negative(lx, ly, 9.0, 2 * math.pi, 0)
         ctx.set_source(halo)
         ctx.fill()

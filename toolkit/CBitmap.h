@@ -1,0 +1,51 @@
+// CBitmap: one of the editor's images, decoded once when it is created from its
+// id and drawn in rectangular pieces (film strips hold their frames stacked
+// from the top). A missing or undecodable image is 0 x 0 and draws nothing.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "CBaseObject.h"
+#include "CDrawContext.h"
+#include "PngDecoder.h"
+
+// Everyone who draws (bitmaps, frames, editors) holds a reference on the
+// shared drawing runtime while alive. Ours needs no start-up; the count is kept
+// so that leaks show. User-interface thread only.
+class CDrawingRuntime {
+public:
+    static void acquire() { ++users; }
+    static void release() { --users; }
+    static int32_t getUsers() { return users; }
+
+private:
+    static inline int32_t users = 0;
+};
+
+class CBitmap : public CBaseObject {
+public:
+    explicit CBitmap(int32_t resourceId);
+    // From PNG data in memory (tests, tools).
+    CBitmap(const unsigned char* png, size_t size);
+
+    int32_t getResourceId() const { return resourceId; }
+    int32_t getWidth() const { return image.width; }
+    int32_t getHeight() const { return image.height; }
+    bool isLoaded() const { return !noAlpha; }
+    const uint32_t* getPixels() const { return image.pixels.data(); }
+
+    // The piece of the image that starts at `source` and has the destination's
+    // size, onto the destination rectangle.
+    void draw(CDrawContext* context, const CRect& destination, CPoint source = {});
+    void drawTransparent(CDrawContext* context, const CRect& destination, CPoint source = {});
+    void drawAlphaBlend(CDrawContext* context, const CRect& destination, CPoint source, uint8_t opacity);
+
+protected:
+    ~CBitmap() override;
+
+private:
+    int32_t resourceId;
+    DecodedImage image;
+    bool noAlpha = true;  // until a PNG was decoded
+};

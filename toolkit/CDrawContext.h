@@ -1,0 +1,45 @@
+// CDrawContext: drawing into a picture of our own in memory. Pixels are 32 bits,
+// bytes blue, green, red, alpha, colour premultiplied by alpha, rows top first.
+// Every platform draws the same pixels; a window layer only shows them.
+//
+// Coordinates given to the drawing calls are shifted by the offset, then
+// limited to the clip rectangle (in picture coordinates) and the picture.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "CGeometry.h"
+
+class CDrawContext {
+public:
+    CDrawContext(int32_t width, int32_t height);
+
+    int32_t getWidth() const { return width; }
+    int32_t getHeight() const { return height; }
+    uint32_t* getPixels() { return pixels.data(); }
+    const uint32_t* getPixels() const { return pixels.data(); }
+    uint32_t pixelAt(int32_t x, int32_t y) const { return pixels[static_cast<size_t>(y) * width + x]; }
+
+    void setOffset(CPoint o) { offset = o; }
+    CPoint getOffset() const { return offset; }
+    // The whole picture when the rectangle is empty of meaning (reset).
+    void setClipRect(const CRect& r) { clip = r.intersect(bounds()); }
+    void resetClipRect() { clip = bounds(); }
+    const CRect& getClipRect() const { return clip; }
+
+    // Puts the source rectangle that starts at `source` and has the size of
+    // `destination` over `destination`, 1:1: premultiplied colour over what is
+    // beneath, every channel first scaled by opacity / 255. Parts outside the
+    // source image draw nothing.
+    void drawPixels(const uint32_t* sourcePixels, int32_t sourceWidth, int32_t sourceHeight, const CRect& destination,
+                    CPoint source, uint8_t opacity = 255);
+
+private:
+    CRect bounds() const { return {0, 0, width, height}; }
+
+    int32_t width, height;
+    std::vector<uint32_t> pixels;
+    CPoint offset;
+    CRect clip;
+};
