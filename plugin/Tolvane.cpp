@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "SettingsFolder.h"
+#include "TolvaneEditor.h"
 
 namespace {
 
@@ -82,6 +83,10 @@ Tolvane::Tolvane(audioMasterCallback host)
     compressor.setRatio(2.0f);
     compressor.setOutputGain(0.0f);
 
+    tolvaneEditor = new TolvaneEditor(this, this);
+    setEditor(tolvaneEditor);
+    learnHighlight.store(tolvaneEditor);
+
     for (int p = 0; p < kNumPrograms; ++p) {
         copyLimited(programs[p].name, tolvaneFactoryPresets[p].name, sizeof programs[p].name - 1);
         std::memcpy(programs[p].values, tolvaneFactoryPresets[p].values, sizeof programs[p].values);
@@ -90,7 +95,12 @@ Tolvane::Tolvane(audioMasterCallback host)
     readAssignments();
 }
 
-Tolvane::~Tolvane() = default;
+Tolvane::~Tolvane() {
+    // The editor goes before everything it points to.
+    learnHighlight.store(nullptr);
+    setEditor(nullptr);
+    delete tolvaneEditor;
+}
 
 void Tolvane::suspend() {
     lowPassLeft.reset();

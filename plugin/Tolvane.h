@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "AudioEffect.h"
+#include "EditorEffect.h"
 #include "TolvaneParameterManager.h"
 #include "TolvaneProgram.h"
 #include "qm_controllerAssignments.h"
@@ -21,15 +22,9 @@
 #include "qmsp_filter.h"
 #include "qmsp_follower.h"
 
-// What draws the learn outline around a control; the editor's frame, while its
-// window is open. May be called on the audio thread when a learn completes.
-class LearnHighlight {
-public:
-    virtual ~LearnHighlight() = default;
-    virtual void setHighlight(VstInt32 tag, bool on) = 0;
-};
+class TolvaneEditor;
 
-class Tolvane : public AudioEffectX {
+class Tolvane : public AudioEffectX, public EditorEffect {
 public:
     explicit Tolvane(audioMasterCallback host);
     ~Tolvane() override;
@@ -56,7 +51,14 @@ public:
     VstInt32 getPlugCategory() override;
 
     // 0..1: the smoothed gain reduction, 0 dB -> 0, 20 dB or more -> 1.
-    float getMeterValue();
+    float getMeterValue() override;
+
+    // The editor's side of the host callbacks.
+    void setParameterAutomated(VstInt32 index, float value) override { AudioEffectX::setParameterAutomated(index, value); }
+    bool beginEdit(VstInt32 index) override { return AudioEffectX::beginEdit(index); }
+    bool endEdit(VstInt32 index) override { return AudioEffectX::endEdit(index); }
+    void masterIdle() override { AudioEffectX::masterIdle(); }
+    TolvaneEditor* getTolvaneEditor() const { return tolvaneEditor; }
 
     // Any thread but the audio thread: writes the MIDI bindings that a learn on
     // the audio thread completed. Called from the editor's idle and the learn
@@ -68,13 +70,13 @@ public:
     // one, or (on the armed parameter) cancels it and forgets all of that
     // parameter's bindings. While learning, the same controller twice in a row
     // binds it; while idle, a controller sets every parameter bound to it.
-    void toggleLearn(VstInt32 parameter);
+    void toggleLearn(VstInt32 parameter) override;
     void handleController(uint8_t controller, int8_t value);  // audio thread
     void readAssignments();
     VstInt32 getLearnState() const { return learn.load().state; }
     VstInt32 getLearnParameter() const { return learn.load().parameter; }
     qm_controllerAssignments& getControllerAssignments() { return *controllerAssignments; }
-    // The editor's frame registers itself while its window is open (null: closed).
+    // What shows the learn outline: the editor, unless a test puts another in.
     void setLearnHighlight(LearnHighlight* highlight) { learnHighlight.store(highlight); }
 
     static constexpr VstInt32 kNumPrograms = kTolvaneProgramCount;
@@ -120,6 +122,7 @@ private:
     std::atomic<LearnState> learn{LearnState{0, 0}};
     static_assert(std::atomic<LearnState>::is_always_lock_free, "the audio thread must never take a lock");
     std::atomic<LearnHighlight*> learnHighlight{nullptr};
+    TolvaneEditor* tolvaneEditor = nullptr;  // owned through AudioEffect::editor
 };
 
 // The last controller seen while learning, shared by every instance in the

@@ -34,6 +34,25 @@ CDrawContext::CDrawContext(int32_t w, int32_t h)
     clip = bounds();
 }
 
+void CDrawContext::fillRect(const CRect& r, CColor c) {
+    const uint32_t pixel = c.toPixel();
+    const CRect area = r.offset(offset.x, offset.y).intersect(clip);
+    for (int32_t y = area.top; y < area.bottom; ++y)
+        for (int32_t x = area.left; x < area.right; ++x) {
+            uint32_t& to = pixels[static_cast<size_t>(y) * width + x];
+            to = over(pixel, to, 255);
+        }
+}
+
+void CDrawContext::drawRectOutline(const CRect& c) {
+    const int32_t w = lineWidth > 0 ? lineWidth : 1;
+    const int32_t right = c.right + 1, bottom = c.bottom + 1;  // one past the corner pixels
+    fillRect({c.left, c.top, right, c.top + w}, frameColor);
+    fillRect({c.left, bottom - w, right, bottom}, frameColor);
+    fillRect({c.left, c.top + w, c.left + w, bottom - w}, frameColor);
+    fillRect({right - w, c.top + w, right, bottom - w}, frameColor);
+}
+
 void CDrawContext::drawPixels(const uint32_t* sourcePixels, int32_t sourceWidth, int32_t sourceHeight,
                               const CRect& destination, CPoint source, uint8_t opacity) {
     if (!sourcePixels || opacity == 0) return;

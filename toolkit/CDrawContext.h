@@ -11,6 +11,16 @@
 
 #include "CGeometry.h"
 
+struct CColor {
+    uint8_t red = 0, green = 0, blue = 0, alpha = 255;
+    bool operator==(const CColor&) const = default;
+    // Premultiplied, as the pixels are.
+    uint32_t toPixel() const {
+        return (uint32_t{alpha} << 24) | (uint32_t{red} * alpha / 255u << 16) | (uint32_t{green} * alpha / 255u << 8) |
+               (uint32_t{blue} * alpha / 255u);
+    }
+};
+
 class CDrawContext {
 public:
     CDrawContext(int32_t width, int32_t height);
@@ -35,6 +45,17 @@ public:
     void drawPixels(const uint32_t* sourcePixels, int32_t sourceWidth, int32_t sourceHeight, const CRect& destination,
                     CPoint source, uint8_t opacity = 255);
 
+    // Lines: the frame colour and a width in whole pixels.
+    void setFrameColor(CColor c) { frameColor = c; }
+    CColor getFrameColor() const { return frameColor; }
+    void setLineWidth(int32_t w) { lineWidth = w; }
+    int32_t getLineWidth() const { return lineWidth; }
+    // The outline of the rectangle from (left, top) to (right, bottom), both
+    // corners included: a width of right - left + 1 pixels. Lines are
+    // lineWidth pixels thick, growing inward.
+    void drawRectOutline(const CRect& corners);
+    void fillRect(const CRect& r, CColor c);
+
 private:
     CRect bounds() const { return {0, 0, width, height}; }
 
@@ -42,4 +63,6 @@ private:
     std::vector<uint32_t> pixels;
     CPoint offset;
     CRect clip;
+    CColor frameColor{0, 0, 0, 255};
+    int32_t lineWidth = 1;
 };

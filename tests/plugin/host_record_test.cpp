@@ -77,12 +77,13 @@ TEST(HostOpcodes, FixedAnswers) {
     VstEvents none{};
     EXPECT_EQ(plugin->dispatch(effProcessEvents, 0, 0, &none), 1);
 
-    // No editor: its opcodes answer 0.
+    // The editor's size is known before it opens; a closed editor uses no key.
     ERect* rect = nullptr;
-    EXPECT_EQ(plugin->dispatch(effEditGetRect, 0, 0, &rect), 0);
-    EXPECT_EQ(plugin->dispatch(effEditOpen), 0);
+    EXPECT_EQ(plugin->dispatch(effEditGetRect, 0, 0, &rect), 1);
+    ASSERT_NE(rect, nullptr);
+    EXPECT_EQ((std::vector<int>{rect->top, rect->left, rect->bottom, rect->right}), (std::vector<int>{0, 0, 200, 750}));
     EXPECT_EQ(plugin->dispatch(effEditKeyDown, 'a', 0), 0);
-    EXPECT_EQ(plugin->dispatch(effSetEditKnobMode, 0, 2), 0);
+    EXPECT_EQ(plugin->dispatch(effSetEditKnobMode, 0, 2), 1);
 
     const VstInt32 silent[] = {16, 17, 18, 20, 21, 23, 24, 27, 30, 33, 34, 36, 37, 38, 39, 40, 41, 42, 44, 46, 50,
                                52, 53, 54, 55, 56, 62, 64, 65, 66, 67, 68, 70, 71, 72, 74, 75, 76, 77, 78, 79, 80, 500};

@@ -1,0 +1,41 @@
+#include "CHighlightFrame.h"
+
+CHighlightFrame::CHighlightFrame(const CRect& r, void* parentWindow, GUIEditorInterface* editor)
+    : CFrame(r, parentWindow, editor) {}
+
+void CHighlightFrame::addControl(CControl* control) {
+    if (!control) return;
+    addView(control);
+    controlsByTag[control->getTag()] = control;
+}
+
+void CHighlightFrame::setHighlightColor(uint8_t red, uint8_t green, uint8_t blue, uint8_t alpha) {
+    highlightColor = {red, green, blue, alpha};
+    setDirty(true);
+}
+
+CView* CHighlightFrame::getControlByTag(int32_t tag) {
+    const auto found = controlsByTag.find(tag);
+    return found == controlsByTag.end() ? nullptr : found->second;
+}
+
+void CHighlightFrame::setHighlight(int32_t tag, bool on) {
+    CView* old = getHighlightedView();
+    if (old) old->setDirty(true);
+    CView* next = on ? getControlByTag(tag) : nullptr;
+    if (next) next->setDirty(true);
+    setHighlightedView(next);
+}
+
+void CHighlightFrame::drawRect(CDrawContext* context, const CRect& update) {
+    CFrame::drawRect(context, update);
+    if (!highlightedView || !context) return;
+    const CRect r = highlightedView->getViewSize();
+    const CColor savedColor = context->getFrameColor();
+    const int32_t savedWidth = context->getLineWidth();
+    context->setLineWidth(1);
+    context->setFrameColor(highlightColor);
+    context->drawRectOutline({r.left, r.top, r.right - 1, r.bottom - 1});
+    context->setLineWidth(savedWidth);
+    context->setFrameColor(savedColor);
+}

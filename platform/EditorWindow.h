@@ -1,0 +1,121 @@
+// The editor's window behind one small interface: a child window of the host's
+// window that shows a picture drawn in memory, repaints the rectangles it is
+// told are invalid, and delivers mouse, wheel and key events encoded as the
+// toolkit's frame expects them.
+//
+// Each platform has its implementation (X11 on Linux, Win32 on Windows); the
+// headless window keeps an off-screen copy instead and lets tests and tools
+// inject events. All calls happen on the host's user-interface thread.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace platform {
+
+// Button and modifier bits of mouse events.
+enum : uint32_t {
+    kLeftButton = 2,
+    kMiddleButton = 4,
+    kRightButton = 8,
+    kShift = 0x10,
+    kControl = 0x20,
+    kAlt = 0x40,
+    kSystemModifier = 0x80,
+    kButton4 = 0x100,
+    kButton5 = 0x200,
+    kDoubleClick = 0x400,
+};
+
+struct Rect {
+    int32_t left = 0, top = 0, right = 0, bottom = 0;
+    bool operator==(const Rect&) const = default;
+};
+
+// A key as the host interface encodes it: a character, or a virtual key code
+// (11 left, 12 up, 13 right, 14 down ...), and modifier bits (1 Shift,
+// 2 Alt, 4 Ctrl).
+struct KeyCode {
+    int32_t character = 0;
+    uint8_t virtualKey = 0;
+    uint8_t modifiers = 0;
+};
+
+// What the window talks to: the toolkit's frame.
+class WindowClient {
+public:
+    virtual ~WindowClient() = default;
+    // Draws `area` into the picture, which the window then shows.
+    virtual void paint(const Rect& area) = 0;
+    // 32-bit pixels (blue, green, red, alpha), `width` per row, top row first.
+    virtual const uint32_t* picture() const = 0;
+    virtual void mouseDown(int32_t x, int32_t y, uint32_t buttons) = 0;
+    virtual void mouseMoved(int32_t x, int32_t y, uint32_t buttons) = 0;
+    virtual void mouseUp(int32_t x, int32_t y, uint32_t buttons) = 0;
+    virtual void wheel(int32_t x, int32_t y, float notches, uint32_t modifiers) = 0;
+    // Answers -1 when the key was not used.
+    virtual int32_t keyDown(const KeyCode& key) = 0;
+    virtual int32_t keyUp(const KeyCode& key) = 0;
+    // The window went away under the client (the host destroyed its parent).
+    virtual void windowDestroyed() = 0;
+};
+
+class EditorWindow {
+public:
+    virtual ~EditorWindow() = default;
+    // Asks for `area` to be repainted (through WindowClient::paint).
+    virtual void invalidate(const Rect& area) = 0;
+    // Keeps the mouse while a button is held, also outside the window.
+    virtual void captureMouse(bool on) = 0;
+    // Shift, Ctrl and Alt as held now.
+    virtual uint32_t modifiers() = 0;
+    // Reads the events that arrived and delivers them to the client.
+    virtual void dispatchEvents() = 0;
+    // Repaints what is invalid.
+    virtual void repaint() = 0;
+    // The system's double-click time in milliseconds.
+    virtual uint32_t doubleClickTime() { return 400; }
+};
+
+// A child window of `parent` (the host's window handle) of the given size, or
+// null when none can be made. With headless windows chosen, parent is ignored.
+std::unique_ptr<EditorWindow> createEditorWindow(void* parent, int32_t width, int32_t height, WindowClient* client);
+
+// Process-wide: make every editor window headless (tests, `tolvane editor-shot`).
+void useHeadlessWindows(bool on);
+bool headlessWindowsInUse();
+
+// The headless window: an off-screen copy of what a real window would show.
+class HeadlessWindow : public EditorWindow {
+public:
+    HeadlessWindow(int32_t width, int32_t height, WindowClient* client);
+
+    void invalidate(const Rect& area) override;
+    void captureMouse(bool on) override { captured = on; }
+    uint32_t modifiers() override { return heldModifiers; }
+    void dispatchEvents() override {}
+    // Repaints every invalidated rectangle, in the order invalidated.
+    void repaint() override;
+
+    // For tests and tools.
+    WindowClient* getClient() const { return client; }
+    int32_t getWidth() const { return width; }
+    int32_t getHeight() const { return height; }
+    const std::vector<uint32_t>& getPicture() const { return shown; }
+    const std::vector<Rect>& getPendingInvalidations() const { return invalid; }
+    // Pixels repainted since the last reset.
+    uint64_t paintedPixels = 0;
+    bool isCapturing() const { return captured; }
+    void setHeldModifiers(uint32_t bits) { heldModifiers = bits; }
+
+private:
+    int32_t width, height;
+    WindowClient* client;
+    std::vector<uint32_t> shown;
+    std::vector<Rect> invalid;
+    bool captured = false;
+    uint32_t heldModifiers = 0;
+};
+
+}  // namespace platform

@@ -1,0 +1,37 @@
+#include <algorithm>
+#include <atomic>
+
+#include "EditorWindow.h"
+
+namespace platform {
+
+static std::atomic<bool> headless{false};
+
+void useHeadlessWindows(bool on) { headless.store(on); }
+bool headlessWindowsInUse() { return headless.load(); }
+
+HeadlessWindow::HeadlessWindow(int32_t w, int32_t h, WindowClient* c)
+    : width(w), height(h), client(c), shown(static_cast<size_t>(w) * static_cast<size_t>(h), 0u) {
+    invalidate({0, 0, width, height});
+}
+
+void HeadlessWindow::invalidate(const Rect& area) {
+    const Rect clipped{std::max(area.left, 0), std::max(area.top, 0), std::min(area.right, width),
+                       std::min(area.bottom, height)};
+    if (clipped.right > clipped.left && clipped.bottom > clipped.top) invalid.push_back(clipped);
+}
+
+void HeadlessWindow::repaint() {
+    std::vector<Rect> areas;
+    areas.swap(invalid);
+    for (const Rect& r : areas) {
+        client->paint(r);
+        const uint32_t* picture = client->picture();
+        for (int32_t y = r.top; y < r.bottom; ++y)
+            std::copy(picture + static_cast<size_t>(y) * width + r.left, picture + static_cast<size_t>(y) * width + r.right,
+                      shown.begin() + static_cast<ptrdiff_t>(static_cast<size_t>(y) * width + r.left));
+        paintedPixels += static_cast<uint64_t>(r.right - r.left) * static_cast<uint64_t>(r.bottom - r.top);
+    }
+}
+
+}  // namespace platform

@@ -1,0 +1,157 @@
+#include "CKnob.h"
+
+#include <cmath>
+
+#include "CFrame.h"
+
+namespace {
+constexpr float pi = 3.141592653f;
+constexpr float twoPi = 6.283185307f;
+}  // namespace
+
+CKnob::CKnob(const CRect& r, CControlListener* l, int32_t t, CBitmap* bitmap)
+    : CControl(r, l, t, bitmap), startAngle(5.0f * pi / 4.0f), rangeAngle(-3.0f * pi / 2.0f) {
+    radius = static_cast<float>(r.width()) / 2.0f;
+    focusWanted = true;
+    compute();
+}
+
+void CKnob::compute() {
+    a = (vmax - vmin) / rangeAngle;
+    b = vmin - a * startAngle;
+    halfAngle = (twoPi - std::fabs(rangeAngle)) / 2.0f;
+}
+
+CPoint CKnob::indicatorPoint(float v) const {
+    const float angle = (v - b) / a;
+    return {static_cast<int32_t>(radius + std::cos(angle) * (radius - inset) + 0.5f),
+            static_cast<int32_t>(radius - std::sin(angle) * (radius - inset) + 0.5f)};
+}
+
+float CKnob::valueFromPoint(CPoint p) const {
+    float alpha = std::atan2(radius - static_cast<float>(p.y), static_cast<float>(p.x) - radius);
+    if (alpha < 0.0f) alpha += twoPi;
+    float alpha2 = alpha - startAngle - rangeAngle;
+    float alpha3 = std::fmod(alpha2, twoPi);
+    if (alpha3 < 0.0f) alpha3 += twoPi;
+    if (alpha3 > halfAngle - rangeAngle) return vmax;
+    if (alpha3 > -rangeAngle) return vmin;
+    if (alpha2 > halfAngle - rangeAngle) alpha2 -= twoPi;
+    else if (alpha2 < -halfAngle) alpha2 += twoPi;
+    return a * alpha2 + vmax;
+}
+
+CMouseEventResult CKnob::onMouseDown(CPoint where, CButtonState buttons) {
+    beginEdit();
+    if (checkDefaultValue(buttons)) {
+        endEdit();
+        return kMouseDownEventHandledButDontNeedMovedOrUpEvents;
+    }
+    firstPoint = where;
+    lastPoint = {-1, -1};
+    startValue = oldValue;
+    modeLinear = false;
+    entryValue = value;
+    range = 200.0f;
+    coefficient = (vmax - vmin) / range;
+    oldButton = buttons;
+    const bool altHeld = (buttons & platform::kAlt) != 0;
+    const bool linear = frame && frame->getKnobMode() == kLinearMode ? !altHeld : altHeld;
+    if (linear && (buttons & platform::kLeftButton)) {
+        if (buttons & platform::kShift) range *= zoomFactor;
+        lastPoint = where;
+        modeLinear = true;
+        coefficient = (vmax - vmin) / range;
+    } else {
+        startValue = valueFromPoint({where.x - size.left, where.y - size.top});
+    }
+    return onMouseMoved(where, buttons);
+}
+
+CMouseEventResult CKnob::onMouseMoved(CPoint where, CButtonState buttons) {
+    if (!(buttons & platform::kLeftButton)) return kMouseEventHandled;
+    if (where == lastPoint) return kMouseEventHandled;
+    lastPoint = where;
+    if (modeLinear) {
+        const int32_t diff = (firstPoint.y - where.y) + (where.x - firstPoint.x);
+        if (buttons != oldButton) {
+            range = (buttons & platform::kShift) ? 200.0f * zoomFactor : 200.0f;
+            const float newCoefficient = (vmax - vmin) / range;
+            entryValue += static_cast<float>(diff) * (coefficient - newCoefficient);
+            coefficient = newCoefficient;
+            oldButton = buttons;
+        }
+        value = entryValue + static_cast<float>(diff) * coefficient;
+        bounceValue();
+    } else {
+        value = valueFromPoint({where.x - size.left, where.y - size.top});
+        if (startValue - value > (vmax - vmin) / 2.0f) value = vmax;
+        else if (value - startValue > (vmax - vmin) / 2.0f) value = vmin;
+        else startValue = value;
+    }
+    if (!(value == oldValue) && listener) listener->valueChanged(this);
+    if (isDirty()) invalid();
+    return kMouseEventHandled;
+}
+
+CMouseEventResult CKnob::onMouseUp(CPoint, CButtonState) {
+    endEdit();
+    return kMouseEventHandled;
+}
+
+bool CKnob::onWheel(CPoint, float distance, CButtonState buttons) {
+    if (!mouseEnabled) return false;
+    value += distance * ((buttons & platform::kShift) ? wheelInc * 0.1f : wheelInc);
+    bounceValue();
+    if (isDirty() && listener) {
+        beginEdit();
+        listener->valueChanged(this);
+        endEdit();
+    }
+    return true;
+}
+
+int32_t CKnob::onKeyDown(CKeyCode& key) {
+    float step;
+    switch (key.virtualKey) {
+    case 11:  // left
+    case 14:  // down
+        step = -1.0f;
+        break;
+    case 12:  // up
+    case 13:  // right
+        step = 1.0f;
+        break;
+    default:
+        return -1;
+    }
+    onWheel({}, step, (key.modifiers & 1) ? CButtonState{platform::kShift} : CButtonState{0});
+    return 1;
+}
+
+CAnimKnob::CAnimKnob(const CRect& r, CControlListener* l, int32_t t, CBitmap* bitmap) : CKnob(r, l, t, bitmap) {
+    inset = 0.0f;
+    heightOfOneImage = r.height();
+    subPixmaps = bitmap && heightOfOneImage > 0 ? static_cast<int16_t>(bitmap->getHeight() / heightOfOneImage) : 0;
+}
+
+bool CAnimKnob::isDirty() const {
+    if (!dirty && indicatorPoint(value) == lastDrawnPoint) return false;
+    return CControl::isDirty();
+}
+
+void CAnimKnob::draw(CDrawContext* context) {
+    int32_t y = 0;
+    if (value >= 0.0f && heightOfOneImage > 0) {
+        const float span = static_cast<float>(heightOfOneImage * (subPixmaps - 1));
+        y = static_cast<int32_t>((inverse ? 1.0f - value : value) * span);
+        // Down to the start of its frame.
+        y = (y / heightOfOneImage + 1) * heightOfOneImage - heightOfOneImage;
+        if (y < 0) y = 0;
+        // A host may set more than 1: the last frame, not a picture from past the strip.
+        if (y > static_cast<int32_t>(span)) y = static_cast<int32_t>(span);
+    }
+    if (background) background->draw(context, size, {0, y});
+    lastDrawnPoint = indicatorPoint(value);
+    setDirty(false);
+}

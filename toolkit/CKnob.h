@@ -1,0 +1,58 @@
+// CKnob: a rotary control. With the frame's linear knob mode (and Alt not
+// held) a drag is relative: moving up or right raises the value, 200 pixels
+// sweep the whole range (300 with Shift, switchable mid-drag without a jump).
+// Otherwise the value follows the pointer's angle around the centre, over 270
+// degrees clockwise from the lower left. Wheel notches and arrow keys step by
+// wheelInc (a tenth of it with Shift); Ctrl with the left button resets.
+//
+// CAnimKnob: a knob drawn from a film strip. Frame floor(value * 32) of 33
+// for values below 1, frame 32 at exactly 1, frame 0 below 0.
+#pragma once
+
+#include "CControl.h"
+
+class CKnob : public CControl {
+public:
+    CKnob(const CRect& size, CControlListener* listener, int32_t tag, CBitmap* background);
+
+    CMouseEventResult onMouseDown(CPoint where, CButtonState buttons) override;
+    CMouseEventResult onMouseMoved(CPoint where, CButtonState buttons) override;
+    CMouseEventResult onMouseUp(CPoint where, CButtonState buttons) override;
+    bool onWheel(CPoint where, float distance, CButtonState buttons) override;
+    int32_t onKeyDown(CKeyCode& key) override;
+
+protected:
+    void compute();
+    // The value for a point relative to the knob's top-left (circular mode).
+    float valueFromPoint(CPoint p) const;
+    // Where the value's indicator points, relative to the knob's top-left.
+    CPoint indicatorPoint(float v) const;
+
+    float startAngle, rangeAngle, halfAngle;
+    float a, b;  // value = a * angle + b
+    float radius;
+    float inset = 3.0f;
+    float zoomFactor = 1.5f;
+    // the drag
+    CPoint firstPoint, lastPoint;
+    float startValue = 0.0f, entryValue = 0.0f;
+    float range = 200.0f, coefficient = 0.0f;
+    CButtonState oldButton = 0;
+    bool modeLinear = false;
+};
+
+class CAnimKnob : public CKnob, public IMultiBitmapControl {
+public:
+    CAnimKnob(const CRect& size, CControlListener* listener, int32_t tag, CBitmap* background);
+
+    void draw(CDrawContext* context) override;
+    // Not dirty while the indicator would point where it was last drawn.
+    bool isDirty() const override;
+    int32_t getNumSubPixmaps() const { return subPixmaps; }
+    void setInverseBitmap(bool on) { inverse = on; }
+
+private:
+    int32_t subPixmaps;
+    bool inverse = false;
+    CPoint lastDrawnPoint;
+};
