@@ -4,6 +4,7 @@
 //   tolvane info                      identity, programs and parameters
 //   tolvane render IN OUT [options]   process an audio file
 //   tolvane demo [DIR]                render a drum loop through every program
+//   tolvane editor-shot OUT.png ...   a picture of the editor (built in, not loaded)
 #include <sndfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "DrumLoop.h"
+#include "EditorShot.h"
 #include "MidiFile.h"
 #include "PluginHost.h"
 #include "SettingsFolder.h"
@@ -30,6 +32,8 @@ const char* const usage =
     "       tolvane [--plugin PATH] render IN OUT [--program N|NAME] [--set NAME=VALUE ...] [--block N]\n"
     "                                     [--midi FILE]\n"
     "       tolvane [--plugin PATH] demo [DIR]\n"
+    "       tolvane editor-shot OUT.png [--program N|NAME] [--set NAME=VALUE ...] [--meter V]\n"
+    "                                   [--highlight TAG] [--about]\n"
     "Parameter values are host-normalised, 0 to 1, by parameter name (case-insensitive).\n";
 
 int fail(const std::string& message, int code = 1) {
@@ -434,6 +438,7 @@ int main(int argc, char** argv) {
     }
     const std::string command = args[0];
     args.erase(args.begin());
+    if (command == "editor-shot") return editorShotCommand(args);
     if (command != "info" && command != "render" && command != "demo")
         return fail("unknown command '" + command + "' (see 'tolvane --help')", 2);
 

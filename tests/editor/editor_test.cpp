@@ -1,0 +1,247 @@
+// TolvaneEditor on the real effect, in a headless window: what it shows when it
+// opens and on each idle, what the host hears from a gesture, the learn
+// gesture and outline, what gets repainted, and golden pictures of the editor.
+#include "CHighlightFrame.h"
+#include "CKnob.h"
+#include "PluginHost.h"
+#include "PngEncoder.h"
+#include "Tolvane.h"
+#include "TolvaneEditor.h"
+
+#include <gtest/gtest.h>
+#include <png.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+using namespace platform;
+
+std::vector<HostCall>* hostCalls = nullptr;
+
+VstIntPtr VSTCALLBACK recordingHost(AEffect*, VstInt32 opcode, VstInt32 index, VstIntPtr value, void*, float opt) {
+    if (opcode == audioMasterVersion) return 2400;
+    if (hostCalls && (opcode == audioMasterAutomate || opcode == audioMasterBeginEdit || opcode == audioMasterEndEdit))
+        hostCalls->push_back({opcode, index, value, opt});
+    return 0;
+}
+
+class Editor : public ::testing::Test {
+protected:
+    void SetUp() override {
+        hostCalls = &calls;
+        useHeadlessWindows(true);
+        effect = std::make_unique<Tolvane>(recordingHost);
+        editor = effect->getTolvaneEditor();
+    }
+    void TearDown() override { hostCalls = nullptr; }
+
+    void open() {
+        editor->open(nullptr);
+        editor->idle();
+        editor->idle();
+        window()->paintedPixels = 0;
+        calls.clear();
+    }
+    CHighlightFrame* frame() { return editor->getFrame(); }
+    HeadlessWindow* window() { return static_cast<HeadlessWindow*>(frame()->getPlatformWindow()); }
+    uint32_t shown(int32_t x, int32_t y) { return window()->getPicture()[static_cast<size_t>(y) * 750 + x]; }
+    // Is the outermost pixel ring of the rectangle white, and only that?
+    bool outlined(const CRect& r) {
+        for (int32_t x = r.left; x < r.right; ++x)
+            if (shown(x, r.top) != 0xFFFFFFFFu || shown(x, r.bottom - 1) != 0xFFFFFFFFu) return false;
+        for (int32_t y = r.top; y < r.bottom; ++y)
+            if (shown(r.left, y) != 0xFFFFFFFFu || shown(r.right - 1, y) != 0xFFFFFFFFu) return false;
+        return shown(r.left + 1, r.top + 1) != 0xFFFFFFFFu;
+    }
+    uint64_t areaHash(const CRect& r) {
+        uint64_t hash = 1469598103934665603ull;
+        for (int32_t y = r.top; y < r.bottom; ++y)
+            for (int32_t x = r.left; x < r.right; ++x) hash = (hash ^ shown(x, y)) * 1099511628211ull;
+        return hash;
+    }
+    std::vector<std::pair<VstInt32, VstInt32>> editCalls() {
+        std::vector<std::pair<VstInt32, VstInt32>> out;
+        for (const HostCall& c : calls) out.emplace_back(c.opcode, c.index);
+        return out;
+    }
+
+    std::vector<HostCall> calls;
+    std::unique_ptr<Tolvane> effect;
+    TolvaneEditor* editor = nullptr;
+};
+
+const CRect kAttack{109, 65, 204, 152}, kRelease{201, 65, 296, 152},
+    kSensitivity{475, 65, 570, 152}, kMeter{316, 39, 434, 160}, kAbout{501, 171, 694, 200};
+
+TEST_F(Editor, OpensAtTheEffectsValuesWithTheMeterFullUntilTheSecondIdle) {
+    effect->setParameter(0, 0.25f);
+    effect->setParameter(5, 0.0f);
+    editor->open(nullptr);
+    EXPECT_EQ(editor->getControl(0)->getValue(), 0.25f);
+    EXPECT_EQ(editor->getControl(5)->getValue(), 0.0f);
+    EXPECT_EQ(editor->getControl(TolvaneEditor::kMeterTag)->getValue(), 1.0f);
+    editor->idle();
+    const uint64_t needleAtFull = areaHash(kMeter);
+    editor->idle();
+    EXPECT_NE(areaHash(kMeter), needleAtFull) << "the measured value (none) from the second idle on";
+    EXPECT_EQ(editor->getControl(TolvaneEditor::kMeterTag)->getValue(), 0.0f);
+}
+
+TEST_F(Editor, ParameterChangesShowAtTheNextIdleAndAreNotLostWhileClosed) {
+    open();
+    effect->setParameter(1, 0.75f);
+    EXPECT_NE(editor->getControl(1)->getValue(), 0.75f) << "nothing happens before idle";
+    editor->idle();
+    EXPECT_EQ(editor->getControl(1)->getValue(), 0.75f);
+    EXPECT_EQ(window()->paintedPixels, 95u * 87u) << "only the knob that changed is repainted";
+    editor->close();
+    effect->setParameter(1, 0.125f);
+    editor->idle();
+    open();
+    EXPECT_EQ(editor->getControl(1)->getValue(), 0.125f);
+}
+
+TEST_F(Editor, AKnobDragTellsTheHostBeginEachChangeAndEnd) {
+    open();
+    effect->setParameter(2, 0.2f);
+    editor->idle();
+    frame()->mouseDown(250, 100, kLeftButton);
+    frame()->mouseMoved(250, 90, kLeftButton);
+    frame()->mouseMoved(250, 90, kLeftButton);  // no movement, no change
+    frame()->mouseMoved(250, 80, kLeftButton);
+    frame()->mouseUp(250, 80, kLeftButton);
+    ASSERT_EQ(editCalls(), (std::vector<std::pair<VstInt32, VstInt32>>{{audioMasterBeginEdit, 2},
+                                                                        {audioMasterAutomate, 2},
+                                                                        {audioMasterAutomate, 2},
+                                                                        {audioMasterEndEdit, 2}}));
+    EXPECT_NEAR(calls[2].opt, 0.3f, 1e-5f);
+    EXPECT_EQ(effect->getParameter(2), calls[2].opt);
+    // At the Ratio knob's right edge the Attack knob, added later, takes the click.
+    calls.clear();
+    frame()->mouseDown(109, 100, kLeftButton);
+    frame()->mouseUp(109, 100, kLeftButton);
+    EXPECT_EQ(editCalls(), (std::vector<std::pair<VstInt32, VstInt32>>{{audioMasterBeginEdit, 1}, {audioMasterEndEdit, 1}}));
+}
+
+TEST_F(Editor, CtrlShiftClickArmsLearnOnParametersOnly) {
+    open();
+    const float ratio = effect->getParameter(0);
+    for (uint32_t button : {kLeftButton, kRightButton, kMiddleButton}) {
+        frame()->mouseDown(60, 100, button | kControl | kShift);
+        EXPECT_EQ(effect->getLearnState(), 1) << button;
+        EXPECT_EQ(effect->getLearnParameter(), 0);
+        frame()->mouseDown(60, 100, button | kControl | kShift);  // the armed control again: cancel
+        EXPECT_EQ(effect->getLearnState(), 0);
+    }
+    frame()->mouseDown(700, 100, kLeftButton | kControl | kShift | kAlt);
+    EXPECT_EQ(effect->getLearnParameter(), 5) << "any other modifiers may be held too";
+    frame()->mouseDown(700, 100, kLeftButton | kControl | kShift);
+    for (CPoint p : {CPoint{375, 100}, CPoint{600, 185}}) {
+        frame()->mouseDown(p.x, p.y, kLeftButton | kControl | kShift);
+        EXPECT_EQ(effect->getLearnState(), 0) << "the meter and the about area: nothing";
+        EXPECT_EQ(frame()->getModalView(), nullptr);
+    }
+    EXPECT_EQ(effect->getParameter(0), ratio);
+    EXPECT_TRUE(calls.empty()) << "the host hears nothing of it";
+}
+
+TEST_F(Editor, TheLearnOutlineFollowsTheArmedControl) {
+    open();
+    struct Step {
+        int32_t tag;
+        bool on;
+        CRect expected;  // empty: no outline
+    };
+    for (const Step& s : {Step{3, true, kSensitivity}, {1, true, kAttack}, {5, false, {}}, {8, true, kMeter},
+                          {7, true, kAbout}, {6, true, {}}, {3, true, kSensitivity}}) {
+        frame()->setHighlight(s.tag, s.on);
+        editor->idle();
+        for (const CRect& r : {kSensitivity, kAttack, kMeter, kAbout})
+            EXPECT_EQ(outlined(r), r == s.expected) << "after " << s.tag << (s.on ? " on" : " off");
+    }
+    effect->setParameter(3, 0.9f);  // the outlined knob turns
+    editor->idle();
+    EXPECT_TRUE(outlined(kSensitivity));
+    EXPECT_FALSE(outlined(kRelease));
+    // The effect's learn toggle outlines through the editor, applied at idle.
+    effect->toggleLearn(2);
+    EXPECT_FALSE(outlined(kRelease));
+    editor->idle();
+    EXPECT_TRUE(outlined(kRelease));
+    EXPECT_FALSE(outlined(kSensitivity));
+    // Closing drops the outline; reopening shows none though learning goes on.
+    editor->close();
+    open();
+    EXPECT_FALSE(outlined(kRelease));
+    EXPECT_EQ(effect->getLearnState(), 1);
+    effect->toggleLearn(2);
+}
+
+TEST_F(Editor, OpeningAndClosingLeavesNothingBehind) {
+    const int32_t users = CDrawingRuntime::getUsers();
+    for (int i = 0; i < 100; ++i) {
+        editor->open(nullptr);
+        editor->idle();
+        editor->close();
+    }
+    EXPECT_EQ(CDrawingRuntime::getUsers(), users) << "every bitmap and frame released";
+    EXPECT_EQ(editor->getBackgroundBitmap()->getNbReference(), 1) << "the background stays, once";
+    EXPECT_EQ(editor->getFrame(), nullptr);
+}
+
+// --- golden pictures --------------------------------------------------------
+
+std::vector<uint32_t> readGolden(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream s;
+    s << f.rdbuf();
+    const std::string bytes = s.str();
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    std::vector<uint32_t> pixels;
+    if (!png_image_begin_read_from_memory(&image, bytes.data(), bytes.size())) return pixels;
+    image.format = PNG_FORMAT_BGRA;
+    pixels.resize(static_cast<size_t>(image.width) * image.height);
+    if (!png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr)) pixels.clear();
+    return pixels;
+}
+
+// Compares the editor as shown with tests/editor/golden/NAME.png; with
+// TOLVANE_UPDATE_GOLDEN set, writes it instead (then look at it before committing).
+void expectGolden(HeadlessWindow* window, const std::string& name) {
+    const std::string path = std::string(TOLVANE_GOLDEN_DIR) + "/" + name + ".png";
+    if (std::getenv("TOLVANE_UPDATE_GOLDEN")) {
+        ASSERT_TRUE(writePngFile(path, window->getPicture().data(), 750, 200));
+        return;
+    }
+    const std::vector<uint32_t> golden = readGolden(path);
+    ASSERT_EQ(golden.size(), window->getPicture().size()) << path;
+    size_t differing = 0;
+    for (size_t i = 0; i < golden.size(); ++i) differing += golden[i] != window->getPicture()[i];
+    EXPECT_EQ(differing, 0u) << name << ": pixels differ from " << path;
+}
+
+TEST_F(Editor, LooksAsRecordedForEveryProgramAHighlightAndTheAboutScreen) {
+    for (VstInt32 program = 0; program < 5; ++program) {
+        effect->setProgram(program);
+        open();
+        expectGolden(window(), "program-" + std::to_string(program));
+        editor->close();
+    }
+    effect->setProgram(0);
+    open();
+    frame()->setHighlight(3, true);
+    editor->idle();
+    expectGolden(window(), "highlight-sensitivity");
+    frame()->setHighlight(3, false);
+    frame()->mouseDown(600, 185, kLeftButton);
+    editor->idle();
+    expectGolden(window(), "about");
+    frame()->mouseDown(100, 100, kLeftButton);
+    editor->idle();
+    expectGolden(window(), "program-0");
+}
+
+}  // namespace
