@@ -56,7 +56,7 @@ Tolvane::Tolvane(audioMasterCallback host)
     const std::string folder = platform::settingsFolder();
     controllerAssignments = std::make_unique<qm_controllerAssignments>(folder.empty() ? "" : folder + assignmentsFileName);
 
-    cEffect.flags |= effFlagsCanReplacing;
+    cEffect.flags |= effFlagsCanReplacing | effFlagsHasEditor;
     cEffect.numInputs = 2;
     cEffect.numOutputs = 2;
     cEffect.uniqueID = fourCharacters('Q', 'M', 't', 'v');

@@ -9,6 +9,7 @@ namespace platform {
 static std::atomic<HMODULE> resourceModule{nullptr};
 
 void setResourceModule(void* module) { resourceModule.store(static_cast<HMODULE>(module)); }
+void* resourceModuleHandle() { return resourceModule.load(); }
 
 ResourceBytes findPngResource(int id) {
     HMODULE module = resourceModule.load();

@@ -31,7 +31,7 @@ TEST(HostRecord, FreshInstance) {
     auto plugin = newTolvane();
     const AEffect* e = plugin->effect();
     EXPECT_EQ(e->magic, 0x56737450);
-    EXPECT_EQ(e->flags, effFlagsCanReplacing) << "no editor yet, no chunks, not a synth, no doubles";
+    EXPECT_EQ(e->flags, 0x11) << "an editor and replacing; no chunks, not a synth, no doubles";
     EXPECT_EQ(e->numPrograms, 5);
     EXPECT_EQ(e->numParams, 6);
     EXPECT_EQ(e->numInputs, 2);

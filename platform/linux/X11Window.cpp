@@ -1,0 +1,318 @@
+// The editor's window on Linux: an Xlib child window of the host's window, on
+// a display connection of its own, painted with XPutImage straight from the
+// frame's picture. Events are read on every idle (hosts call the editor's idle
+// on their user-interface thread).
+//
+// A host may destroy its parent window before closing the editor: the child
+// goes with it, and the X errors that our later calls then cause are caught by
+// an error handler that ignores errors on our connections and passes every
+// other one to the handler it replaced.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/keysym.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+#include "EditorWindow.h"
+
+namespace platform {
+namespace {
+
+// --- X errors ---------------------------------------------------------------
+
+std::mutex errorLock;  // guards the two below; editors of several hosts' threads may open at once
+std::vector<Display*> ourDisplays;
+XErrorHandler previousHandler = nullptr;
+
+int ignoreOurErrors(Display* display, XErrorEvent* error) {
+    {
+        std::lock_guard<std::mutex> lock(errorLock);
+        if (std::find(ourDisplays.begin(), ourDisplays.end(), display) != ourDisplays.end()) return 0;
+    }
+    return previousHandler ? previousHandler(display, error) : 0;
+}
+
+void registerDisplay(Display* display) {
+    std::lock_guard<std::mutex> lock(errorLock);
+    if (ourDisplays.empty()) previousHandler = XSetErrorHandler(ignoreOurErrors);
+    ourDisplays.push_back(display);
+}
+
+void unregisterDisplay(Display* display) {
+    std::lock_guard<std::mutex> lock(errorLock);
+    ourDisplays.erase(std::remove(ourDisplays.begin(), ourDisplays.end(), display), ourDisplays.end());
+    if (!ourDisplays.empty()) return;
+    // Put the host's handler back, unless someone replaced ours meanwhile:
+    // then theirs stays. Either way no pointer into this library remains.
+    XErrorHandler current = XSetErrorHandler(previousHandler);
+    if (current != ignoreOurErrors) XSetErrorHandler(current);
+    previousHandler = nullptr;
+}
+
+uint32_t modifierBits(unsigned state) {
+    uint32_t bits = 0;
+    if (state & ShiftMask) bits |= kShift;
+    if (state & ControlMask) bits |= kControl;
+    if (state & Mod1Mask) bits |= kAlt;
+    return bits;
+}
+
+uint32_t heldButtonBits(unsigned state) {
+    uint32_t bits = 0;
+    if (state & Button1Mask) bits |= kLeftButton;
+    if (state & Button2Mask) bits |= kMiddleButton;
+    if (state & Button3Mask) bits |= kRightButton;
+    return bits;
+}
+
+uint32_t buttonBit(unsigned button) {
+    switch (button) {
+    case Button1: return kLeftButton;
+    case Button2: return kMiddleButton;
+    case Button3: return kRightButton;
+    case 8: return kButton4;
+    case 9: return kButton5;
+    default: return 0;
+    }
+}
+
+// The host interface's key codes: virtual keys for the special keys, the
+// character otherwise; modifiers 1 Shift, 2 Alt, 4 Ctrl.
+KeyCode keyCodeOf(XKeyEvent& event) {
+    KeyCode key;
+    char text[8] = {};
+    KeySym symbol = NoSymbol;
+    XLookupString(&event, text, sizeof text - 1, &symbol, nullptr);
+    struct Virtual {
+        KeySym symbol;
+        uint8_t key;
+    };
+    static const Virtual virtuals[] = {
+        {XK_BackSpace, 1}, {XK_Tab, 2},       {XK_ISO_Left_Tab, 2}, {XK_Clear, 3},  {XK_Return, 4},
+        {XK_Pause, 5},     {XK_Escape, 6},    {XK_space, 7},        {XK_Next, 8},   {XK_End, 9},
+        {XK_Home, 10},     {XK_Left, 11},     {XK_Up, 12},          {XK_Right, 13}, {XK_Down, 14},
+        {XK_Page_Up, 15},  {XK_Page_Down, 16}, {XK_Insert, 21},     {XK_Delete, 22}, {XK_KP_Enter, 19},
+    };
+    for (const Virtual& v : virtuals)
+        if (v.symbol == symbol) key.virtualKey = v.key;
+    if (!key.virtualKey) key.character = static_cast<unsigned char>(text[0]);
+    if (event.state & ShiftMask) key.modifiers |= 1;
+    if (event.state & Mod1Mask) key.modifiers |= 2;
+    if (event.state & ControlMask) key.modifiers |= 4;
+    return key;
+}
+
+uint64_t nowMs() {
+    using namespace std::chrono;
+    return static_cast<uint64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+class X11Window : public EditorWindow {
+public:
+    X11Window(Display* d, ::Window parent, int32_t w, int32_t h, WindowClient* c)
+        : display(d), width(w), height(h), client(c) {
+        registerDisplay(display);
+        XWindowAttributes parentAttributes{};
+        Visual* visual = CopyFromParent;
+        int depth = CopyFromParent;
+        XSetWindowAttributes attributes{};
+        unsigned long mask = CWEventMask | CWBackPixmap;
+        if (XGetWindowAttributes(display, parent, &parentAttributes)) {
+            visual = parentAttributes.visual;
+            depth = parentAttributes.depth;
+            attributes.colormap = parentAttributes.colormap;
+            attributes.border_pixel = 0;
+            mask |= CWColormap | CWBorderPixel;
+        }
+        attributes.background_pixmap = None;  // no erasing: every pixel is painted
+        attributes.event_mask = ExposureMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask | KeyPressMask |
+                                KeyReleaseMask | StructureNotifyMask;
+        window = XCreateWindow(display, parent, 0, 0, static_cast<unsigned>(w), static_cast<unsigned>(h), 0, depth,
+                               InputOutput, visual, mask, &attributes);
+        gc = XCreateGC(display, window, 0, nullptr);
+        XStoreName(display, window, "Window");
+        XMapWindow(display, window);
+        XSync(display, False);
+        const char* clickTime = XGetDefault(display, "*", "multiClickTime");
+        if (clickTime && std::atoi(clickTime) > 0) doubleClick = static_cast<uint32_t>(std::atoi(clickTime));
+        image = XCreateImage(display, visual == CopyFromParent ? DefaultVisual(display, DefaultScreen(display)) : visual,
+                             static_cast<unsigned>(depth == CopyFromParent ? DefaultDepth(display, DefaultScreen(display)) : depth),
+                             ZPixmap, 0, nullptr, static_cast<unsigned>(w), static_cast<unsigned>(h), 32, 0);
+        // Our pixels are 0xAARRGGBB words: usable as they are when the screen
+        // takes 32-bit words with those masks, converted pixel by pixel otherwise.
+        direct = image && image->bits_per_pixel == 32 && image->red_mask == 0xFF0000 && image->green_mask == 0xFF00 &&
+                 image->blue_mask == 0xFF && image->byte_order == LSBFirst;
+        if (image && !direct) {
+            converted.resize(static_cast<size_t>(image->bytes_per_line) * static_cast<size_t>(h));
+            image->data = converted.data();
+        }
+    }
+
+    ~X11Window() override {
+        if (image) {
+            image->data = nullptr;  // the pixels are not the image's to free
+            XDestroyImage(image);
+        }
+        if (!destroyed) XDestroyWindow(display, window);
+        XFreeGC(display, gc);
+        XSync(display, False);  // any error from a window already gone arrives while ours is the handler
+        unregisterDisplay(display);
+        XCloseDisplay(display);
+    }
+
+    void invalidate(const Rect& area) override {
+        const Rect r{std::max(area.left, 0), std::max(area.top, 0), std::min(area.right, width), std::min(area.bottom, height)};
+        if (r.right <= r.left || r.bottom <= r.top) return;
+        for (const Rect& pending : invalid)
+            if (pending.left <= r.left && pending.top <= r.top && pending.right >= r.right && pending.bottom >= r.bottom)
+                return;
+        invalid.push_back(r);
+    }
+
+    void captureMouse(bool) override {
+        // X keeps the pointer with the window from a press to its release.
+    }
+
+    uint32_t modifiers() override {
+        ::Window root, child;
+        int rootX, rootY, x, y;
+        unsigned state = 0;
+        if (!destroyed && XQueryPointer(display, window, &root, &child, &rootX, &rootY, &x, &y, &state))
+            return modifierBits(state);
+        return 0;
+    }
+
+    uint32_t doubleClickTime() override { return doubleClick; }
+
+    void dispatchEvents() override {
+        while (XPending(display) > 0) {
+            XEvent event;
+            XNextEvent(display, &event);
+            if (event.xany.window != window) continue;
+            switch (event.type) {
+            case Expose:
+                invalidate({event.xexpose.x, event.xexpose.y, event.xexpose.x + event.xexpose.width,
+                            event.xexpose.y + event.xexpose.height});
+                break;
+            case ButtonPress: pressed(event.xbutton); break;
+            case ButtonRelease: {
+                const uint32_t bit = buttonBit(event.xbutton.button);
+                if (bit) client->mouseUp(event.xbutton.x, event.xbutton.y, bit | modifierBits(event.xbutton.state));
+                break;
+            }
+            case MotionNotify: {
+                // Only the latest position counts.
+                XEvent next;
+                while (XCheckTypedWindowEvent(display, window, MotionNotify, &next)) event = next;
+                client->mouseMoved(event.xmotion.x, event.xmotion.y,
+                                   heldButtonBits(event.xmotion.state) | modifierBits(event.xmotion.state));
+                break;
+            }
+            case KeyPress: client->keyDown(keyCodeOf(event.xkey)); break;
+            case KeyRelease: client->keyUp(keyCodeOf(event.xkey)); break;
+            case DestroyNotify:
+                if (event.xdestroywindow.window == window) {
+                    destroyed = true;
+                    client->windowDestroyed();
+                }
+                break;
+            default: break;
+            }
+            if (destroyed) break;
+        }
+    }
+
+    void repaint() override {
+        if (destroyed || !image) {
+            invalid.clear();
+            return;
+        }
+        std::vector<Rect> areas;
+        areas.swap(invalid);
+        for (const Rect& r : areas) {
+            client->paint(r);
+            const uint32_t* picture = client->picture();
+            if (direct) {
+                image->data = reinterpret_cast<char*>(const_cast<uint32_t*>(picture));
+            } else {
+                for (int32_t y = r.top; y < r.bottom; ++y)
+                    for (int32_t x = r.left; x < r.right; ++x) {
+                        const uint32_t p = picture[static_cast<size_t>(y) * width + x];
+                        XPutPixel(image, x, y, pixelFor(p));
+                    }
+            }
+            XPutImage(display, window, gc, image, r.left, r.top, r.left, r.top, static_cast<unsigned>(r.right - r.left),
+                      static_cast<unsigned>(r.bottom - r.top));
+            if (direct) image->data = nullptr;
+        }
+        XFlush(display);
+    }
+
+private:
+    void pressed(const XButtonEvent& e) {
+        if (e.button == Button4 || e.button == Button5) {
+            // One notch each; up (4) is away from the user.
+            client->wheel(e.x, e.y, e.button == Button4 ? 1.0f : -1.0f, modifierBits(e.state));
+            return;
+        }
+        const uint32_t bit = buttonBit(e.button);
+        if (!bit) return;
+        uint32_t bits = bit | modifierBits(e.state);
+        const uint64_t now = nowMs();
+        if (bit == lastPressBit && now - lastPressTime <= doubleClick && std::abs(e.x - lastPressX) <= 4 &&
+            std::abs(e.y - lastPressY) <= 4) {
+            bits |= kDoubleClick;
+            lastPressBit = 0;  // a third press starts afresh
+        } else {
+            lastPressBit = bit;
+        }
+        lastPressTime = now;
+        lastPressX = e.x;
+        lastPressY = e.y;
+        client->mouseDown(e.x, e.y, bits);
+    }
+
+    unsigned long pixelFor(uint32_t p) const {
+        auto scale = [](uint32_t channel, unsigned long mask) -> unsigned long {
+            if (!mask) return 0;
+            int shift = 0;
+            while (!((mask >> shift) & 1)) ++shift;
+            const unsigned long max = mask >> shift;
+            return ((channel * max + 127) / 255) << shift;
+        };
+        return scale((p >> 16) & 0xFF, image->red_mask) | scale((p >> 8) & 0xFF, image->green_mask) |
+               scale(p & 0xFF, image->blue_mask);
+    }
+
+    Display* display;
+    ::Window window = 0;
+    GC gc;
+    XImage* image = nullptr;
+    bool direct = false;
+    std::vector<char> converted;
+    int32_t width, height;
+    WindowClient* client;
+    std::vector<Rect> invalid;
+    bool destroyed = false;
+    uint32_t doubleClick = 400;
+    uint32_t lastPressBit = 0;
+    uint64_t lastPressTime = 0;
+    int lastPressX = 0, lastPressY = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<EditorWindow> createEditorWindow(void* parent, int32_t width, int32_t height, WindowClient* client) {
+    if (headlessWindowsInUse() || !parent) return std::make_unique<HeadlessWindow>(width, height, client);
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) return nullptr;
+    return std::make_unique<X11Window>(display, static_cast<::Window>(reinterpret_cast<uintptr_t>(parent)), width,
+                                       height, client);
+}
+
+}  // namespace platform
