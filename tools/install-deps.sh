@@ -8,6 +8,7 @@ packages=(
   build-essential cmake pkg-config
   libgtest-dev libbenchmark-dev googletest
   libsndfile1-dev libpng-dev zlib1g-dev
+  libx11-dev libxtst-dev xvfb x11-utils
 )
 # `install-deps.sh artwork` adds what draws the editor's images.
 if [[ "${1:-}" == artwork ]]; then

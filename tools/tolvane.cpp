@@ -4,12 +4,15 @@
 //   tolvane info                      identity, programs and parameters
 //   tolvane render IN OUT [options]   process an audio file
 //   tolvane demo [DIR]                render a drum loop through every program
+//   tolvane edit [options]            the editor in a window of its own, idled like a host
 //   tolvane editor-shot OUT.png ...   a picture of the editor (built in, not loaded)
 #include <sndfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -25,6 +28,10 @@
 #include "SettingsFolder.h"
 #include "qm_controllerAssignments.h"
 
+// Last: Xlib's macros would clash with the headers above.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
 namespace {
 
 const char* const usage =
@@ -32,6 +39,7 @@ const char* const usage =
     "       tolvane [--plugin PATH] render IN OUT [--program N|NAME] [--set NAME=VALUE ...] [--block N]\n"
     "                                     [--midi FILE]\n"
     "       tolvane [--plugin PATH] demo [DIR]\n"
+    "       tolvane [--plugin PATH] edit [--program N|NAME] [--play IN] [--seconds S]\n"
     "       tolvane editor-shot OUT.png [--program N|NAME] [--set NAME=VALUE ...] [--meter V]\n"
     "                                   [--highlight TAG] [--about]\n"
     "Parameter values are host-normalised, 0 to 1, by parameter name (case-insensitive).\n";
@@ -425,6 +433,122 @@ int demo(PluginLibrary& library, const std::string& directory) {
 
 }  // namespace
 
+// The editor in a top-level window of our own, idled about 60 times a second
+// as a host does; with --play, the file runs through the effect in real time,
+// in a loop, so the meter moves. Prints what the host hears.
+int editCommand(PluginLibrary& library, const std::vector<std::string>& args) {
+    std::string program, playPath;
+    double seconds = 0.0;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const bool hasValue = i + 1 < args.size();
+        if (args[i] == "--program" && hasValue) program = args[++i];
+        else if (args[i] == "--play" && hasValue) playPath = args[++i];
+        else if (args[i] == "--seconds" && hasValue && parseNumber(args[i + 1], seconds) && seconds > 0) ++i;
+        else return fail("edit takes --program N|NAME, --play FILE and --seconds S, not '" + args[i] + "'", 2);
+    }
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) return fail("no X display to open the editor on (is DISPLAY set?)");
+    auto plugin = library.createInstance();
+    if (!plugin) return fail(library.error());
+    plugin->dispatch(effOpen);
+    std::string error;
+    if (!program.empty() && !selectProgram(*plugin, program, error)) return fail(error, 2);
+
+    std::vector<float> left, right;
+    double rate = 44100.0;
+    if (!playPath.empty()) {
+        SF_INFO info{};
+        SNDFILE* in = sf_open(playPath.c_str(), SFM_READ, &info);
+        if (!in) return fail("cannot read " + playPath + ": " + sf_strerror(nullptr));
+        if (info.channels < 1 || info.channels > 2 || info.frames <= 0) {
+            sf_close(in);
+            return fail(playPath + " must be mono or stereo audio");
+        }
+        std::vector<float> frames(static_cast<size_t>(info.frames) * static_cast<size_t>(info.channels));
+        sf_readf_float(in, frames.data(), info.frames);
+        sf_close(in);
+        for (sf_count_t n = 0; n < info.frames; ++n) {
+            left.push_back(frames[static_cast<size_t>(n * info.channels)]);
+            right.push_back(frames[static_cast<size_t>(n * info.channels + info.channels - 1)]);
+        }
+        rate = info.samplerate;
+        plugin->dispatch(effSetSampleRate, 0, 0, nullptr, static_cast<float>(rate));
+    }
+    plugin->dispatch(effMainsChanged, 0, 1);
+
+    ERect* size = nullptr;
+    plugin->dispatch(effEditGetRect, 0, 0, &size);
+    const unsigned width = size ? static_cast<unsigned>(size->right - size->left) : 750;
+    const unsigned height = size ? static_cast<unsigned>(size->bottom - size->top) : 200;
+    Window window = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, width, height, 0, 0, 0);
+    XStoreName(display, window, "Tolvane");
+    Atom deleteWindow = XInternAtom(display, "WM_DELETE_WINDOW", False);
+    XSetWMProtocols(display, window, &deleteWindow, 1);
+    XSelectInput(display, window, StructureNotifyMask);
+    XMapWindow(display, window);
+    for (XEvent e; XNextEvent(display, &e), e.type != MapNotify;) {
+    }
+    plugin->dispatch(effEditOpen, 0, 0, reinterpret_cast<void*>(window));
+    std::printf("Editing; close the window (or Ctrl+C) to end.%s\n", playPath.empty() ? "" : " Playing in a loop.");
+
+    const std::string bindings = platform::settingsFolder() + "Tolvane MIDI Assignments.txt";
+    struct stat seen {};
+    stat(bindings.c_str(), &seen);
+    const auto start = std::chrono::steady_clock::now();
+    size_t reported = plugin->calls.size(), played = 0;
+    std::vector<float> outLeft(512), outRight(512);
+    for (bool running = true; running;) {
+        while (XPending(display)) {
+            XEvent e;
+            XNextEvent(display, &e);
+            if (e.type == ClientMessage && static_cast<Atom>(e.xclient.data.l[0]) == deleteWindow) running = false;
+        }
+        plugin->dispatch(effEditIdle);
+        const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (seconds > 0 && elapsed >= seconds) running = false;
+        // The audio that real time has reached, in blocks of up to 512.
+        while (!left.empty() && static_cast<double>(played) < elapsed * rate) {
+            const size_t at = played % left.size();
+            const size_t n = std::min<size_t>(512, left.size() - at);
+            float* inputs[2] = {left.data() + at, right.data() + at};
+            float* outputs[2] = {outLeft.data(), outRight.data()};
+            plugin->process(inputs, outputs, static_cast<VstInt32>(n));
+            played += n;
+        }
+        for (; reported < plugin->calls.size(); ++reported) {
+            const HostCall& c = plugin->calls[reported];
+            const std::string name = plugin->text(effGetParamName, c.index);
+            if (c.opcode == audioMasterBeginEdit) std::printf("begin edit   %s\n", name.c_str());
+            if (c.opcode == audioMasterEndEdit) std::printf("end edit     %s\n", name.c_str());
+            if (c.opcode == audioMasterAutomate)
+                std::printf("automate     %-8s %.6f  (%s %s)\n", name.c_str(), static_cast<double>(c.opt),
+                            plugin->text(effGetParamDisplay, c.index).c_str(), plugin->text(effGetParamLabel, c.index).c_str());
+        }
+        if (plugin->calls.size() > 10000) {
+            plugin->calls.clear();
+            reported = 0;
+        }
+        struct stat now {};
+        if (stat(bindings.c_str(), &now) == 0 && now.st_mtim.tv_nsec + now.st_mtim.tv_sec * 1000000000L !=
+                                                      seen.st_mtim.tv_nsec + seen.st_mtim.tv_sec * 1000000000L) {
+            seen = now;
+            std::printf("learn        the MIDI bindings changed:\n");
+            auto table = std::make_unique<qm_controllerAssignments::Table>();
+            if (qm_controllerAssignments::readFile(bindings, *table))
+                for (uint32_t k = 0; k < table->count; ++k)
+                    std::printf("             CC %d -> %s\n", static_cast<int>(table->entries[k].controller),
+                                plugin->text(effGetParamName, table->entries[k].parameter).c_str());
+        }
+        std::fflush(stdout);
+        std::this_thread::sleep_for(std::chrono::milliseconds(16));
+    }
+    plugin->dispatch(effEditClose);
+    plugin.reset();
+    XDestroyWindow(display, window);
+    XCloseDisplay(display);
+    return 0;
+}
+
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     std::string pluginPath = defaultPluginPath();
@@ -439,7 +563,7 @@ int main(int argc, char** argv) {
     const std::string command = args[0];
     args.erase(args.begin());
     if (command == "editor-shot") return editorShotCommand(args);
-    if (command != "info" && command != "render" && command != "demo")
+    if (command != "info" && command != "render" && command != "demo" && command != "edit")
         return fail("unknown command '" + command + "' (see 'tolvane --help')", 2);
 
     PluginLibrary library(pluginPath);
@@ -449,6 +573,7 @@ int main(int argc, char** argv) {
         return info(library);
     }
     if (command == "render") return renderCommand(library, args);
+    if (command == "edit") return editCommand(library, args);
     if (args.size() > 1) return fail("demo takes at most one directory", 2);
     return demo(library, args.empty() ? "demo" : args[0]);
 }

@@ -206,9 +206,12 @@ public:
                 break;
             }
             case MotionNotify: {
-                // Only the latest position counts.
+                // Of movements in a row only the latest counts; never one past a
+                // press or release, which must keep its place.
                 XEvent next;
-                while (XCheckTypedWindowEvent(display, window, MotionNotify, &next)) event = next;
+                while (XEventsQueued(display, QueuedAlready) > 0 && (XPeekEvent(display, &next), true) &&
+                       next.type == MotionNotify && next.xany.window == window)
+                    XNextEvent(display, &event);
                 client->mouseMoved(event.xmotion.x, event.xmotion.y,
                                    heldButtonBits(event.xmotion.state) | modifierBits(event.xmotion.state));
                 break;
