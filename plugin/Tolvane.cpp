@@ -98,6 +98,7 @@ Tolvane::Tolvane(audioMasterCallback host)
 Tolvane::~Tolvane() {
     // The editor goes before everything it points to.
     learnHighlight.store(nullptr);
+    if (editor != tolvaneEditor) delete editor;  // one put in place of ours (tests do)
     setEditor(nullptr);
     delete tolvaneEditor;
 }
