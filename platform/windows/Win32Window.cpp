@@ -150,7 +150,7 @@ private:
             const bool twice = message == WM_LBUTTONDBLCLK || message == WM_RBUTTONDBLCLK ||
                                message == WM_MBUTTONDBLCLK || message == WM_XBUTTONDBLCLK;
             const uint32_t held = mouseBits(wParam) & ~(kLeftButton | kRightButton | kMiddleButton | kButton4 | kButton5);
-            client->mouseDown(x, y, held | buttonOf(message, wParam) | (twice ? kDoubleClick : 0));
+            client->mouseDown(x, y, held | buttonOf(message, wParam) | (twice ? uint32_t{kDoubleClick} : 0u));
             return message == WM_XBUTTONDOWN || message == WM_XBUTTONDBLCLK ? TRUE : 0;
         }
         case WM_LBUTTONUP: case WM_RBUTTONUP: case WM_MBUTTONUP: case WM_XBUTTONUP: {

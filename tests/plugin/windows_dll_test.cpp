@@ -101,7 +101,7 @@ TEST(WindowsDll, RecordLayoutInBytes) {
     EXPECT_EQ(int32At(narrow ? 24 : 44), 6) << "numParams";
     EXPECT_EQ(int32At(narrow ? 28 : 48), 2) << "numInputs";
     EXPECT_EQ(int32At(narrow ? 32 : 52), 2) << "numOutputs";
-    EXPECT_EQ(int32At(narrow ? 36 : 56), effFlagsCanReplacing) << "flags";
+    EXPECT_EQ(int32At(narrow ? 36 : 56), effFlagsCanReplacing | effFlagsHasEditor) << "flags";
     EXPECT_EQ(int32At(narrow ? 72 : 112), 0x514D7476) << "uniqueID";
     EXPECT_EQ(int32At(narrow ? 76 : 116), 1) << "version";
     float ioRatio;
