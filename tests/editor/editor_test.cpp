@@ -11,7 +11,9 @@
 #include <gtest/gtest.h>
 #include <png.h>
 
+#include <atomic>
 #include <fstream>
+#include <thread>
 #include <sstream>
 
 namespace {
@@ -242,6 +244,43 @@ TEST_F(Editor, LooksAsRecordedForEveryProgramAHighlightAndTheAboutScreen) {
     frame()->mouseDown(100, 100, kLeftButton);
     editor->idle();
     expectGolden(window(), "program-0");
+}
+
+}  // namespace
+
+namespace {
+
+// Automation and learn traffic from an audio thread while the user-interface
+// thread opens, idles and closes the editor. Run under ThreadSanitizer in CI.
+TEST(EditorThreads, AudioThreadTrafficWhileTheEditorOpensAndCloses) {
+    useHeadlessWindows(true);
+    Tolvane effect(nullptr);
+    TolvaneEditor* editor = effect.getTolvaneEditor();
+    std::atomic<bool> done{false};
+    std::thread audio([&] {
+        std::vector<float> in(64, 0.5f), out(64);
+        float* inputs[2] = {in.data(), in.data()};
+        float* outputs[2] = {out.data(), out.data()};
+        uint32_t state = 5;
+        while (!done.load()) {
+            state = state * 1664525u + 1013904223u;
+            effect.setParameter(static_cast<VstInt32>((state >> 24) % 6), static_cast<float>(state >> 8) / 16777216.0f);
+            effect.handleController(static_cast<uint8_t>(30 + (state >> 30)), 64);  // completes learns now and then
+            effect.processReplacing(inputs, outputs, 64);
+        }
+    });
+    for (int round = 0; round < 60; ++round) {
+        editor->open(nullptr);
+        for (int i = 0; i < 5; ++i) {
+            effect.toggleLearn(i);
+            editor->idle();
+        }
+        editor->close();
+        editor->idle();
+    }
+    done.store(true);
+    audio.join();
+    EXPECT_EQ(editor->getFrame(), nullptr);
 }
 
 }  // namespace
