@@ -70,6 +70,7 @@ artwork:
 	/usr/bin/python3 tools/make-artwork.py $(BUILD)/artwork
 
 bench: all
+	$(BUILD)/bench/audio_path_bench
 	$(BUILD)/bench/dsp_bench
 
 clean:

@@ -57,14 +57,6 @@ void qmsp_smoother::setValue(float value) {
     target = current;
 }
 
-float qmsp_smoother::tick() {
-    // Rounding `current` to float32 on every step decides where a glide settles:
-    // from 0 toward 1 it stops at 0.99999344, where (1 - current) * coefficient
-    // rounds back to itself.
-    current = static_cast<float>((static_cast<double>(current) - target) * coefficient + target);
-    return static_cast<float>(static_cast<double>(current) - static_cast<double>(denormalOffset));
-}
-
 float qmsp_smoother::process(float x) {
     const float t = static_cast<float>(static_cast<double>(x) + static_cast<double>(denormalOffset));
     target = t;

@@ -75,3 +75,12 @@ private:
     float current;
     float target;
 };
+
+// Defined here so that the audio path inlines it.
+inline float qmsp_smoother::tick() {
+    // Rounding `current` to float32 on every step decides where a glide settles:
+    // from 0 toward 1 it stops at 0.99999344, where (1 - current) * coefficient
+    // rounds back to itself.
+    current = static_cast<float>((static_cast<double>(current) - target) * coefficient + target);
+    return static_cast<float>(static_cast<double>(current) - static_cast<double>(denormalOffset));
+}

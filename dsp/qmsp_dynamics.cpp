@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "qmsp_fastmath.h"
+
 // The level floor: 20 log10(1e-5) = -100 dB.
 static constexpr float levelFloor = 1e-5f;
 
@@ -126,3 +128,47 @@ float qmsp_compressor::process(float x) {
 }
 
 float qmsp_compressor::getGainReduction() { return gainReduction; }
+
+void qmsp_compressor::computeGains(const float* left, const float* right, int32_t frames, float* gains,
+                                   float* reductions) {
+    if (frames <= 0) return;
+    if (frames > kMaxBlock) frames = kMaxBlock;
+    // Pass 1, frame by frame: the envelope, as detect() moves it. The levels
+    // for the logarithm go into `levels` (floored at 1e-5), reusing gains.
+    float* levels = gains;
+    float env = envelope;
+    const double release1 = releaseCoefficient, attack1 = attackCoefficient;
+    for (int32_t n = 0; n < frames; ++n) {
+        float peak;
+        if (right) {
+            const float aL = static_cast<float>(static_cast<double>(left[n]) * inputGain);
+            const float aR = static_cast<float>(static_cast<double>(right[n]) * inputGain);
+            peak = std::fabs(aL) < std::fabs(aR) ? std::fabs(aR) : std::fabs(aL);
+        } else {
+            peak = std::fabs(static_cast<float>(static_cast<double>(inputGain) * left[n]));
+        }
+        env = static_cast<float>(env - static_cast<double>(env) * release1);
+        if (env < peak) env = static_cast<float>(env + (static_cast<double>(peak) - env) * attack1);
+        if (env < envelopeFlushLevel) env = 0.0f;
+        if (!(env <= 3.4028235e38f)) env = 1.0f;
+        levels[n] = env < levelFloor ? levelFloor : env;
+    }
+    envelope = env;
+
+    // Pass 2, the whole block at once: level in dB, reduction, gain. The
+    // reciprocal of the ratio is the same double every frame, so it is
+    // computed once.
+    qmsp_fastmath::log10Batch(levels, reductions, static_cast<size_t>(frames));
+    const double slope = 1.0 / ratio - 1.0;
+    const double thresholdDb = workingThreshold;
+    float exponents[kMaxBlock];
+    for (int32_t n = 0; n < frames; ++n) {
+        const float level = static_cast<float>(20.0 * reductions[n]);
+        const float reduction =
+            workingThreshold > level ? 0.0f : static_cast<float>(slope * (static_cast<double>(level) - thresholdDb));
+        reductions[n] = reduction;
+        exponents[n] = static_cast<float>(static_cast<double>(reduction) / 20.0);
+    }
+    qmsp_fastmath::pow10Batch(exponents, gains, static_cast<size_t>(frames));
+    gainReduction = reductions[frames - 1];
+}

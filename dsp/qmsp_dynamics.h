@@ -59,6 +59,20 @@ public:
     // dB of the most recent frame, 0 or negative; 0 before the first.
     float getGainReduction() override;
 
+    // The same chain for a block, in passes: the detector frame by frame, then
+    // the gain computer over the whole block with batched log10 and 10^x.
+    // For each frame, gains[n] and reductions[n] are the gain and the gain
+    // reduction that processStereo (right given) or process (right null)
+    // would compute; the caller applies them as those do:
+    //   stereo  out = float(double(gain) * a * outputGain)
+    //   mono    out = float(double(gain) * (double(outputGain) * a))
+    // with a = the input times the input gain, float(double(x) * inputGain).
+    // At most kMaxBlock frames per call.
+    static constexpr int32_t kMaxBlock = 256;
+    void computeGains(const float* left, const float* right, int32_t frames, float* gains, float* reductions);
+    float getInputGain() const { return inputGain; }
+    float getOutputGain() const { return outputGain; }
+
     // Read-only views for tests and the meter.
     float getEnvelope() const { return envelope; }
     float getAttackCoefficient() const { return attackCoefficient; }

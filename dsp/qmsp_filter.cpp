@@ -70,26 +70,6 @@ float qmsp_filter_butterworth::process(float x) {
     return y;
 }
 
-// True for +0, -0 and denormal numbers (all exponent bits clear) and for
-// infinities and NaN (all set).
-static bool mustNotFeedBack(float value) {
-    uint32_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    const uint32_t exponent = bits & 0x7F800000u;
-    return exponent == 0 || exponent == 0x7F800000u;
-}
-
-float qmsp_filter_butterworth_first_order::process(float x) {
-    const float y = static_cast<float>(x * b0 + x1 * b1 - y1 * a1);
-    // Flushing the fed-back output keeps the recursion out of denormal
-    // arithmetic when the input falls silent. A non-finite output (only a
-    // non-finite input makes one) is dropped too, so the filter recovers one
-    // sample after the input is finite again.
-    y1 = mustNotFeedBack(y) ? 0.0f : y;
-    x1 = x;
-    return y;
-}
-
 qmsp_filter_butterworth_first_order_low_pass::qmsp_filter_butterworth_first_order_low_pass(float hz)
     : qmsp_filter_butterworth_first_order(hz) {}
 

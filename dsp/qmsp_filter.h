@@ -14,6 +14,8 @@
 // is rounded to float32 once, before it is stored and returned.
 #pragma once
 
+#include <cstring>
+
 #include "qmsp_block.h"
 
 class qmsp_filter : public qmsp_block {
@@ -82,6 +84,27 @@ public:
 protected:
     using qmsp_filter_butterworth::qmsp_filter_butterworth;
 };
+
+// Defined here so that the audio path inlines it.
+// True for +0, -0 and denormal numbers (all exponent bits clear) and for
+// infinities and NaN (all set).
+inline bool qmsp_mustNotFeedBack(float value) {
+    uint32_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    const uint32_t exponent = bits & 0x7F800000u;
+    return exponent == 0 || exponent == 0x7F800000u;
+}
+
+inline float qmsp_filter_butterworth_first_order::process(float x) {
+    const float y = static_cast<float>(x * b0 + x1 * b1 - y1 * a1);
+    // Flushing the fed-back output keeps the recursion out of denormal
+    // arithmetic when the input falls silent. A non-finite output (only a
+    // non-finite input makes one) is dropped too, so the filter recovers one
+    // sample after the input is finite again.
+    y1 = qmsp_mustNotFeedBack(y) ? 0.0f : y;
+    x1 = x;
+    return y;
+}
 
 class qmsp_filter_butterworth_first_order_low_pass : public qmsp_filter_butterworth_first_order {
 public:

@@ -26,8 +26,3 @@ void qmsp_follower::updateCoefficients(float rate) {
     attackCoefficient = followerCoefficient(attackTime, rate);
     releaseCoefficient = followerCoefficient(releaseTime, rate);
 }
-
-void qmsp_follower::step(float input) {
-    const float coefficient = input > level ? attackCoefficient : releaseCoefficient;
-    level = static_cast<float>(input + (static_cast<double>(level) - input) * coefficient);
-}

@@ -30,3 +30,9 @@ struct qmsp_follower {
     // Level 0, settings kept.
     void reset() { level = 0.0f; }
 };
+
+// Defined here so that the audio path inlines it.
+inline void qmsp_follower::step(float input) {
+    const float coefficient = input > level ? attackCoefficient : releaseCoefficient;
+    level = static_cast<float>(input + (static_cast<double>(level) - input) * coefficient);
+}

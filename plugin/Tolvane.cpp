@@ -334,30 +334,52 @@ void Tolvane::processReplacing(float** inputs, float** outputs, VstInt32 frames)
     meterLevel.store(meterFollower.level, std::memory_order_relaxed);
 }
 
-// Each frame is read before it is written, so input and output may share buffers.
+// In blocks of up to kMaxBlock frames: the compressor's detector and gain
+// computer for the whole block first (batched log10 and 10^x), then frame by
+// frame the gain, the clip, the low-pass, the blend and the meter, each
+// formula exactly as the compressor's own per-frame processing and the blocks'
+// process calls have it, so the output is the same to the bit. The block's
+// input is read into the detector before any of its output is written, and
+// each frame is read before it is written, so input and output may share buffers.
 void Tolvane::processMono(const float* input, float* output, VstInt32 frames) {
-    for (VstInt32 t = 0; t < frames; ++t) {
-        const float x = input[t];
-        const float y = clipToFullScale(compressor.process(x));
-        const double m = mixSmoother.tick();
-        const double f = lowPassLeft.process(y);
-        output[t] = static_cast<float>(f * m + (1.0 - m) * x);
-        meterFollower.step(static_cast<float>(compressor.getGainReduction() * m));
+    float gains[qmsp_compressor::kMaxBlock], reductions[qmsp_compressor::kMaxBlock];
+    const double inputGain = compressor.getInputGain(), outputGain = compressor.getOutputGain();
+    for (VstInt32 start = 0; start < frames; start += qmsp_compressor::kMaxBlock) {
+        const int32_t n = std::min<int32_t>(qmsp_compressor::kMaxBlock, frames - start);
+        compressor.computeGains(input + start, nullptr, n, gains, reductions);
+        for (int32_t t = 0; t < n; ++t) {
+            const float x = input[start + t];
+            const float a = static_cast<float>(inputGain * x);
+            const float y = clipToFullScale(static_cast<float>(static_cast<double>(gains[t]) * (outputGain * a)));
+            const double m = mixSmoother.tick();
+            const double f = lowPassLeft.process(y);
+            output[start + t] = static_cast<float>(f * m + (1.0 - m) * x);
+            meterFollower.step(static_cast<float>(reductions[t] * m));
+        }
     }
 }
 
 void Tolvane::processStereo(const float* left, const float* right, float* leftOut, float* rightOut,
                             VstInt32 frames) {
-    for (VstInt32 t = 0; t < frames; ++t) {
-        const float xL = left[t], xR = right[t];
-        float yL, yR;
-        compressor.processStereo(xL, xR, &yL, &yR);
-        yL = clipToFullScale(yL);
-        yR = clipToFullScale(yR);
-        const float m = mixSmoother.tick();
-        const float d = static_cast<float>(1.0 - m);
-        leftOut[t] = static_cast<float>(static_cast<double>(lowPassLeft.process(yL)) * m + static_cast<double>(xL) * d);
-        rightOut[t] = static_cast<float>(static_cast<double>(lowPassRight.process(yR)) * m + static_cast<double>(xR) * d);
-        meterFollower.step(static_cast<float>(static_cast<double>(compressor.getGainReduction()) * m));
+    float gains[qmsp_compressor::kMaxBlock], reductions[qmsp_compressor::kMaxBlock];
+    const double inputGain = compressor.getInputGain(), outputGain = compressor.getOutputGain();
+    for (VstInt32 start = 0; start < frames; start += qmsp_compressor::kMaxBlock) {
+        const int32_t n = std::min<int32_t>(qmsp_compressor::kMaxBlock, frames - start);
+        compressor.computeGains(left + start, right + start, n, gains, reductions);
+        for (int32_t t = 0; t < n; ++t) {
+            const float xL = left[start + t], xR = right[start + t];
+            const float aL = static_cast<float>(static_cast<double>(xL) * inputGain);
+            const float aR = static_cast<float>(static_cast<double>(xR) * inputGain);
+            const double g = gains[t];
+            const float yL = clipToFullScale(static_cast<float>(g * aL * outputGain));
+            const float yR = clipToFullScale(static_cast<float>(g * aR * outputGain));
+            const float m = mixSmoother.tick();
+            const float d = static_cast<float>(1.0 - m);
+            leftOut[start + t] =
+                static_cast<float>(static_cast<double>(lowPassLeft.process(yL)) * m + static_cast<double>(xL) * d);
+            rightOut[start + t] =
+                static_cast<float>(static_cast<double>(lowPassRight.process(yR)) * m + static_cast<double>(xR) * d);
+            meterFollower.step(static_cast<float>(static_cast<double>(reductions[t]) * m));
+        }
     }
 }

@@ -1,0 +1,28 @@
+// Batched log10 and 10^x for the compressor's gain computer, rounded to float32
+// exactly as float(std::log10(double(x))) and float(std::pow(10.0, double(y)))
+// are, but several times faster.
+//
+// Each value is computed by a double-precision polynomial kernel of our own
+// (error below 1e-15 relative), then rounded to float. A float rounding can
+// only come out differently from the C library's when the exact result lies
+// within a hair of the midpoint between two floats; where our result is within
+// 2^-40 (relative) of such a midpoint, or outside the kernels' range, the C
+// library itself is asked. So the results are the literal ones on any library
+// whose log10 and pow are accurate to better than 2^-40, which all are; a
+// verification program checks every float of the ranges the compressor reaches.
+//
+// Kernels run on SSE2 everywhere, on AVX2 where the processor has it (chosen
+// at run time); both give the same bits (the same IEEE operations, no fused
+// multiply-add).
+#pragma once
+
+#include <cstddef>
+
+namespace qmsp_fastmath {
+
+// out[i] = float(log10(double(x[i]))). `out` must not be `x`; likewise below.
+void log10Batch(const float* x, float* out, size_t count);
+// out[i] = float(pow(10.0, double(y[i]))).
+void pow10Batch(const float* y, float* out, size_t count);
+
+}  // namespace qmsp_fastmath

@@ -1,0 +1,151 @@
+// The shipped audio path, which works on blocks in passes with batched log10
+// and 10^x, against the literal one: the blocks' own per-frame calls, frame by
+// frame, exactly as the design writes them. Every output sample and the meter
+// must match to the bit, for hostile signals, parameter changes between blocks
+// and every block size.
+#include "Tolvane.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+// The effect's signal path written frame by frame with the blocks' per-frame calls.
+struct LiteralPath {
+    TolvaneParameterManager manager;
+    qmsp_compressor compressor;
+    qmsp_filter_butterworth_first_order_low_pass lowPassLeft{1000.0f}, lowPassRight{1000.0f};
+    qmsp_smoother mix;
+    qmsp_follower meter{};
+
+    LiteralPath() {
+        for (auto* f : {&lowPassLeft, &lowPassRight}) {
+            f->setSampleRate(44100.0f);
+            f->setFrequency(9200.0f);
+        }
+        mix.setTime(0.005f);
+        meter.init(44100.0f);
+        meter.set(qmsp_follower::kAttackTime, 0.2f, 44100.0f);
+        meter.set(qmsp_follower::kReleaseTime, 0.09f, 44100.0f);
+        compressor.setInputGain(0.0f);
+        compressor.setThreshold(-10.0f);
+        compressor.setAttack(10.0f);
+        compressor.setRelease(100.0f);
+        compressor.setRatio(2.0f);
+        compressor.setOutputGain(0.0f);
+        for (int i = 0; i < 6; ++i) set(i, tolvaneFactoryPresets[0].values[i]);  // as the effect starts
+    }
+    void set(int index, float value) {
+        const float limited = std::clamp(value, 0.0f, 1.0f);
+        const float plain = manager.normalizedToPlain(index, limited);
+        switch (index) {
+        case 0: compressor.setRatio(plain); break;
+        case 1: compressor.setAttack(static_cast<float>(plain * 0.001)); break;
+        case 2: compressor.setRelease(static_cast<float>(plain * 0.001)); break;
+        case 3: compressor.setThreshold(plain); break;
+        case 4: compressor.setOutputGain(plain); break;
+        default: mix.setTarget(limited); break;
+        }
+    }
+    static float clip(float y) { return y < -1.0f ? -1.0f : y > 1.0f ? 1.0f : y; }
+    void stereo(const float* l, const float* r, float* outL, float* outR, int n) {
+        for (int t = 0; t < n; ++t) {
+            float yL, yR;
+            compressor.processStereo(l[t], r[t], &yL, &yR);
+            yL = clip(yL);
+            yR = clip(yR);
+            const float m = mix.tick();
+            const float d = static_cast<float>(1.0 - m);
+            const float oL = static_cast<float>(static_cast<double>(lowPassLeft.process(yL)) * m + static_cast<double>(l[t]) * d);
+            const float oR = static_cast<float>(static_cast<double>(lowPassRight.process(yR)) * m + static_cast<double>(r[t]) * d);
+            outL[t] = oL;
+            outR[t] = oR;
+            meter.step(static_cast<float>(static_cast<double>(compressor.getGainReduction()) * m));
+        }
+    }
+    void mono(const float* in, float* out, int n) {
+        for (int t = 0; t < n; ++t) {
+            const float x = in[t];
+            const float y = clip(compressor.process(x));
+            const double m = mix.tick();
+            const double f = lowPassLeft.process(y);
+            out[t] = static_cast<float>(f * m + (1.0 - m) * x);
+            meter.step(static_cast<float>(compressor.getGainReduction() * m));
+        }
+    }
+};
+
+// Silence, denormals, full-scale clipping, impulses, noise at every level and
+// a few samples that are no numbers.
+std::vector<float> hostileSignal(size_t frames, uint32_t seed) {
+    std::vector<float> s(frames);
+    uint32_t state = seed;
+    for (size_t n = 0; n < frames; ++n) {
+        state = state * 1664525u + 1013904223u;
+        const float noise = static_cast<float>(static_cast<int32_t>(state)) / 2147483648.0f;
+        switch ((n / 3000) % 6) {
+        case 0: s[n] = 0.0f; break;
+        case 1: s[n] = noise * 1e-39f; break;
+        case 2: s[n] = noise * 4.0f; break;
+        case 3: s[n] = n % 700 == 0 ? 1.0f : 0.0f; break;
+        case 4: s[n] = noise * std::pow(10.0f, -static_cast<float>((n / 500) % 8)); break;
+        default: s[n] = n % 997 == 5 ? NAN : noise * 0.5f; break;
+        }
+    }
+    return s;
+}
+
+bool sameBits(const std::vector<float>& a, const std::vector<float>& b) {
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(float)) == 0;
+}
+
+int connectedPins = 2;
+VstIntPtr VSTCALLBACK pinHost(AEffect*, VstInt32 opcode, VstInt32 index, VstIntPtr, void*, float) {
+    if (opcode == audioMasterVersion) return 2400;
+    if (opcode == audioMasterPinConnected) return index < connectedPins ? 0 : 1;
+    return 0;
+}
+
+TEST(AudioPath, BlocksInPassesMatchTheLiteralPathToTheBit) {
+    const size_t frames = 30000;
+    const std::vector<float> left = hostileSignal(frames, 1), right = hostileSignal(frames, 2);
+    for (int channels : {2, 1}) {
+        for (int block : {1, 2, 3, 7, 64, 255, 256, 257, 512, 1000, 4096, 8192}) {
+            connectedPins = channels;
+            Tolvane effect(pinHost);
+            effect.dispatcher(effMainsChanged, 0, 1, nullptr, 0.0f);
+            LiteralPath literal;
+            std::vector<float> outL(frames), outR(frames), litL(frames), litR(frames);
+            uint32_t state = static_cast<uint32_t>(block);
+            for (size_t start = 0, round = 0; start < frames; start += static_cast<size_t>(block), ++round) {
+                // Settings change between blocks now and then, as hosts automate,
+                // out of range too (the path takes them limited to 0..1).
+                if (round % 5 == 0) {
+                    state = state * 1664525u + 1013904223u;
+                    const int index = static_cast<int>((state >> 24) % 6);
+                    const float value = static_cast<float>(state >> 8) / 16777216.0f * 1.2f - 0.1f;
+                    effect.setParameter(index, value);
+                    literal.set(index, value);
+                }
+                const int n = static_cast<int>(std::min<size_t>(static_cast<size_t>(block), frames - start));
+                float* in[2] = {const_cast<float*>(left.data() + start), const_cast<float*>(right.data() + start)};
+                float* out[2] = {outL.data() + start, outR.data() + start};
+                effect.processReplacing(in, out, n);
+                if (channels == 2) literal.stereo(in[0], in[1], litL.data() + start, litR.data() + start, n);
+                else literal.mono(in[0], litL.data() + start, n);
+            }
+            ASSERT_TRUE(sameBits(outL, litL)) << channels << " channels, block " << block;
+            if (channels == 2) {
+                ASSERT_TRUE(sameBits(outR, litR)) << "block " << block;
+            }
+            const float level = std::fabs(literal.meter.level);
+            EXPECT_EQ(effect.getMeterValue(), static_cast<float>((level < 20.0f ? level : 20.0f) / 20.0));
+        }
+    }
+}
+
+}  // namespace
