@@ -1,6 +1,7 @@
 #include "qmsp_dynamics.h"
 
 #include <cmath>
+#include <cstring>
 
 #include "qmsp_fastmath.h"
 
@@ -34,6 +35,7 @@ qmsp_compressor::qmsp_compressor()
       inputGain(1.0f),
       outputGain(1.0f),
       envelope(1.0f) {
+    thresholdLevel = levelReaching(threshold);
     attackCoefficient = envelopeCoefficient(attack);
     releaseCoefficient = envelopeCoefficient(release);
 }
@@ -60,7 +62,29 @@ void qmsp_compressor::setThreshold(float dB) {
     if (changed(dB, threshold)) {
         threshold = dB;
         workingThreshold = dB;
+        thresholdLevel = levelReaching(dB);
     }
+}
+
+// The level in dB of an envelope, as detect() computes it, is a non-decreasing
+// function of the envelope; search the floats for where it reaches `dB`.
+float qmsp_compressor::levelReaching(float dB) {
+    auto below = [dB](uint32_t bits) {
+        float x;
+        std::memcpy(&x, &bits, sizeof x);
+        const float lg = static_cast<float>(std::log10(static_cast<double>(x)));
+        return dB > static_cast<float>(20.0 * lg);
+    };
+    uint32_t low = 0x00800000u, high = 0x7F7FFFFFu;  // the normal floats
+    if (!below(low) || dB != dB) return 0.0f;          // every level reaches it (or none: compute them all)
+    if (below(high)) return 3.4028235e38f;
+    while (high - low > 1) {
+        const uint32_t middle = low + (high - low) / 2;
+        (below(middle) ? low : high) = middle;
+    }
+    float x;
+    std::memcpy(&x, &high, sizeof x);
+    return x;
 }
 
 void qmsp_compressor::setInputGain(float dB) {
@@ -134,41 +158,82 @@ void qmsp_compressor::computeGains(const float* left, const float* right, int32_
     if (frames <= 0) return;
     if (frames > kMaxBlock) frames = kMaxBlock;
     // Pass 1, frame by frame: the envelope, as detect() moves it. The levels
-    // for the logarithm go into `levels` (floored at 1e-5), reusing gains.
-    float* levels = gains;
+    // for the logarithm go into `levels` (floored at 1e-5).
+    float levels[kMaxBlock];
     float env = envelope;
     const double release1 = releaseCoefficient, attack1 = attackCoefficient;
+    const bool unityInput = inputGain == 1.0f;
     for (int32_t n = 0; n < frames; ++n) {
         float peak;
-        if (right) {
+        if (right && unityInput) {
+            // x * 1.0 is x (a NaN's payload aside, which no comparison sees).
+            peak = std::fabs(left[n]) < std::fabs(right[n]) ? std::fabs(right[n]) : std::fabs(left[n]);
+        } else if (right) {
             const float aL = static_cast<float>(static_cast<double>(left[n]) * inputGain);
             const float aR = static_cast<float>(static_cast<double>(right[n]) * inputGain);
             peak = std::fabs(aL) < std::fabs(aR) ? std::fabs(aR) : std::fabs(aL);
         } else {
             peak = std::fabs(static_cast<float>(static_cast<double>(inputGain) * left[n]));
         }
-        env = static_cast<float>(env - static_cast<double>(env) * release1);
-        if (env < peak) env = static_cast<float>(env + (static_cast<double>(peak) - env) * attack1);
-        if (env < envelopeFlushLevel) env = 0.0f;
-        if (!(env <= 3.4028235e38f)) env = 1.0f;
+        // detect()'s steps as selects rather than branches: whether a frame
+        // attacks depends on the signal, and mispredicted branches would cost
+        // more than the arithmetic of the step not taken.
+        const float released = static_cast<float>(env - static_cast<double>(env) * release1);
+        const float attacked = static_cast<float>(released + (static_cast<double>(peak) - released) * attack1);
+        env = released < peak ? attacked : released;
+        env = env < envelopeFlushLevel ? 0.0f : env;
+        env = env <= 3.4028235e38f ? env : 1.0f;
         levels[n] = env < levelFloor ? levelFloor : env;
     }
     envelope = env;
 
-    // Pass 2, the whole block at once: level in dB, reduction, gain. The
-    // reciprocal of the ratio is the same double every frame, so it is
-    // computed once.
-    qmsp_fastmath::log10Batch(levels, reductions, static_cast<size_t>(frames));
-    const double slope = 1.0 / ratio - 1.0;
-    const double thresholdDb = workingThreshold;
-    float exponents[kMaxBlock];
-    for (int32_t n = 0; n < frames; ++n) {
-        const float level = static_cast<float>(20.0 * reductions[n]);
-        const float reduction =
-            workingThreshold > level ? 0.0f : static_cast<float>(slope * (static_cast<double>(level) - thresholdDb));
-        reductions[n] = reduction;
-        exponents[n] = static_cast<float>(static_cast<double>(reduction) / 20.0);
+    // Pass 2, the frames whose envelope reaches the threshold, all at once:
+    // level in dB, reduction, gain. Below it the reduction is 0 and the gain
+    // 10^0 = 1, with no logarithm needed. The reciprocal of the ratio is the
+    // same double every frame, so it is computed once.
+    int32_t index[kMaxBlock];
+    float loud[kMaxBlock], logs[kMaxBlock], exponents[kMaxBlock], loudGains[kMaxBlock];
+    int32_t count = 0;
+    for (int32_t n = 0; n < frames; ++n) count += levels[n] >= thresholdLevel ? 1 : 0;
+    const bool allLoud = count == frames;
+    if (!allLoud) {
+        count = 0;
+        for (int32_t n = 0; n < frames; ++n) {
+            index[count] = n;
+            loud[count] = levels[n];
+            count += levels[n] >= thresholdLevel ? 1 : 0;
+            reductions[n] = 0.0f;
+            gains[n] = 1.0f;
+        }
     }
-    qmsp_fastmath::pow10Batch(exponents, gains, static_cast<size_t>(frames));
+    if (allLoud) {
+        // Every frame: no gathering and scattering.
+        qmsp_fastmath::log10Batch(levels, logs, static_cast<size_t>(frames));
+        const double slope = 1.0 / ratio - 1.0;
+        const double thresholdDb = workingThreshold;
+        for (int32_t n = 0; n < frames; ++n) {
+            const float level = static_cast<float>(20.0 * logs[n]);
+            reductions[n] =
+                workingThreshold > level ? 0.0f : static_cast<float>(slope * (static_cast<double>(level) - thresholdDb));
+            exponents[n] = static_cast<float>(static_cast<double>(reductions[n]) / 20.0);
+        }
+        qmsp_fastmath::pow10Batch(exponents, gains, static_cast<size_t>(frames));
+    } else if (count > 0) {
+        qmsp_fastmath::log10Batch(loud, logs, static_cast<size_t>(count));
+        const double slope = 1.0 / ratio - 1.0;
+        const double thresholdDb = workingThreshold;
+        for (int32_t k = 0; k < count; ++k) {
+            const float level = static_cast<float>(20.0 * logs[k]);
+            const float reduction =
+                workingThreshold > level ? 0.0f : static_cast<float>(slope * (static_cast<double>(level) - thresholdDb));
+            logs[k] = reduction;
+            exponents[k] = static_cast<float>(static_cast<double>(reduction) / 20.0);
+        }
+        qmsp_fastmath::pow10Batch(exponents, loudGains, static_cast<size_t>(count));
+        for (int32_t k = 0; k < count; ++k) {
+            reductions[index[k]] = logs[k];
+            gains[index[k]] = loudGains[k];
+        }
+    }
     gainReduction = reductions[frames - 1];
 }

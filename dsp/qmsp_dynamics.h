@@ -83,6 +83,7 @@ private:
     float envelopeCoefficient(float seconds) const;
     // Moves the envelope toward the peak and returns the gain for this frame.
     float detect(float peak);
+    static float levelReaching(float dB);
 
     // settings
     float ratio;
@@ -95,6 +96,7 @@ private:
     float gainReduction;  // dB
     // derived coefficients
     float workingThreshold;  // dB, always equal to threshold
+    float thresholdLevel;    // the smallest envelope whose level reaches the threshold
     float attackCoefficient;
     float releaseCoefficient;
     float inputGain;   // linear
