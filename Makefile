@@ -9,7 +9,7 @@ CMAKE_ARGS ?=
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS = assignments parameter_text midi_file dispatcher
 
-.PHONY: all deps deps-windows test test-sanitize test-thread windows test-windows bench demo install clean fuzz artwork
+.PHONY: all deps deps-windows test test-sanitize test-thread windows test-windows bench demo install clean fuzz artwork verify-fastmath
 
 all: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_ARGS)
@@ -68,6 +68,10 @@ fuzz:
 artwork:
 	@tools/install-deps.sh artwork
 	/usr/bin/python3 tools/make-artwork.py $(BUILD)/artwork
+
+# Every float the gain computer can meet: the batched log10 and 10^x against the C library.
+verify-fastmath: all
+	$(BUILD)/bench/verify_fastmath
 
 bench: all
 	$(BUILD)/bench/audio_path_bench
