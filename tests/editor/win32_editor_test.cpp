@@ -11,6 +11,7 @@
 #include "PluginHost.h"
 #include "Tolvane.h"
 #include "TolvaneEditor.h"
+#include "support/headless_editor.h"
 
 namespace {
 
@@ -89,22 +90,6 @@ protected:
     std::unique_ptr<PluginLibrary> library;
     std::unique_ptr<PluginInstance> plugin;
 };
-
-std::vector<uint32_t> headlessPicture(PluginInstance& shown) {
-    platform::useHeadlessWindows(true);
-    std::vector<uint32_t> picture;
-    {
-        Tolvane effect(nullptr);
-        for (VstInt32 i = 0; i < 6; ++i) effect.setParameter(i, shown.getParameter(i));
-        TolvaneEditor* editor = effect.getTolvaneEditor();
-        editor->open(nullptr);
-        editor->idle();
-        editor->idle();
-        picture = static_cast<platform::HeadlessWindow*>(editor->getFrame()->getPlatformWindow())->getPicture();
-    }
-    platform::useHeadlessWindows(false);
-    return picture;
-}
 
 TEST_F(Win32Editor, MouseMessagesDriveTheControlsAndTheWindowShowsTheHeadlessPicture) {
     const float ratio = plugin->getParameter(0);

@@ -12,6 +12,7 @@
 #include "PluginHost.h"
 #include "Tolvane.h"
 #include "TolvaneEditor.h"
+#include "support/headless_editor.h"
 #include "support/temp_folder.h"
 
 // Last: Xlib's macros (None, Bool, Status) would clash with the headers above.
@@ -130,24 +131,6 @@ protected:
     std::unique_ptr<PluginLibrary> library;
     std::unique_ptr<PluginInstance> plugin;
 };
-
-// The headless editor of an effect with the same values: what the window must show.
-std::vector<uint32_t> headlessPicture(PluginInstance& shown, int32_t highlight = -1) {
-    platform::useHeadlessWindows(true);
-    std::vector<uint32_t> picture;
-    {
-        Tolvane effect(nullptr);
-        for (VstInt32 i = 0; i < 6; ++i) effect.setParameter(i, shown.getParameter(i));
-        TolvaneEditor* editor = effect.getTolvaneEditor();
-        editor->open(nullptr);
-        editor->idle();
-        if (highlight >= 0) editor->getFrame()->setHighlight(highlight, true);
-        editor->idle();
-        picture = static_cast<platform::HeadlessWindow*>(editor->getFrame()->getPlatformWindow())->getPicture();
-    }
-    platform::useHeadlessWindows(false);
-    return picture;
-}
 
 TEST_F(X11Editor, RealInputDrivesTheKnobsAndTheHostHearsEachEdit) {
     const float ratio = plugin->getParameter(0);
