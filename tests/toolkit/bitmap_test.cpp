@@ -115,7 +115,7 @@ uint32_t bgra(uint32_t r, uint32_t g, uint32_t b, uint32_t a = 255) {
 TEST(PngDecoding, EveryColourTypeAndDepthBecomesPremultipliedBgra) {
     struct Case {
         const char* name;
-        PngSpec spec;
+        PngLayout layout;
         std::vector<uint32_t> expected;
     };
     const png_color palette[] = {{255, 0, 0}, {0, 128, 255}, {255, 255, 255}};
@@ -144,11 +144,11 @@ TEST(PngDecoding, EveryColourTypeAndDepthBecomesPremultipliedBgra) {
           bgra(60, 60, 60), bgra(70, 70, 70), bgra(80, 80, 80)}},
     };
     for (const Case& c : cases) {
-        const std::vector<unsigned char> png = writePng(c.spec);
+        const std::vector<unsigned char> png = writePng(c.layout);
         ASSERT_FALSE(png.empty()) << c.name;
         const DecodedImage image = decodePng(png.data(), png.size());
-        ASSERT_EQ(image.width, c.spec.width) << c.name;
-        ASSERT_EQ(image.height, c.spec.height) << c.name;
+        ASSERT_EQ(image.width, c.layout.width) << c.name;
+        ASSERT_EQ(image.height, c.layout.height) << c.name;
         EXPECT_EQ(image.pixels, c.expected) << c.name;
     }
     // The worked values: opaque white is 254, alpha 0 is all zero whatever the colour.
@@ -186,7 +186,7 @@ TEST(PngDecoding, BadDataGivesNothingOrTheRowsDecodedSoFar) {
         ASSERT_EQ(image.pixels.size(), static_cast<size_t>(image.width) * static_cast<size_t>(image.height));
     }
     // A header claiming 60000 x 60000 pixels is refused before anything is allocated.
-    PngSpec tiny;
+    PngLayout tiny;
     tiny.samples = {1, 2, 3};
     std::vector<unsigned char> huge = writePng(tiny);
     auto put32 = [&](size_t at, uint32_t v) {
