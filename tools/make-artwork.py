@@ -86,7 +86,11 @@ def spaced_text(ctx, text, cx, baseline, spacing=0.0, colour=INK, align="center"
     x = cx - width / 2 if align == "center" else cx if align == "left" else cx - width
     rgb(ctx, colour)
     glyphs = ctx.get_scaled_font().text_to_glyphs(0, 0, text, False)
-    ctx.show_glyphs([cairo.Glyph(g.index, x + g.x + spacing * i, baseline) for i, g in enumerate(glyphs)])
+    # As outlines: glyphs shown as such snap to whole pixels, which makes the
+    # gaps between letters uneven at these sizes.
+    ctx.new_path()
+    ctx.glyph_path([cairo.Glyph(g.index, x + g.x + spacing * i, baseline) for i, g in enumerate(glyphs)])
+    ctx.fill()
     return width
 
 
