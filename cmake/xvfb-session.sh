@@ -17,7 +17,15 @@ start)
   exit 1
   ;;
 stop)
-  [ -f "$pidfile" ] && kill "$(cat "$pidfile")" 2>/dev/null || true
+  # Wait until it is gone: the next start must not find a server on its way out.
+  if [ -f "$pidfile" ]; then
+    pid=$(cat "$pidfile")
+    kill "$pid" 2>/dev/null || true
+    for i in $(seq 100); do
+      kill -0 "$pid" 2>/dev/null || break
+      sleep 0.05
+    done
+  fi
   rm -f "$pidfile"
   ;;
 esac
