@@ -5,15 +5,6 @@
 
 #include "qmsp_fastmath.h"
 
-// The level floor: 20 log10(1e-5) = -100 dB.
-static constexpr float levelFloor = 1e-5f;
-
-// An envelope this far below the level floor no longer affects the output: the
-// level is floored at 1e-5, and when a signal returns, the attack step's double
-// arithmetic cannot tell the envelope from 0. Flushing it keeps the detector out
-// of denormal numbers after long digital silence, bit for bit the same output.
-static constexpr float envelopeFlushLevel = 1e-30f;
-
 static float dBToGain(float dB) {
     const float exponent = static_cast<float>(static_cast<double>(dB) / 20.0);
     return static_cast<float>(std::pow(10.0, static_cast<double>(exponent)));
@@ -157,36 +148,17 @@ void qmsp_compressor::computeGains(const float* left, const float* right, int32_
                                    float* reductions) {
     if (frames <= 0) return;
     if (frames > kMaxBlock) frames = kMaxBlock;
-    // Pass 1, frame by frame: the envelope, as detect() moves it. The levels
-    // for the logarithm go into `levels` (floored at 1e-5).
     float levels[kMaxBlock];
-    float env = envelope;
-    const double release1 = releaseCoefficient, attack1 = attackCoefficient;
-    const bool unityInput = inputGain == 1.0f;
-    for (int32_t n = 0; n < frames; ++n) {
-        float peak;
-        if (right && unityInput) {
-            // x * 1.0 is x (a NaN's payload aside, which no comparison sees).
-            peak = std::fabs(left[n]) < std::fabs(right[n]) ? std::fabs(right[n]) : std::fabs(left[n]);
-        } else if (right) {
-            const float aL = static_cast<float>(static_cast<double>(left[n]) * inputGain);
-            const float aR = static_cast<float>(static_cast<double>(right[n]) * inputGain);
-            peak = std::fabs(aL) < std::fabs(aR) ? std::fabs(aR) : std::fabs(aL);
-        } else {
-            peak = std::fabs(static_cast<float>(static_cast<double>(inputGain) * left[n]));
-        }
-        // detect()'s steps as selects rather than branches: whether a frame
-        // attacks depends on the signal, and mispredicted branches would cost
-        // more than the arithmetic of the step not taken.
-        const float released = static_cast<float>(env - static_cast<double>(env) * release1);
-        const float attacked = static_cast<float>(released + (static_cast<double>(peak) - released) * attack1);
-        env = released < peak ? attacked : released;
-        env = env < envelopeFlushLevel ? 0.0f : env;
-        env = env <= 3.4028235e38f ? env : 1.0f;
-        levels[n] = env < levelFloor ? levelFloor : env;
-    }
-    envelope = env;
+    if (right)
+        for (int32_t n = 0; n < frames; ++n) levels[n] = advanceEnvelope(left[n], right[n]);
+    else
+        for (int32_t n = 0; n < frames; ++n) levels[n] = advanceEnvelope(left[n]);
+    gainsForLevels(levels, frames, gains, reductions);
+}
 
+void qmsp_compressor::gainsForLevels(const float* levels, int32_t frames, float* gains, float* reductions) {
+    if (frames <= 0) return;
+    if (frames > kMaxBlock) frames = kMaxBlock;
     // Pass 2, the frames whose envelope reaches the threshold, all at once:
     // level in dB, reduction, gain. Below it the reduction is 0 and the gain
     // 10^0 = 1, with no logarithm needed. The reciprocal of the ratio is the

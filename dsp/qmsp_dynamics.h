@@ -15,6 +15,8 @@
 // of ten are the double-precision functions, their results rounded to float32.
 #pragma once
 
+#include <cmath>
+
 #include "qmsp_block.h"
 
 // The dynamics interface. Never instantiated by itself.
@@ -70,6 +72,13 @@ public:
     // At most kMaxBlock frames per call.
     static constexpr int32_t kMaxBlock = 256;
     void computeGains(const float* left, const float* right, int32_t frames, float* gains, float* reductions);
+    // The two passes apart, for callers that interleave the detector with
+    // other work: the detector for one frame (stereo, or mono), which moves
+    // the envelope and returns the level the gain computer takes; then the
+    // gain computer for up to kMaxBlock such levels.
+    float advanceEnvelope(float left, float right);
+    float advanceEnvelope(float x);
+    void gainsForLevels(const float* levels, int32_t frames, float* gains, float* reductions);
     float getInputGain() const { return inputGain; }
     float getOutputGain() const { return outputGain; }
 
@@ -84,6 +93,16 @@ private:
     // Moves the envelope toward the peak and returns the gain for this frame.
     float detect(float peak);
     static float levelReaching(float dB);
+    float moveEnvelope(float peak);
+
+    // The level floor: 20 log10(1e-5) = -100 dB.
+    static constexpr float levelFloor = 1e-5f;
+    // An envelope this far below the level floor no longer affects the output:
+    // the level is floored at 1e-5, and when a signal returns, the attack
+    // step's double arithmetic cannot tell the envelope from 0. Flushing it
+    // keeps the detector out of denormal numbers after long digital silence,
+    // bit for bit the same output.
+    static constexpr float envelopeFlushLevel = 1e-30f;
 
     // settings
     float ratio;
@@ -104,3 +123,29 @@ private:
     // running state
     float envelope;    // linear amplitude
 };
+
+// detect()'s envelope steps as selects rather than branches: whether a frame
+// attacks depends on the signal, and mispredicted branches would cost more
+// than the arithmetic of the step not taken.
+inline float qmsp_compressor::moveEnvelope(float peak) {
+    const float env = envelope;
+    const float released = static_cast<float>(env - static_cast<double>(env) * releaseCoefficient);
+    const float attacked = static_cast<float>(released + (static_cast<double>(peak) - released) * attackCoefficient);
+    float next = released < peak ? attacked : released;
+    next = next < envelopeFlushLevel ? 0.0f : next;
+    next = next <= 3.4028235e38f ? next : 1.0f;
+    envelope = next;
+    return next < levelFloor ? levelFloor : next;
+}
+
+inline float qmsp_compressor::advanceEnvelope(float left, float right) {
+    if (inputGain == 1.0f)  // x * 1.0 is x (a NaN's payload aside, which no comparison sees)
+        return moveEnvelope(std::fabs(left) < std::fabs(right) ? std::fabs(right) : std::fabs(left));
+    const float aL = static_cast<float>(static_cast<double>(left) * inputGain);
+    const float aR = static_cast<float>(static_cast<double>(right) * inputGain);
+    return moveEnvelope(std::fabs(aL) < std::fabs(aR) ? std::fabs(aR) : std::fabs(aL));
+}
+
+inline float qmsp_compressor::advanceEnvelope(float x) {
+    return moveEnvelope(std::fabs(static_cast<float>(static_cast<double>(inputGain) * x)));
+}

@@ -334,52 +334,80 @@ void Tolvane::processReplacing(float** inputs, float** outputs, VstInt32 frames)
     meterLevel.store(meterFollower.level, std::memory_order_relaxed);
 }
 
-// In blocks of up to kMaxBlock frames: the compressor's detector and gain
-// computer for the whole block first (batched log10 and 10^x), then frame by
-// frame the gain, the clip, the low-pass, the blend and the meter, each
-// formula exactly as the compressor's own per-frame processing and the blocks'
-// process calls have it, so the output is the same to the bit. The block's
-// input is read into the detector before any of its output is written, and
-// each frame is read before it is written, so input and output may share buffers.
+// In chunks, as a pipeline. The detector's envelope and the filters, the fade
+// and the meter are recursions, each a chain of dependent steps that the
+// processor cannot hurry; but they do not depend on each other, so one loop
+// runs the detector for the next chunk beside the output stage of this one,
+// and the processor overlaps the two chains. Between them, the gain computer
+// takes a whole chunk at once (batched log10 and 10^x). Every formula and its
+// order is the blocks' own per-frame one, so the output is the same to the
+// bit. The input is copied before any output is written, so input and output
+// may share buffers.
+namespace {
+constexpr int32_t kChunk = 64;
+}
+
 void Tolvane::processMono(const float* input, float* output, VstInt32 frames) {
-    float gains[qmsp_compressor::kMaxBlock], reductions[qmsp_compressor::kMaxBlock];
+    float in[2][kChunk], levels[2][kChunk], gains[kChunk], reductions[kChunk], out[kChunk];
     const double inputGain = compressor.getInputGain(), outputGain = compressor.getOutputGain();
-    for (VstInt32 start = 0; start < frames; start += qmsp_compressor::kMaxBlock) {
-        const int32_t n = std::min<int32_t>(qmsp_compressor::kMaxBlock, frames - start);
-        compressor.computeGains(input + start, nullptr, n, gains, reductions);
-        for (int32_t t = 0; t < n; ++t) {
-            const float x = input[start + t];
-            const float a = static_cast<float>(inputGain * x);
-            const float y = clipToFullScale(static_cast<float>(static_cast<double>(gains[t]) * (outputGain * a)));
-            const double m = mixSmoother.tick();
-            const double f = lowPassLeft.process(y);
-            output[start + t] = static_cast<float>(f * m + (1.0 - m) * x);
-            meterFollower.step(static_cast<float>(reductions[t] * m));
+    int32_t n = std::min<int32_t>(kChunk, frames);
+    std::memcpy(in[0], input, static_cast<size_t>(n) * sizeof(float));
+    for (int32_t t = 0; t < n; ++t) levels[0][t] = compressor.advanceEnvelope(in[0][t]);
+    for (VstInt32 start = 0, now = 0; start < frames; start += kChunk, now ^= 1) {
+        const int32_t next = now ^ 1;
+        const int32_t nextCount = std::max<int32_t>(0, std::min<int32_t>(kChunk, frames - start - kChunk));
+        compressor.gainsForLevels(levels[now], n, gains, reductions);
+        std::memcpy(in[next], input + start + n, static_cast<size_t>(nextCount) * sizeof(float));
+        for (int32_t t = 0; t < std::max(n, nextCount); ++t) {
+            if (t < nextCount) levels[next][t] = compressor.advanceEnvelope(in[next][t]);
+            if (t < n) {
+                const float x = in[now][t];
+                const float a = static_cast<float>(inputGain * x);
+                const float y = clipToFullScale(static_cast<float>(static_cast<double>(gains[t]) * (outputGain * a)));
+                const double m = mixSmoother.tick();
+                const double f = lowPassLeft.process(y);
+                out[t] = static_cast<float>(f * m + (1.0 - m) * x);
+                meterFollower.step(static_cast<float>(reductions[t] * m));
+            }
         }
+        std::memcpy(output + start, out, static_cast<size_t>(n) * sizeof(float));
+        n = nextCount;
     }
 }
 
 void Tolvane::processStereo(const float* left, const float* right, float* leftOut, float* rightOut,
                             VstInt32 frames) {
-    float gains[qmsp_compressor::kMaxBlock], reductions[qmsp_compressor::kMaxBlock];
+    float inL[2][kChunk], inR[2][kChunk], levels[2][kChunk], gains[kChunk], reductions[kChunk];
+    float outL[kChunk], outR[kChunk];
     const double inputGain = compressor.getInputGain(), outputGain = compressor.getOutputGain();
-    for (VstInt32 start = 0; start < frames; start += qmsp_compressor::kMaxBlock) {
-        const int32_t n = std::min<int32_t>(qmsp_compressor::kMaxBlock, frames - start);
-        compressor.computeGains(left + start, right + start, n, gains, reductions);
-        for (int32_t t = 0; t < n; ++t) {
-            const float xL = left[start + t], xR = right[start + t];
-            const float aL = static_cast<float>(static_cast<double>(xL) * inputGain);
-            const float aR = static_cast<float>(static_cast<double>(xR) * inputGain);
-            const double g = gains[t];
-            const float yL = clipToFullScale(static_cast<float>(g * aL * outputGain));
-            const float yR = clipToFullScale(static_cast<float>(g * aR * outputGain));
-            const float m = mixSmoother.tick();
-            const float d = static_cast<float>(1.0 - m);
-            leftOut[start + t] =
-                static_cast<float>(static_cast<double>(lowPassLeft.process(yL)) * m + static_cast<double>(xL) * d);
-            rightOut[start + t] =
-                static_cast<float>(static_cast<double>(lowPassRight.process(yR)) * m + static_cast<double>(xR) * d);
-            meterFollower.step(static_cast<float>(static_cast<double>(reductions[t]) * m));
+    int32_t n = std::min<int32_t>(kChunk, frames);
+    std::memcpy(inL[0], left, static_cast<size_t>(n) * sizeof(float));
+    std::memcpy(inR[0], right, static_cast<size_t>(n) * sizeof(float));
+    for (int32_t t = 0; t < n; ++t) levels[0][t] = compressor.advanceEnvelope(inL[0][t], inR[0][t]);
+    for (VstInt32 start = 0, now = 0; start < frames; start += kChunk, now ^= 1) {
+        const int32_t next = now ^ 1;
+        const int32_t nextCount = std::max<int32_t>(0, std::min<int32_t>(kChunk, frames - start - kChunk));
+        compressor.gainsForLevels(levels[now], n, gains, reductions);
+        std::memcpy(inL[next], left + start + n, static_cast<size_t>(nextCount) * sizeof(float));
+        std::memcpy(inR[next], right + start + n, static_cast<size_t>(nextCount) * sizeof(float));
+        for (int32_t t = 0; t < std::max(n, nextCount); ++t) {
+            if (t < nextCount) levels[next][t] = compressor.advanceEnvelope(inL[next][t], inR[next][t]);
+            if (t < n) {
+                const float xL = inL[now][t], xR = inR[now][t];
+                const float aL = static_cast<float>(static_cast<double>(xL) * inputGain);
+                const float aR = static_cast<float>(static_cast<double>(xR) * inputGain);
+                const double g = gains[t];
+                const float yL = clipToFullScale(static_cast<float>(g * aL * outputGain));
+                const float yR = clipToFullScale(static_cast<float>(g * aR * outputGain));
+                const float m = mixSmoother.tick();
+                const float d = static_cast<float>(1.0 - m);
+                outL[t] = static_cast<float>(static_cast<double>(lowPassLeft.process(yL)) * m + static_cast<double>(xL) * d);
+                outR[t] = static_cast<float>(static_cast<double>(lowPassRight.process(yR)) * m + static_cast<double>(xR) * d);
+                meterFollower.step(static_cast<float>(static_cast<double>(reductions[t]) * m));
+            }
         }
+        std::memcpy(leftOut + start, outL, static_cast<size_t>(n) * sizeof(float));
+        std::memcpy(rightOut + start, outR, static_cast<size_t>(n) * sizeof(float));
+        n = nextCount;
     }
 }
