@@ -1,7 +1,8 @@
 -- Plays noise through Tolvane inside a headless Ardour 7 session and prints
 -- the track's peak level with the effect bypassed by Active and engaged.
---   /usr/lib/ardour7/ardour-vst-scanner -f build/Tolvane.so   (LD_LIBRARY_PATH=/usr/lib/ardour7)
---   LXVST_PATH=build ardour7-lua tools/try-in-ardour.lua
+--   LD_LIBRARY_PATH=/usr/lib/ardour7 /usr/lib/ardour7/ardour-vst-scanner -f "$PWD/build/Tolvane.so"
+--   LXVST_PATH="$PWD/build" ardour7-lua tools/try-in-ardour.lua
+-- (absolute paths: Ardour files its scan under the path it was given)
 AudioEngine:set_backend("None (Dummy)", "", "")
 local folder = "/tmp/tolvane-ardour-" .. tostring(os.time())
 local s = create_session(folder, "tolvane", 48000)
