@@ -79,6 +79,12 @@ TEST(HostHostile, ControlChangesWithBadDataBytesAreIgnored) {
     EXPECT_EQ(plugin->getParameter(5), active);
 }
 
+TEST(HostHostile, KeyModifiersThatAreNoByteAreNone) {
+    auto plugin = newTolvane();
+    for (float modifiers : {NAN, INFINITY, -1.0f, 1e30f})  // undefined behaviour once (the fuzzer found it)
+        EXPECT_EQ(plugin->dispatch(effEditKeyDown, 'a', 0, nullptr, modifiers), 0);
+}
+
 #if !defined(_WIN32)
 // A scanner's way: load, make an instance, unload the library without closing
 // it. Nothing of the plug-in may still run afterwards. In a child process, on a
