@@ -12,6 +12,32 @@
 
 #include <cstdint>
 
+// The audio path's choices between two computed values, made without a branch:
+// which way they go depends on the signal, and a mispredicted branch costs
+// more than the arithmetic of both sides. Written in one lane of an SSE
+// register, so that the compiler cannot turn them into jumps and the values
+// never leave the floating-point unit. A comparison with a NaN is false, as
+// in C++.
+typedef float qmsp_float4 __attribute__((vector_size(16)));
+typedef int32_t qmsp_int4 __attribute__((vector_size(16)));
+
+// x < y ? ifLess : otherwise
+inline float qmsp_selectLess(float x, float y, float ifLess, float otherwise) {
+    const qmsp_int4 less = qmsp_float4{x} < qmsp_float4{y};
+    const qmsp_int4 chosen = (reinterpret_cast<qmsp_int4>(qmsp_float4{ifLess}) & less) |
+                             (reinterpret_cast<qmsp_int4>(qmsp_float4{otherwise}) & ~less);
+    return reinterpret_cast<qmsp_float4>(chosen)[0];
+}
+
+// +0 where x is zero, denormal, infinite or NaN (all exponent bits clear, or
+// all set); x otherwise.
+inline float qmsp_flushUnfit(float x) {
+    const qmsp_int4 bits = reinterpret_cast<qmsp_int4>(qmsp_float4{x});
+    const qmsp_int4 exponent = bits & 0x7F800000;
+    const qmsp_int4 unfit = (exponent == 0) | (exponent == 0x7F800000);
+    return reinterpret_cast<qmsp_float4>(bits & ~unfit)[0];
+}
+
 class qmsp_block {
 public:
     qmsp_block();
@@ -57,6 +83,14 @@ public:
     virtual float tick();
     // coefficient = exp(-1 / ((time / timeConstants) * sampleRate)).
     virtual void updateCoefficient();
+
+    // Whether the glide has ended for good: the next tick would leave the
+    // value where it is, and so would every tick after it. tick() then
+    // returns value() and changes nothing.
+    bool isSettled() const {
+        return static_cast<float>((static_cast<double>(current) - target) * coefficient + target) == current;
+    }
+    float value() const { return static_cast<float>(static_cast<double>(current) - static_cast<double>(denormalOffset)); }
 
     // Read-only views for the meter and tests.
     float getCoefficient() const { return coefficient; }

@@ -29,6 +29,22 @@ qmsp_compressor::qmsp_compressor()
     thresholdLevel = levelReaching(threshold);
     attackCoefficient = envelopeCoefficient(attack);
     releaseCoefficient = envelopeCoefficient(release);
+    updateShortStep();
+}
+
+// env - env * c equals env * (1 - c) as doubles when 1 - c is exact: env * c
+// is exact (two floats' product fits a double), so both are the exact value
+// rounded once. 1 - c is exact for c = 0 and for c >= 2^-30. Above the floor,
+// kGroup release steps (each keeping at least releaseKeep, less a float
+// rounding) cannot take the envelope below the flush level, and an attack
+// step only raises it.
+void qmsp_compressor::updateShortStep() {
+    const double c = releaseCoefficient;
+    const bool exact = c == 0.0 || (c >= 0x1p-30 && c <= 1.0);
+    releaseKeep = 1.0 - c;
+    const double keptOverGroup = std::pow(releaseKeep * (1.0 - 0x1p-20), kGroup);
+    shortStepFloor = exact && keptOverGroup > 0.0 ? static_cast<float>(2.0 * envelopeFlushLevel / keptOverGroup)
+                                                  : INFINITY;
 }
 
 float qmsp_compressor::envelopeCoefficient(float seconds) const {
@@ -43,6 +59,7 @@ void qmsp_compressor::setSampleRate(float hz) {
     qmsp_block::setSampleRate(hz);
     attackCoefficient = envelopeCoefficient(attack);
     releaseCoefficient = envelopeCoefficient(release);
+    updateShortStep();
 }
 
 void qmsp_compressor::setRatio(float value) {
@@ -103,6 +120,7 @@ void qmsp_compressor::setRelease(float seconds) {
     if (changed(seconds, release)) {
         release = seconds;
         releaseCoefficient = envelopeCoefficient(seconds);
+        updateShortStep();
     }
 }
 
@@ -143,69 +161,3 @@ float qmsp_compressor::process(float x) {
 }
 
 float qmsp_compressor::getGainReduction() { return gainReduction; }
-
-void qmsp_compressor::computeGains(const float* left, const float* right, int32_t frames, float* gains,
-                                   float* reductions) {
-    if (frames <= 0) return;
-    if (frames > kMaxBlock) frames = kMaxBlock;
-    float levels[kMaxBlock];
-    if (right)
-        for (int32_t n = 0; n < frames; ++n) levels[n] = advanceEnvelope(left[n], right[n]);
-    else
-        for (int32_t n = 0; n < frames; ++n) levels[n] = advanceEnvelope(left[n]);
-    gainsForLevels(levels, frames, gains, reductions);
-}
-
-void qmsp_compressor::gainsForLevels(const float* levels, int32_t frames, float* gains, float* reductions) {
-    if (frames <= 0) return;
-    if (frames > kMaxBlock) frames = kMaxBlock;
-    // Pass 2, the frames whose envelope reaches the threshold, all at once:
-    // level in dB, reduction, gain. Below it the reduction is 0 and the gain
-    // 10^0 = 1, with no logarithm needed. The reciprocal of the ratio is the
-    // same double every frame, so it is computed once.
-    int32_t index[kMaxBlock];
-    float loud[kMaxBlock], logs[kMaxBlock], exponents[kMaxBlock], loudGains[kMaxBlock];
-    int32_t count = 0;
-    for (int32_t n = 0; n < frames; ++n) count += levels[n] >= thresholdLevel ? 1 : 0;
-    const bool allLoud = count == frames;
-    if (!allLoud) {
-        count = 0;
-        for (int32_t n = 0; n < frames; ++n) {
-            index[count] = n;
-            loud[count] = levels[n];
-            count += levels[n] >= thresholdLevel ? 1 : 0;
-            reductions[n] = 0.0f;
-            gains[n] = 1.0f;
-        }
-    }
-    if (allLoud) {
-        // Every frame: no gathering and scattering.
-        qmsp_fastmath::log10Batch(levels, logs, static_cast<size_t>(frames));
-        const double slope = 1.0 / ratio - 1.0;
-        const double thresholdDb = workingThreshold;
-        for (int32_t n = 0; n < frames; ++n) {
-            const float level = static_cast<float>(20.0 * logs[n]);
-            reductions[n] =
-                workingThreshold > level ? 0.0f : static_cast<float>(slope * (static_cast<double>(level) - thresholdDb));
-            exponents[n] = static_cast<float>(static_cast<double>(reductions[n]) / 20.0);
-        }
-        qmsp_fastmath::pow10Batch(exponents, gains, static_cast<size_t>(frames));
-    } else if (count > 0) {
-        qmsp_fastmath::log10Batch(loud, logs, static_cast<size_t>(count));
-        const double slope = 1.0 / ratio - 1.0;
-        const double thresholdDb = workingThreshold;
-        for (int32_t k = 0; k < count; ++k) {
-            const float level = static_cast<float>(20.0 * logs[k]);
-            const float reduction =
-                workingThreshold > level ? 0.0f : static_cast<float>(slope * (static_cast<double>(level) - thresholdDb));
-            logs[k] = reduction;
-            exponents[k] = static_cast<float>(static_cast<double>(reduction) / 20.0);
-        }
-        qmsp_fastmath::pow10Batch(exponents, loudGains, static_cast<size_t>(count));
-        for (int32_t k = 0; k < count; ++k) {
-            reductions[index[k]] = logs[k];
-            gains[index[k]] = loudGains[k];
-        }
-    }
-    gainReduction = reductions[frames - 1];
-}

@@ -16,8 +16,10 @@
 #pragma once
 
 #include <cmath>
+#include <cstring>
 
 #include "qmsp_block.h"
+#include "qmsp_fastmath_kernels.h"
 
 // The dynamics interface. Never instantiated by itself.
 class qmsp_dynamics : public qmsp_block {
@@ -61,24 +63,48 @@ public:
     // dB of the most recent frame, 0 or negative; 0 before the first.
     float getGainReduction() override;
 
-    // The same chain for a block, in passes: the detector frame by frame, then
-    // the gain computer over the whole block with batched log10 and 10^x.
-    // For each frame, gains[n] and reductions[n] are the gain and the gain
-    // reduction that processStereo (right given) or process (right null)
-    // would compute; the caller applies them as those do:
+    // The same chain taken apart, for callers that work on groups of kGroup
+    // frames. First the detector, frame by frame: the frame's peak (the
+    // louder channel after the input gain), then the step that moves the
+    // envelope and returns the level the gain computer takes. Then the gain
+    // computer for a group of such levels, with batched log10 and 10^x: the
+    // gain and the gain reduction that processStereo (or process) would
+    // compute for each frame. The caller applies the gains as those do:
     //   stereo  out = float(double(gain) * a * outputGain)
     //   mono    out = float(double(gain) * (double(outputGain) * a))
     // with a = the input times the input gain, float(double(x) * inputGain).
-    // At most kMaxBlock frames per call.
-    static constexpr int32_t kMaxBlock = 256;
-    void computeGains(const float* left, const float* right, int32_t frames, float* gains, float* reductions);
-    // The two passes apart, for callers that interleave the detector with
-    // other work: the detector for one frame (stereo, or mono), which moves
-    // the envelope and returns the level the gain computer takes; then the
-    // gain computer for up to kMaxBlock such levels.
-    float advanceEnvelope(float left, float right);
-    float advanceEnvelope(float x);
-    void gainsForLevels(const float* levels, int32_t frames, float* gains, float* reductions);
+    static constexpr int32_t kGroup = 8;
+    float stereoPeak(float left, float right) const;
+    float monoPeak(float x) const;
+    float advanceEnvelopeFromPeak(float peak);
+    // The detector step in a shorter form that gives the same bits while it
+    // holds: the release step as one multiplication by 1 - releaseCoefficient
+    // (the same double when that difference is exact), and no flush or
+    // recovery test, which cannot fire for the next kGroup frames while the
+    // envelope stays well above the flush level and every peak is finite
+    // (the caller checks the peaks); and with an attack coefficient in 0..1
+    // the choice between the attack and the release step is a maximum.
+    bool shortStepsHold() const {
+        return envelope > shortStepFloor && attackCoefficient >= 0.0f && attackCoefficient <= 1.0f;
+    }
+    float advanceEnvelopeShort(float peak);
+    // The gain computer's settings: the reciprocal of the ratio as the double
+    // slope = 1/ratio - 1 that every frame computes (callers compute it once
+    // per block), and the computer itself, in steps that callers may
+    // interleave with other work (see qmsp_fastmath::Kernels).
+    double getSlope() const { return 1.0 / ratio - 1.0; }
+    template <size_t lanes>
+    typename qmsp_fastmath::Kernels<lanes>::HardKneeSteps gainComputerSteps(double slope) const {
+        return {workingThreshold, slope};
+    }
+    // Whether any of kGroup levels reaches the threshold: if none does, every
+    // reduction is 0 and every gain 1.
+    bool anyReachesThreshold(const float* levels) const;
+    // The computer for `count` <= kGroup levels, all steps at once.
+    template <class Computer>
+    void gainsForGroup(const float* levels, int32_t count, Computer& computer, float* gains, float* reductions);
+    // The most recent frame's reduction, for callers that run the computer in steps.
+    void setLastGainReduction(float dB) { gainReduction = dB; }
     float getInputGain() const { return inputGain; }
     float getOutputGain() const { return outputGain; }
 
@@ -93,7 +119,7 @@ private:
     // Moves the envelope toward the peak and returns the gain for this frame.
     float detect(float peak);
     static float levelReaching(float dB);
-    float moveEnvelope(float peak);
+    void updateShortStep();
 
     // The level floor: 20 log10(1e-5) = -100 dB.
     static constexpr float levelFloor = 1e-5f;
@@ -120,6 +146,8 @@ private:
     float releaseCoefficient;
     float inputGain;   // linear
     float outputGain;  // linear
+    double releaseKeep;    // 1 - releaseCoefficient
+    float shortStepFloor;  // the envelope above which the short step holds (infinite: never)
     // running state
     float envelope;    // linear amplitude
 };
@@ -127,25 +155,62 @@ private:
 // detect()'s envelope steps as selects rather than branches: whether a frame
 // attacks depends on the signal, and mispredicted branches would cost more
 // than the arithmetic of the step not taken.
-inline float qmsp_compressor::moveEnvelope(float peak) {
+inline float qmsp_compressor::advanceEnvelopeFromPeak(float peak) {
     const float env = envelope;
     const float released = static_cast<float>(env - static_cast<double>(env) * releaseCoefficient);
     const float attacked = static_cast<float>(released + (static_cast<double>(peak) - released) * attackCoefficient);
-    float next = released < peak ? attacked : released;
-    next = next < envelopeFlushLevel ? 0.0f : next;
-    next = next <= 3.4028235e38f ? next : 1.0f;
+    float next = qmsp_selectLess(released, peak, attacked, released);
+    next = qmsp_selectLess(next, envelopeFlushLevel, 0.0f, next);
+    next = qmsp_selectLess(next, INFINITY, next, 1.0f);  // finite, or 1
     envelope = next;
     return next < levelFloor ? levelFloor : next;
 }
 
-inline float qmsp_compressor::advanceEnvelope(float left, float right) {
+inline float qmsp_compressor::stereoPeak(float left, float right) const {
     if (inputGain == 1.0f)  // x * 1.0 is x (a NaN's payload aside, which no comparison sees)
-        return moveEnvelope(std::fabs(left) < std::fabs(right) ? std::fabs(right) : std::fabs(left));
+        return std::fabs(left) < std::fabs(right) ? std::fabs(right) : std::fabs(left);
     const float aL = static_cast<float>(static_cast<double>(left) * inputGain);
     const float aR = static_cast<float>(static_cast<double>(right) * inputGain);
-    return moveEnvelope(std::fabs(aL) < std::fabs(aR) ? std::fabs(aR) : std::fabs(aL));
+    return std::fabs(aL) < std::fabs(aR) ? std::fabs(aR) : std::fabs(aL);
 }
 
-inline float qmsp_compressor::advanceEnvelope(float x) {
-    return moveEnvelope(std::fabs(static_cast<float>(static_cast<double>(inputGain) * x)));
+inline float qmsp_compressor::monoPeak(float x) const {
+    return std::fabs(static_cast<float>(static_cast<double>(inputGain) * x));
+}
+
+inline float qmsp_compressor::advanceEnvelopeShort(float peak) {
+    const float released = static_cast<float>(static_cast<double>(envelope) * releaseKeep);
+    const float attacked = static_cast<float>(released + (static_cast<double>(peak) - released) * attackCoefficient);
+    // The attack step moves toward the peak, so it rises above the released
+    // envelope exactly when the peak does (a NaN peak never attacks): the
+    // choice is a maximum.
+    const float next = attacked > released ? attacked : released;
+    envelope = next;
+    return next < levelFloor ? levelFloor : next;
+}
+
+__attribute__((always_inline)) inline bool qmsp_compressor::anyReachesThreshold(const float* levels) const {
+    using K = qmsp_fastmath::Kernels<4>;
+    static_assert(2 * K::kLanes == kGroup);
+    K::vf low, high;
+    std::memcpy(&low, levels, sizeof low);
+    std::memcpy(&high, levels + K::kLanes, sizeof high);
+    return K::anyLane((low >= thresholdLevel) | (high >= thresholdLevel));
+}
+
+template <class Computer>
+__attribute__((always_inline)) inline void qmsp_compressor::gainsForGroup(const float* levels, int32_t count,
+                                                                         Computer& computer, float* gains,
+                                                                         float* reductions) {
+    bool anyLoud = false;
+    for (int32_t n = 0; n < count; ++n) anyLoud |= levels[n] >= thresholdLevel;
+    if (anyLoud) {
+        computer.run(levels, static_cast<size_t>(count), gains, reductions);
+    } else {
+        for (int32_t n = 0; n < count; ++n) {
+            gains[n] = 1.0f;
+            reductions[n] = 0.0f;
+        }
+    }
+    gainReduction = reductions[count - 1];
 }

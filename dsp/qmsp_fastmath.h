@@ -25,4 +25,18 @@ void log10Batch(const float* x, float* out, size_t count);
 // out[i] = float(pow(10.0, double(y[i]))).
 void pow10Batch(const float* y, float* out, size_t count);
 
+// The compressor's hard-knee gain computer, for envelope levels of at least
+// 1e-5, with both kernels and the arithmetic between them in vector lanes:
+//   level        = float(20 * float(log10(levels[i])))
+//   reductions[i] = threshold > level ? 0 : float(slope * (level - threshold))
+//   gains[i]     = float(10^float(reductions[i] / 20))
+void hardKneeGains(const float* levels, size_t count, float threshold, double slope, float* gains,
+                   float* reductions);
+
+// For measurements and tests: true keeps to the baseline kernels (SSE2 on x86)
+// even where the processor has AVX2; the results are the same either way.
+void setBaselineOnly(bool baseline);
+// Whether the AVX2 kernels are in use.
+bool usesAvx2();
+
 }  // namespace qmsp_fastmath

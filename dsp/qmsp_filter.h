@@ -76,6 +76,18 @@ protected:
 
 class qmsp_filter_butterworth_first_order : public qmsp_filter_butterworth {
 public:
+    // The same equation in two parts, for callers that take many frames at
+    // once: the feed-forward part x b0 + x1 b1 (a double, computable for every
+    // frame ahead of time), then the recursion for one frame at a time, which
+    // also keeps x as the next x1.
+    float getPreviousInput() const { return x1; }
+    float feedBack(double feedForward, float x);
+    // The recursion without the flush, for callers that check the outputs
+    // afterwards: while every output is a normal number or +0 the flush
+    // changes nothing. Otherwise they put back the output from before
+    // (setPreviousOutput) and run feedBack() instead.
+    float feedBackUnflushed(double feedForward, float x);
+    void setPreviousOutput(float y) { y1 = y; }
     // y = x b0 + x1 b1 - y1 a1. The stored y1 is flushed to +0 when it is zero
     // or denormal, and when it is infinite or NaN (a host's bad sample must not
     // poison the history for good); the returned sample is not.
@@ -86,13 +98,18 @@ protected:
 };
 
 // Defined here so that the audio path inlines it.
-// True for +0, -0 and denormal numbers (all exponent bits clear) and for
-// infinities and NaN (all set).
-inline bool qmsp_mustNotFeedBack(float value) {
-    uint32_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    const uint32_t exponent = bits & 0x7F800000u;
-    return exponent == 0 || exponent == 0x7F800000u;
+inline float qmsp_filter_butterworth_first_order::feedBack(double feedForward, float x) {
+    const float y = static_cast<float>(feedForward - y1 * a1);
+    y1 = qmsp_flushUnfit(y);
+    x1 = x;
+    return y;
+}
+
+inline float qmsp_filter_butterworth_first_order::feedBackUnflushed(double feedForward, float x) {
+    const float y = static_cast<float>(feedForward - y1 * a1);
+    y1 = y;
+    x1 = x;
+    return y;
 }
 
 inline float qmsp_filter_butterworth_first_order::process(float x) {
@@ -101,7 +118,7 @@ inline float qmsp_filter_butterworth_first_order::process(float x) {
     // arithmetic when the input falls silent. A non-finite output (only a
     // non-finite input makes one) is dropped too, so the filter recovers one
     // sample after the input is finite again.
-    y1 = qmsp_mustNotFeedBack(y) ? 0.0f : y;
+    y1 = qmsp_flushUnfit(y);
     x1 = x;
     return y;
 }

@@ -9,6 +9,8 @@
 
 #include <cstdint>
 
+#include "qmsp_block.h"
+
 struct qmsp_follower {
     enum : int32_t { kAttackTime = 530, kReleaseTime = 531 };
 
@@ -33,6 +35,6 @@ struct qmsp_follower {
 
 // Defined here so that the audio path inlines it.
 inline void qmsp_follower::step(float input) {
-    const float coefficient = input > level ? attackCoefficient : releaseCoefficient;
+    const float coefficient = qmsp_selectLess(level, input, attackCoefficient, releaseCoefficient);
     level = static_cast<float>(input + (static_cast<double>(level) - input) * coefficient);
 }

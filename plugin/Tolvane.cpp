@@ -12,17 +12,10 @@
 namespace {
 
 constexpr double secondsPerMillisecond = 0.001;
-constexpr float mixSmootherTime = 0.005f;  // the Active fade, seconds
+constexpr float mixTime = 0.005f;  // the Active fade, seconds
 constexpr float lowPassCutoff = 9200.0f;   // Hz, for the life of the instance
 constexpr float meterRiseTime = 0.09f;     // seconds; the follower's "release" (reduction grows)
 constexpr float meterFallTime = 0.2f;      // seconds; the follower's "attack" (reduction shrinks)
-
-float clipToFullScale(float y) {
-    // A NaN passes; the filter and the detector recover from it on their own.
-    if (y < -1.0f) return -1.0f;
-    if (y > 1.0f) return 1.0f;
-    return y;
-}
 
 // Copies at most `limit` characters, pads with zeros and terminates at [limit].
 void copyLimited(char* text, const char* source, size_t limit) {
@@ -51,8 +44,8 @@ std::atomic<uint8_t>& tolvaneLastController() { return lastControllerSeen; }
 static const char* const assignmentsFileName = "Tolvane MIDI Assignments.txt";
 
 Tolvane::Tolvane(audioMasterCallback host)
-    : AudioEffectX(host, kNumPrograms, kNumParams), lowPassLeft(1000.0f), lowPassRight(1000.0f) {
-    mixSmoother.setTime(mixSmootherTime);
+    : AudioEffectX(host, kNumPrograms, kNumParams) {
+    path.mix.setTime(mixTime);
     const std::string folder = platform::settingsFolder();
     controllerAssignments = std::make_unique<qm_controllerAssignments>(folder.empty() ? "" : folder + assignmentsFileName);
 
@@ -64,24 +57,24 @@ Tolvane::Tolvane(audioMasterCallback host)
     parameterManager = std::make_unique<TolvaneParameterManager>();
     tolvaneProcessSampleRate().set(sampleRate);
 
-    lowPassLeft.setSampleRate(sampleRate);
-    lowPassRight.setSampleRate(sampleRate);
-    lowPassLeft.setFrequency(lowPassCutoff);
-    lowPassRight.setFrequency(lowPassCutoff);
+    path.lowPassLeft.setSampleRate(sampleRate);
+    path.lowPassRight.setSampleRate(sampleRate);
+    path.lowPassLeft.setFrequency(lowPassCutoff);
+    path.lowPassRight.setFrequency(lowPassCutoff);
 
     const float processRate = tolvaneProcessSampleRate().rate.load(std::memory_order_relaxed);
-    meterFollower.init(processRate);
-    meterFollower.set(qmsp_follower::kAttackTime, meterFallTime, processRate);
-    meterFollower.set(qmsp_follower::kReleaseTime, meterRiseTime, processRate);
+    path.meter.init(processRate);
+    path.meter.set(qmsp_follower::kAttackTime, meterFallTime, processRate);
+    path.meter.set(qmsp_follower::kReleaseTime, meterRiseTime, processRate);
 
     // The compressor's own defaults (attack and release in seconds); the first
     // program replaces all but the input gain straight away.
-    compressor.setInputGain(0.0f);
-    compressor.setThreshold(-10.0f);
-    compressor.setAttack(10.0f);
-    compressor.setRelease(100.0f);
-    compressor.setRatio(2.0f);
-    compressor.setOutputGain(0.0f);
+    path.compressor.setInputGain(0.0f);
+    path.compressor.setThreshold(-10.0f);
+    path.compressor.setAttack(10.0f);
+    path.compressor.setRelease(100.0f);
+    path.compressor.setRatio(2.0f);
+    path.compressor.setOutputGain(0.0f);
 
     tolvaneEditor = new TolvaneEditor(this, this);
     setEditor(tolvaneEditor);
@@ -104,13 +97,13 @@ Tolvane::~Tolvane() {
 }
 
 void Tolvane::suspend() {
-    lowPassLeft.reset();
-    lowPassRight.reset();
-    compressor.reset();
+    path.lowPassLeft.reset();
+    path.lowPassRight.reset();
+    path.compressor.reset();
     // The fade and the meter carry on across a pause, unless something made them
     // non-finite.
-    if (!std::isfinite(mixSmoother.getCurrent())) mixSmoother.reset();
-    if (!std::isfinite(meterFollower.level)) meterFollower.reset();
+    if (!std::isfinite(path.mix.getCurrent())) path.mix.reset();
+    if (!std::isfinite(path.meter.level)) path.meter.reset();
 }
 
 void Tolvane::resume() {
@@ -126,13 +119,13 @@ void Tolvane::setSampleRate(float rate) {
     if (!(rate > 0.0f) || !std::isfinite(rate)) return;
     // Compared with this instance's own blocks, not the process-wide record:
     // another instance may already have put this rate there.
-    if (rate == compressor.getSampleRate()) return;
+    if (rate == path.compressor.getSampleRate()) return;
     tolvaneProcessSampleRate().set(rate);
-    meterFollower.updateCoefficients(tolvaneProcessSampleRate().rate.load(std::memory_order_relaxed));
-    lowPassLeft.setSampleRate(rate);
-    lowPassRight.setSampleRate(rate);
-    mixSmoother.setSampleRate(rate);
-    compressor.setSampleRate(rate);
+    path.meter.updateCoefficients(tolvaneProcessSampleRate().rate.load(std::memory_order_relaxed));
+    path.lowPassLeft.setSampleRate(rate);
+    path.lowPassRight.setSampleRate(rate);
+    path.mix.setSampleRate(rate);
+    path.compressor.setSampleRate(rate);
 }
 
 void Tolvane::setParameter(VstInt32 index, float value) {
@@ -161,12 +154,12 @@ void Tolvane::applyChangedSettings() {
         changed &= changed - 1;
         const float setting = blockSettings[index].load(std::memory_order_relaxed);
         switch (index) {
-        case TolvaneParameterManager::kRatio: compressor.setRatio(setting); break;
-        case TolvaneParameterManager::kAttack: compressor.setAttack(setting); break;
-        case TolvaneParameterManager::kRelease: compressor.setRelease(setting); break;
-        case TolvaneParameterManager::kSensitivity: compressor.setThreshold(setting); break;
-        case TolvaneParameterManager::kMakeUpGain: compressor.setOutputGain(setting); break;
-        case TolvaneParameterManager::kActive: mixSmoother.setTarget(setting); break;
+        case TolvaneParameterManager::kRatio: path.compressor.setRatio(setting); break;
+        case TolvaneParameterManager::kAttack: path.compressor.setAttack(setting); break;
+        case TolvaneParameterManager::kRelease: path.compressor.setRelease(setting); break;
+        case TolvaneParameterManager::kSensitivity: path.compressor.setThreshold(setting); break;
+        case TolvaneParameterManager::kMakeUpGain: path.compressor.setOutputGain(setting); break;
+        case TolvaneParameterManager::kActive: path.mix.setTarget(setting); break;
         }
     }
 }
@@ -326,88 +319,10 @@ void Tolvane::processReplacing(float** inputs, float** outputs, VstInt32 frames)
     if (frames <= 0) return;
     applyChangedSettings();
     if (activeOutputs == 1) {
-        processMono(inputs[0], outputs[0], frames);
+        tolvaneRunMono(path, inputs[0], outputs[0], frames);
     } else {
         // One connected input feeds both channels.
-        processStereo(inputs[0], activeInputs == 1 ? inputs[0] : inputs[1], outputs[0], outputs[1], frames);
+        tolvaneRunStereo(path, inputs[0], activeInputs == 1 ? inputs[0] : inputs[1], outputs[0], outputs[1], frames);
     }
-    meterLevel.store(meterFollower.level, std::memory_order_relaxed);
-}
-
-// In chunks, as a pipeline. The detector's envelope and the filters, the fade
-// and the meter are recursions, each a chain of dependent steps that the
-// processor cannot hurry; but they do not depend on each other, so one loop
-// runs the detector for the next chunk beside the output stage of this one,
-// and the processor overlaps the two chains. Between them, the gain computer
-// takes a whole chunk at once (batched log10 and 10^x). Every formula and its
-// order is the blocks' own per-frame one, so the output is the same to the
-// bit. The input is copied before any output is written, so input and output
-// may share buffers.
-namespace {
-constexpr int32_t kChunk = 64;
-}
-
-void Tolvane::processMono(const float* input, float* output, VstInt32 frames) {
-    float in[2][kChunk], levels[2][kChunk], gains[kChunk], reductions[kChunk], out[kChunk];
-    const double inputGain = compressor.getInputGain(), outputGain = compressor.getOutputGain();
-    int32_t n = std::min<int32_t>(kChunk, frames);
-    std::memcpy(in[0], input, static_cast<size_t>(n) * sizeof(float));
-    for (int32_t t = 0; t < n; ++t) levels[0][t] = compressor.advanceEnvelope(in[0][t]);
-    for (VstInt32 start = 0, now = 0; start < frames; start += kChunk, now ^= 1) {
-        const int32_t next = now ^ 1;
-        const int32_t nextCount = std::max<int32_t>(0, std::min<int32_t>(kChunk, frames - start - kChunk));
-        compressor.gainsForLevels(levels[now], n, gains, reductions);
-        std::memcpy(in[next], input + start + n, static_cast<size_t>(nextCount) * sizeof(float));
-        for (int32_t t = 0; t < std::max(n, nextCount); ++t) {
-            if (t < nextCount) levels[next][t] = compressor.advanceEnvelope(in[next][t]);
-            if (t < n) {
-                const float x = in[now][t];
-                const float a = static_cast<float>(inputGain * x);
-                const float y = clipToFullScale(static_cast<float>(static_cast<double>(gains[t]) * (outputGain * a)));
-                const double m = mixSmoother.tick();
-                const double f = lowPassLeft.process(y);
-                out[t] = static_cast<float>(f * m + (1.0 - m) * x);
-                meterFollower.step(static_cast<float>(reductions[t] * m));
-            }
-        }
-        std::memcpy(output + start, out, static_cast<size_t>(n) * sizeof(float));
-        n = nextCount;
-    }
-}
-
-void Tolvane::processStereo(const float* left, const float* right, float* leftOut, float* rightOut,
-                            VstInt32 frames) {
-    float inL[2][kChunk], inR[2][kChunk], levels[2][kChunk], gains[kChunk], reductions[kChunk];
-    float outL[kChunk], outR[kChunk];
-    const double inputGain = compressor.getInputGain(), outputGain = compressor.getOutputGain();
-    int32_t n = std::min<int32_t>(kChunk, frames);
-    std::memcpy(inL[0], left, static_cast<size_t>(n) * sizeof(float));
-    std::memcpy(inR[0], right, static_cast<size_t>(n) * sizeof(float));
-    for (int32_t t = 0; t < n; ++t) levels[0][t] = compressor.advanceEnvelope(inL[0][t], inR[0][t]);
-    for (VstInt32 start = 0, now = 0; start < frames; start += kChunk, now ^= 1) {
-        const int32_t next = now ^ 1;
-        const int32_t nextCount = std::max<int32_t>(0, std::min<int32_t>(kChunk, frames - start - kChunk));
-        compressor.gainsForLevels(levels[now], n, gains, reductions);
-        std::memcpy(inL[next], left + start + n, static_cast<size_t>(nextCount) * sizeof(float));
-        std::memcpy(inR[next], right + start + n, static_cast<size_t>(nextCount) * sizeof(float));
-        for (int32_t t = 0; t < std::max(n, nextCount); ++t) {
-            if (t < nextCount) levels[next][t] = compressor.advanceEnvelope(inL[next][t], inR[next][t]);
-            if (t < n) {
-                const float xL = inL[now][t], xR = inR[now][t];
-                const float aL = static_cast<float>(static_cast<double>(xL) * inputGain);
-                const float aR = static_cast<float>(static_cast<double>(xR) * inputGain);
-                const double g = gains[t];
-                const float yL = clipToFullScale(static_cast<float>(g * aL * outputGain));
-                const float yR = clipToFullScale(static_cast<float>(g * aR * outputGain));
-                const float m = mixSmoother.tick();
-                const float d = static_cast<float>(1.0 - m);
-                outL[t] = static_cast<float>(static_cast<double>(lowPassLeft.process(yL)) * m + static_cast<double>(xL) * d);
-                outR[t] = static_cast<float>(static_cast<double>(lowPassRight.process(yR)) * m + static_cast<double>(xR) * d);
-                meterFollower.step(static_cast<float>(static_cast<double>(reductions[t]) * m));
-            }
-        }
-        std::memcpy(leftOut + start, outL, static_cast<size_t>(n) * sizeof(float));
-        std::memcpy(rightOut + start, outR, static_cast<size_t>(n) * sizeof(float));
-        n = nextCount;
-    }
+    meterLevel.store(path.meter.level, std::memory_order_relaxed);
 }

@@ -15,6 +15,7 @@
 #include "AudioEffect.h"
 #include "EditorEffect.h"
 #include "TolvaneParameterManager.h"
+#include "TolvaneAudioPath.h"
 #include "TolvaneProgram.h"
 #include "qm_controllerAssignments.h"
 #include "qmsp_block.h"
@@ -88,16 +89,10 @@ private:
     void applyChangedSettings();
     // The manager's stored value brought up to date before it writes a text.
     void syncDisplayedValue(VstInt32 index);
-    void processMono(const float* input, float* output, VstInt32 frames);
-    void processStereo(const float* left, const float* right, float* leftOut, float* rightOut, VstInt32 frames);
 
     std::unique_ptr<TolvaneParameterManager> parameterManager;
     TolvaneProgram programs[kNumPrograms];
-    qmsp_filter_butterworth_first_order_low_pass lowPassLeft;
-    qmsp_filter_butterworth_first_order_low_pass lowPassRight;
-    qmsp_compressor compressor;
-    qmsp_follower meterFollower;
-    qmsp_smoother mixSmoother;
+    TolvaneSignalBlocks path;
     // Until a host resumes, stereo as the record announces.
     VstInt32 activeInputs = 2;
     VstInt32 activeOutputs = 2;

@@ -4,6 +4,7 @@
 // must match to the bit, for hostile signals, parameter changes between blocks
 // and every block size.
 #include "Tolvane.h"
+#include "qmsp_fastmath.h"
 
 #include <gtest/gtest.h>
 
@@ -80,7 +81,7 @@ struct LiteralPath {
 };
 
 // Silence, denormals, full-scale clipping, impulses, noise at every level and
-// a few samples that are no numbers.
+// a few samples that are no numbers or infinite.
 std::vector<float> hostileSignal(size_t frames, uint32_t seed) {
     std::vector<float> s(frames);
     uint32_t state = seed;
@@ -93,7 +94,7 @@ std::vector<float> hostileSignal(size_t frames, uint32_t seed) {
         case 2: s[n] = noise * 4.0f; break;
         case 3: s[n] = n % 700 == 0 ? 1.0f : 0.0f; break;
         case 4: s[n] = noise * std::pow(10.0f, -static_cast<float>((n / 500) % 8)); break;
-        default: s[n] = n % 997 == 5 ? NAN : noise * 0.5f; break;
+        default: s[n] = n % 997 == 5 ? NAN : n % 1499 == 9 ? -INFINITY : noise * 0.5f; break;
         }
     }
     return s;
@@ -110,42 +111,92 @@ VstIntPtr VSTCALLBACK pinHost(AEffect*, VstInt32 opcode, VstInt32 index, VstIntP
     return 0;
 }
 
-TEST(AudioPath, BlocksInPassesMatchTheLiteralPathToTheBit) {
-    const size_t frames = 30000;
-    const std::vector<float> left = hostileSignal(frames, 1), right = hostileSignal(frames, 2);
-    for (int channels : {2, 1}) {
-        for (int block : {1, 2, 3, 7, 64, 255, 256, 257, 512, 1000, 4096, 8192}) {
-            connectedPins = channels;
-            Tolvane effect(pinHost);
-            effect.dispatcher(effMainsChanged, 0, 1, nullptr, 0.0f);
-            LiteralPath literal;
-            std::vector<float> outL(frames), outR(frames), litL(frames), litR(frames);
-            uint32_t state = static_cast<uint32_t>(block);
-            for (size_t start = 0, round = 0; start < frames; start += static_cast<size_t>(block), ++round) {
-                // Settings change between blocks now and then, as hosts automate,
-                // out of range too (the path takes them limited to 0..1).
-                if (round % 5 == 0) {
-                    state = state * 1664525u + 1013904223u;
-                    const int index = static_cast<int>((state >> 24) % 6);
-                    const float value = static_cast<float>(state >> 8) / 16777216.0f * 1.2f - 0.1f;
-                    effect.setParameter(index, value);
-                    literal.set(index, value);
-                }
-                const int n = static_cast<int>(std::min<size_t>(static_cast<size_t>(block), frames - start));
-                float* in[2] = {const_cast<float*>(left.data() + start), const_cast<float*>(right.data() + start)};
-                float* out[2] = {outL.data() + start, outR.data() + start};
-                effect.processReplacing(in, out, n);
-                if (channels == 2) literal.stereo(in[0], in[1], litL.data() + start, litR.data() + start, n);
-                else literal.mono(in[0], litL.data() + start, n);
-            }
-            ASSERT_TRUE(sameBits(outL, litL)) << channels << " channels, block " << block;
-            if (channels == 2) {
-                ASSERT_TRUE(sameBits(outR, litR)) << "block " << block;
-            }
-            const float level = std::fabs(literal.meter.level);
-            EXPECT_EQ(effect.getMeterValue(), static_cast<float>((level < 20.0f ? level : 20.0f) / 20.0));
+// Runs the effect and the literal path side by side over the signals in
+// blocks of `block` frames, with settings changed between blocks now and then
+// as hosts automate (out of range too: the path takes them limited to 0..1),
+// and holds the effect to the literal output and meter. In place: the effect
+// writes over its input, as hosts may ask.
+void expectLiteral(const std::vector<float>& left, const std::vector<float>& right, int channels, int block,
+                   bool inPlace, int settingsEvery, const char* what) {
+    const size_t frames = left.size();
+    connectedPins = channels;
+    Tolvane effect(pinHost);
+    effect.dispatcher(effMainsChanged, 0, 1, nullptr, 0.0f);
+    LiteralPath literal;
+    std::vector<float> inL = left, inR = right;
+    std::vector<float> outL(frames), outR(frames), litL(frames), litR(frames);
+    uint32_t state = static_cast<uint32_t>(block);
+    for (size_t start = 0, round = 0; start < frames; start += static_cast<size_t>(block), ++round) {
+        if (settingsEvery > 0 && round % static_cast<size_t>(settingsEvery) == 0) {
+            state = state * 1664525u + 1013904223u;
+            const int index = static_cast<int>((state >> 24) % 6);
+            const float value = static_cast<float>(state >> 8) / 16777216.0f * 1.2f - 0.1f;
+            effect.setParameter(index, value);
+            literal.set(index, value);
         }
+        const int n = static_cast<int>(std::min<size_t>(static_cast<size_t>(block), frames - start));
+        float* in[2] = {inL.data() + start, inR.data() + start};
+        float* out[2] = {inPlace ? in[0] : outL.data() + start, inPlace ? in[1] : outR.data() + start};
+        if (channels == 2) {
+            literal.stereo(left.data() + start, right.data() + start, litL.data() + start, litR.data() + start, n);
+        } else {
+            literal.mono(left.data() + start, litL.data() + start, n);
+        }
+        effect.processReplacing(in, out, n);
+    }
+    ASSERT_TRUE(sameBits(inPlace ? inL : outL, litL)) << what << ", " << channels << " channels, block " << block;
+    if (channels == 2) {
+        ASSERT_TRUE(sameBits(inPlace ? inR : outR, litR)) << what << ", block " << block;
+    }
+    const float level = std::fabs(literal.meter.level);
+    EXPECT_EQ(effect.getMeterValue(), static_cast<float>((level < 20.0f ? level : 20.0f) / 20.0)) << what;
+}
+
+// Both instruction sets: the processor's own (AVX2 here, where it has it) and the baseline.
+class AudioPath : public testing::TestWithParam<bool> {
+protected:
+    void SetUp() override { qmsp_fastmath::setBaselineOnly(GetParam()); }
+    void TearDown() override { qmsp_fastmath::setBaselineOnly(false); }
+};
+
+TEST_P(AudioPath, BlocksInPassesMatchTheLiteralPathToTheBit) {
+    const std::vector<float> left = hostileSignal(30000, 1), right = hostileSignal(30000, 2);
+    for (int channels : {2, 1})
+        for (int block : {1, 2, 3, 7, 8, 9, 31, 64, 255, 256, 257, 512, 1000, 4096, 8192})
+            expectLiteral(left, right, channels, block, block == 257, 5, "hostile");
+}
+
+// A long silence after a short release takes the envelope down to the flush
+// level and to 0, where the detector's short step no longer holds; a loud
+// signal then brings it back.
+TEST_P(AudioPath, AnEnvelopeFlushedByLongSilenceRecoversAsTheLiteralOne) {
+    std::vector<float> left(200000, 0.0f);
+    for (size_t n = 150000; n < left.size(); ++n) left[n] = 0.8f * std::sin(0.05f * static_cast<float>(n));
+    for (int channels : {2, 1}) {
+        connectedPins = channels;
+        Tolvane effect(pinHost);
+        effect.dispatcher(effMainsChanged, 0, 1, nullptr, 0.0f);
+        effect.setParameter(2, 0.0f);  // the shortest release
+        LiteralPath literal;
+        literal.set(2, 0.0f);
+        std::vector<float> out(left.size()), outR(left.size()), lit(left.size()), litR(left.size());
+        for (size_t start = 0; start < left.size(); start += 512) {
+            const int n = static_cast<int>(std::min<size_t>(512, left.size() - start));
+            float* in[2] = {left.data() + start, left.data() + start};
+            float* o[2] = {out.data() + start, outR.data() + start};
+            effect.processReplacing(in, o, n);
+            if (channels == 2) {
+                literal.stereo(in[0], in[1], lit.data() + start, litR.data() + start, n);
+            } else {
+                literal.mono(in[0], lit.data() + start, n);
+            }
+        }
+        EXPECT_GT(literal.compressor.getEnvelope(), 0.0f);
+        ASSERT_TRUE(sameBits(out, lit)) << channels << " channels";
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(InstructionSets, AudioPath, testing::Values(false, true),
+                         [](const testing::TestParamInfo<bool>& info) { return info.param ? "Baseline" : "Native"; });
 
 }  // namespace

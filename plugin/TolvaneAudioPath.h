@@ -1,0 +1,39 @@
+// Tolvane's audio path over one block, frame for frame the blocks' own
+// arithmetic in their own order, so the output is the same to the bit as
+// calling each block once per frame:
+//
+//   a = x * inputGain                       (compressor: detector, gain computer)
+//   y = clip(gain * a * outputGain)         (to +-1; a NaN passes)
+//   m = mix.tick()                          (the Active fade)
+//   out = lowPass(y) * m + x * (1 - m)
+//   meter.step(gainReduction * m)
+//
+// It runs as a pipeline over groups of 8 frames, so that the processor
+// overlaps what the per-frame order would serialise: while the detector's
+// envelope (a chain of dependent steps) runs for group g, the output stage
+// (the low-pass, fade and meter chains) runs for group g - 2 in the same loop,
+// and the gain computer takes group g - 1 all at once with batched log10 and
+// 10^x. Each frame's input is read before its output is written, so input and
+// output may share buffers.
+#pragma once
+
+#include <cstdint>
+
+#include "qmsp_block.h"
+#include "qmsp_dynamics.h"
+#include "qmsp_filter.h"
+#include "qmsp_follower.h"
+
+struct TolvaneSignalBlocks {
+    qmsp_compressor compressor;
+    qmsp_filter_butterworth_first_order_low_pass lowPassLeft{1000.0f};
+    qmsp_filter_butterworth_first_order_low_pass lowPassRight{1000.0f};
+    qmsp_smoother mix;
+    qmsp_follower meter{};
+};
+
+// Linked stereo; `right` may be `left` (one input feeding both channels).
+void tolvaneRunStereo(TolvaneSignalBlocks& blocks, const float* left, const float* right, float* leftOut,
+                      float* rightOut, int32_t frames);
+// One channel, with the compressor's mono formulas; the left low-pass.
+void tolvaneRunMono(TolvaneSignalBlocks& blocks, const float* input, float* output, int32_t frames);
