@@ -14,25 +14,43 @@
 
 // The audio path's choices between two computed values, made without a branch:
 // which way they go depends on the signal, and a mispredicted branch costs
-// more than the arithmetic of both sides. Written in one lane of an SSE
-// register, so that the compiler cannot turn them into jumps and the values
-// never leave the floating-point unit. A comparison with a NaN is false, as
-// in C++.
+// more than the arithmetic of both sides. Each works on the lowest lane of the
+// SSE registers that hold the values, so that the compiler can neither turn it
+// into a jump nor move the values out of the floating-point unit; the other
+// lanes are whatever the registers held, and never read. A comparison with a
+// NaN is false, as in C++.
 typedef float qmsp_float4 __attribute__((vector_size(16)));
 typedef int32_t qmsp_int4 __attribute__((vector_size(16)));
 
+// x in the lowest lane of a register, as it is.
+inline qmsp_float4 qmsp_lane(float x) {
+#if defined(__SSE__)
+    qmsp_float4 v;
+    __asm__("" : "=x"(v) : "0"(x));
+    return v;
+#else
+    return qmsp_float4{x};
+#endif
+}
+
 // x < y ? ifLess : otherwise
 inline float qmsp_selectLess(float x, float y, float ifLess, float otherwise) {
-    const qmsp_int4 less = qmsp_float4{x} < qmsp_float4{y};
-    const qmsp_int4 chosen = (reinterpret_cast<qmsp_int4>(qmsp_float4{ifLess}) & less) |
-                             (reinterpret_cast<qmsp_int4>(qmsp_float4{otherwise}) & ~less);
+    const qmsp_int4 less = qmsp_lane(x) < qmsp_lane(y);
+    const qmsp_int4 chosen = (reinterpret_cast<qmsp_int4>(qmsp_lane(ifLess)) & less) |
+                             (reinterpret_cast<qmsp_int4>(qmsp_lane(otherwise)) & ~less);
     return reinterpret_cast<qmsp_float4>(chosen)[0];
+}
+
+// a > b ? a : b, the processor's own maximum (b when either is NaN).
+inline float qmsp_max(float a, float b) {
+    const qmsp_float4 va = qmsp_lane(a), vb = qmsp_lane(b);
+    return (va > vb ? va : vb)[0];
 }
 
 // +0 where x is zero, denormal, infinite or NaN (all exponent bits clear, or
 // all set); x otherwise.
 inline float qmsp_flushUnfit(float x) {
-    const qmsp_int4 bits = reinterpret_cast<qmsp_int4>(qmsp_float4{x});
+    const qmsp_int4 bits = reinterpret_cast<qmsp_int4>(qmsp_lane(x));
     const qmsp_int4 exponent = bits & 0x7F800000;
     const qmsp_int4 unfit = (exponent == 0) | (exponent == 0x7F800000);
     return reinterpret_cast<qmsp_float4>(bits & ~unfit)[0];

@@ -184,7 +184,7 @@ inline float qmsp_compressor::advanceEnvelopeShort(float peak) {
     // The attack step moves toward the peak, so it rises above the released
     // envelope exactly when the peak does (a NaN peak never attacks): the
     // choice is a maximum.
-    const float next = attacked > released ? attacked : released;
+    const float next = qmsp_max(attacked, released);
     envelope = next;
     return next < levelFloor ? levelFloor : next;
 }
