@@ -126,8 +126,8 @@ struct OutputRecursions {
 // (count < kGroup) at the end of a block.
 //
 // The recursions come in two forms: frame(), for any group, flushes the
-// low-pass as it goes; a whole group's frame<>() leaves that to check(), and
-// takes the fade's value as given while the fade is settled.
+// low-pass as it goes; settledFrame(), for a whole group while the fade is
+// settled, takes the fade's value as given and leaves the flush to check().
 struct Stereo {
     const float* left;
     const float* right;
@@ -198,18 +198,14 @@ struct Stereo {
     // begin() keeps their outputs from before, and check() (no sooner than
     // the next iteration, when the results have reached the cache) redoes
     // the group with the flush if any output is one the flush would change.
-    __attribute__((always_inline)) void begin(const OutputRecursions& r, Group& g, bool settledMix) const {
+    __attribute__((always_inline)) void begin(const OutputRecursions& r, Group& g) const {
         g.startL = r.lowPassLeft.getPreviousOutput();
         g.startR = r.lowPassRight.getPreviousOutput();
         g.unchecked = true;
-        if (settledMix)
-            for (vf& h : g.mix.half) h = vf{} + r.mix.value();
+        for (vf& h : g.mix.half) h = vf{} + r.mix.value();
     }
-    template <bool settledMix>
-    __attribute__((always_inline)) void frame(OutputRecursions& r, Group& g, int32_t j, float reduction,
-                                              float settledValue) const {
-        const float m = settledMix ? settledValue : r.mix.tick();
-        if constexpr (!settledMix) g.mix.set(j, m);
+    __attribute__((always_inline)) void settledFrame(OutputRecursions& r, Group& g, int32_t j, float reduction,
+                                                     float m) const {
         g.wetL.set(j, r.lowPassLeft.feedBackUnflushed(g.forwardL[j], g.yL[j]));
         g.wetR.set(j, r.lowPassRight.feedBackUnflushed(g.forwardR[j], g.yR[j]));
         r.meter.step(static_cast<float>(static_cast<double>(reduction) * m));
@@ -287,17 +283,13 @@ struct Mono {
         r.meter.step(static_cast<float>(reduction * m));
     }
 
-    __attribute__((always_inline)) void begin(const OutputRecursions& r, Group& g, bool settledMix) const {
+    __attribute__((always_inline)) void begin(const OutputRecursions& r, Group& g) const {
         g.start = r.lowPassLeft.getPreviousOutput();
         g.unchecked = true;
-        if (settledMix)
-            for (vf& h : g.mix.half) h = vf{} + r.mix.value();
+        for (vf& h : g.mix.half) h = vf{} + r.mix.value();
     }
-    template <bool settledMix>
-    __attribute__((always_inline)) void frame(OutputRecursions& r, Group& g, int32_t j, float reduction,
-                                              float settledValue) const {
-        const double m = settledMix ? settledValue : r.mix.tick();
-        if constexpr (!settledMix) g.mix.set(j, static_cast<float>(m));
+    __attribute__((always_inline)) void settledFrame(OutputRecursions& r, Group& g, int32_t j, float reduction,
+                                                     double m) const {
         g.wet.set(j, r.lowPassLeft.feedBackUnflushed(g.forward[j], g.y[j]));
         r.meter.step(static_cast<float>(reduction * m));
     }
@@ -333,36 +325,20 @@ struct InFlight {
 };
 
 // Where the detector and the output stage's recursions both have a whole
-// group and the detector's short step holds, each frame takes one detector
-// step, one step of the gain computer (unless no level reaches the threshold)
-// and the recursions' step, unrolled.
-template <bool gainComputer, bool settledMix, int j = 0, class Frames>
+// group, the detector's short step holds and the fade is settled, each frame
+// takes one detector step, one step of the gain computer (unless no level
+// reaches the threshold) and the recursions' step, unrolled.
+template <bool gainComputer, int j = 0, class Frames>
 __attribute__((always_inline)) static void wholeGroup(qmsp_compressor& compressor, OutputRecursions& recursions,
                                                       const Frames& io, typename K::HardKneeSteps& computer,
                                                       const float* peaks, float* levels, typename Frames::Group& output,
-                                                      const float* reductions, float settledValue) {
+                                                      const float* reductions, float mix) {
     if constexpr (j < kGroup) {
         levels[j] = compressor.advanceEnvelopeShort(peaks[j]);
         if constexpr (gainComputer && j < K::HardKneeSteps::kSteps) computer.template step<j>();
-        io.template frame<settledMix>(recursions, output, j, reductions[j], settledValue);
-        wholeGroup<gainComputer, settledMix, j + 1>(compressor, recursions, io, computer, peaks, levels, output,
-                                                     reductions, settledValue);
+        io.settledFrame(recursions, output, j, reductions[j], mix);
+        wholeGroup<gainComputer, j + 1>(compressor, recursions, io, computer, peaks, levels, output, reductions, mix);
     }
-}
-
-template <bool gainComputer, class Frames>
-__attribute__((always_inline)) static void wholeGroup(qmsp_compressor& compressor, OutputRecursions& recursions,
-                                                      const Frames& io, typename K::HardKneeSteps& computer,
-                                                      const float* peaks, float* levels,
-                                                      typename Frames::Group& output, const float* reductions) {
-    const bool settled = recursions.mix.isSettled();
-    io.begin(recursions, output, settled);
-    if (settled)
-        wholeGroup<gainComputer, true, 0>(compressor, recursions, io, computer, peaks, levels, output, reductions,
-                                          recursions.mix.value());
-    else
-        wholeGroup<gainComputer, false, 0>(compressor, recursions, io, computer, peaks, levels, output, reductions,
-                                           0.0f);
 }
 
 // The pipeline; see the header. Iteration i works on six groups at once:
@@ -401,14 +377,19 @@ __attribute__((always_inline)) static void runPipeline(TolvaneSignalBlocks& bloc
         const float* reductions = ring.reductions[slot(i - 3)];
         typename Frames::Group& output = ring.output[slot(i - 3)];
         if (countOf(i - 4) > 0) io.check(recursions, ring.output[slot(i - 4)]);
-        if (detected == kGroup && recurred == kGroup && ring.finitePeaks[slot(i)] && compressor.shortStepsHold()) {
+        if (detected == kGroup && recurred == kGroup && ring.finitePeaks[slot(i)] && compressor.shortStepsHold() &&
+            recursions.mix.isSettled()) {
             if (compressor.anyReachesThreshold(computedLevels)) {
                 computer.begin(computedLevels, kGroup, computedGains, computedReductions);
-                wholeGroup<true, Frames>(compressor, recursions, io, computer, peaks, levels, output, reductions);
+                io.begin(recursions, output);
+                wholeGroup<true>(compressor, recursions, io, computer, peaks, levels, output, reductions,
+                                 recursions.mix.value());
             } else {
                 std::fill_n(computedGains, kGroup, 1.0f);
                 std::fill_n(computedReductions, kGroup, 0.0f);
-                wholeGroup<false, Frames>(compressor, recursions, io, computer, peaks, levels, output, reductions);
+                io.begin(recursions, output);
+                wholeGroup<false>(compressor, recursions, io, computer, peaks, levels, output, reductions,
+                                  recursions.mix.value());
             }
         } else {
             for (int32_t j = 0; j < detected; ++j) levels[j] = compressor.advanceEnvelopeFromPeak(peaks[j]);
