@@ -1,9 +1,11 @@
 // The shipped audio path against its literal form, side by side in one run:
-// per factory program, ns per stereo frame of each over 60 s of music-like
-// stereo in 512-frame blocks, measured in interleaved paired rounds (CPU
-// time, medians), and their ratio. The literal form is the design's
+// per factory program, ns per frame of each over 60 s of music-like stereo in
+// 512-frame blocks, measured in interleaved rounds (CPU time, medians), and
+// their ratios: the shipped path on this processor's own instruction set
+// (AVX2 where it has it) and on the baseline one (SSE2 on x86), in stereo,
+// and for the first program in mono too. The literal form is the design's
 // arithmetic written straight as one per-frame loop with the C library's
-// log10 and pow; both must produce the same bits, which is checked first.
+// log10 and pow; every output must have the same bits, which is checked too.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -13,6 +15,7 @@
 #include <vector>
 
 #include "Tolvane.h"
+#include "qmsp_fastmath.h"
 #include "TolvaneParameterManager.h"
 
 namespace {
@@ -86,6 +89,32 @@ struct Literal {
             meter = static_cast<float>(in + (static_cast<double>(meter) - in) * c);
         }
     }
+    // One channel, with the compressor's and the effect's mono formulas.
+    void process(const float* input, float* output, int frames) {
+        for (int n = 0; n < frames; ++n) {
+            const float x = input[n];
+            const float a = static_cast<float>(1.0 * x);
+            const float peak = std::fabs(a);
+            envelope = static_cast<float>(envelope - static_cast<double>(envelope) * releaseC);
+            if (envelope < peak) envelope = static_cast<float>(envelope + (static_cast<double>(peak) - envelope) * attackC);
+            if (envelope < 1e-30f) envelope = 0.0f;
+            if (!(envelope <= 3.4028235e38f)) envelope = 1.0f;
+            const float lg = static_cast<float>(std::log10(static_cast<double>(envelope < 1e-5f ? 1e-5f : envelope)));
+            const float level = static_cast<float>(20.0 * lg);
+            gr = threshold > level ? 0.0f : static_cast<float>((1.0 / ratio - 1.0) * (static_cast<double>(level) - threshold));
+            const float e = static_cast<float>(static_cast<double>(gr) / 20.0);
+            const float g = static_cast<float>(std::pow(10.0, static_cast<double>(e)));
+            float y = static_cast<float>(static_cast<double>(g) * (static_cast<double>(outputGain) * a));
+            y = y < -1.0f ? -1.0f : y > 1.0f ? 1.0f : y;
+            current = static_cast<float>((static_cast<double>(current) - target) * coefficient + target);
+            const double m = static_cast<float>(static_cast<double>(current) - static_cast<double>(1e-12f));
+            const double f = lowPass(y, x1L, y1L);
+            output[n] = static_cast<float>(f * m + (1.0 - m) * x);
+            const float in = static_cast<float>(gr * m);
+            const float c = in > meter ? meterFall : meterRise;
+            meter = static_cast<float>(in + (static_cast<double>(meter) - in) * c);
+        }
+    }
 };
 
 double cpuSeconds() {
@@ -126,47 +155,80 @@ Literal literalFor(VstInt32 program) {
     return l;
 }
 
+// The effect with one output connected, or two.
+int connectedOutputs = 2;
+VstIntPtr VSTCALLBACK host(AEffect*, VstInt32 opcode, VstInt32 index, VstIntPtr value, void*, float) {
+    if (opcode == audioMasterVersion) return 2400;
+    if (opcode == audioMasterPinConnected) return value == 1 && index >= connectedOutputs ? 1 : 0;
+    return 0;
+}
+
+double median(std::vector<double> times) {
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
+// ns per frame: the literal loop, the shipped path natively, the shipped path on the baseline.
+struct Row {
+    double literal, native, baseline;
+    bool same;
+};
+
+Row measure(VstInt32 program, int channels, const std::vector<float>& left, const std::vector<float>& right) {
+    const size_t frames = left.size();
+    std::vector<float> outL(frames), outR(frames), litL(frames), litR(frames);
+    std::vector<double> literalTimes, nativeTimes, baselineTimes;
+    bool same = true;
+    for (int round = 0; round < kRounds; ++round) {
+        Literal literal = literalFor(program);
+        double t0 = cpuSeconds();
+        for (size_t start = 0; start < frames; start += kBlock) {
+            const int n = static_cast<int>(std::min<size_t>(kBlock, frames - start));
+            if (channels == 2)
+                literal.process(left.data() + start, right.data() + start, litL.data() + start, litR.data() + start, n);
+            else
+                literal.process(left.data() + start, litL.data() + start, n);
+        }
+        literalTimes.push_back(cpuSeconds() - t0);
+        for (bool baseline : {false, true}) {
+            qmsp_fastmath::setBaselineOnly(baseline);
+            connectedOutputs = channels;
+            Tolvane effect(host);
+            effect.dispatcher(effMainsChanged, 0, 1, nullptr, 0.0f);
+            effect.setProgram(program);
+            const double t1 = cpuSeconds();
+            for (size_t start = 0; start < frames; start += kBlock) {
+                const int n = static_cast<int>(std::min<size_t>(kBlock, frames - start));
+                float* inputs[2] = {const_cast<float*>(left.data() + start), const_cast<float*>(right.data() + start)};
+                float* outputs[2] = {outL.data() + start, outR.data() + start};
+                effect.processReplacing(inputs, outputs, n);
+            }
+            (baseline ? baselineTimes : nativeTimes).push_back(cpuSeconds() - t1);
+            same = same && std::memcmp(outL.data(), litL.data(), frames * 4) == 0 &&
+                   (channels == 1 || std::memcmp(outR.data(), litR.data(), frames * 4) == 0);
+        }
+        qmsp_fastmath::setBaselineOnly(false);
+    }
+    const double scale = 1e9 / static_cast<double>(frames);
+    return {median(literalTimes) * scale, median(nativeTimes) * scale, median(baselineTimes) * scale, same};
+}
+
 }  // namespace
 
 int main() {
     std::vector<float> left, right;
     musicLike(left, right);
-    const size_t frames = left.size();
-    std::vector<float> outL(frames), outR(frames), litL(frames), litR(frames);
-    std::printf("%-22s %14s %14s %8s\n", "program", "literal ns/f", "shipped ns/f", "ratio");
-    for (VstInt32 program = 0; program < 5; ++program) {
-        std::vector<double> literalTimes, shippedTimes;
-        bool same = true;
-        for (int round = 0; round < kRounds; ++round) {
-            Literal literal = literalFor(program);
-            Tolvane effect(nullptr);
-            effect.setProgram(program);
-            double t0 = cpuSeconds();
-            for (size_t start = 0; start < frames; start += kBlock) {
-                const int n = static_cast<int>(std::min<size_t>(kBlock, frames - start));
-                literal.process(left.data() + start, right.data() + start, litL.data() + start, litR.data() + start, n);
-            }
-            double t1 = cpuSeconds();
-            for (size_t start = 0; start < frames; start += kBlock) {
-                const int n = static_cast<int>(std::min<size_t>(kBlock, frames - start));
-                float* inputs[2] = {left.data() + start, right.data() + start};
-                float* outputs[2] = {outL.data() + start, outR.data() + start};
-                effect.processReplacing(inputs, outputs, n);
-            }
-            double t2 = cpuSeconds();
-            literalTimes.push_back(t1 - t0);
-            shippedTimes.push_back(t2 - t1);
-            same = same && std::memcmp(outL.data(), litL.data(), frames * 4) == 0 &&
-                   std::memcmp(outR.data(), litR.data(), frames * 4) == 0;
-        }
-        std::sort(literalTimes.begin(), literalTimes.end());
-        std::sort(shippedTimes.begin(), shippedTimes.end());
-        const double literalNs = literalTimes[kRounds / 2] * 1e9 / static_cast<double>(frames);
-        const double shippedNs = shippedTimes[kRounds / 2] * 1e9 / static_cast<double>(frames);
-        char name[kVstMaxProgNameLen + 1] = {};
-        std::strncpy(name, tolvaneFactoryPresets[program].name, kVstMaxProgNameLen);
-        std::printf("%-22s %14.2f %14.2f %8.2f%s\n", name, literalNs, shippedNs, shippedNs / literalNs,
-                    same ? "" : "   OUTPUT DIFFERS");
+    const char* native = qmsp_fastmath::usesAvx2() ? "AVX2" : "baseline";
+    std::printf("%-26s %10s %10s %10s %8s %8s\n", "program", "literal", native, "baseline", "ratio", "ratio");
+    std::printf("%-26s %10s %10s %10s %8s %8s\n", "", "ns/frame", "ns/frame", "ns/frame", native, "baseline");
+    for (VstInt32 program = 0; program <= 5; ++program) {
+        const int channels = program < 5 ? 2 : 1;
+        const VstInt32 measured = program < 5 ? program : 0;
+        const Row row = measure(measured, channels, left, right);
+        char name[64] = {};
+        std::snprintf(name, sizeof name, "%.24s%s", tolvaneFactoryPresets[measured].name, channels == 1 ? ", mono" : "");
+        std::printf("%-26s %10.2f %10.2f %10.2f %8.2f %8.2f%s\n", name, row.literal, row.native, row.baseline,
+                    row.native / row.literal, row.baseline / row.literal, row.same ? "" : "   OUTPUT DIFFERS");
     }
     return 0;
 }
