@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "Tolvane.h"
-#include "qmsp_fastmath.h"
 #include "TolvaneParameterManager.h"
+#include "qmsp_fastmath.h"
 
 namespace {
 
@@ -68,12 +68,14 @@ struct Literal {
             const float aR = static_cast<float>(static_cast<double>(xR) * 1.0f);
             const float peak = std::fabs(aL) < std::fabs(aR) ? std::fabs(aR) : std::fabs(aL);
             envelope = static_cast<float>(envelope - static_cast<double>(envelope) * releaseC);
-            if (envelope < peak) envelope = static_cast<float>(envelope + (static_cast<double>(peak) - envelope) * attackC);
+            if (envelope < peak)
+                envelope = static_cast<float>(envelope + (static_cast<double>(peak) - envelope) * attackC);
             if (envelope < 1e-30f) envelope = 0.0f;
             if (!(envelope <= 3.4028235e38f)) envelope = 1.0f;
             const float lg = static_cast<float>(std::log10(static_cast<double>(envelope < 1e-5f ? 1e-5f : envelope)));
             const float level = static_cast<float>(20.0 * lg);
-            gr = threshold > level ? 0.0f : static_cast<float>((1.0 / ratio - 1.0) * (static_cast<double>(level) - threshold));
+            gr = threshold > level ? 0.0f
+                                   : static_cast<float>((1.0 / ratio - 1.0) * (static_cast<double>(level) - threshold));
             const float e = static_cast<float>(static_cast<double>(gr) / 20.0);
             const float g = static_cast<float>(std::pow(10.0, static_cast<double>(e)));
             float yL = static_cast<float>(static_cast<double>(g) * aL * outputGain);
@@ -97,12 +99,14 @@ struct Literal {
             const float a = static_cast<float>(1.0 * x);
             const float peak = std::fabs(a);
             envelope = static_cast<float>(envelope - static_cast<double>(envelope) * releaseC);
-            if (envelope < peak) envelope = static_cast<float>(envelope + (static_cast<double>(peak) - envelope) * attackC);
+            if (envelope < peak)
+                envelope = static_cast<float>(envelope + (static_cast<double>(peak) - envelope) * attackC);
             if (envelope < 1e-30f) envelope = 0.0f;
             if (!(envelope <= 3.4028235e38f)) envelope = 1.0f;
             const float lg = static_cast<float>(std::log10(static_cast<double>(envelope < 1e-5f ? 1e-5f : envelope)));
             const float level = static_cast<float>(20.0 * lg);
-            gr = threshold > level ? 0.0f : static_cast<float>((1.0 / ratio - 1.0) * (static_cast<double>(level) - threshold));
+            gr = threshold > level ? 0.0f
+                                   : static_cast<float>((1.0 / ratio - 1.0) * (static_cast<double>(level) - threshold));
             const float e = static_cast<float>(static_cast<double>(gr) / 20.0);
             const float g = static_cast<float>(std::pow(10.0, static_cast<double>(e)));
             float y = static_cast<float>(static_cast<double>(g) * (static_cast<double>(outputGain) * a));
@@ -144,8 +148,8 @@ Literal literalFor(VstInt32 program) {
     l.attackC = coefficient(static_cast<float>(static_cast<double>(manager.normalizedToPlain(1, v[1])) * 0.001));
     l.releaseC = coefficient(static_cast<float>(static_cast<double>(manager.normalizedToPlain(2, v[2])) * 0.001));
     l.threshold = manager.normalizedToPlain(3, v[3]);
-    l.outputGain = static_cast<float>(std::pow(10.0, static_cast<double>(static_cast<float>(
-                                                           static_cast<double>(manager.normalizedToPlain(4, v[4])) / 20.0))));
+    l.outputGain = static_cast<float>(std::pow(
+        10.0, static_cast<double>(static_cast<float>(static_cast<double>(manager.normalizedToPlain(4, v[4])) / 20.0))));
     l.envelope = 1.0f;
     qmsp_filter_butterworth_first_order_low_pass probe(1000.0f);
     probe.setSampleRate(44100.0f);
@@ -234,7 +238,8 @@ int main() {
         const VstInt32 measured = program < 5 ? program : 0;
         const Row row = measure(measured, channels, left, right);
         char name[64] = {};
-        std::snprintf(name, sizeof name, "%.24s%s", tolvaneFactoryPresets[measured].name, channels == 1 ? ", mono" : "");
+        std::snprintf(name, sizeof name, "%.24s%s", tolvaneFactoryPresets[measured].name,
+                      channels == 1 ? ", mono" : "");
         std::printf("%-26s %10.2f %10.2f %10.2f %8.2f %8.2f%s\n", name, row.literal, row.native, row.baseline,
                     row.native / row.literal, row.baseline / row.literal, row.same ? "" : "   OUTPUT DIFFERS");
     }

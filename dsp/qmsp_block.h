@@ -108,7 +108,9 @@ public:
     bool isSettled() const {
         return static_cast<float>((static_cast<double>(current) - target) * coefficient + target) == current;
     }
-    float value() const { return static_cast<float>(static_cast<double>(current) - static_cast<double>(denormalOffset)); }
+    float value() const {
+        return static_cast<float>(static_cast<double>(current) - static_cast<double>(denormalOffset));
+    }
 
     // Read-only views for the meter and tests.
     float getCoefficient() const { return coefficient; }

@@ -90,8 +90,7 @@ void pow10Batch(const float* y, float* out, size_t count) {
     pow10Sse2(y, out, count);
 }
 
-void hardKneeGains(const float* levels, size_t count, float threshold, double slope, float* gains,
-                   float* reductions) {
+void hardKneeGains(const float* levels, size_t count, float threshold, double slope, float* gains, float* reductions) {
 #if defined(__x86_64__) || defined(__i386__)
     if (usesAvx2()) return hardKneeAvx2(levels, count, threshold, slope, gains, reductions);
 #endif

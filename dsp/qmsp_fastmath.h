@@ -30,8 +30,7 @@ void pow10Batch(const float* y, float* out, size_t count);
 //   level        = float(20 * float(log10(levels[i])))
 //   reductions[i] = threshold > level ? 0 : float(slope * (level - threshold))
 //   gains[i]     = float(10^float(reductions[i] / 20))
-void hardKneeGains(const float* levels, size_t count, float threshold, double slope, float* gains,
-                   float* reductions);
+void hardKneeGains(const float* levels, size_t count, float threshold, double slope, float* gains, float* reductions);
 
 // For measurements and tests: true keeps to the baseline kernels (SSE2 on x86)
 // even where the processor has AVX2; the results are the same either way.

@@ -16,415 +16,420 @@ constexpr int32_t kGroup = qmsp_compressor::kGroup;
 // Each stage's results are kept for the stages after it in a ring of groups.
 constexpr int32_t kSlots = 8;
 
-
 // W lanes to a vector: 4 for SSE2, 8 for AVX2.
 template <size_t W>
 struct AudioPath {
-using K = qmsp_fastmath::Kernels<W>;
-using vd = typename K::vd;
-using vf = typename K::vf;
-using vi = typename K::vi;
-__attribute__((always_inline)) static bool anyLane(const vi& mask) { return K::anyLane(mask); }
+    using K = qmsp_fastmath::Kernels<W>;
+    using vd = typename K::vd;
+    using vf = typename K::vf;
+    using vi = typename K::vi;
+    __attribute__((always_inline)) static bool anyLane(const vi& mask) { return K::anyLane(mask); }
 
-// A group's frames as vectors: one, or two halves.
-static constexpr int32_t kLanes = static_cast<int32_t>(W);
-static constexpr int32_t kHalves = kGroup / kLanes;
-static_assert(kHalves * kLanes == kGroup);
+    // A group's frames as vectors: one, or two halves.
+    static constexpr int32_t kLanes = static_cast<int32_t>(W);
+    static constexpr int32_t kHalves = kGroup / kLanes;
+    static_assert(kHalves * kLanes == kGroup);
 
-template <class To, class From>
-__attribute__((always_inline)) static To convert(const From& from) {
-    return __builtin_convertvector(from, To);
-}
-
-// A group's frames from memory, the lanes past `count` set to 1; and back.
-struct Lanes {
-    vf half[kHalves];
-
-    __attribute__((always_inline)) void load(const float* from, int32_t count) {
-        if (count == kGroup) {
-            std::memcpy(half, from, sizeof half);
-            return;
-        }
-        for (vf& h : half) h = vf{} + 1.0f;
-        for (int32_t j = 0; j < count; ++j) half[j / kLanes][j % kLanes] = from[j];
+    template <class To, class From>
+    __attribute__((always_inline)) static To convert(const From& from) {
+        return __builtin_convertvector(from, To);
     }
-    __attribute__((always_inline)) void store(float* to, int32_t count) const {
-        if (count == kGroup) {
-            std::memcpy(to, half, sizeof half);
-            return;
-        }
-        for (int32_t j = 0; j < count; ++j) to[j] = half[j / kLanes][j % kLanes];
-    }
-    // Lane by lane: an element of a vector in a register stays there.
-    __attribute__((always_inline)) void set(int32_t j, float value) { half[j / kLanes][j % kLanes] = value; }
-    __attribute__((always_inline)) float operator[](int32_t j) const { return half[j / kLanes][j % kLanes]; }
-};
 
-__attribute__((always_inline)) static vf magnitude(const vf& v) {
-    return reinterpret_cast<vf>(reinterpret_cast<vi>(v) & 0x7FFFFFFF);
-}
-// To +-1; a NaN passes (the filter and the detector recover from it on their own).
-__attribute__((always_inline)) static vf clipToFullScale(const vf& y) {
-    const vf low = y < -1.0f ? vf{} - 1.0f : y;
-    return low > 1.0f ? vf{} + 1.0f : low;
-}
-// Lanes that the low-pass's flush would change: zeros other than +0, denormal
-// numbers, infinities and NaN.
-__attribute__((always_inline)) static vi unfitLanes(const vf& v) {
-    const vi bits = reinterpret_cast<vi>(v);
-    const vi exponent = bits & 0x7F800000;
-    return ((exponent == 0) | (exponent == 0x7F800000)) & (bits != 0);
-}
+    // A group's frames from memory, the lanes past `count` set to 1; and back.
+    struct Lanes {
+        vf half[kHalves];
 
-// The low-pass's feed-forward part for a group, y b0 + (the input before) b1,
-// where the input before the group's first is `previous`, which then becomes
-// the group's last.
-struct FeedForward {
-    vd b0, b1;
-
-    __attribute__((always_inline)) void apply(const Lanes& y, int32_t count, float& previous, double* out) const {
-        vf before[kHalves];
-        if constexpr (kHalves == 1) {
-            before[0] = __builtin_shufflevector(y.half[0], vf{} + previous, 8, 0, 1, 2, 3, 4, 5, 6);
-        } else {
-            before[0] = __builtin_shufflevector(y.half[0], vf{} + previous, 4, 0, 1, 2);
-            before[1] = __builtin_shufflevector(y.half[1], y.half[0], 7, 0, 1, 2);
-        }
-        previous = y[count - 1];
-        for (int32_t h = 0; h < kHalves; ++h) {
-            const vd forward = convert<vd>(y.half[h]) * b0 + convert<vd>(before[h]) * b1;
-            std::memcpy(out + h * kLanes, &forward, sizeof forward);
-        }
-    }
-};
-
-// A block's settings spread across vector lanes once, outside the loop.
-struct BlockSettings {
-    vd inputGain, outputGain;
-    FeedForward left, right;
-
-    explicit BlockSettings(const TolvaneSignalBlocks& b)
-        : inputGain(vd{} + static_cast<double>(b.compressor.getInputGain())),
-          outputGain(vd{} + static_cast<double>(b.compressor.getOutputGain())),
-          left{vd{} + b.lowPassLeft.getB0(), vd{} + b.lowPassLeft.getB1()},
-          right{vd{} + b.lowPassRight.getB0(), vd{} + b.lowPassRight.getB1()} {}
-};
-
-// The output stage's recursions, copied out of the blocks for a block of
-// frames so that the compiler keeps their state in registers rather than in
-// memory that an output store might (for all it knows) overwrite.
-struct OutputRecursions {
-    qmsp_smoother mix;
-    qmsp_follower meter;
-    qmsp_filter_butterworth_first_order_low_pass lowPassLeft, lowPassRight;
-};
-
-// One channel layout's frames, a group at a time: the detector's peaks, then
-// the output stage in three parts. prepare() does everything that depends on
-// no recursion, as vectors; the recursions (fade, low-pass, meter) run frame
-// by frame; finish() blends and writes the group. A group may be short
-// (count < kGroup) at the end of a block.
-//
-// The recursions come in two forms: frame(), for any group, flushes the
-// low-pass as it goes; settledFrame(), for a whole group while the fade is
-// settled, takes the fade's value as given and leaves the flush to check().
-struct Stereo {
-    const float* left;
-    const float* right;
-    float* leftOut;
-    float* rightOut;
-    bool unityInput;
-    BlockSettings settings;
-
-    // The group's peaks; answers whether none is infinite (a NaN never attacks).
-    __attribute__((always_inline)) bool peaks(int32_t first, int32_t count, float* out) const {
-        Lanes l, r, peak;
-        l.load(left + first, count);
-        r.load(right + first, count);
-        vi infinite = vi{};
-        for (int32_t h = 0; h < kHalves; ++h) {
-            vf pl = l.half[h], pr = r.half[h];
-            if (!unityInput) {  // x * 1.0 is x (a NaN's payload aside, which no comparison sees)
-                pl = convert<vf>(convert<vd>(pl) * settings.inputGain);
-                pr = convert<vf>(convert<vd>(pr) * settings.inputGain);
+        __attribute__((always_inline)) void load(const float* from, int32_t count) {
+            if (count == kGroup) {
+                std::memcpy(half, from, sizeof half);
+                return;
             }
-            pl = magnitude(pl);
-            pr = magnitude(pr);
-            peak.half[h] = pl < pr ? pr : pl;
-            infinite |= peak.half[h] > 3.4028235e38f;
+            for (vf& h : half) h = vf{} + 1.0f;
+            for (int32_t j = 0; j < count; ++j) half[j / kLanes][j % kLanes] = from[j];
         }
-        peak.store(out, kGroup);
-        return !anyLane(infinite);
+        __attribute__((always_inline)) void store(float* to, int32_t count) const {
+            if (count == kGroup) {
+                std::memcpy(to, half, sizeof half);
+                return;
+            }
+            for (int32_t j = 0; j < count; ++j) to[j] = half[j / kLanes][j % kLanes];
+        }
+        // Lane by lane: an element of a vector in a register stays there.
+        __attribute__((always_inline)) void set(int32_t j, float value) { half[j / kLanes][j % kLanes] = value; }
+        __attribute__((always_inline)) float operator[](int32_t j) const { return half[j / kLanes][j % kLanes]; }
+    };
+
+    __attribute__((always_inline)) static vf magnitude(const vf& v) {
+        return reinterpret_cast<vf>(reinterpret_cast<vi>(v) & 0x7FFFFFFF);
+    }
+    // To +-1; a NaN passes (the filter and the detector recover from it on their own).
+    __attribute__((always_inline)) static vf clipToFullScale(const vf& y) {
+        const vf low = y < -1.0f ? vf{} - 1.0f : y;
+        return low > 1.0f ? vf{} + 1.0f : low;
+    }
+    // Lanes that the low-pass's flush would change: zeros other than +0, denormal
+    // numbers, infinities and NaN.
+    __attribute__((always_inline)) static vi unfitLanes(const vf& v) {
+        const vi bits = reinterpret_cast<vi>(v);
+        const vi exponent = bits & 0x7F800000;
+        return ((exponent == 0) | (exponent == 0x7F800000)) & (bits != 0);
     }
 
-    struct Group {
-        Lanes xL, xR, yL, yR;
-        double forwardL[kGroup], forwardR[kGroup];
-        Lanes wetL, wetR, mix;
-        float startL, startR;
-        bool unchecked;
-    };
-    struct History {  // the low-passes' input before the next group
-        float left, right;
-    };
-    static History historyOf(const OutputRecursions& r) {
-        return {r.lowPassLeft.getPreviousInput(), r.lowPassRight.getPreviousInput()};
-    }
-    __attribute__((always_inline)) void prepare(int32_t first, int32_t count, const float* gains, History& history,
-                                                Group& g) const {
-        g.xL.load(left + first, count);
-        g.xR.load(right + first, count);
-        Lanes gain;
-        gain.load(gains, kGroup);
-        for (int32_t h = 0; h < kHalves; ++h) {
-            const vd gd = convert<vd>(gain.half[h]);
-            const vf aL = convert<vf>(convert<vd>(g.xL.half[h]) * settings.inputGain);
-            const vf aR = convert<vf>(convert<vd>(g.xR.half[h]) * settings.inputGain);
-            g.yL.half[h] = clipToFullScale(convert<vf>(gd * convert<vd>(aL) * settings.outputGain));
-            g.yR.half[h] = clipToFullScale(convert<vf>(gd * convert<vd>(aR) * settings.outputGain));
-        }
-        settings.left.apply(g.yL, count, history.left, g.forwardL);
-        settings.right.apply(g.yR, count, history.right, g.forwardR);
-    }
-    __attribute__((always_inline)) void frame(OutputRecursions& r, Group& g, int32_t j, float reduction) const {
-        const float m = r.mix.tick();
-        g.mix.set(j, m);
-        g.wetL.set(j, r.lowPassLeft.feedBack(g.forwardL[j], g.yL[j]));
-        g.wetR.set(j, r.lowPassRight.feedBack(g.forwardR[j], g.yR[j]));
-        r.meter.step(static_cast<float>(static_cast<double>(reduction) * m));
-    }
+    // The low-pass's feed-forward part for a group, y b0 + (the input before) b1,
+    // where the input before the group's first is `previous`, which then becomes
+    // the group's last.
+    struct FeedForward {
+        vd b0, b1;
 
-    // A whole group's recursions run the low-passes without their flush:
-    // begin() keeps their outputs from before, and check() (no sooner than
-    // the next iteration, when the results have reached the cache) redoes
-    // the group with the flush if any output is one the flush would change.
-    __attribute__((always_inline)) void begin(const OutputRecursions& r, Group& g) const {
-        g.startL = r.lowPassLeft.getPreviousOutput();
-        g.startR = r.lowPassRight.getPreviousOutput();
-        g.unchecked = true;
-        for (vf& h : g.mix.half) h = vf{} + r.mix.value();
-    }
-    __attribute__((always_inline)) void settledFrame(OutputRecursions& r, Group& g, int32_t j, float reduction,
-                                                     float m) const {
-        g.wetL.set(j, r.lowPassLeft.feedBackUnflushed(g.forwardL[j], g.yL[j]));
-        g.wetR.set(j, r.lowPassRight.feedBackUnflushed(g.forwardR[j], g.yR[j]));
-        r.meter.step(static_cast<float>(static_cast<double>(reduction) * m));
-    }
-    __attribute__((always_inline)) void check(OutputRecursions& r, Group& g) const {
-        if (!g.unchecked) return;
-        g.unchecked = false;
-        vi unfit = vi{};
-        for (int32_t h = 0; h < kHalves; ++h) unfit |= unfitLanes(g.wetL.half[h]) | unfitLanes(g.wetR.half[h]);
-        if (!anyLane(unfit)) return;
-        r.lowPassLeft.setPreviousOutput(g.startL);
-        r.lowPassRight.setPreviousOutput(g.startR);
-        for (int32_t j = 0; j < kGroup; ++j) {
+        __attribute__((always_inline)) void apply(const Lanes& y, int32_t count, float& previous, double* out) const {
+            vf before[kHalves];
+            if constexpr (kHalves == 1) {
+                before[0] = __builtin_shufflevector(y.half[0], vf{} + previous, 8, 0, 1, 2, 3, 4, 5, 6);
+            } else {
+                before[0] = __builtin_shufflevector(y.half[0], vf{} + previous, 4, 0, 1, 2);
+                before[1] = __builtin_shufflevector(y.half[1], y.half[0], 7, 0, 1, 2);
+            }
+            previous = y[count - 1];
+            for (int32_t h = 0; h < kHalves; ++h) {
+                const vd forward = convert<vd>(y.half[h]) * b0 + convert<vd>(before[h]) * b1;
+                std::memcpy(out + h * kLanes, &forward, sizeof forward);
+            }
+        }
+    };
+
+    // A block's settings spread across vector lanes once, outside the loop.
+    struct BlockSettings {
+        vd inputGain, outputGain;
+        FeedForward left, right;
+
+        explicit BlockSettings(const TolvaneSignalBlocks& b)
+            : inputGain(vd{} + static_cast<double>(b.compressor.getInputGain())),
+              outputGain(vd{} + static_cast<double>(b.compressor.getOutputGain())),
+              left{vd{} + b.lowPassLeft.getB0(), vd{} + b.lowPassLeft.getB1()},
+              right{vd{} + b.lowPassRight.getB0(), vd{} + b.lowPassRight.getB1()} {}
+    };
+
+    // The output stage's recursions, copied out of the blocks for a block of
+    // frames so that the compiler keeps their state in registers rather than in
+    // memory that an output store might (for all it knows) overwrite.
+    struct OutputRecursions {
+        qmsp_smoother mix;
+        qmsp_follower meter;
+        qmsp_filter_butterworth_first_order_low_pass lowPassLeft, lowPassRight;
+    };
+
+    // One channel layout's frames, a group at a time: the detector's peaks, then
+    // the output stage in three parts. prepare() does everything that depends on
+    // no recursion, as vectors; the recursions (fade, low-pass, meter) run frame
+    // by frame; finish() blends and writes the group. A group may be short
+    // (count < kGroup) at the end of a block.
+    //
+    // The recursions come in two forms: frame(), for any group, flushes the
+    // low-pass as it goes; settledFrame(), for a whole group while the fade is
+    // settled, takes the fade's value as given and leaves the flush to check().
+    struct Stereo {
+        const float* left;
+        const float* right;
+        float* leftOut;
+        float* rightOut;
+        bool unityInput;
+        BlockSettings settings;
+
+        // The group's peaks; answers whether none is infinite (a NaN never attacks).
+        __attribute__((always_inline)) bool peaks(int32_t first, int32_t count, float* out) const {
+            Lanes l, r, peak;
+            l.load(left + first, count);
+            r.load(right + first, count);
+            vi infinite = vi{};
+            for (int32_t h = 0; h < kHalves; ++h) {
+                vf pl = l.half[h], pr = r.half[h];
+                if (!unityInput) {  // x * 1.0 is x (a NaN's payload aside, which no comparison sees)
+                    pl = convert<vf>(convert<vd>(pl) * settings.inputGain);
+                    pr = convert<vf>(convert<vd>(pr) * settings.inputGain);
+                }
+                pl = magnitude(pl);
+                pr = magnitude(pr);
+                peak.half[h] = pl < pr ? pr : pl;
+                infinite |= peak.half[h] > 3.4028235e38f;
+            }
+            peak.store(out, kGroup);
+            return !anyLane(infinite);
+        }
+
+        struct Group {
+            Lanes xL, xR, yL, yR;
+            double forwardL[kGroup], forwardR[kGroup];
+            Lanes wetL, wetR, mix;
+            float startL, startR;
+            bool unchecked;
+        };
+        struct History {  // the low-passes' input before the next group
+            float left, right;
+        };
+        static History historyOf(const OutputRecursions& r) {
+            return {r.lowPassLeft.getPreviousInput(), r.lowPassRight.getPreviousInput()};
+        }
+        __attribute__((always_inline)) void prepare(int32_t first, int32_t count, const float* gains, History& history,
+                                                    Group& g) const {
+            g.xL.load(left + first, count);
+            g.xR.load(right + first, count);
+            Lanes gain;
+            gain.load(gains, kGroup);
+            for (int32_t h = 0; h < kHalves; ++h) {
+                const vd gd = convert<vd>(gain.half[h]);
+                const vf aL = convert<vf>(convert<vd>(g.xL.half[h]) * settings.inputGain);
+                const vf aR = convert<vf>(convert<vd>(g.xR.half[h]) * settings.inputGain);
+                g.yL.half[h] = clipToFullScale(convert<vf>(gd * convert<vd>(aL) * settings.outputGain));
+                g.yR.half[h] = clipToFullScale(convert<vf>(gd * convert<vd>(aR) * settings.outputGain));
+            }
+            settings.left.apply(g.yL, count, history.left, g.forwardL);
+            settings.right.apply(g.yR, count, history.right, g.forwardR);
+        }
+        __attribute__((always_inline)) void frame(OutputRecursions& r, Group& g, int32_t j, float reduction) const {
+            const float m = r.mix.tick();
+            g.mix.set(j, m);
             g.wetL.set(j, r.lowPassLeft.feedBack(g.forwardL[j], g.yL[j]));
             g.wetR.set(j, r.lowPassRight.feedBack(g.forwardR[j], g.yR[j]));
+            r.meter.step(static_cast<float>(static_cast<double>(reduction) * m));
         }
-    }
 
-    __attribute__((always_inline)) void finish(int32_t first, int32_t count, const Group& g) const {
-        Lanes outL, outR;
-        for (int32_t h = 0; h < kHalves; ++h) {
-            const vd m = convert<vd>(g.mix.half[h]);
-            const vd d = convert<vd>(convert<vf>(1.0 - m));
-            outL.half[h] = convert<vf>(convert<vd>(g.wetL.half[h]) * m + convert<vd>(g.xL.half[h]) * d);
-            outR.half[h] = convert<vf>(convert<vd>(g.wetR.half[h]) * m + convert<vd>(g.xR.half[h]) * d);
+        // A whole group's recursions run the low-passes without their flush:
+        // begin() keeps their outputs from before, and check() (no sooner than
+        // the next iteration, when the results have reached the cache) redoes
+        // the group with the flush if any output is one the flush would change.
+        __attribute__((always_inline)) void begin(const OutputRecursions& r, Group& g) const {
+            g.startL = r.lowPassLeft.getPreviousOutput();
+            g.startR = r.lowPassRight.getPreviousOutput();
+            g.unchecked = true;
+            for (vf& h : g.mix.half) h = vf{} + r.mix.value();
         }
-        outL.store(leftOut + first, count);
-        outR.store(rightOut + first, count);
-    }
-};
-
-struct Mono {
-    const float* input;
-    float* output;
-    BlockSettings settings;
-
-    __attribute__((always_inline)) bool peaks(int32_t first, int32_t count, float* out) const {
-        Lanes x, peak;
-        x.load(input + first, count);
-        vi infinite = vi{};
-        for (int32_t h = 0; h < kHalves; ++h) {
-            peak.half[h] = magnitude(convert<vf>(settings.inputGain * convert<vd>(x.half[h])));
-            infinite |= peak.half[h] > 3.4028235e38f;
+        __attribute__((always_inline)) void settledFrame(OutputRecursions& r, Group& g, int32_t j, float reduction,
+                                                         float m) const {
+            g.wetL.set(j, r.lowPassLeft.feedBackUnflushed(g.forwardL[j], g.yL[j]));
+            g.wetR.set(j, r.lowPassRight.feedBackUnflushed(g.forwardR[j], g.yR[j]));
+            r.meter.step(static_cast<float>(static_cast<double>(reduction) * m));
         }
-        peak.store(out, kGroup);
-        return !anyLane(infinite);
-    }
-
-    struct Group {
-        Lanes x, y;
-        double forward[kGroup];
-        Lanes wet, mix;
-        float start;
-        bool unchecked;
-    };
-    struct History {
-        float left;
-    };
-    static History historyOf(const OutputRecursions& r) { return {r.lowPassLeft.getPreviousInput()}; }
-    __attribute__((always_inline)) void prepare(int32_t first, int32_t count, const float* gains, History& history,
-                                                Group& g) const {
-        g.x.load(input + first, count);
-        Lanes gain;
-        gain.load(gains, kGroup);
-        for (int32_t h = 0; h < kHalves; ++h) {
-            const vf a = convert<vf>(settings.inputGain * convert<vd>(g.x.half[h]));
-            g.y.half[h] = clipToFullScale(convert<vf>(convert<vd>(gain.half[h]) * (settings.outputGain * convert<vd>(a))));
-        }
-        settings.left.apply(g.y, count, history.left, g.forward);
-    }
-    __attribute__((always_inline)) void frame(OutputRecursions& r, Group& g, int32_t j, float reduction) const {
-        const double m = r.mix.tick();
-        g.mix.set(j, static_cast<float>(m));
-        g.wet.set(j, r.lowPassLeft.feedBack(g.forward[j], g.y[j]));
-        r.meter.step(static_cast<float>(reduction * m));
-    }
-
-    __attribute__((always_inline)) void begin(const OutputRecursions& r, Group& g) const {
-        g.start = r.lowPassLeft.getPreviousOutput();
-        g.unchecked = true;
-        for (vf& h : g.mix.half) h = vf{} + r.mix.value();
-    }
-    __attribute__((always_inline)) void settledFrame(OutputRecursions& r, Group& g, int32_t j, float reduction,
-                                                     double m) const {
-        g.wet.set(j, r.lowPassLeft.feedBackUnflushed(g.forward[j], g.y[j]));
-        r.meter.step(static_cast<float>(reduction * m));
-    }
-    __attribute__((always_inline)) void check(OutputRecursions& r, Group& g) const {
-        if (!g.unchecked) return;
-        g.unchecked = false;
-        vi unfit = vi{};
-        for (const vf& h : g.wet.half) unfit |= unfitLanes(h);
-        if (!anyLane(unfit)) return;
-        r.lowPassLeft.setPreviousOutput(g.start);
-        for (int32_t j = 0; j < kGroup; ++j) g.wet.set(j, r.lowPassLeft.feedBack(g.forward[j], g.y[j]));
-    }
-
-    __attribute__((always_inline)) void finish(int32_t first, int32_t count, const Group& g) const {
-        Lanes out;
-        for (int32_t h = 0; h < kHalves; ++h) {
-            const vd m = convert<vd>(g.mix.half[h]);
-            out.half[h] = convert<vf>(convert<vd>(g.wet.half[h]) * m + (1.0 - m) * convert<vd>(g.x.half[h]));
-        }
-        out.store(output + first, count);
-    }
-};
-
-// The ring of groups in flight, by group index modulo kSlots.
-template <class Frames>
-struct InFlight {
-    alignas(64) float peaks[kSlots][kGroup];
-    alignas(64) float levels[kSlots][kGroup];
-    alignas(64) float gains[kSlots][kGroup];
-    alignas(64) float reductions[kSlots][kGroup];
-    bool finitePeaks[kSlots];
-    typename Frames::Group output[kSlots];
-};
-
-// Where the detector and the output stage's recursions both have a whole
-// group, the detector's short step holds and the fade is settled, each frame
-// takes one detector step, one step of the gain computer (unless no level
-// reaches the threshold) and the recursions' step, unrolled.
-template <bool gainComputer, int j = 0, class Frames>
-__attribute__((always_inline)) static void wholeGroup(qmsp_compressor& compressor, OutputRecursions& recursions,
-                                                      const Frames& io, typename K::HardKneeSteps& computer,
-                                                      const float* peaks, float* levels, typename Frames::Group& output,
-                                                      const float* reductions, float mix) {
-    if constexpr (j < kGroup) {
-        levels[j] = compressor.advanceEnvelopeShort(peaks[j]);
-        if constexpr (gainComputer && j < K::HardKneeSteps::kSteps) computer.template step<j>();
-        io.settledFrame(recursions, output, j, reductions[j], mix);
-        wholeGroup<gainComputer, j + 1>(compressor, recursions, io, computer, peaks, levels, output, reductions, mix);
-    }
-}
-
-// The pipeline; see the header. Iteration i works on six groups at once:
-//   the peaks of group i + 1            (vectors)
-//   the detector for group i            (a recursion, frame by frame)
-//   the gain computer for group i - 1   (vectors, in steps)
-//   prepare() for group i - 2           (vectors)
-//   the output recursions for group i - 3
-//   finish() for group i - 4            (vectors, then the output is written)
-// so every result crosses an iteration before it is used (a load straight
-// after the stores that make its value would wait for them to reach the
-// cache), and the processor overlaps the recursions of the detector and the
-// output stage. Each group's input is read before any output of it is written.
-template <class Frames>
-__attribute__((always_inline)) static void runPipeline(TolvaneSignalBlocks& blocks, const Frames& io,
-                                                       int32_t frames) {
-    qmsp_compressor compressor = blocks.compressor;
-    OutputRecursions recursions{blocks.mix, blocks.meter, blocks.lowPassLeft, blocks.lowPassRight};
-    InFlight<Frames> ring;
-    for (auto& group : ring.output) group.unchecked = false;
-    auto computer = compressor.template gainComputerSteps<W>(compressor.getSlope());
-    typename Frames::History history = Frames::historyOf(recursions);
-    const int32_t groups = (frames + kGroup - 1) / kGroup;
-    auto countOf = [&](int32_t group) {
-        return group < 0 || group >= groups ? 0 : std::min(kGroup, frames - group * kGroup);
-    };
-    auto slot = [](int32_t group) { return (group + kSlots) % kSlots; };
-
-    for (int32_t i = -1; i < groups + 4; ++i) {
-        const int32_t detected = countOf(i), computed = countOf(i - 1), recurred = countOf(i - 3);
-        const float* peaks = ring.peaks[slot(i)];
-        float* levels = ring.levels[slot(i)];
-        float* computedLevels = ring.levels[slot(i - 1)];
-        float* computedGains = ring.gains[slot(i - 1)];
-        float* computedReductions = ring.reductions[slot(i - 1)];
-        const float* reductions = ring.reductions[slot(i - 3)];
-        typename Frames::Group& output = ring.output[slot(i - 3)];
-        if (countOf(i - 4) > 0) io.check(recursions, ring.output[slot(i - 4)]);
-        if (detected == kGroup && recurred == kGroup && ring.finitePeaks[slot(i)] && compressor.shortStepsHold() &&
-            recursions.mix.isSettled()) {
-            if (compressor.anyReachesThreshold(computedLevels)) {
-                computer.begin(computedLevels, kGroup, computedGains, computedReductions);
-                io.begin(recursions, output);
-                wholeGroup<true>(compressor, recursions, io, computer, peaks, levels, output, reductions,
-                                 recursions.mix.value());
-            } else {
-                std::fill_n(computedGains, kGroup, 1.0f);
-                std::fill_n(computedReductions, kGroup, 0.0f);
-                io.begin(recursions, output);
-                wholeGroup<false>(compressor, recursions, io, computer, peaks, levels, output, reductions,
-                                  recursions.mix.value());
+        __attribute__((always_inline)) void check(OutputRecursions& r, Group& g) const {
+            if (!g.unchecked) return;
+            g.unchecked = false;
+            vi unfit = vi{};
+            for (int32_t h = 0; h < kHalves; ++h) unfit |= unfitLanes(g.wetL.half[h]) | unfitLanes(g.wetR.half[h]);
+            if (!anyLane(unfit)) return;
+            r.lowPassLeft.setPreviousOutput(g.startL);
+            r.lowPassRight.setPreviousOutput(g.startR);
+            for (int32_t j = 0; j < kGroup; ++j) {
+                g.wetL.set(j, r.lowPassLeft.feedBack(g.forwardL[j], g.yL[j]));
+                g.wetR.set(j, r.lowPassRight.feedBack(g.forwardR[j], g.yR[j]));
             }
-        } else {
-            for (int32_t j = 0; j < detected; ++j) levels[j] = compressor.advanceEnvelopeFromPeak(peaks[j]);
-            if (computed > 0)
-                compressor.gainsForGroup(computedLevels, computed, computer, computedGains, computedReductions);
-            for (int32_t j = 0; j < recurred; ++j) io.frame(recursions, output, j, reductions[j]);
         }
-        if (const int32_t count = countOf(i + 1); count > 0)
-            ring.finitePeaks[slot(i + 1)] = io.peaks((i + 1) * kGroup, count, ring.peaks[slot(i + 1)]);
-        if (const int32_t count = countOf(i - 2); count > 0)
-            io.prepare((i - 2) * kGroup, count, ring.gains[slot(i - 2)], history, ring.output[slot(i - 2)]);
-        if (const int32_t count = countOf(i - 4); count > 0)
-            io.finish((i - 4) * kGroup, count, ring.output[slot(i - 4)]);
-    }
-    compressor.setLastGainReduction(ring.reductions[slot(groups - 1)][countOf(groups - 1) - 1]);
-    blocks.compressor = compressor;
-    blocks.mix = recursions.mix;
-    blocks.meter = recursions.meter;
-    blocks.lowPassLeft = recursions.lowPassLeft;
-    blocks.lowPassRight = recursions.lowPassRight;
-}
 
-__attribute__((always_inline)) static void stereo(TolvaneSignalBlocks& blocks, const float* left, const float* right, float* leftOut,
-                   float* rightOut, int32_t frames) {
-    const Stereo io{left, right, leftOut, rightOut, blocks.compressor.getInputGain() == 1.0f, BlockSettings(blocks)};
-    runPipeline(blocks, io, frames);
-}
-__attribute__((always_inline)) static void mono(TolvaneSignalBlocks& blocks, const float* input, float* output, int32_t frames) {
-    const Mono io{input, output, BlockSettings(blocks)};
-    runPipeline(blocks, io, frames);
-}
+        __attribute__((always_inline)) void finish(int32_t first, int32_t count, const Group& g) const {
+            Lanes outL, outR;
+            for (int32_t h = 0; h < kHalves; ++h) {
+                const vd m = convert<vd>(g.mix.half[h]);
+                const vd d = convert<vd>(convert<vf>(1.0 - m));
+                outL.half[h] = convert<vf>(convert<vd>(g.wetL.half[h]) * m + convert<vd>(g.xL.half[h]) * d);
+                outR.half[h] = convert<vf>(convert<vd>(g.wetR.half[h]) * m + convert<vd>(g.xR.half[h]) * d);
+            }
+            outL.store(leftOut + first, count);
+            outR.store(rightOut + first, count);
+        }
+    };
+
+    struct Mono {
+        const float* input;
+        float* output;
+        BlockSettings settings;
+
+        __attribute__((always_inline)) bool peaks(int32_t first, int32_t count, float* out) const {
+            Lanes x, peak;
+            x.load(input + first, count);
+            vi infinite = vi{};
+            for (int32_t h = 0; h < kHalves; ++h) {
+                peak.half[h] = magnitude(convert<vf>(settings.inputGain * convert<vd>(x.half[h])));
+                infinite |= peak.half[h] > 3.4028235e38f;
+            }
+            peak.store(out, kGroup);
+            return !anyLane(infinite);
+        }
+
+        struct Group {
+            Lanes x, y;
+            double forward[kGroup];
+            Lanes wet, mix;
+            float start;
+            bool unchecked;
+        };
+        struct History {
+            float left;
+        };
+        static History historyOf(const OutputRecursions& r) { return {r.lowPassLeft.getPreviousInput()}; }
+        __attribute__((always_inline)) void prepare(int32_t first, int32_t count, const float* gains, History& history,
+                                                    Group& g) const {
+            g.x.load(input + first, count);
+            Lanes gain;
+            gain.load(gains, kGroup);
+            for (int32_t h = 0; h < kHalves; ++h) {
+                const vf a = convert<vf>(settings.inputGain * convert<vd>(g.x.half[h]));
+                g.y.half[h] =
+                    clipToFullScale(convert<vf>(convert<vd>(gain.half[h]) * (settings.outputGain * convert<vd>(a))));
+            }
+            settings.left.apply(g.y, count, history.left, g.forward);
+        }
+        __attribute__((always_inline)) void frame(OutputRecursions& r, Group& g, int32_t j, float reduction) const {
+            const double m = r.mix.tick();
+            g.mix.set(j, static_cast<float>(m));
+            g.wet.set(j, r.lowPassLeft.feedBack(g.forward[j], g.y[j]));
+            r.meter.step(static_cast<float>(reduction * m));
+        }
+
+        __attribute__((always_inline)) void begin(const OutputRecursions& r, Group& g) const {
+            g.start = r.lowPassLeft.getPreviousOutput();
+            g.unchecked = true;
+            for (vf& h : g.mix.half) h = vf{} + r.mix.value();
+        }
+        __attribute__((always_inline)) void settledFrame(OutputRecursions& r, Group& g, int32_t j, float reduction,
+                                                         double m) const {
+            g.wet.set(j, r.lowPassLeft.feedBackUnflushed(g.forward[j], g.y[j]));
+            r.meter.step(static_cast<float>(reduction * m));
+        }
+        __attribute__((always_inline)) void check(OutputRecursions& r, Group& g) const {
+            if (!g.unchecked) return;
+            g.unchecked = false;
+            vi unfit = vi{};
+            for (const vf& h : g.wet.half) unfit |= unfitLanes(h);
+            if (!anyLane(unfit)) return;
+            r.lowPassLeft.setPreviousOutput(g.start);
+            for (int32_t j = 0; j < kGroup; ++j) g.wet.set(j, r.lowPassLeft.feedBack(g.forward[j], g.y[j]));
+        }
+
+        __attribute__((always_inline)) void finish(int32_t first, int32_t count, const Group& g) const {
+            Lanes out;
+            for (int32_t h = 0; h < kHalves; ++h) {
+                const vd m = convert<vd>(g.mix.half[h]);
+                out.half[h] = convert<vf>(convert<vd>(g.wet.half[h]) * m + (1.0 - m) * convert<vd>(g.x.half[h]));
+            }
+            out.store(output + first, count);
+        }
+    };
+
+    // The ring of groups in flight, by group index modulo kSlots.
+    template <class Frames>
+    struct InFlight {
+        alignas(64) float peaks[kSlots][kGroup];
+        alignas(64) float levels[kSlots][kGroup];
+        alignas(64) float gains[kSlots][kGroup];
+        alignas(64) float reductions[kSlots][kGroup];
+        bool finitePeaks[kSlots];
+        typename Frames::Group output[kSlots];
+    };
+
+    // Where the detector and the output stage's recursions both have a whole
+    // group, the detector's short step holds and the fade is settled, each frame
+    // takes one detector step, one step of the gain computer (unless no level
+    // reaches the threshold) and the recursions' step, unrolled.
+    template <bool gainComputer, int j = 0, class Frames>
+    __attribute__((always_inline)) static void wholeGroup(qmsp_compressor& compressor, OutputRecursions& recursions,
+                                                          const Frames& io, typename K::HardKneeSteps& computer,
+                                                          const float* peaks, float* levels,
+                                                          typename Frames::Group& output, const float* reductions,
+                                                          float mix) {
+        if constexpr (j < kGroup) {
+            levels[j] = compressor.advanceEnvelopeShort(peaks[j]);
+            if constexpr (gainComputer && j < K::HardKneeSteps::kSteps) computer.template step<j>();
+            io.settledFrame(recursions, output, j, reductions[j], mix);
+            wholeGroup<gainComputer, j + 1>(compressor, recursions, io, computer, peaks, levels, output, reductions,
+                                            mix);
+        }
+    }
+
+    // The pipeline; see the header. Iteration i works on six groups at once:
+    //   the peaks of group i + 1            (vectors)
+    //   the detector for group i            (a recursion, frame by frame)
+    //   the gain computer for group i - 1   (vectors, in steps)
+    //   prepare() for group i - 2           (vectors)
+    //   the output recursions for group i - 3
+    //   finish() for group i - 4            (vectors, then the output is written)
+    // so every result crosses an iteration before it is used (a load straight
+    // after the stores that make its value would wait for them to reach the
+    // cache), and the processor overlaps the recursions of the detector and the
+    // output stage. Each group's input is read before any output of it is written.
+    template <class Frames>
+    __attribute__((always_inline)) static void runPipeline(TolvaneSignalBlocks& blocks, const Frames& io,
+                                                           int32_t frames) {
+        qmsp_compressor compressor = blocks.compressor;
+        OutputRecursions recursions{blocks.mix, blocks.meter, blocks.lowPassLeft, blocks.lowPassRight};
+        InFlight<Frames> ring;
+        for (auto& group : ring.output) group.unchecked = false;
+        auto computer = compressor.template gainComputerSteps<W>(compressor.getSlope());
+        typename Frames::History history = Frames::historyOf(recursions);
+        const int32_t groups = (frames + kGroup - 1) / kGroup;
+        auto countOf = [&](int32_t group) {
+            return group < 0 || group >= groups ? 0 : std::min(kGroup, frames - group * kGroup);
+        };
+        auto slot = [](int32_t group) { return (group + kSlots) % kSlots; };
+
+        for (int32_t i = -1; i < groups + 4; ++i) {
+            const int32_t detected = countOf(i), computed = countOf(i - 1), recurred = countOf(i - 3);
+            const float* peaks = ring.peaks[slot(i)];
+            float* levels = ring.levels[slot(i)];
+            float* computedLevels = ring.levels[slot(i - 1)];
+            float* computedGains = ring.gains[slot(i - 1)];
+            float* computedReductions = ring.reductions[slot(i - 1)];
+            const float* reductions = ring.reductions[slot(i - 3)];
+            typename Frames::Group& output = ring.output[slot(i - 3)];
+            if (countOf(i - 4) > 0) io.check(recursions, ring.output[slot(i - 4)]);
+            if (detected == kGroup && recurred == kGroup && ring.finitePeaks[slot(i)] && compressor.shortStepsHold() &&
+                recursions.mix.isSettled()) {
+                if (compressor.anyReachesThreshold(computedLevels)) {
+                    computer.begin(computedLevels, kGroup, computedGains, computedReductions);
+                    io.begin(recursions, output);
+                    wholeGroup<true>(compressor, recursions, io, computer, peaks, levels, output, reductions,
+                                     recursions.mix.value());
+                } else {
+                    std::fill_n(computedGains, kGroup, 1.0f);
+                    std::fill_n(computedReductions, kGroup, 0.0f);
+                    io.begin(recursions, output);
+                    wholeGroup<false>(compressor, recursions, io, computer, peaks, levels, output, reductions,
+                                      recursions.mix.value());
+                }
+            } else {
+                for (int32_t j = 0; j < detected; ++j) levels[j] = compressor.advanceEnvelopeFromPeak(peaks[j]);
+                if (computed > 0)
+                    compressor.gainsForGroup(computedLevels, computed, computer, computedGains, computedReductions);
+                for (int32_t j = 0; j < recurred; ++j) io.frame(recursions, output, j, reductions[j]);
+            }
+            if (const int32_t count = countOf(i + 1); count > 0)
+                ring.finitePeaks[slot(i + 1)] = io.peaks((i + 1) * kGroup, count, ring.peaks[slot(i + 1)]);
+            if (const int32_t count = countOf(i - 2); count > 0)
+                io.prepare((i - 2) * kGroup, count, ring.gains[slot(i - 2)], history, ring.output[slot(i - 2)]);
+            if (const int32_t count = countOf(i - 4); count > 0)
+                io.finish((i - 4) * kGroup, count, ring.output[slot(i - 4)]);
+        }
+        compressor.setLastGainReduction(ring.reductions[slot(groups - 1)][countOf(groups - 1) - 1]);
+        blocks.compressor = compressor;
+        blocks.mix = recursions.mix;
+        blocks.meter = recursions.meter;
+        blocks.lowPassLeft = recursions.lowPassLeft;
+        blocks.lowPassRight = recursions.lowPassRight;
+    }
+
+    __attribute__((always_inline)) static void stereo(TolvaneSignalBlocks& blocks, const float* left,
+                                                      const float* right, float* leftOut, float* rightOut,
+                                                      int32_t frames) {
+        const Stereo io{
+            left, right, leftOut, rightOut, blocks.compressor.getInputGain() == 1.0f, BlockSettings(blocks)};
+        runPipeline(blocks, io, frames);
+    }
+    __attribute__((always_inline)) static void mono(TolvaneSignalBlocks& blocks, const float* input, float* output,
+                                                    int32_t frames) {
+        const Mono io{input, output, BlockSettings(blocks)};
+        runPipeline(blocks, io, frames);
+    }
 };
 
-void stereoBaseline(TolvaneSignalBlocks& blocks, const float* left, const float* right, float* leftOut,
-                    float* rightOut, int32_t frames) {
+void stereoBaseline(TolvaneSignalBlocks& blocks, const float* left, const float* right, float* leftOut, float* rightOut,
+                    int32_t frames) {
     AudioPath<4>::stereo(blocks, left, right, leftOut, rightOut, frames);
 }
 void monoBaseline(TolvaneSignalBlocks& blocks, const float* input, float* output, int32_t frames) {
