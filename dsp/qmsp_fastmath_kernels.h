@@ -58,7 +58,8 @@ struct Kernels {
     using vl = typename VectorTypes<W>::vl;
 
     // Whether any lane of a comparison's result is true, within registers.
-    __attribute__((always_inline)) static bool anyLane(vi mask) {
+    __attribute__((always_inline)) static bool anyLane(const vi& lanes) {
+        vi mask = lanes;
         if constexpr (W == 8) {
             mask |= __builtin_shufflevector(mask, mask, 4, 5, 6, 7, 0, 1, 2, 3);
             mask |= __builtin_shufflevector(mask, mask, 2, 3, 0, 1, 6, 7, 4, 5);
