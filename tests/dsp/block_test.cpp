@@ -3,8 +3,16 @@
 #include "support/float_compare.h"
 
 #include <cmath>
+#include <cstring>
 
 namespace {
+
+bool sameFloat(float a, float b) {
+    uint32_t x, y;
+    std::memcpy(&x, &a, sizeof x);
+    std::memcpy(&y, &b, sizeof y);
+    return x == y;
+}
 
 struct InspectableBlock : qmsp_block {
     float rate() const { return sampleRate; }
@@ -116,6 +124,36 @@ TEST(Smoother, MoreTimeConstantsMakeTheGlideFaster) {
     float value = 0.0f;
     for (int i = 0; i < 221; ++i) value = smoother.tick();  // one `time` of 5 ms
     EXPECT_NEAR(value, 1.0 - std::exp(-3.0), 1e-3);
+}
+
+// The branch-free choices keep C++'s meaning for every kind of value, NaN included.
+TEST(Selects, AgreeWithTheConditionalExpressions) {
+    const float values[] = {0.0f, -0.0f, 1e-40f, -1e-40f, 1.0f, -1.0f, 3.4e38f, INFINITY, -INFINITY, NAN};
+    for (float a : values) {
+        for (float b : values) {
+            EXPECT_TRUE(sameFloat(qmsp_selectLess(a, b, 2.0f, 3.0f), a < b ? 2.0f : 3.0f)) << a << " " << b;
+            EXPECT_TRUE(sameFloat(qmsp_max(a, b), a > b ? a : b)) << a << " " << b;
+        }
+        const bool unfit = a == 0.0f || std::fabs(a) < 1.17549435e-38f || !std::isfinite(a);
+        EXPECT_TRUE(sameFloat(qmsp_flushUnfit(a), unfit ? 0.0f : a)) << a;
+    }
+}
+
+// A glide is settled once a tick changes nothing; then every tick returns value().
+TEST(Smoother, SettledMeansEveryFurtherTickIsTheSame) {
+    qmsp_smoother s;
+    s.setTarget(1.0f);
+    EXPECT_FALSE(s.isSettled());
+    int ticks = 0;
+    while (!s.isSettled() && ticks < 100000) {
+        s.tick();
+        ++ticks;
+    }
+    ASSERT_LT(ticks, 100000);
+    const float value = s.value();
+    for (int i = 0; i < 1000; ++i) EXPECT_TRUE(sameFloat(s.tick(), value));
+    s.setTarget(0.25f);
+    EXPECT_FALSE(s.isSettled());
 }
 
 }  // namespace

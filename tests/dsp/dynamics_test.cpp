@@ -207,4 +207,33 @@ TEST(Compressor, EnvelopeFlushAfterSilenceChangesNoOutputBit) {
     EXPECT_TRUE(flushed) << "the test reached the flush";
 }
 
+// Wherever the short detector step holds, it moves the envelope as the
+// literal step does, for every release time down to the coefficients whose
+// 1 - c is only just exact, and for peaks of every size, NaN among them.
+TEST(Compressor, TheShortStepIsTheLiteralOneWhereverItHolds) {
+    std::mt19937 random(7);
+    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+    const float releases[] = {0.0001f, 0.01f, 0.1f, 3.0f, 100.0f, 20000.0f};
+    const float peaks[] = {0.0f, 1e-38f, 1e-6f, 0.3f, 1.0f, 30.0f, 3.4e38f, NAN};
+    int checked = 0;
+    for (float release : releases) {
+        qmsp_compressor shortSteps = compressorWith(4.0f, -20.0f, 0.001f, release), literal = shortSteps;
+        for (int frame = 0; frame < 20000; ++frame) {
+            const float peak = frame % 3 == 0 ? peaks[frame / 3 % 8] : unit(random) * unit(random);
+            if (!shortSteps.shortStepsHold()) {
+                shortSteps.advanceEnvelopeFromPeak(peak);
+            } else {
+                const float level = shortSteps.advanceEnvelopeShort(peak);
+                ++checked;
+                ASSERT_EQ(level, literal.advanceEnvelopeFromPeak(peak)) << release << " s, frame " << frame;
+                ASSERT_EQ(shortSteps.getEnvelope(), literal.getEnvelope()) << release << " s, frame " << frame;
+                continue;
+            }
+            literal.advanceEnvelopeFromPeak(peak);
+            ASSERT_EQ(shortSteps.getEnvelope(), literal.getEnvelope());
+        }
+    }
+    EXPECT_GT(checked, 60000);
+}
+
 }  // namespace
