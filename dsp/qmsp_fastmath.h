@@ -3,17 +3,18 @@
 // are, but several times faster.
 //
 // Each value is computed by a double-precision polynomial kernel of our own
-// (error below 1e-15 relative), then rounded to float. A float rounding can
+// (error below 2^-44 relative), then rounded to float. A float rounding can
 // only come out differently from the C library's when the exact result lies
-// within a hair of the midpoint between two floats; where our result is within
-// 2^-40 (relative) of such a midpoint, or outside the kernels' range, the C
-// library itself is asked. So the results are the literal ones on any library
-// whose log10 and pow are accurate to better than 2^-40, which all are; a
-// verification program checks every float of the ranges the compressor reaches.
+// within a hair of the midpoint between two floats; where our result moved by
+// 2^-40 (relative) either way would round differently, or lies outside the
+// kernels' range, the C library itself is asked. So the results are the
+// literal ones on any library whose log10 and pow are accurate to better than
+// 2^-40, which all are; a verification program checks every float of the
+// ranges the compressor reaches.
 //
-// Kernels run on SSE2 everywhere, on AVX2 where the processor has it (chosen
-// at run time); both give the same bits (the same IEEE operations, no fused
-// multiply-add).
+// The kernels (qmsp_fastmath_kernels.h) run on SSE2 everywhere, on AVX2 where
+// the processor has it (chosen at run time); both give the same bits (the same
+// IEEE operations, no fused multiply-add).
 #pragma once
 
 #include <cstddef>

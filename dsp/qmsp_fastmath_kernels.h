@@ -1,7 +1,8 @@
 // The vector kernels behind qmsp_fastmath, for code that inlines them into
-// its own loops: kLanes values at a time, each rounded to float exactly as the
-// C library's double-precision result would be, or NaN where the library
-// itself must be asked. See qmsp_fastmath.h for how the rounding is proven.
+// its own loops: W values at a time (Kernels<4> for SSE2, Kernels<8> for
+// AVX2), each rounded to float exactly as the C library's double-precision
+// result would be, or NaN where the library itself must be asked. See
+// qmsp_fastmath.h for how the rounding is proven.
 //
 // Every function here is always inlined, so a caller compiled for AVX2 gets
 // AVX2 code and the same bits. Vectors pass by reference: no call ever hands
@@ -31,7 +32,8 @@ inline constexpr double kLn2 = 0.69314718055994530942;
 // W values at a time with the compiler's vector types: W = 4 fills SSE
 // registers (the floats one, the doubles two), W = 8 fills AVX ones. The
 // floats must fit one register: wider, the compiler splits comparisons lane
-// by lane. Lanes whose rounding the library must decide come out as NaN.
+// by lane. (The sizes are spelled out per W: the compiler ignores a
+// vector_size that depends on a template parameter.)
 template <size_t W>
 struct VectorTypes;
 template <>
