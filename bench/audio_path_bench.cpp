@@ -61,23 +61,29 @@ struct Literal {
         x1 = x;
         return y;
     }
+    // The detector and the gain computer for one frame's peak; gr is the reduction.
+    float gainFor(float peak) {
+        envelope = static_cast<float>(envelope - static_cast<double>(envelope) * releaseC);
+        if (envelope < peak) envelope = static_cast<float>(envelope + (static_cast<double>(peak) - envelope) * attackC);
+        if (envelope < 1e-30f) envelope = 0.0f;
+        if (!(envelope <= 3.4028235e38f)) envelope = 1.0f;
+        const float lg = static_cast<float>(std::log10(static_cast<double>(envelope < 1e-5f ? 1e-5f : envelope)));
+        const float level = static_cast<float>(20.0 * lg);
+        gr = threshold > level ? 0.0f : static_cast<float>((1.0 / ratio - 1.0) * (static_cast<double>(level) - threshold));
+        const float e = static_cast<float>(static_cast<double>(gr) / 20.0);
+        return static_cast<float>(std::pow(10.0, static_cast<double>(e)));
+    }
+    void meterStep(float in) {
+        const float c = in > meter ? meterFall : meterRise;
+        meter = static_cast<float>(in + (static_cast<double>(meter) - in) * c);
+    }
     void process(const float* left, const float* right, float* outL, float* outR, int frames) {
         for (int n = 0; n < frames; ++n) {
             const float xL = left[n], xR = right[n];
             const float aL = static_cast<float>(static_cast<double>(xL) * 1.0f);
             const float aR = static_cast<float>(static_cast<double>(xR) * 1.0f);
             const float peak = std::fabs(aL) < std::fabs(aR) ? std::fabs(aR) : std::fabs(aL);
-            envelope = static_cast<float>(envelope - static_cast<double>(envelope) * releaseC);
-            if (envelope < peak)
-                envelope = static_cast<float>(envelope + (static_cast<double>(peak) - envelope) * attackC);
-            if (envelope < 1e-30f) envelope = 0.0f;
-            if (!(envelope <= 3.4028235e38f)) envelope = 1.0f;
-            const float lg = static_cast<float>(std::log10(static_cast<double>(envelope < 1e-5f ? 1e-5f : envelope)));
-            const float level = static_cast<float>(20.0 * lg);
-            gr = threshold > level ? 0.0f
-                                   : static_cast<float>((1.0 / ratio - 1.0) * (static_cast<double>(level) - threshold));
-            const float e = static_cast<float>(static_cast<double>(gr) / 20.0);
-            const float g = static_cast<float>(std::pow(10.0, static_cast<double>(e)));
+            const float g = gainFor(peak);
             float yL = static_cast<float>(static_cast<double>(g) * aL * outputGain);
             float yR = static_cast<float>(static_cast<double>(g) * aR * outputGain);
             yL = yL < -1.0f ? -1.0f : yL > 1.0f ? 1.0f : yL;
@@ -87,9 +93,7 @@ struct Literal {
             const float d = static_cast<float>(1.0 - m);
             outL[n] = static_cast<float>(static_cast<double>(lowPass(yL, x1L, y1L)) * m + static_cast<double>(xL) * d);
             outR[n] = static_cast<float>(static_cast<double>(lowPass(yR, x1R, y1R)) * m + static_cast<double>(xR) * d);
-            const float in = static_cast<float>(static_cast<double>(gr) * m);
-            const float c = in > meter ? meterFall : meterRise;
-            meter = static_cast<float>(in + (static_cast<double>(meter) - in) * c);
+            meterStep(static_cast<float>(static_cast<double>(gr) * m));
         }
     }
     // One channel, with the compressor's and the effect's mono formulas.
@@ -98,26 +102,14 @@ struct Literal {
             const float x = input[n];
             const float a = static_cast<float>(1.0 * x);
             const float peak = std::fabs(a);
-            envelope = static_cast<float>(envelope - static_cast<double>(envelope) * releaseC);
-            if (envelope < peak)
-                envelope = static_cast<float>(envelope + (static_cast<double>(peak) - envelope) * attackC);
-            if (envelope < 1e-30f) envelope = 0.0f;
-            if (!(envelope <= 3.4028235e38f)) envelope = 1.0f;
-            const float lg = static_cast<float>(std::log10(static_cast<double>(envelope < 1e-5f ? 1e-5f : envelope)));
-            const float level = static_cast<float>(20.0 * lg);
-            gr = threshold > level ? 0.0f
-                                   : static_cast<float>((1.0 / ratio - 1.0) * (static_cast<double>(level) - threshold));
-            const float e = static_cast<float>(static_cast<double>(gr) / 20.0);
-            const float g = static_cast<float>(std::pow(10.0, static_cast<double>(e)));
+            const float g = gainFor(peak);
             float y = static_cast<float>(static_cast<double>(g) * (static_cast<double>(outputGain) * a));
             y = y < -1.0f ? -1.0f : y > 1.0f ? 1.0f : y;
             current = static_cast<float>((static_cast<double>(current) - target) * coefficient + target);
             const double m = static_cast<float>(static_cast<double>(current) - static_cast<double>(1e-12f));
             const double f = lowPass(y, x1L, y1L);
             output[n] = static_cast<float>(f * m + (1.0 - m) * x);
-            const float in = static_cast<float>(gr * m);
-            const float c = in > meter ? meterFall : meterRise;
-            meter = static_cast<float>(in + (static_cast<double>(meter) - in) * c);
+            meterStep(static_cast<float>(gr * m));
         }
     }
 };
