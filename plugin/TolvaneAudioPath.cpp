@@ -54,7 +54,7 @@ struct AudioPath {
             }
             for (int32_t j = 0; j < count; ++j) to[j] = half[j / kLanes][j % kLanes];
         }
-        // Lane by lane: an element of a vector in a register stays there.
+        // Lane by lane.
         __attribute__((always_inline)) void set(int32_t j, float value) { half[j / kLanes][j % kLanes] = value; }
         __attribute__((always_inline)) float operator[](int32_t j) const { return half[j / kLanes][j % kLanes]; }
     };

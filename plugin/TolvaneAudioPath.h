@@ -10,11 +10,12 @@
 //
 // It runs as a pipeline over groups of 8 frames, so that the processor
 // overlaps what the per-frame order would serialise: while the detector's
-// envelope (a chain of dependent steps) runs for group g, the output stage
-// (the low-pass, fade and meter chains) runs for group g - 2 in the same loop,
-// and the gain computer takes group g - 1 all at once with batched log10 and
-// 10^x. Each frame's input is read before its output is written, so input and
-// output may share buffers.
+// envelope (a chain of dependent steps) runs for one group, the gain computer
+// (batched log10 and 10^x, in steps) runs for the group before it and the
+// output stage's recursions (low-pass, fade, meter) for an older one, frame
+// for frame in the same loop; the rest of the output stage works on whole
+// groups as vectors. Each frame's input is read before its output is
+// written, so input and output may share buffers.
 #pragma once
 
 #include <cstdint>
