@@ -3,7 +3,6 @@
 #include <cmath>
 #include <cstring>
 
-#include "qmsp_fastmath.h"
 
 static float dBToGain(float dB) {
     const float exponent = static_cast<float>(static_cast<double>(dB) / 20.0);

@@ -284,11 +284,6 @@ struct Kernels {
         Pow10Steps pow[kHalves];
         vf lg[kHalves], reduction[kHalves], gain[kHalves];
     };
-
-    __attribute__((always_inline)) static void hardKneeLanes(const float* levels, size_t count, float threshold,
-                                                             double slope, float* gains, float* reductions) {
-        HardKneeSteps(threshold, slope).run(levels, count, gains, reductions);
-    }
 };
 
 }  // namespace qmsp_fastmath
