@@ -236,13 +236,17 @@ struct Kernels {
             } else if constexpr (k == 1) {
                 log[h].finish(lg[h]);
             } else if constexpr (k == 2) {
-                const vf level = __builtin_convertvector(20.0 * __builtin_convertvector(lg[h], vd), vf);
+                // float(double(a) op double(b)) for floats a and b is the float
+                // operation itself: a double holds more than twice a float's
+                // precision plus two bits, so rounding twice gives the correctly
+                // rounded result for +, -, *, /. So these two are float operations.
+                const vf level = 20.0f * lg[h];
                 const vf reduced =
                     __builtin_convertvector(slopes * (__builtin_convertvector(level, vd) - thresholdsWide), vf);
                 const vi below = thresholds > level;
                 reduction[h] = reinterpret_cast<vf>(reinterpret_cast<vi>(reduced) & ~below);
             } else if constexpr (k == 3) {
-                pow[h].reduce(__builtin_convertvector(__builtin_convertvector(reduction[h], vd) / 20.0, vf));
+                pow[h].reduce(reduction[h] / 20.0f);
             } else if constexpr (k == 4) {
                 pow[h].finish(gain[h]);
             } else if constexpr (k == 5) {

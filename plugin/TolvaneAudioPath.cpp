@@ -98,12 +98,17 @@ struct AudioPath {
     };
 
     // A block's settings spread across vector lanes once, outside the loop.
+    // Where the design rounds one double operation on two floats to float (the
+    // input gain, the meter's input, 1 - mix), the code uses the float
+    // operation: it gives the same bits, as a double has more than twice a
+    // float's precision plus two bits.
     struct BlockSettings {
-        vd inputGain, outputGain;
+        vf inputGain;
+        vd outputGain;
         FeedForward left, right;
 
         explicit BlockSettings(const TolvaneSignalBlocks& b)
-            : inputGain(vd{} + static_cast<double>(b.compressor.getInputGain())),
+            : inputGain(vf{} + b.compressor.getInputGain()),
               outputGain(vd{} + static_cast<double>(b.compressor.getOutputGain())),
               left{vd{} + b.lowPassLeft.getB0(), vd{} + b.lowPassLeft.getB1()},
               right{vd{} + b.lowPassRight.getB0(), vd{} + b.lowPassRight.getB1()} {}
@@ -144,8 +149,8 @@ struct AudioPath {
             for (int32_t h = 0; h < kHalves; ++h) {
                 vf pl = l.half[h], pr = r.half[h];
                 if (!unityInput) {  // x * 1.0 is x (a NaN's payload aside, which no comparison sees)
-                    pl = convert<vf>(convert<vd>(pl) * settings.inputGain);
-                    pr = convert<vf>(convert<vd>(pr) * settings.inputGain);
+                    pl *= settings.inputGain;
+                    pr *= settings.inputGain;
                 }
                 pl = magnitude(pl);
                 pr = magnitude(pr);
@@ -177,8 +182,8 @@ struct AudioPath {
             gain.load(gains, kGroup);
             for (int32_t h = 0; h < kHalves; ++h) {
                 const vd gd = convert<vd>(gain.half[h]);
-                const vf aL = convert<vf>(convert<vd>(g.xL.half[h]) * settings.inputGain);
-                const vf aR = convert<vf>(convert<vd>(g.xR.half[h]) * settings.inputGain);
+                const vf aL = g.xL.half[h] * settings.inputGain;
+                const vf aR = g.xR.half[h] * settings.inputGain;
                 g.yL.half[h] = clipToFullScale(convert<vf>(gd * convert<vd>(aL) * settings.outputGain));
                 g.yR.half[h] = clipToFullScale(convert<vf>(gd * convert<vd>(aR) * settings.outputGain));
             }
@@ -190,7 +195,7 @@ struct AudioPath {
             g.mix.set(j, m);
             g.wetL.set(j, r.lowPassLeft.feedBack(g.forwardL[j], g.yL[j]));
             g.wetR.set(j, r.lowPassRight.feedBack(g.forwardR[j], g.yR[j]));
-            r.meter.step(static_cast<float>(static_cast<double>(reduction) * m));
+            r.meter.step(reduction * m);
         }
 
         // A whole group's recursions run the low-passes without their flush:
@@ -207,7 +212,7 @@ struct AudioPath {
                                                          float m) const {
             g.wetL.set(j, r.lowPassLeft.feedBackUnflushed(g.forwardL[j], g.yL[j]));
             g.wetR.set(j, r.lowPassRight.feedBackUnflushed(g.forwardR[j], g.yR[j]));
-            r.meter.step(static_cast<float>(static_cast<double>(reduction) * m));
+            r.meter.step(reduction * m);
         }
         __attribute__((always_inline)) void check(OutputRecursions& r, Group& g) const {
             if (!g.unchecked) return;
@@ -227,7 +232,7 @@ struct AudioPath {
             Lanes outL, outR;
             for (int32_t h = 0; h < kHalves; ++h) {
                 const vd m = convert<vd>(g.mix.half[h]);
-                const vd d = convert<vd>(convert<vf>(1.0 - m));
+                const vd d = convert<vd>(1.0f - g.mix.half[h]);
                 outL.half[h] = convert<vf>(convert<vd>(g.wetL.half[h]) * m + convert<vd>(g.xL.half[h]) * d);
                 outR.half[h] = convert<vf>(convert<vd>(g.wetR.half[h]) * m + convert<vd>(g.xR.half[h]) * d);
             }
@@ -246,7 +251,7 @@ struct AudioPath {
             x.load(input + first, count);
             vi infinite = vi{};
             for (int32_t h = 0; h < kHalves; ++h) {
-                peak.half[h] = magnitude(convert<vf>(settings.inputGain * convert<vd>(x.half[h])));
+                peak.half[h] = magnitude(settings.inputGain * x.half[h]);
                 infinite |= peak.half[h] > 3.4028235e38f;
             }
             peak.store(out, kGroup);
@@ -270,7 +275,7 @@ struct AudioPath {
             Lanes gain;
             gain.load(gains, kGroup);
             for (int32_t h = 0; h < kHalves; ++h) {
-                const vf a = convert<vf>(settings.inputGain * convert<vd>(g.x.half[h]));
+                const vf a = settings.inputGain * g.x.half[h];
                 g.y.half[h] =
                     clipToFullScale(convert<vf>(convert<vd>(gain.half[h]) * (settings.outputGain * convert<vd>(a))));
             }
@@ -280,7 +285,7 @@ struct AudioPath {
             const double m = r.mix.tick();
             g.mix.set(j, static_cast<float>(m));
             g.wet.set(j, r.lowPassLeft.feedBack(g.forward[j], g.y[j]));
-            r.meter.step(static_cast<float>(reduction * m));
+            r.meter.step(reduction * static_cast<float>(m));
         }
 
         __attribute__((always_inline)) void begin(const OutputRecursions& r, Group& g) const {
@@ -291,7 +296,7 @@ struct AudioPath {
         __attribute__((always_inline)) void settledFrame(OutputRecursions& r, Group& g, int32_t j, float reduction,
                                                          double m) const {
             g.wet.set(j, r.lowPassLeft.feedBackUnflushed(g.forward[j], g.y[j]));
-            r.meter.step(static_cast<float>(reduction * m));
+            r.meter.step(reduction * static_cast<float>(m));
         }
         __attribute__((always_inline)) void check(OutputRecursions& r, Group& g) const {
             if (!g.unchecked) return;
@@ -327,19 +332,22 @@ struct AudioPath {
     // Where the detector and the output stage's recursions both have a whole
     // group, the detector's short step holds and the fade is settled, each frame
     // takes one detector step, one step of the gain computer (unless no level
-    // reaches the threshold) and the recursions' step, unrolled.
-    template <bool gainComputer, int j = 0, class Frames>
+    // reaches the threshold) and the recursions' step, unrolled; the vector
+    // stages come between frames (afterFrame<j>), where the processor can run
+    // them beside the detector's recursion instead of after it.
+    template <bool gainComputer, int j = 0, class Frames, class Stages>
     __attribute__((always_inline)) static void wholeGroup(qmsp_compressor& compressor, OutputRecursions& recursions,
                                                           const Frames& io, typename K::HardKneeSteps& computer,
                                                           const float* peaks, float* levels,
                                                           typename Frames::Group& output, const float* reductions,
-                                                          float mix) {
+                                                          float mix, const Stages& afterFrame) {
         if constexpr (j < kGroup) {
             levels[j] = compressor.advanceEnvelopeShort(peaks[j]);
             if constexpr (gainComputer && j < K::HardKneeSteps::kSteps) computer.template step<j>();
             io.settledFrame(recursions, output, j, reductions[j], mix);
+            afterFrame.template operator()<j>();
             wholeGroup<gainComputer, j + 1>(compressor, recursions, io, computer, peaks, levels, output, reductions,
-                                            mix);
+                                            mix, afterFrame);
         }
     }
 
@@ -379,32 +387,46 @@ struct AudioPath {
             const float* reductions = ring.reductions[slot(i - 3)];
             typename Frames::Group& output = ring.output[slot(i - 3)];
             if (countOf(i - 4) > 0) io.check(recursions, ring.output[slot(i - 4)]);
+            auto peaksStage = [&]() __attribute__((always_inline)) {
+                if (const int32_t count = countOf(i + 1); count > 0)
+                    ring.finitePeaks[slot(i + 1)] = io.peaks((i + 1) * kGroup, count, ring.peaks[slot(i + 1)]);
+            };
+            auto prepareStage = [&]() __attribute__((always_inline)) {
+                if (const int32_t count = countOf(i - 2); count > 0)
+                    io.prepare((i - 2) * kGroup, count, ring.gains[slot(i - 2)], history, ring.output[slot(i - 2)]);
+            };
+            auto finishStage = [&]() __attribute__((always_inline)) {
+                if (const int32_t count = countOf(i - 4); count > 0)
+                    io.finish((i - 4) * kGroup, count, ring.output[slot(i - 4)]);
+            };
+            auto afterFrame = [&]<int j>() __attribute__((always_inline)) {
+                if constexpr (j == 1) peaksStage();
+                if constexpr (j == 3) prepareStage();
+                if constexpr (j == 5) finishStage();
+            };
             if (detected == kGroup && recurred == kGroup && ring.finitePeaks[slot(i)] && compressor.shortStepsHold() &&
                 recursions.mix.isSettled()) {
                 if (compressor.anyReachesThreshold(computedLevels)) {
                     computer.begin(computedLevels, kGroup, computedGains, computedReductions);
                     io.begin(recursions, output);
                     wholeGroup<true>(compressor, recursions, io, computer, peaks, levels, output, reductions,
-                                     recursions.mix.value());
+                                     recursions.mix.value(), afterFrame);
                 } else {
                     std::fill_n(computedGains, kGroup, 1.0f);
                     std::fill_n(computedReductions, kGroup, 0.0f);
                     io.begin(recursions, output);
                     wholeGroup<false>(compressor, recursions, io, computer, peaks, levels, output, reductions,
-                                      recursions.mix.value());
+                                      recursions.mix.value(), afterFrame);
                 }
             } else {
                 for (int32_t j = 0; j < detected; ++j) levels[j] = compressor.advanceEnvelopeFromPeak(peaks[j]);
                 if (computed > 0)
                     compressor.gainsForGroup(computedLevels, computed, computer, computedGains, computedReductions);
                 for (int32_t j = 0; j < recurred; ++j) io.frame(recursions, output, j, reductions[j]);
+                peaksStage();
+                prepareStage();
+                finishStage();
             }
-            if (const int32_t count = countOf(i + 1); count > 0)
-                ring.finitePeaks[slot(i + 1)] = io.peaks((i + 1) * kGroup, count, ring.peaks[slot(i + 1)]);
-            if (const int32_t count = countOf(i - 2); count > 0)
-                io.prepare((i - 2) * kGroup, count, ring.gains[slot(i - 2)], history, ring.output[slot(i - 2)]);
-            if (const int32_t count = countOf(i - 4); count > 0)
-                io.finish((i - 4) * kGroup, count, ring.output[slot(i - 4)]);
         }
         compressor.setLastGainReduction(ring.reductions[slot(groups - 1)][countOf(groups - 1) - 1]);
         blocks.compressor = compressor;
