@@ -193,8 +193,8 @@ __attribute__((always_inline)) inline bool qmsp_compressor::anyReachesThreshold(
     using K = qmsp_fastmath::Kernels<4>;
     static_assert(2 * K::kLanes == kGroup);
     K::vf low, high;
-    std::memcpy(&low, levels, sizeof low);
-    std::memcpy(&high, levels + K::kLanes, sizeof high);
+    K::load(levels, low);
+    K::load(levels + K::kLanes, high);
     return K::anyLane((low >= thresholdLevel) | (high >= thresholdLevel));
 }
 

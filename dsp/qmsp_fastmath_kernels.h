@@ -40,6 +40,7 @@ template <>
 struct VectorTypes<4> {
     typedef double vd __attribute__((vector_size(32)));
     typedef float vf __attribute__((vector_size(16)));
+    typedef float vfInMemory __attribute__((vector_size(16), aligned(4), may_alias));
     typedef int32_t vi __attribute__((vector_size(16)));
     typedef int64_t vl __attribute__((vector_size(32)));
 };
@@ -47,6 +48,7 @@ template <>
 struct VectorTypes<8> {
     typedef double vd __attribute__((vector_size(64)));
     typedef float vf __attribute__((vector_size(32)));
+    typedef float vfInMemory __attribute__((vector_size(32), aligned(4), may_alias));
     typedef int32_t vi __attribute__((vector_size(32)));
     typedef int64_t vl __attribute__((vector_size(64)));
 };
@@ -58,6 +60,16 @@ struct Kernels {
     using vf = typename VectorTypes<W>::vf;
     using vi = typename VectorTypes<W>::vi;
     using vl = typename VectorTypes<W>::vl;
+
+    // W floats from memory and back, at any alignment, straight into and out of
+    // a register. (A memcpy into a vector variable may go through the stack in
+    // halves, and loading the whole right after storing its halves stalls.)
+    __attribute__((always_inline)) static void load(const float* from, vf& to) {
+        to = *reinterpret_cast<const typename VectorTypes<W>::vfInMemory*>(from);
+    }
+    __attribute__((always_inline)) static void store(float* to, const vf& v) {
+        *reinterpret_cast<typename VectorTypes<W>::vfInMemory*>(to) = v;
+    }
 
     // Whether any lane of a comparison's result is true, within registers.
     __attribute__((always_inline)) static bool anyLane(const vi& lanes) {
@@ -229,7 +241,7 @@ struct Kernels {
             if constexpr (k == 0) {
                 vf x = vf{} + 1.0f;
                 if (countIn(h) == kLanes)
-                    std::memcpy(&x, levels + h * kLanes, sizeof x);
+                    load(levels + h * kLanes, x);
                 else
                     for (size_t i = 0; i < countIn(h); ++i) x[i] = levels[h * kLanes + i];
                 log[h].reduce(x);
@@ -251,8 +263,8 @@ struct Kernels {
                 pow[h].finish(gain[h]);
             } else if constexpr (k == 5) {
                 if (countIn(h) == kLanes) {
-                    std::memcpy(gains + h * kLanes, &gain[h], sizeof gain[h]);
-                    std::memcpy(reductions + h * kLanes, &reduction[h], sizeof reduction[h]);
+                    store(gains + h * kLanes, gain[h]);
+                    store(reductions + h * kLanes, reduction[h]);
                 } else {
                     for (size_t i = 0; i < countIn(h); ++i) {
                         gains[h * kLanes + i] = gain[h][i];

@@ -41,7 +41,7 @@ struct AudioPath {
 
         __attribute__((always_inline)) void load(const float* from, int32_t count) {
             if (count == kGroup) {
-                std::memcpy(half, from, sizeof half);
+                for (int32_t h = 0; h < kHalves; ++h) K::load(from + h * kLanes, half[h]);
                 return;
             }
             for (vf& h : half) h = vf{} + 1.0f;
@@ -49,7 +49,7 @@ struct AudioPath {
         }
         __attribute__((always_inline)) void store(float* to, int32_t count) const {
             if (count == kGroup) {
-                std::memcpy(to, half, sizeof half);
+                for (int32_t h = 0; h < kHalves; ++h) K::store(to + h * kLanes, half[h]);
                 return;
             }
             for (int32_t j = 0; j < count; ++j) to[j] = half[j / kLanes][j % kLanes];
