@@ -99,10 +99,11 @@ struct Kernels {
         out = reinterpret_cast<vf>((reinterpret_cast<vi>(f) & sure) | (reinterpret_cast<vi>(vf{} + NAN) & ~sure));
     }
 
-    // The logarithm in two steps: the argument reduced, then the series.
+    // The logarithm in three steps: the argument reduced, the series, the sum
+    // and its rounding.
     struct Log10Steps {
         vi bits;
-        vd s, e;
+        vd s, e, lnm;
 
         // log10(m) for m in [sqrt(1/2), sqrt(2)) first: above sqrt(2) the mantissa
         // is halved and the exponent raised. m is made as a float (exact), then
@@ -117,24 +118,27 @@ struct Kernels {
         }
         // The series by Estrin's scheme (pairs, then pairs of pairs): a short chain
         // of dependent steps instead of Horner's long one.
-        __attribute__((always_inline)) void finish(vf& out) const {
+        __attribute__((always_inline)) void series() {
             const vd z = s * s;
             const vd z2 = z * z;
             const vd z4 = z2 * z2;
             const vd a0 = z * (1.0 / 5.0) + 1.0 / 3.0, a1 = z * (1.0 / 9.0) + 1.0 / 7.0;
             const vd a2 = z * (1.0 / 13.0) + 1.0 / 11.0, a3 = z * (1.0 / 17.0) + 1.0 / 15.0;
             const vd p = (a0 + z2 * a1) + z4 * (a2 + z2 * a3);
-            const vd lnm = 2.0 * s + 2.0 * s * (z * p);
+            lnm = 2.0 * s + 2.0 * s * (z * p);
+        }
+        __attribute__((always_inline)) void finish(vf& out) const {
             const vd r = e * kLog10Of2Hi + (e * kLog10Of2Lo + lnm * kLog10e);
             // Positive normal floats (x = 1 gives exactly 0, as the library does).
             roundChecked(r, (bits >= 0x00800000) & (bits < 0x7F800000), out);
         }
     };
 
-    // 10^y = 2^n 2^r, n an integer, |r| <= 1/2: reduced, then the series and the scale.
+    // 10^y = 2^n 2^r, n an integer, |r| <= 1/2: reduced, the series, then the
+    // scale and the rounding.
     struct Pow10Steps {
         vf y;
-        vd t, shifted;
+        vd t, shifted, p;
 
         __attribute__((always_inline)) void reduce(const vf& exponent) {
             y = exponent;
@@ -146,14 +150,16 @@ struct Kernels {
             t = ((hi - n) + lo) * kLn2;
         }
         // The exponential series to t^12 by Estrin's scheme, as for the logarithm.
-        __attribute__((always_inline)) void finish(vf& out) const {
+        __attribute__((always_inline)) void series() {
             const vd t2 = t * t;
             const vd t4 = t2 * t2;
             const vd t8 = t4 * t4;
             const vd a0 = t + 1.0, a1 = t * (1.0 / 6.0) + 0.5;
             const vd a2 = t * (1.0 / 120.0) + 1.0 / 24.0, a3 = t * (1.0 / 5040.0) + 1.0 / 720.0;
             const vd a4 = t * (1.0 / 362880.0) + 1.0 / 40320.0, a5 = t * (1.0 / 39916800.0) + 1.0 / 3628800.0;
-            const vd p = ((a0 + t2 * a1) + t4 * (a2 + t2 * a3)) + t8 * ((a4 + t2 * a5) + t4 * (1.0 / 479001600.0));
+            p = ((a0 + t2 * a1) + t4 * (a2 + t2 * a3)) + t8 * ((a4 + t2 * a5) + t4 * (1.0 / 479001600.0));
+        }
+        __attribute__((always_inline)) void finish(vf& out) const {
             // The integer n sits in the low bits of hi + 1.5 * 2^52.
             const vl integer = reinterpret_cast<vl>(shifted) - reinterpret_cast<vl>(vd{} + kRoundMagic);
             const vd scale = reinterpret_cast<vd>((integer + 1023) << 52);
@@ -164,12 +170,14 @@ struct Kernels {
     __attribute__((always_inline)) static void log10Lanes(const vf& x, vf& out) {
         Log10Steps log;
         log.reduce(x);
+        log.series();
         log.finish(out);
     }
 
     __attribute__((always_inline)) static void pow10Lanes(const vf& y, vf& out) {
         Pow10Steps pow;
         pow.reduce(y);
+        pow.series();
         pow.finish(out);
     }
 
@@ -188,7 +196,7 @@ struct Kernels {
     // order. begin() names the levels and where the results go.
     class HardKneeSteps {
     public:
-        static constexpr int kSteps = 6;
+        static constexpr int kSteps = 8;
         static constexpr size_t kMaxCount = 8;
         static constexpr size_t kHalves = kMaxCount / kLanes;
 
@@ -227,6 +235,8 @@ struct Kernels {
             step<3>();
             step<4>();
             step<5>();
+            step<6>();
+            step<7>();
         }
 
     private:
@@ -246,8 +256,10 @@ struct Kernels {
                     for (size_t i = 0; i < countIn(h); ++i) x[i] = levels[h * kLanes + i];
                 log[h].reduce(x);
             } else if constexpr (k == 1) {
-                log[h].finish(lg[h]);
+                log[h].series();
             } else if constexpr (k == 2) {
+                log[h].finish(lg[h]);
+            } else if constexpr (k == 3) {
                 // float(double(a) op double(b)) for floats a and b is the float
                 // operation itself: a double holds more than twice a float's
                 // precision plus two bits, so rounding twice gives the correctly
@@ -257,11 +269,13 @@ struct Kernels {
                     __builtin_convertvector(slopes * (__builtin_convertvector(level, vd) - thresholdsWide), vf);
                 const vi below = thresholds > level;
                 reduction[h] = reinterpret_cast<vf>(reinterpret_cast<vi>(reduced) & ~below);
-            } else if constexpr (k == 3) {
-                pow[h].reduce(reduction[h] / 20.0f);
             } else if constexpr (k == 4) {
-                pow[h].finish(gain[h]);
+                pow[h].reduce(reduction[h] / 20.0f);
             } else if constexpr (k == 5) {
+                pow[h].series();
+            } else if constexpr (k == 6) {
+                pow[h].finish(gain[h]);
+            } else if constexpr (k == 7) {
                 if (countIn(h) == kLanes) {
                     store(gains + h * kLanes, gain[h]);
                     store(reductions + h * kLanes, reduction[h]);

@@ -78,15 +78,16 @@ class qmsp_filter_butterworth_first_order : public qmsp_filter_butterworth {
 public:
     // The same equation in two parts, for callers that take many frames at
     // once: the feed-forward part x b0 + x1 b1 (a double, computable for every
-    // frame ahead of time), then the recursion for one frame at a time, which
-    // also keeps x as the next x1.
+    // frame ahead of time), then the recursion for one frame at a time. Such
+    // callers keep x1 themselves and put back the last input when they stop.
     float getPreviousInput() const { return x1; }
-    float feedBack(double feedForward, float x);
+    void setPreviousInput(float x) { x1 = x; }
+    float feedBack(double feedForward);
     // The recursion without the flush, for callers that check the outputs
     // afterwards: while every output is a normal number or +0 the flush
     // changes nothing. Otherwise they put back the output from before
     // (setPreviousOutput) and run feedBack() instead.
-    float feedBackUnflushed(double feedForward, float x);
+    float feedBackUnflushed(double feedForward);
     void setPreviousOutput(float y) { y1 = y; }
     // y = x b0 + x1 b1 - y1 a1. The stored y1 is flushed to +0 when it is zero
     // or denormal, and when it is infinite or NaN (a host's bad sample must not
@@ -98,17 +99,15 @@ protected:
 };
 
 // Defined here so that the audio path inlines it.
-inline float qmsp_filter_butterworth_first_order::feedBack(double feedForward, float x) {
+inline float qmsp_filter_butterworth_first_order::feedBack(double feedForward) {
     const float y = static_cast<float>(feedForward - y1 * a1);
     y1 = qmsp_flushUnfit(y);
-    x1 = x;
     return y;
 }
 
-inline float qmsp_filter_butterworth_first_order::feedBackUnflushed(double feedForward, float x) {
+inline float qmsp_filter_butterworth_first_order::feedBackUnflushed(double feedForward) {
     const float y = static_cast<float>(feedForward - y1 * a1);
     y1 = y;
-    x1 = x;
     return y;
 }
 

@@ -15,6 +15,7 @@ namespace {
 constexpr int32_t kGroup = qmsp_compressor::kGroup;
 // Each stage's results are kept for the stages after it in a ring of groups.
 constexpr int32_t kSlots = 8;
+static_assert((kSlots & (kSlots - 1)) == 0, "a power of two: slots are group indices masked");
 
 // W lanes to a vector: 4 for SSE2, 8 for AVX2.
 template <size_t W>
@@ -174,6 +175,10 @@ struct AudioPath {
         static History historyOf(const OutputRecursions& r) {
             return {r.lowPassLeft.getPreviousInput(), r.lowPassRight.getPreviousInput()};
         }
+        static void keepHistory(OutputRecursions& r, const History& h) {
+            r.lowPassLeft.setPreviousInput(h.left);
+            r.lowPassRight.setPreviousInput(h.right);
+        }
         __attribute__((always_inline)) void prepare(int32_t first, int32_t count, const float* gains, History& history,
                                                     Group& g) const {
             g.xL.load(left + first, count);
@@ -193,8 +198,8 @@ struct AudioPath {
         __attribute__((always_inline)) void frame(OutputRecursions& r, Group& g, int32_t j, float reduction) const {
             const float m = r.mix.tick();
             g.mix.set(j, m);
-            g.wetL.set(j, r.lowPassLeft.feedBack(g.forwardL[j], g.yL[j]));
-            g.wetR.set(j, r.lowPassRight.feedBack(g.forwardR[j], g.yR[j]));
+            g.wetL.set(j, r.lowPassLeft.feedBack(g.forwardL[j]));
+            g.wetR.set(j, r.lowPassRight.feedBack(g.forwardR[j]));
             r.meter.step(reduction * m);
         }
 
@@ -210,8 +215,8 @@ struct AudioPath {
         }
         __attribute__((always_inline)) void settledFrame(OutputRecursions& r, Group& g, int32_t j, float reduction,
                                                          float m) const {
-            g.wetL.set(j, r.lowPassLeft.feedBackUnflushed(g.forwardL[j], g.yL[j]));
-            g.wetR.set(j, r.lowPassRight.feedBackUnflushed(g.forwardR[j], g.yR[j]));
+            g.wetL.set(j, r.lowPassLeft.feedBackUnflushed(g.forwardL[j]));
+            g.wetR.set(j, r.lowPassRight.feedBackUnflushed(g.forwardR[j]));
             r.meter.step(reduction * m);
         }
         __attribute__((always_inline)) void check(OutputRecursions& r, Group& g) const {
@@ -223,8 +228,8 @@ struct AudioPath {
             r.lowPassLeft.setPreviousOutput(g.startL);
             r.lowPassRight.setPreviousOutput(g.startR);
             for (int32_t j = 0; j < kGroup; ++j) {
-                g.wetL.set(j, r.lowPassLeft.feedBack(g.forwardL[j], g.yL[j]));
-                g.wetR.set(j, r.lowPassRight.feedBack(g.forwardR[j], g.yR[j]));
+                g.wetL.set(j, r.lowPassLeft.feedBack(g.forwardL[j]));
+                g.wetR.set(j, r.lowPassRight.feedBack(g.forwardR[j]));
             }
         }
 
@@ -269,6 +274,7 @@ struct AudioPath {
             float left;
         };
         static History historyOf(const OutputRecursions& r) { return {r.lowPassLeft.getPreviousInput()}; }
+        static void keepHistory(OutputRecursions& r, const History& h) { r.lowPassLeft.setPreviousInput(h.left); }
         __attribute__((always_inline)) void prepare(int32_t first, int32_t count, const float* gains, History& history,
                                                     Group& g) const {
             g.x.load(input + first, count);
@@ -284,7 +290,7 @@ struct AudioPath {
         __attribute__((always_inline)) void frame(OutputRecursions& r, Group& g, int32_t j, float reduction) const {
             const double m = r.mix.tick();
             g.mix.set(j, static_cast<float>(m));
-            g.wet.set(j, r.lowPassLeft.feedBack(g.forward[j], g.y[j]));
+            g.wet.set(j, r.lowPassLeft.feedBack(g.forward[j]));
             r.meter.step(reduction * static_cast<float>(m));
         }
 
@@ -295,7 +301,7 @@ struct AudioPath {
         }
         __attribute__((always_inline)) void settledFrame(OutputRecursions& r, Group& g, int32_t j, float reduction,
                                                          double m) const {
-            g.wet.set(j, r.lowPassLeft.feedBackUnflushed(g.forward[j], g.y[j]));
+            g.wet.set(j, r.lowPassLeft.feedBackUnflushed(g.forward[j]));
             r.meter.step(reduction * static_cast<float>(m));
         }
         __attribute__((always_inline)) void check(OutputRecursions& r, Group& g) const {
@@ -305,7 +311,7 @@ struct AudioPath {
             for (const vf& h : g.wet.half) unfit |= unfitLanes(h);
             if (!anyLane(unfit)) return;
             r.lowPassLeft.setPreviousOutput(g.start);
-            for (int32_t j = 0; j < kGroup; ++j) g.wet.set(j, r.lowPassLeft.feedBack(g.forward[j], g.y[j]));
+            for (int32_t j = 0; j < kGroup; ++j) g.wet.set(j, r.lowPassLeft.feedBack(g.forward[j]));
         }
 
         __attribute__((always_inline)) void finish(int32_t first, int32_t count, const Group& g) const {
@@ -326,6 +332,7 @@ struct AudioPath {
         alignas(64) float gains[kSlots][kGroup];
         alignas(64) float reductions[kSlots][kGroup];
         bool finitePeaks[kSlots];
+        int32_t count[kSlots];
         typename Frames::Group output[kSlots];
     };
 
@@ -372,12 +379,14 @@ struct AudioPath {
         auto computer = compressor.template gainComputerSteps<W>(compressor.getSlope());
         typename Frames::History history = Frames::historyOf(recursions);
         const int32_t groups = (frames + kGroup - 1) / kGroup;
-        auto countOf = [&](int32_t group) {
-            return group < 0 || group >= groups ? 0 : std::min(kGroup, frames - group * kGroup);
-        };
-        auto slot = [](int32_t group) { return (group + kSlots) % kSlots; };
+        auto slot = [](int32_t group) { return group & (kSlots - 1); };
+        // Each group's frame count, in its slot from its first stage on: 0 for
+        // the groups before and after the block.
+        std::fill_n(ring.count, kSlots, 0);
+        auto countOf = [&](int32_t group) { return ring.count[slot(group)]; };
 
         for (int32_t i = -1; i < groups + 4; ++i) {
+            ring.count[slot(i + 1)] = i + 1 < groups ? std::min(kGroup, frames - (i + 1) * kGroup) : 0;
             const int32_t detected = countOf(i), computed = countOf(i - 1), recurred = countOf(i - 3);
             const float* peaks = ring.peaks[slot(i)];
             float* levels = ring.levels[slot(i)];
@@ -429,6 +438,7 @@ struct AudioPath {
             }
         }
         compressor.setLastGainReduction(ring.reductions[slot(groups - 1)][countOf(groups - 1) - 1]);
+        Frames::keepHistory(recursions, history);
         blocks.compressor = compressor;
         blocks.mix = recursions.mix;
         blocks.meter = recursions.meter;
