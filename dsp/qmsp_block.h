@@ -42,6 +42,27 @@ inline float qmsp_selectLess(float x, float y, float ifLess, float otherwise) {
     return reinterpret_cast<qmsp_float4>(chosen)[0];
 }
 
+// The same for doubles.
+typedef double qmsp_double2 __attribute__((vector_size(16)));
+typedef int64_t qmsp_long2 __attribute__((vector_size(16)));
+
+inline qmsp_double2 qmsp_lane(double x) {
+#if defined(__SSE2__) && !defined(__clang__)
+    qmsp_double2 v;
+    __asm__("" : "=x"(v) : "0"(x));
+    return v;
+#else
+    return qmsp_double2{x};
+#endif
+}
+
+inline double qmsp_selectLess(double x, double y, double ifLess, double otherwise) {
+    const qmsp_long2 less = qmsp_lane(x) < qmsp_lane(y);
+    const qmsp_long2 chosen = (reinterpret_cast<qmsp_long2>(qmsp_lane(ifLess)) & less) |
+                              (reinterpret_cast<qmsp_long2>(qmsp_lane(otherwise)) & ~less);
+    return reinterpret_cast<qmsp_double2>(chosen)[0];
+}
+
 // a > b ? a : b, the processor's own maximum (b when either is NaN).
 inline float qmsp_max(float a, float b) {
     const qmsp_float4 va = qmsp_lane(a), vb = qmsp_lane(b);

@@ -29,6 +29,9 @@ struct qmsp_follower {
     void set(int32_t selector, float seconds, float rate);
     void updateCoefficients(float rate);
     void step(float input);
+    // step() for callers that widen to double ahead of time: the input (a
+    // float's value) and both coefficients. The same bits with fewer conversions.
+    void stepWidened(double input, double attack, double release);
     // Level 0, settings kept.
     void reset() { level = 0.0f; }
 };
@@ -37,4 +40,9 @@ struct qmsp_follower {
 inline void qmsp_follower::step(float input) {
     const float coefficient = qmsp_selectLess(level, input, attackCoefficient, releaseCoefficient);
     level = static_cast<float>(input + (static_cast<double>(level) - input) * coefficient);
+}
+
+inline void qmsp_follower::stepWidened(double input, double attack, double release) {
+    const double widened = level;
+    level = static_cast<float>(input + (widened - input) * qmsp_selectLess(widened, input, attack, release));
 }

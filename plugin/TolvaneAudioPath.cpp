@@ -107,12 +107,15 @@ struct AudioPath {
         vf inputGain;
         vd outputGain;
         FeedForward left, right;
+        double meterAttack, meterRelease;
 
         explicit BlockSettings(const TolvaneSignalBlocks& b)
             : inputGain(vf{} + b.compressor.getInputGain()),
               outputGain(vd{} + static_cast<double>(b.compressor.getOutputGain())),
               left{vd{} + b.lowPassLeft.getB0(), vd{} + b.lowPassLeft.getB1()},
-              right{vd{} + b.lowPassRight.getB0(), vd{} + b.lowPassRight.getB1()} {}
+              right{vd{} + b.lowPassRight.getB0(), vd{} + b.lowPassRight.getB1()},
+              meterAttack(b.meter.attackCoefficient),
+              meterRelease(b.meter.releaseCoefficient) {}
     };
 
     // The output stage's recursions, copied out of the blocks for a block of
@@ -213,11 +216,9 @@ struct AudioPath {
             g.unchecked = true;
             for (vf& h : g.mix.half) h = vf{} + r.mix.value();
         }
-        __attribute__((always_inline)) void settledFrame(OutputRecursions& r, Group& g, int32_t j, float reduction,
-                                                         float m) const {
+        __attribute__((always_inline)) void settledFrame(OutputRecursions& r, Group& g, int32_t j) const {
             g.wetL.set(j, r.lowPassLeft.feedBackUnflushed(g.forwardL[j]));
             g.wetR.set(j, r.lowPassRight.feedBackUnflushed(g.forwardR[j]));
-            r.meter.step(reduction * m);
         }
         __attribute__((always_inline)) void check(OutputRecursions& r, Group& g) const {
             if (!g.unchecked) return;
@@ -299,10 +300,8 @@ struct AudioPath {
             g.unchecked = true;
             for (vf& h : g.mix.half) h = vf{} + r.mix.value();
         }
-        __attribute__((always_inline)) void settledFrame(OutputRecursions& r, Group& g, int32_t j, float reduction,
-                                                         double m) const {
+        __attribute__((always_inline)) void settledFrame(OutputRecursions& r, Group& g, int32_t j) const {
             g.wet.set(j, r.lowPassLeft.feedBackUnflushed(g.forward[j]));
-            r.meter.step(reduction * static_cast<float>(m));
         }
         __attribute__((always_inline)) void check(OutputRecursions& r, Group& g) const {
             if (!g.unchecked) return;
@@ -323,6 +322,17 @@ struct AudioPath {
             out.store(output + first, count);
         }
     };
+
+    // The meter's inputs for a whole group with a settled fade, the reductions
+    // times the fade's value, widened as follower::stepWidened takes them.
+    __attribute__((always_inline)) static void widenedMeterInputs(const float* reductions, float mix, double* out) {
+        Lanes reduction;
+        reduction.load(reductions, kGroup);
+        for (int32_t h = 0; h < kHalves; ++h) {
+            const vd in = convert<vd>(reduction.half[h] * mix);
+            std::memcpy(out + h * kLanes, &in, sizeof in);
+        }
+    }
 
     // The ring of groups in flight, by group index modulo kSlots.
     template <class Frames>
@@ -346,15 +356,16 @@ struct AudioPath {
     __attribute__((always_inline)) static void wholeGroup(qmsp_compressor& compressor, OutputRecursions& recursions,
                                                           const Frames& io, typename K::HardKneeSteps& computer,
                                                           const float* peaks, float* levels,
-                                                          typename Frames::Group& output, const float* reductions,
-                                                          float mix, const Stages& afterFrame) {
+                                                          typename Frames::Group& output, const double* meterInputs,
+                                                          const Stages& afterFrame) {
         if constexpr (j < kGroup) {
             levels[j] = compressor.advanceEnvelopeShort(peaks[j]);
             if constexpr (gainComputer && j < K::HardKneeSteps::kSteps) computer.template step<j>();
-            io.settledFrame(recursions, output, j, reductions[j], mix);
+            io.settledFrame(recursions, output, j);
+            recursions.meter.stepWidened(meterInputs[j], io.settings.meterAttack, io.settings.meterRelease);
             afterFrame.template operator()<j>();
-            wholeGroup<gainComputer, j + 1>(compressor, recursions, io, computer, peaks, levels, output, reductions,
-                                            mix, afterFrame);
+            wholeGroup<gainComputer, j + 1>(compressor, recursions, io, computer, peaks, levels, output, meterInputs,
+                                            afterFrame);
         }
     }
 
@@ -415,17 +426,18 @@ struct AudioPath {
             };
             if (detected == kGroup && recurred == kGroup && ring.finitePeaks[slot(i)] && compressor.shortStepsHold() &&
                 recursions.mix.isSettled()) {
+                alignas(64) double meterInputs[kGroup];
+                widenedMeterInputs(reductions, recursions.mix.value(), meterInputs);
+                io.begin(recursions, output);
                 if (compressor.anyReachesThreshold(computedLevels)) {
                     computer.begin(computedLevels, kGroup, computedGains, computedReductions);
-                    io.begin(recursions, output);
-                    wholeGroup<true>(compressor, recursions, io, computer, peaks, levels, output, reductions,
-                                     recursions.mix.value(), afterFrame);
+                    wholeGroup<true>(compressor, recursions, io, computer, peaks, levels, output, meterInputs,
+                                     afterFrame);
                 } else {
                     std::fill_n(computedGains, kGroup, 1.0f);
                     std::fill_n(computedReductions, kGroup, 0.0f);
-                    io.begin(recursions, output);
-                    wholeGroup<false>(compressor, recursions, io, computer, peaks, levels, output, reductions,
-                                      recursions.mix.value(), afterFrame);
+                    wholeGroup<false>(compressor, recursions, io, computer, peaks, levels, output, meterInputs,
+                                      afterFrame);
                 }
             } else {
                 for (int32_t j = 0; j < detected; ++j) levels[j] = compressor.advanceEnvelopeFromPeak(peaks[j]);

@@ -133,6 +133,7 @@ TEST(Selects, AgreeWithTheConditionalExpressions) {
         for (float b : values) {
             EXPECT_TRUE(sameFloat(qmsp_selectLess(a, b, 2.0f, 3.0f), a < b ? 2.0f : 3.0f)) << a << " " << b;
             EXPECT_TRUE(sameFloat(qmsp_max(a, b), a > b ? a : b)) << a << " " << b;
+            EXPECT_EQ(qmsp_selectLess(double(a), double(b), 2.0, 3.0), a < b ? 2.0 : 3.0) << a << " " << b;
         }
         const bool unfit = a == 0.0f || std::fabs(a) < 1.17549435e-38f || !std::isfinite(a);
         EXPECT_TRUE(sameFloat(qmsp_flushUnfit(a), unfit ? 0.0f : a)) << a;

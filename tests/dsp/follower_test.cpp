@@ -37,4 +37,19 @@ TEST(Follower, RisesWithAttackFallsWithRelease) {
     EXPECT_EQ(f.level, 0.5f) << "equal input holds";
 }
 
+// The audio path's form, with everything widened beforehand, gives step()'s bits.
+TEST(Follower, WidenedStepIsTheSameStep) {
+    qmsp_follower f, widened;
+    f.init(44100.0f);
+    f.set(qmsp_follower::kAttackTime, 0.2f, 44100.0f);
+    widened = f;
+    const float inputs[] = {-3.0f, -3.0f, 0.0f, -1e-40f, -60.0f, -0.5f, NAN, -2.0f, -INFINITY, -1.0f};
+    for (float in : inputs) {
+        f.step(in);
+        widened.stepWidened(in, f.attackCoefficient, f.releaseCoefficient);
+        EXPECT_TRUE(sameFloat(widened.level, f.level)) << in;
+        widened.level = f.level;  // after a NaN or an infinity, both start again alike
+    }
+}
+
 }  // namespace
