@@ -42,6 +42,7 @@ void qmsp_compressor::updateShortStep() {
     const bool exact = c == 0.0 || (c >= 0x1p-30 && c <= 1.0);
     releaseKeep = 1.0 - c;
     const double keptOverGroup = std::pow(releaseKeep * (1.0 - 0x1p-20), kGroup);
+    keptOverTwoGroups = keptOverGroup * keptOverGroup;
     shortStepFloor = exact && keptOverGroup > 0.0 ? static_cast<float>(2.0 * envelopeFlushLevel / keptOverGroup)
                                                   : INFINITY;
 }

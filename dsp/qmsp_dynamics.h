@@ -88,6 +88,15 @@ public:
         return envelope > shortStepFloor && attackCoefficient >= 0.0f && attackCoefficient <= 1.0f;
     }
     float advanceEnvelopeShort(float peak);
+    // The short step when the peak does not exceed the released envelope: the
+    // attack step then cannot rise above it, so the step is the release alone.
+    // releasesOnly() tells, before a group, that this holds for all of its
+    // frames: its largest peak is below what two groups of release steps leave
+    // of the envelope a group earlier (attack steps only raise the envelope).
+    float advanceEnvelopeReleasing();
+    bool releasesOnly(float largestPeak, float envelopeGroupBefore) const {
+        return largestPeak <= static_cast<double>(envelopeGroupBefore) * keptOverTwoGroups;
+    }
     // The gain computer's settings: the reciprocal of the ratio as the double
     // slope = 1/ratio - 1 that every frame computes (callers compute it once
     // per block), and the computer itself, in steps that callers may
@@ -148,6 +157,7 @@ private:
     float outputGain;  // linear
     double releaseKeep;    // 1 - releaseCoefficient
     float shortStepFloor;  // the envelope above which the short step holds (infinite: never)
+    double keptOverTwoGroups;  // at most what 2 kGroup release steps keep of the envelope
     // running state
     float envelope;    // linear amplitude
 };
@@ -187,6 +197,11 @@ inline float qmsp_compressor::advanceEnvelopeShort(float peak) {
     const float next = qmsp_max(attacked, released);
     envelope = next;
     return next < levelFloor ? levelFloor : next;
+}
+
+inline float qmsp_compressor::advanceEnvelopeReleasing() {
+    envelope = static_cast<float>(static_cast<double>(envelope) * releaseKeep);
+    return envelope < levelFloor ? levelFloor : envelope;
 }
 
 __attribute__((always_inline)) inline bool qmsp_compressor::anyReachesThreshold(const float* levels) const {

@@ -26,6 +26,11 @@ struct AudioPath {
     using vi = typename K::vi;
     __attribute__((always_inline)) static bool anyLane(const vi& mask) { return K::anyLane(mask); }
 
+    // Whether a group that needs the gain computer gets its own copy for
+    // release-only detection too. Measured: on AVX2 it pays; on the baseline
+    // path the fourth copy of the unrolled group costs more than it saves.
+    static constexpr bool kReleasingWhileLoud = W == 8;
+
     // A group's frames as vectors: one, or two halves.
     static constexpr int32_t kLanes = static_cast<int32_t>(W);
     static constexpr int32_t kHalves = kGroup / kLanes;
@@ -144,12 +149,11 @@ struct AudioPath {
         bool unityInput;
         BlockSettings settings;
 
-        // The group's peaks; answers whether none is infinite (a NaN never attacks).
-        __attribute__((always_inline)) bool peaks(int32_t first, int32_t count, float* out) const {
-            Lanes l, r, peak;
+        // The group's peaks (the lanes past `count` are 1).
+        __attribute__((always_inline)) void peaks(int32_t first, int32_t count, Lanes& peak) const {
+            Lanes l, r;
             l.load(left + first, count);
             r.load(right + first, count);
-            vi infinite = vi{};
             for (int32_t h = 0; h < kHalves; ++h) {
                 vf pl = l.half[h], pr = r.half[h];
                 if (!unityInput) {  // x * 1.0 is x (a NaN's payload aside, which no comparison sees)
@@ -159,10 +163,7 @@ struct AudioPath {
                 pl = magnitude(pl);
                 pr = magnitude(pr);
                 peak.half[h] = pl < pr ? pr : pl;
-                infinite |= peak.half[h] > 3.4028235e38f;
             }
-            peak.store(out, kGroup);
-            return !anyLane(infinite);
         }
 
         struct Group {
@@ -252,16 +253,10 @@ struct AudioPath {
         float* output;
         BlockSettings settings;
 
-        __attribute__((always_inline)) bool peaks(int32_t first, int32_t count, float* out) const {
-            Lanes x, peak;
+        __attribute__((always_inline)) void peaks(int32_t first, int32_t count, Lanes& peak) const {
+            Lanes x;
             x.load(input + first, count);
-            vi infinite = vi{};
-            for (int32_t h = 0; h < kHalves; ++h) {
-                peak.half[h] = magnitude(settings.inputGain * x.half[h]);
-                infinite |= peak.half[h] > 3.4028235e38f;
-            }
-            peak.store(out, kGroup);
-            return !anyLane(infinite);
+            for (int32_t h = 0; h < kHalves; ++h) peak.half[h] = magnitude(settings.inputGain * x.half[h]);
         }
 
         struct Group {
@@ -334,10 +329,37 @@ struct AudioPath {
         }
     }
 
+    // What the detector needs to know of a group's peaks ahead: whether all
+    // are finite, and the largest (a NaN, which never attacks, counts as 0).
+    __attribute__((always_inline)) static void summarize(const Lanes& peak, bool& finite, float& largest) {
+        vi infinite = vi{};
+        vf most = vf{};
+        for (const vf& h : peak.half) {
+            infinite |= h > 3.4028235e38f;
+            most = most < h ? h : most;
+        }
+        finite = !anyLane(infinite);
+        vf other;
+        if constexpr (kLanes == 8) {
+            other = __builtin_shufflevector(most, most, 4, 5, 6, 7, 0, 1, 2, 3);
+            most = most < other ? other : most;
+            other = __builtin_shufflevector(most, most, 2, 3, 0, 1, 6, 7, 4, 5);
+            most = most < other ? other : most;
+            other = __builtin_shufflevector(most, most, 1, 0, 3, 2, 5, 4, 7, 6);
+        } else {
+            other = __builtin_shufflevector(most, most, 2, 3, 0, 1);
+            most = most < other ? other : most;
+            other = __builtin_shufflevector(most, most, 1, 0, 3, 2);
+        }
+        largest = (most < other ? other : most)[0];
+    }
+
     // The ring of groups in flight, by group index modulo kSlots.
     template <class Frames>
     struct InFlight {
         alignas(64) float peaks[kSlots][kGroup];
+        float largestPeak[kSlots];
+        float startEnvelope[kSlots];  // the detector's envelope before the group
         alignas(64) float levels[kSlots][kGroup];
         alignas(64) float gains[kSlots][kGroup];
         alignas(64) float reductions[kSlots][kGroup];
@@ -352,19 +374,22 @@ struct AudioPath {
     // reaches the threshold) and the recursions' step, unrolled; the vector
     // stages come between frames (afterFrame<j>), where the processor can run
     // them beside the detector's recursion instead of after it.
-    template <bool gainComputer, int j = 0, class Frames, class Stages>
+    template <bool gainComputer, bool releasing, int j = 0, class Frames, class Stages>
     __attribute__((always_inline)) static void wholeGroup(qmsp_compressor& compressor, OutputRecursions& recursions,
                                                           const Frames& io, typename K::HardKneeSteps& computer,
                                                           const float* peaks, float* levels,
                                                           typename Frames::Group& output, const double* meterInputs,
                                                           const Stages& afterFrame) {
         if constexpr (j < kGroup) {
-            levels[j] = compressor.advanceEnvelopeShort(peaks[j]);
+            if constexpr (releasing)
+                levels[j] = compressor.advanceEnvelopeReleasing();
+            else
+                levels[j] = compressor.advanceEnvelopeShort(peaks[j]);
             if constexpr (gainComputer && j < K::HardKneeSteps::kSteps) computer.template step<j>();
             io.settledFrame(recursions, output, j);
             recursions.meter.stepWidened(meterInputs[j], io.settings.meterAttack, io.settings.meterRelease);
             afterFrame.template operator()<j>();
-            wholeGroup<gainComputer, j + 1>(compressor, recursions, io, computer, peaks, levels, output, meterInputs,
+            wholeGroup<gainComputer, releasing, j + 1>(compressor, recursions, io, computer, peaks, levels, output, meterInputs,
                                             afterFrame);
         }
     }
@@ -394,6 +419,7 @@ struct AudioPath {
         // Each group's frame count, in its slot from its first stage on: 0 for
         // the groups before and after the block.
         std::fill_n(ring.count, kSlots, 0);
+        std::fill_n(ring.startEnvelope, kSlots, 0.0f);
         auto countOf = [&](int32_t group) { return ring.count[slot(group)]; };
 
         for (int32_t i = -1; i < groups + 4; ++i) {
@@ -408,8 +434,12 @@ struct AudioPath {
             typename Frames::Group& output = ring.output[slot(i - 3)];
             if (countOf(i - 4) > 0) io.check(recursions, ring.output[slot(i - 4)]);
             auto peaksStage = [&]() __attribute__((always_inline)) {
-                if (const int32_t count = countOf(i + 1); count > 0)
-                    ring.finitePeaks[slot(i + 1)] = io.peaks((i + 1) * kGroup, count, ring.peaks[slot(i + 1)]);
+                if (const int32_t count = countOf(i + 1); count > 0) {
+                    Lanes peak;
+                    io.peaks((i + 1) * kGroup, count, peak);
+                    peak.store(ring.peaks[slot(i + 1)], kGroup);
+                    summarize(peak, ring.finitePeaks[slot(i + 1)], ring.largestPeak[slot(i + 1)]);
+                }
             };
             auto prepareStage = [&]() __attribute__((always_inline)) {
                 if (const int32_t count = countOf(i - 2); count > 0)
@@ -424,21 +454,31 @@ struct AudioPath {
                 if constexpr (j == 3) prepareStage();
                 if constexpr (j == 5) finishStage();
             };
+            const bool releasing = compressor.releasesOnly(ring.largestPeak[slot(i)], ring.startEnvelope[slot(i - 1)]);
+            ring.startEnvelope[slot(i)] = compressor.getEnvelope();
             if (detected == kGroup && recurred == kGroup && ring.finitePeaks[slot(i)] && compressor.shortStepsHold() &&
                 recursions.mix.isSettled()) {
                 alignas(64) double meterInputs[kGroup];
                 widenedMeterInputs(reductions, recursions.mix.value(), meterInputs);
                 io.begin(recursions, output);
-                if (compressor.anyReachesThreshold(computedLevels)) {
-                    computer.begin(computedLevels, kGroup, computedGains, computedReductions);
-                    wholeGroup<true>(compressor, recursions, io, computer, peaks, levels, output, meterInputs,
-                                     afterFrame);
-                } else {
+                const bool loud = compressor.anyReachesThreshold(computedLevels);
+                if (loud) computer.begin(computedLevels, kGroup, computedGains, computedReductions);
+                else {
                     std::fill_n(computedGains, kGroup, 1.0f);
                     std::fill_n(computedReductions, kGroup, 0.0f);
-                    wholeGroup<false>(compressor, recursions, io, computer, peaks, levels, output, meterInputs,
-                                      afterFrame);
                 }
+                if (loud && releasing && kReleasingWhileLoud)
+                    wholeGroup<true, true>(compressor, recursions, io, computer, peaks, levels, output, meterInputs,
+                                           afterFrame);
+                else if (loud)
+                    wholeGroup<true, false>(compressor, recursions, io, computer, peaks, levels, output, meterInputs,
+                                            afterFrame);
+                else if (releasing)
+                    wholeGroup<false, true>(compressor, recursions, io, computer, peaks, levels, output, meterInputs,
+                                            afterFrame);
+                else
+                    wholeGroup<false, false>(compressor, recursions, io, computer, peaks, levels, output, meterInputs,
+                                             afterFrame);
             } else {
                 for (int32_t j = 0; j < detected; ++j) levels[j] = compressor.advanceEnvelopeFromPeak(peaks[j]);
                 if (computed > 0)

@@ -3,6 +3,7 @@
 #include "qmsp_dynamics.h"
 #include "support/float_compare.h"
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -234,6 +235,35 @@ TEST(Compressor, TheShortStepIsTheLiteralOneWhereverItHolds) {
         }
     }
     EXPECT_GT(checked, 60000);
+}
+
+// Where releasesOnly() allows a group, the release alone gives the literal steps'
+// bits; peaks near the envelope probe its margin.
+TEST(Compressor, ReleaseOnlyGroupsAreTheLiteralSteps) {
+    std::mt19937 random(11);
+    std::uniform_real_distribution<float> nearEnvelope(0.98f, 1.0005f);
+    const float releases[] = {0.0001f, 0.003f, 0.1f, 3.0f, 20000.0f};
+    constexpr int group = qmsp_compressor::kGroup;
+    int checked = 0;
+    for (float release : releases) {
+        qmsp_compressor fast = compressorWith(4.0f, -20.0f, 0.0005f, release), literal = fast;
+        float groupBefore = fast.getEnvelope();
+        for (int g = 0; g < 3000; ++g) {
+            float peaks[group], largest = 0.0f;
+            const float scale = fast.getEnvelope() * (g % 5 == 0 ? 1.5f : 1.0f);  // some groups attack
+            for (float& peak : peaks) largest = std::max(largest, peak = scale * nearEnvelope(random));
+            const bool releasing = fast.shortStepsHold() && fast.releasesOnly(largest, groupBefore);
+            groupBefore = fast.getEnvelope();
+            for (float peak : peaks) {
+                const float expected = literal.advanceEnvelopeFromPeak(peak);
+                ASSERT_EQ(releasing ? fast.advanceEnvelopeReleasing() : fast.advanceEnvelopeFromPeak(peak), expected)
+                    << release << " s, group " << g;
+                ASSERT_EQ(fast.getEnvelope(), literal.getEnvelope());
+            }
+            checked += releasing;
+        }
+    }
+    EXPECT_GT(checked, 1500);
 }
 
 }  // namespace
