@@ -370,10 +370,11 @@ struct AudioPath {
 
     // Where the detector and the output stage's recursions both have a whole
     // group, the detector's short step holds and the fade is settled, each frame
-    // takes one detector step, one step of the gain computer (unless no level
-    // reaches the threshold) and the recursions' step, unrolled; the vector
-    // stages come between frames (afterFrame<j>), where the processor can run
-    // them beside the detector's recursion instead of after it.
+    // takes one detector step (the release alone where releasesOnly() allows),
+    // one step of the gain computer (unless no level reaches the threshold) and
+    // the recursions' step, unrolled; the vector stages come between frames
+    // (afterFrame<j>), where the processor can run them beside the detector's
+    // recursion instead of after it.
     template <bool gainComputer, bool releasing, int j = 0, class Frames, class Stages>
     __attribute__((always_inline)) static void wholeGroup(qmsp_compressor& compressor, OutputRecursions& recursions,
                                                           const Frames& io, typename K::HardKneeSteps& computer,
@@ -389,8 +390,8 @@ struct AudioPath {
             io.settledFrame(recursions, output, j);
             recursions.meter.stepWidened(meterInputs[j], io.settings.meterAttack, io.settings.meterRelease);
             afterFrame.template operator()<j>();
-            wholeGroup<gainComputer, releasing, j + 1>(compressor, recursions, io, computer, peaks, levels, output, meterInputs,
-                                            afterFrame);
+            wholeGroup<gainComputer, releasing, j + 1>(compressor, recursions, io, computer, peaks, levels, output,
+                                                       meterInputs, afterFrame);
         }
     }
 
