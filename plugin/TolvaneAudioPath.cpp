@@ -538,6 +538,7 @@ __attribute__((target("avx2"))) void monoAvx2(TolvaneSignalBlocks& blocks, const
 
 void tolvaneRunStereo(TolvaneSignalBlocks& blocks, const float* left, const float* right, float* leftOut,
                       float* rightOut, int32_t frames) {
+    if (frames <= 0) return;  // the pipeline reads the last frame's reduction
 #if defined(__x86_64__) || defined(__i386__)
     if (qmsp_fastmath::usesAvx2()) return stereoAvx2(blocks, left, right, leftOut, rightOut, frames);
 #endif
@@ -545,6 +546,7 @@ void tolvaneRunStereo(TolvaneSignalBlocks& blocks, const float* left, const floa
 }
 
 void tolvaneRunMono(TolvaneSignalBlocks& blocks, const float* input, float* output, int32_t frames) {
+    if (frames <= 0) return;
 #if defined(__x86_64__) || defined(__i386__)
     if (qmsp_fastmath::usesAvx2()) return monoAvx2(blocks, input, output, frames);
 #endif

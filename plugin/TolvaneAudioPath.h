@@ -34,6 +34,7 @@ struct TolvaneSignalBlocks {
 };
 
 // Linked stereo; `right` may be `left` (one input feeding both channels).
+// No frames (or a negative count) change nothing.
 void tolvaneRunStereo(TolvaneSignalBlocks& blocks, const float* left, const float* right, float* leftOut,
                       float* rightOut, int32_t frames);
 // One channel, with the compressor's mono formulas; the left low-pass.

@@ -196,6 +196,19 @@ TEST_P(AudioPath, AnEnvelopeFlushedByLongSilenceRecoversAsTheLiteralOne) {
     }
 }
 
+// Zero frames (or fewer) leave the blocks and the buffers alone.
+TEST(AudioPathBlock, NoFramesChangeNothing) {
+    TolvaneSignalBlocks blocks;
+    float sample = 0.5f;
+    for (int32_t frames : {0, -1}) {
+        tolvaneRunStereo(blocks, &sample, &sample, &sample, &sample, frames);
+        tolvaneRunMono(blocks, &sample, &sample, frames);
+    }
+    EXPECT_EQ(sample, 0.5f);
+    EXPECT_EQ(blocks.compressor.getGainReduction(), 0.0f);
+    EXPECT_EQ(blocks.compressor.getEnvelope(), 1.0f);
+}
+
 INSTANTIATE_TEST_SUITE_P(InstructionSets, AudioPath, testing::Values(false, true),
                          [](const testing::TestParamInfo<bool>& info) { return info.param ? "Baseline" : "Native"; });
 
