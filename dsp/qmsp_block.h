@@ -19,48 +19,42 @@
 // into a jump nor move the values out of the floating-point unit; the other
 // lanes are whatever the registers held, and never read. A comparison with a
 // NaN is false, as in C++.
-typedef float qmsp_float4 __attribute__((vector_size(16)));
-typedef int32_t qmsp_int4 __attribute__((vector_size(16)));
+template <class T>
+struct qmsp_register;  // a 16-byte register of Ts, and the mask a comparison of two gives
+template <>
+struct qmsp_register<float> {
+    typedef float lanes __attribute__((vector_size(16)));
+    typedef int32_t mask __attribute__((vector_size(16)));
+};
+template <>
+struct qmsp_register<double> {
+    typedef double lanes __attribute__((vector_size(16)));
+    typedef int64_t mask __attribute__((vector_size(16)));
+};
+typedef qmsp_register<float>::lanes qmsp_float4;
+typedef qmsp_register<float>::mask qmsp_int4;
 
 // x in the lowest lane of a register, as it is. (Clang, which builds only the
 // fuzzing targets, fails on the empty statement; it gets zeroed lanes.)
-inline qmsp_float4 qmsp_lane(float x) {
-#if defined(__SSE__) && !defined(__clang__)
-    qmsp_float4 v;
-    __asm__("" : "=x"(v) : "0"(x));
-    return v;
-#else
-    return qmsp_float4{x};
-#endif
-}
-
-// x < y ? ifLess : otherwise
-inline float qmsp_selectLess(float x, float y, float ifLess, float otherwise) {
-    const qmsp_int4 less = qmsp_lane(x) < qmsp_lane(y);
-    const qmsp_int4 chosen = (reinterpret_cast<qmsp_int4>(qmsp_lane(ifLess)) & less) |
-                             (reinterpret_cast<qmsp_int4>(qmsp_lane(otherwise)) & ~less);
-    return reinterpret_cast<qmsp_float4>(chosen)[0];
-}
-
-// The same for doubles.
-typedef double qmsp_double2 __attribute__((vector_size(16)));
-typedef int64_t qmsp_long2 __attribute__((vector_size(16)));
-
-inline qmsp_double2 qmsp_lane(double x) {
+template <class T>
+inline typename qmsp_register<T>::lanes qmsp_lane(T x) {
 #if defined(__SSE2__) && !defined(__clang__)
-    qmsp_double2 v;
+    typename qmsp_register<T>::lanes v;
     __asm__("" : "=x"(v) : "0"(x));
     return v;
 #else
-    return qmsp_double2{x};
+    return typename qmsp_register<T>::lanes{x};
 #endif
 }
 
-inline double qmsp_selectLess(double x, double y, double ifLess, double otherwise) {
-    const qmsp_long2 less = qmsp_lane(x) < qmsp_lane(y);
-    const qmsp_long2 chosen = (reinterpret_cast<qmsp_long2>(qmsp_lane(ifLess)) & less) |
-                              (reinterpret_cast<qmsp_long2>(qmsp_lane(otherwise)) & ~less);
-    return reinterpret_cast<qmsp_double2>(chosen)[0];
+// x < y ? ifLess : otherwise, for floats or doubles
+template <class T>
+inline T qmsp_selectLess(T x, T y, T ifLess, T otherwise) {
+    using mask = typename qmsp_register<T>::mask;
+    const mask less = qmsp_lane(x) < qmsp_lane(y);
+    const mask chosen =
+        (reinterpret_cast<mask>(qmsp_lane(ifLess)) & less) | (reinterpret_cast<mask>(qmsp_lane(otherwise)) & ~less);
+    return reinterpret_cast<typename qmsp_register<T>::lanes>(chosen)[0];
 }
 
 // a > b ? a : b, the processor's own maximum (b when either is NaN).
