@@ -15,7 +15,7 @@
 #include <ctime>
 #include <vector>
 
-#include "Tolvane.h"
+#include "TolvaneEngine.h"
 #include "TolvaneParameterManager.h"
 #include "qmsp_fastmath.h"
 
@@ -127,7 +127,7 @@ double cpuSeconds() {
 #endif
 }
 
-Literal literalFor(VstInt32 program) {
+Literal literalFor(int32_t program) {
     // The settings as the effect derives them, read back through a reference effect.
     TolvaneParameterManager manager;
     const float* v = tolvaneFactoryPresets[program].values;
@@ -159,13 +159,6 @@ Literal literalFor(VstInt32 program) {
     return l;
 }
 
-// The effect with one output connected, or two.
-int connectedOutputs = 2;
-VstIntPtr VSTCALLBACK host(AEffect*, VstInt32 opcode, VstInt32 index, VstIntPtr value, void*, float) {
-    if (opcode == audioMasterVersion) return 2400;
-    if (opcode == audioMasterPinConnected) return value == 1 && index >= connectedOutputs ? 1 : 0;
-    return 0;
-}
 
 double median(std::vector<double> times) {
     std::sort(times.begin(), times.end());
@@ -178,7 +171,7 @@ struct Row {
     bool same;
 };
 
-Row measure(VstInt32 program, int channels, const std::vector<float>& left, const std::vector<float>& right) {
+Row measure(int32_t program, int channels, const std::vector<float>& left, const std::vector<float>& right) {
     const size_t frames = left.size();
     std::vector<float> outL(frames), outR(frames), litL(frames), litR(frames);
     std::vector<double> literalTimes, nativeTimes, baselineTimes;
@@ -196,16 +189,16 @@ Row measure(VstInt32 program, int channels, const std::vector<float>& left, cons
         literalTimes.push_back(cpuSeconds() - t0);
         for (bool baseline : {false, true}) {
             qmsp_fastmath::setBaselineOnly(baseline);
-            connectedOutputs = channels;
-            Tolvane effect(host);
-            effect.dispatcher(effMainsChanged, 0, 1, nullptr, 0.0f);
+            TolvaneEngine effect("");
             effect.setProgram(program);
             const double t1 = cpuSeconds();
             for (size_t start = 0; start < frames; start += kBlock) {
                 const int n = static_cast<int>(std::min<size_t>(kBlock, frames - start));
-                float* inputs[2] = {const_cast<float*>(left.data() + start), const_cast<float*>(right.data() + start)};
-                float* outputs[2] = {outL.data() + start, outR.data() + start};
-                effect.processReplacing(inputs, outputs, n);
+                if (channels == 2)
+                    effect.processStereo(left.data() + start, right.data() + start, outL.data() + start,
+                                         outR.data() + start, n);
+                else
+                    effect.processMono(left.data() + start, outL.data() + start, n);
             }
             (baseline ? baselineTimes : nativeTimes).push_back(cpuSeconds() - t1);
             same = same && std::memcmp(outL.data(), litL.data(), frames * 4) == 0 &&
@@ -225,9 +218,9 @@ int main() {
     const char* native = qmsp_fastmath::usesAvx2() ? "AVX2" : "baseline";
     std::printf("%-26s %10s %10s %10s %8s %8s\n", "program", "literal", native, "baseline", "ratio", "ratio");
     std::printf("%-26s %10s %10s %10s %8s %8s\n", "", "ns/frame", "ns/frame", "ns/frame", native, "baseline");
-    for (VstInt32 program = 0; program <= 5; ++program) {
+    for (int32_t program = 0; program <= 5; ++program) {
         const int channels = program < 5 ? 2 : 1;
-        const VstInt32 measured = program < 5 ? program : 0;
+        const int32_t measured = program < 5 ? program : 0;
         const Row row = measure(measured, channels, left, right);
         char name[64] = {};
         std::snprintf(name, sizeof name, "%.24s%s", tolvaneFactoryPresets[measured].name,

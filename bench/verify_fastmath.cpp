@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "TolvaneParameterManager.h"
-#include "TolvaneProgram.h"
+#include "TolvanePrograms.h"
 #include "qmsp_fastmath.h"
 
 namespace {
@@ -113,8 +113,8 @@ uint64_t checkFactoryPrograms() {
     uint64_t differences = 0;
     std::vector<float> levels(65536);
     for (const TolvanePreset& preset : tolvaneFactoryPresets) {
-        const float ratio = manager.normalizedToPlain(TolvaneParameterManager::kRatio, preset.values[0]);
-        const LiteralKnee knee{manager.normalizedToPlain(TolvaneParameterManager::kSensitivity, preset.values[3]),
+        const float ratio = manager.normalizedToPlain(tolvane::kRatio, preset.values[0]);
+        const LiteralKnee knee{manager.normalizedToPlain(tolvane::kSensitivity, preset.values[3]),
                                1.0 / ratio - 1.0};
         uint64_t checked = 0, programDifferences = 0;
         const uint32_t last = bitsOf(1048576.0f);

@@ -1,28 +1,22 @@
-// What the editor needs of the effect it edits, so that the editor depends on
-// no effect class: the effect implements these.
+// What the editor needs of the effect it edits: the VST 2.4 effect, the LV2
+// plug-in's user interface (through its ports) and the standalone program
+// each implement it, so the editor knows none of them.
 #pragma once
 
-#include "vst2.h"
+#include <cstdint>
 
 class EditorEffect {
 public:
     virtual ~EditorEffect() = default;
-    virtual float getParameter(VstInt32 index) = 0;
-    // Sets the parameter and tells the host (automation).
-    virtual void setParameterAutomated(VstInt32 index, float value) = 0;
-    virtual bool beginEdit(VstInt32 index) = 0;
-    virtual bool endEdit(VstInt32 index) = 0;
-    virtual void masterIdle() = 0;
+    // Normalised 0..1, by parameter index.
+    virtual float getParameter(int32_t index) = 0;
+    // A change the user made: sets the parameter and tells the host, if any (automation).
+    virtual void setParameterAutomated(int32_t index, float value) = 0;
+    // Around each gesture of the user's, so that a host records it as one edit.
+    virtual void beginEdit(int32_t index) = 0;
+    virtual void endEdit(int32_t index) = 0;
     // 0..1: the smoothed gain reduction, 0 dB -> 0, 20 dB or more -> 1.
     virtual float getMeterValue() = 0;
     // MIDI learn for a parameter: arms, moves or cancels it.
-    virtual void toggleLearn(VstInt32 parameter) = 0;
-};
-
-// What draws the learn outline around a control. The effect calls it when
-// learning is armed, moved, completed or cancelled, from any thread.
-class LearnHighlight {
-public:
-    virtual ~LearnHighlight() = default;
-    virtual void setHighlight(VstInt32 tag, bool on) = 0;
+    virtual void toggleLearn(int32_t parameter) = 0;
 };

@@ -7,142 +7,122 @@
 
 namespace {
 
-enum ImageId : int32_t {
-    kBackgroundImage = 10000,
-    kRatioKnobImage,
-    kAttackKnobImage,
-    kReleaseKnobImage,
-    kSensitivityKnobImage,
-    kMakeUpKnobImage,
-    kMeterImage,
-    kSwitchImage,
-    kAboutImage,
-};
-
-// The layout, in creation order, which is also the drawing order (later on
-// top) and decides who gets a click where rectangles overlap (knob 3 overlaps
-// knob 2 by 3 pixels, knob 5 knob 4 by 2).
-constexpr CRect kKnobRects[5] = {
-    {14, 65, 109, 152}, {109, 65, 204, 152}, {201, 65, 296, 152}, {475, 65, 570, 152}, {568, 65, 663, 152}};
-constexpr CRect kSwitchRect{668, 54, 750, 143};
-constexpr int32_t kSwitchFrameHeight = 89;
-constexpr CRect kMeterRect{316, 39, 434, 160};
-constexpr int32_t kMeterFrames = 33, kMeterFrameHeight = 121;
-constexpr CRect kAboutRect{501, 171, 694, 200};
-constexpr int32_t kActiveParameter = 5;
+CRect toRect(const tolvane::PanelRect& r) { return {r.left, r.top, r.right, r.bottom}; }
 
 }  // namespace
 
-TolvaneEditor::TolvaneEditor(AudioEffect* owner, EditorEffect* e) : AEffGUIEditor(owner), effect(e) {
-    backgroundBitmap = new CBitmap(kBackgroundImage);
-    rect.top = 0;
-    rect.left = 0;
-    rect.bottom = static_cast<int16_t>(backgroundBitmap->getHeight());
-    rect.right = static_cast<int16_t>(backgroundBitmap->getWidth());
-    knobMode = kLinearMode;
-}
+TolvaneEditor::TolvaneEditor(EditorEffect* e) : effect(e) {}
 
 TolvaneEditor::~TolvaneEditor() {
     // A host may close the effect without closing its editor first.
     close();
-    backgroundBitmap->forget();
 }
 
 bool TolvaneEditor::open(void* parentWindow) {
     if (frame) close();
-    AEffGUIEditor::open(parentWindow);
-    CBitmap* images[8];
-    for (int32_t i = 0; i < 8; ++i) images[i] = new CBitmap(kRatioKnobImage + i);
-
-    const CRect whole{0, 0, backgroundBitmap->getWidth(), backgroundBitmap->getHeight()};
+    const CRect whole = toRect(tolvane::kPanelRect);
     auto* newFrame = new CHighlightFrame(whole, parentWindow, this);
-    newFrame->setBackground(backgroundBitmap);
+    if (!newFrame->isOpen()) {
+        // No window (no display, or a parent that is no window): the host may try again later.
+        newFrame->forget();
+        return false;
+    }
+    CBitmap* background = new CBitmap(tolvane::kPanelImageId);
+    newFrame->setBackground(background);
+    background->forget();
 
     // Values read now; whatever other threads hand over from here on is applied by idle.
     pendingParameters.store(0);
     pendingHighlight.store(kUnchanged);
-    for (int32_t p = 0; p < 5; ++p) {
-        knobs[p] = new CAnimKnob(kKnobRects[p], this, p, images[p]);
-        knobs[p]->setValue(effect->getParameter(p));
-        newFrame->addControl(knobs[p]);
+    // Creation order is drawing order (later on top) and decides who gets a
+    // click where rectangles overlap: the table's order.
+    for (int32_t p = 0; p < tolvane::kParameterCount; ++p) {
+        const tolvane::ParameterInfo& info = tolvane::kParameters[p];
+        CBitmap* image = new CBitmap(info.imageId);
+        CControl* control = nullptr;
+        if (info.control == tolvane::Control::kKnob)
+            control = new CAnimKnob(toRect(info.rect), this, p, image);
+        else
+            control = new CMovieButton(toRect(info.rect), this, p, info.frameHeight, image);
+        image->forget();  // the control keeps its own
+        control->setValue(effect->getParameter(p));
+        newFrame->addControl(control);
+        parameterControls[p] = control;
     }
-    activeSwitch = new CMovieButton(kSwitchRect, this, kActiveParameter, kSwitchFrameHeight, images[6]);
-    activeSwitch->setValue(effect->getParameter(kActiveParameter));
-    newFrame->addControl(activeSwitch);
-    gainMeter = new CMovieBitmap(kMeterRect, this, kMeterTag, kMeterFrames, kMeterFrameHeight, images[5]);
+    CBitmap* meterImage = new CBitmap(tolvane::kMeterImageId);
+    gainMeter = new CMovieBitmap(toRect(tolvane::kMeterRect), this, tolvane::kMeterTag, tolvane::kMeterFrames,
+                                 tolvane::kMeterRect.height(), meterImage);
+    meterImage->forget();
     gainMeter->setValue(1.0f);
     newFrame->addControl(gainMeter);
-    aboutArea = new CSplashScreen(kAboutRect, this, kAboutTag, images[7], whole);
+    CBitmap* aboutImage = new CBitmap(tolvane::kAboutImageId);
+    aboutArea = new CSplashScreen(toRect(tolvane::kAboutRect), this, tolvane::kAboutTag, aboutImage, whole);
+    aboutImage->forget();
     newFrame->addControl(aboutArea);
-    for (CBitmap* image : images) image->forget();  // the controls keep their own
 
     frame = newFrame;
-    controlsOpen = true;
     return true;
 }
 
 void TolvaneEditor::close() {
-    controlsOpen = false;
     if (frame) {
         frame->forget();
         frame = nullptr;
     }
-    for (auto*& knob : knobs) knob = nullptr;
-    activeSwitch = nullptr;
+    for (CControl*& control : parameterControls) control = nullptr;
     gainMeter = nullptr;
     aboutArea = nullptr;
 }
 
-CHighlightFrame* TolvaneEditor::getFrame() const { return static_cast<CHighlightFrame*>(frame); }
+CHighlightFrame* TolvaneEditor::getFrame() const { return frame; }
 
 CControl* TolvaneEditor::getControl(int32_t tag) const {
-    if (!controlsOpen) return nullptr;
-    if (tag >= 0 && tag < 5) return knobs[tag];
-    if (tag == kActiveParameter) return activeSwitch;
-    if (tag == kMeterTag) return gainMeter;
-    if (tag == kAboutTag) return aboutArea;
+    if (!frame) return nullptr;
+    if (tolvane::isParameter(tag)) return parameterControls[tag];
+    if (tag == tolvane::kMeterTag) return gainMeter;
+    if (tag == tolvane::kAboutTag) return aboutArea;
     return nullptr;
 }
 
-void TolvaneEditor::setParameter(VstInt32 index, float value) {
-    if (index < 0 || index >= kParameterCount) return;
+bool TolvaneEditor::onKeyDown(const platform::KeyCode& key) { return frame && frame->keyDown(key) > 0; }
+
+bool TolvaneEditor::onKeyUp(const platform::KeyCode& key) { return frame && frame->keyUp(key) > 0; }
+
+void TolvaneEditor::setParameter(int32_t index, float value) {
+    if (!tolvane::isParameter(index)) return;
     pendingValues[index].store(value, std::memory_order_relaxed);
     pendingParameters.fetch_or(1u << index, std::memory_order_release);
 }
 
-void TolvaneEditor::setHighlight(VstInt32 tag, bool on) { pendingHighlight.store(on ? tag : kNoHighlight); }
+void TolvaneEditor::setHighlight(int32_t tag, bool on) { pendingHighlight.store(on ? tag : kNoHighlight); }
 
 void TolvaneEditor::applyPendingChanges() {
     uint32_t changed = pendingParameters.exchange(0, std::memory_order_acquire);
-    for (int32_t p = 0; changed != 0; ++p, changed >>= 1) {
-        if (!(changed & 1)) continue;
-        const float value = pendingValues[p].load(std::memory_order_relaxed);
-        if (p < 5) knobs[p]->setValue(value);
-        else activeSwitch->setValue(value);
-    }
+    for (int32_t p = 0; changed != 0; ++p, changed >>= 1)
+        if (changed & 1) parameterControls[p]->setValue(pendingValues[p].load(std::memory_order_relaxed));
     const int32_t highlight = pendingHighlight.exchange(kUnchanged);
-    if (highlight == kNoHighlight) getFrame()->setHighlight(0, false);
-    else if (highlight != kUnchanged) getFrame()->setHighlight(highlight, true);
+    if (highlight == kNoHighlight) frame->setHighlight(0, false);
+    else if (highlight != kUnchanged) frame->setHighlight(highlight, true);
 }
 
 void TolvaneEditor::idle() {
-    if (!controlsOpen) return;
+    if (!frame) return;
     applyPendingChanges();
-    AEffGUIEditor::idle();
+    frame->idle();
     // Drawn by the next idle: the needle lags the effect by one idle period.
-    gainMeter->setValue(effect->getMeterValue());
+    if (gainMeter) gainMeter->setValue(effect->getMeterValue());
 }
 
 void TolvaneEditor::valueChanged(CControl* control) {
     const int32_t tag = control->getTag();
-    if (tag >= 0 && tag < kParameterCount) effect->setParameterAutomated(tag, control->getValue());
+    if (tolvane::isParameter(tag)) effect->setParameterAutomated(tag, control->getValue());
 }
 
 int32_t TolvaneEditor::controlModifierClicked(CControl* control, CButtonState buttons) {
     const CButtonState learnGesture = platform::kControl | platform::kShift;
     if ((buttons & learnGesture) != learnGesture) return 0;
     const int32_t tag = control->getTag();
-    if (tag != kAboutTag && tag != kMeterTag) effect->toggleLearn(tag);
+    if (tolvane::isParameter(tag)) effect->toggleLearn(tag);
     return 1;
 }
 

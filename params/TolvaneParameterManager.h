@@ -1,4 +1,5 @@
-// TolvaneParameterManager: Tolvane's six parameters on qm_paramManager.
+// TolvaneParameterManager: Tolvane's parameters (TolvaneParameters.h) on
+// qm_paramManager, with the curves and texts of their own:
 //
 //   index  name (short)         unit  range          normalised -> plain
 //   0      Ratio                " "   1 .. 1000      ratio curve: 12100^n * 9/109 + 100/109
@@ -12,12 +13,11 @@
 // limited to 0..1. Each step of the curve is rounded to float32.
 #pragma once
 
+#include "TolvaneParameters.h"
 #include "qm_paramManager.h"
 
 class TolvaneParameterManager : public qm_paramManager {
 public:
-    enum : int32_t { kRatio = 0, kAttack, kRelease, kSensitivity, kMakeUpGain, kActive, kParameterCount };
-
     TolvaneParameterManager();
     ~TolvaneParameterManager() override;
 

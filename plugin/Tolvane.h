@@ -1,31 +1,21 @@
-// Tolvane: the effect. Owns an instance's parameter manager, programs, signal
-// blocks and meter, answers the host's identity questions, turns parameter
-// changes into block settings and runs the audio path:
-//
-//   input -> compressor (linked stereo) -> clip to +-1 -> 9200 Hz low-pass -> wet
-//   output = wet * m + input * (1 - m),  m = the Active value smoothed over 5 ms
-//
-// The gain reduction, weighted by m, drives a meter follower (rises with 0.09 s,
-// falls with 0.2 s) that the editor reads.
+// Tolvane: the VST 2.4 effect. It owns one engine and one editor and
+// translates between them and the host: the host's calls become the engine's
+// (parameters, programs, audio, MIDI events) and the editor's (its window,
+// keys, idle); the editor's gestures become the host's automation; every
+// parameter change reaches the editor, and a program change tells the host to
+// read the parameters again.
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 
 #include "AudioEffect.h"
-#include "EditorEffect.h"
-#include "TolvaneParameterManager.h"
-#include "TolvaneAudioPath.h"
-#include "TolvaneProgram.h"
-#include "qm_controllerAssignments.h"
-#include "qmsp_block.h"
-#include "qmsp_dynamics.h"
-#include "qmsp_filter.h"
-#include "qmsp_follower.h"
+#include "EngineEditorLink.h"
+#include "TolvaneEditor.h"
+#include "TolvaneEngine.h"
 
-class TolvaneEditor;
-
-class Tolvane : public AudioEffectX, public EditorEffect {
+class Tolvane : public AudioEffectX {
 public:
     explicit Tolvane(audioMasterCallback host);
     ~Tolvane() override;
@@ -37,6 +27,7 @@ public:
     void setParameter(VstInt32 index, float value) override;
     float getParameter(VstInt32 index) override;
     void setProgram(VstInt32 program) override;
+    VstInt32 getProgram() override;
     void setProgramName(char* name) override;
     void getProgramName(char* name) override;
     void getParameterLabel(VstInt32 index, char* label) override;
@@ -50,88 +41,40 @@ public:
     VstInt32 getVendorVersion() override;
     VstInt32 canDo(char* text) override;
     VstInt32 getPlugCategory() override;
+    // Work the audio thread could only flag: the bindings it learned, and the
+    // host's notice of a program it changed.
+    void controlThreadCall() override;
 
-    // 0..1: the smoothed gain reduction, 0 dB -> 0, 20 dB or more -> 1.
-    float getMeterValue() override;
+    TolvaneEngine& getEngine() { return engine; }
+    TolvaneEditor& getTolvaneEditor() { return editorPanel; }
 
-    // The editor's side of the host callbacks.
-    void setParameterAutomated(VstInt32 index, float value) override { AudioEffectX::setParameterAutomated(index, value); }
-    bool beginEdit(VstInt32 index) override { return AudioEffectX::beginEdit(index); }
-    bool endEdit(VstInt32 index) override { return AudioEffectX::endEdit(index); }
-    void masterIdle() override { AudioEffectX::masterIdle(); }
-    TolvaneEditor* getTolvaneEditor() const { return tolvaneEditor; }
-
-    // Any thread but the audio thread: writes the MIDI bindings that a learn on
-    // the audio thread completed. Called from the editor's idle and the learn
-    // toggle, and by the host-facing layer on the host's non-audio calls.
-    void writePendingAssignments();
-    void controlThreadCall() override { writePendingAssignments(); }
-
-    // MIDI learn. toggleLearn arms learning for a parameter, moves it to another
-    // one, or (on the armed parameter) cancels it and forgets all of that
-    // parameter's bindings. While learning, the same controller twice in a row
-    // binds it; while idle, a controller sets every parameter bound to it.
-    void toggleLearn(VstInt32 parameter) override;
-    void handleController(uint8_t controller, int8_t value);  // audio thread
-    void readAssignments();
-    VstInt32 getLearnState() const { return learn.load().state; }
-    VstInt32 getLearnParameter() const { return learn.load().parameter; }
-    qm_controllerAssignments& getControllerAssignments() { return *controllerAssignments; }
-    // What shows the learn outline: the editor, unless a test puts another in.
-    void setLearnHighlight(LearnHighlight* highlight) { learnHighlight.store(highlight); }
-
-    static constexpr VstInt32 kNumPrograms = kTolvaneProgramCount;
-    static constexpr VstInt32 kNumParams = TolvaneParameterManager::kParameterCount;
+    static constexpr VstInt32 kNumPrograms = TolvaneEngine::kProgramCount;
+    static constexpr VstInt32 kNumParams = TolvaneEngine::kParameterCount;
 
 private:
-    static bool isParameter(VstInt32 index) { return index >= 0 && index < kNumParams; }
-    // The audio thread's side of parameter changes, at the start of each block.
-    void applyChangedSettings();
-    // The manager's stored value brought up to date before it writes a text.
-    void syncDisplayedValue(VstInt32 index);
+    // The editor joined to the engine, with the user's edits told to the host.
+    struct EditorLink : EngineEditorLink {
+        Tolvane& effect;
+        EditorLink(Tolvane& owner) : EngineEditorLink(owner.engine), effect(owner) {}
+        void setParameterAutomated(int32_t index, float value) override { effect.setParameterAutomated(index, value); }
+        void beginEdit(int32_t index) override { effect.beginEdit(index); }
+        void endEdit(int32_t index) override { effect.endEdit(index); }
+    };
 
-    std::unique_ptr<TolvaneParameterManager> parameterManager;
-    TolvaneProgram programs[kNumPrograms];
-    TolvaneSignalBlocks path;
+    // Tells the host that the programs or parameters changed, unless this is
+    // the audio thread: then the next call off it does.
+    void announceDisplayChange();
+    bool onAudioThread() const;
+    void markAudioThread();
+
+    TolvaneEngine engine;
+    EditorLink link{*this};
+    TolvaneEditor editorPanel{&link};
     // Until a host resumes, stereo as the record announces.
     VstInt32 activeInputs = 2;
     VstInt32 activeOutputs = 2;
-    // The follower's level as of the last processed block, for the editor's thread.
-    std::atomic<float> meterLevel{0.0f};
-
-    // Parameter changes may come from any thread. The value as given is what
-    // getParameter answers at once; the setting for the blocks, derived from the
-    // value limited to 0..1, is applied by the audio thread at the start of its
-    // next block. A set bit in changedSettings marks a setting not yet applied.
-    std::atomic<float> parameterValues[kNumParams] = {};
-    std::atomic<float> blockSettings[kNumParams] = {};
-    std::atomic<uint32_t> changedSettings{0};
-
-    // Learning: state 0 idle or 1 learning, and the parameter being learned,
-    // changed together so the audio and control threads never see half a change.
-    struct alignas(8) LearnState {
-        int32_t state;
-        int32_t parameter;
-    };
-    std::unique_ptr<qm_controllerAssignments> controllerAssignments;
-    std::atomic<LearnState> learn{LearnState{0, 0}};
-    static_assert(std::atomic<LearnState>::is_always_lock_free, "the audio thread must never take a lock");
-    std::atomic<LearnHighlight*> learnHighlight{nullptr};
-    TolvaneEditor* tolvaneEditor = nullptr;  // owned through AudioEffect::editor
+    // The thread that last processed audio or events, and a notice to the host
+    // that it could not send.
+    std::atomic<uintptr_t> audioThread{0};
+    std::atomic<bool> displayChangePending{false};
 };
-
-// The last controller seen while learning, shared by every instance in the
-// process; 255 means none.
-std::atomic<uint8_t>& tolvaneLastController();
-
-// The sample rate shared by every instance in the process: rate, 1/rate,
-// rate x 0.001 (samples per millisecond) and (1/rate) x 0.001.
-struct TolvaneProcessSampleRate {
-    std::atomic<float> rate{44100.0f};
-    std::atomic<float> period{1.0f / 44100.0f};
-    std::atomic<float> samplesPerMs{44.1f};
-    std::atomic<float> periodPerMs{1.0f / 44100000.0f};
-
-    void set(float hz);
-};
-TolvaneProcessSampleRate& tolvaneProcessSampleRate();

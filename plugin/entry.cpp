@@ -9,12 +9,9 @@
 #if defined(_WIN32)
 #include <windows.h>
 
-// The library's module handle, recorded when Windows loads it (the editor finds
-// its images through it).
-HINSTANCE tolvaneModule = nullptr;
-
+// The editor finds its images through the library's module handle, known
+// once Windows loads it.
 extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD, LPVOID) {
-    tolvaneModule = module;
     platform::setResourceModule(module);
     return TRUE;
 }

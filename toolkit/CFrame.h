@@ -24,7 +24,6 @@ class CControl;
 class GUIEditorInterface {
 public:
     virtual ~GUIEditorInterface() = default;
-    virtual void doIdleStuff() = 0;
     // 0 circular, 1 relative circular, 2 linear.
     virtual int32_t getKnobMode() const = 0;
     virtual void beginEdit(int32_t tag) = 0;

@@ -1,4 +1,4 @@
-// tolvane editor-shot: builds the effect and its editor headless, sets it up
+// tolvane editor-shot: builds an engine and its editor headless, sets it up
 // as asked, runs idle as a host would and writes what the editor shows.
 #include "EditorShot.h"
 
@@ -8,15 +8,12 @@
 #include <strings.h>
 
 #include "CHighlightFrame.h"
+#include "EngineEditorLink.h"
 #include "PngEncoder.h"
-#include "Tolvane.h"
 #include "TolvaneEditor.h"
+#include "TolvaneEngine.h"
 
 namespace {
-
-VstIntPtr VSTCALLBACK quietHost(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float) {
-    return opcode == audioMasterVersion ? 2400 : 0;
-}
 
 int refuse(const std::string& message) {
     std::fprintf(stderr, "tolvane: %s\n", message.c_str());
@@ -66,44 +63,47 @@ int editorShotCommand(const std::vector<std::string>& args) {
     if (output.empty()) return refuse("editor-shot needs the PNG file to write");
 
     platform::useHeadlessWindows(true);
-    Tolvane effect(quietHost);
+    TolvaneEngine engine;
     if (!program.empty()) {
         double number;
-        VstInt32 chosen = -1;
-        if (parseNumber(program, number) && number >= 0 && number < Tolvane::kNumPrograms && number == static_cast<int>(number))
-            chosen = static_cast<VstInt32>(number);
-        for (VstInt32 p = 0; p < Tolvane::kNumPrograms && chosen < 0; ++p) {
-            char name[kVstMaxProgNameLen + 1] = {};
-            effect.getProgramNameIndexed(0, p, name);
+        int32_t chosen = -1;
+        if (parseNumber(program, number) && number >= 0 && number < TolvaneEngine::kProgramCount &&
+            number == static_cast<int>(number))
+            chosen = static_cast<int32_t>(number);
+        for (int32_t p = 0; p < TolvaneEngine::kProgramCount && chosen < 0; ++p) {
+            char name[TolvaneProgram::kNameLength] = {};
+            engine.getProgramNameIndexed(p, name);
             if (strcasecmp(name, program.c_str()) == 0) chosen = p;
         }
         if (chosen < 0) return refuse("no program '" + program + "'");
-        effect.setProgram(chosen);
+        engine.setProgram(chosen);
     }
     for (const auto& [name, text] : sets) {
         double value;
         if (!parseNumber(text, value)) return refuse("--set " + name + " needs a number from 0 to 1");
-        VstInt32 index = -1;
-        for (VstInt32 p = 0; p < Tolvane::kNumParams; ++p) {
-            char parameterName[kVstMaxParamStrLen + 1] = {};
-            effect.getParameterName(p, parameterName);
+        int32_t index = -1;
+        for (int32_t p = 0; p < TolvaneEngine::kParameterCount; ++p) {
+            char parameterName[9] = {};  // the name a host sees, at most 8 characters
+            engine.getParameterName(p, parameterName, 8);
             if (strcasecmp(parameterName, name.c_str()) == 0) index = p;
         }
         if (index < 0) return refuse("no parameter '" + name + "' (see 'tolvane info')");
-        effect.setParameter(index, static_cast<float>(value));
+        engine.setParameter(index, static_cast<float>(value));
     }
 
-    TolvaneEditor* editor = effect.getTolvaneEditor();
+    EngineEditorLink link(engine);
+    TolvaneEditor panel(&link);
+    TolvaneEditor* editor = &panel;
     editor->open(nullptr);
     editor->idle();
     editor->idle();
     if (meter >= 0.0) {
-        editor->getControl(TolvaneEditor::kMeterTag)->setValue(static_cast<float>(meter));
-        editor->AEffGUIEditor::idle();  // draws it, without reading the effect's (silent) meter
+        editor->getControl(tolvane::kMeterTag)->setValue(static_cast<float>(meter));
+        editor->getFrame()->idle();  // draws it, without reading the engine's (silent) meter
     }
     if (highlight >= 0.0) editor->getFrame()->setHighlight(static_cast<int32_t>(highlight), true);
     if (about) editor->getFrame()->mouseDown(600, 185, platform::kLeftButton);
-    editor->AEffGUIEditor::idle();
+    editor->getFrame()->idle();
     auto* window = static_cast<platform::HeadlessWindow*>(editor->getFrame()->getPlatformWindow());
     const bool written = writePngFile(output, window->getPicture().data(), window->getWidth(), window->getHeight());
     editor->close();

@@ -9,7 +9,7 @@
 #include "CHighlightFrame.h"
 #include "EditorWindow.h"
 #include "PluginHost.h"
-#include "Tolvane.h"
+
 #include "TolvaneEditor.h"
 #include "support/headless_editor.h"
 

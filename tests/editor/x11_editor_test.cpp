@@ -10,7 +10,7 @@
 #include "CHighlightFrame.h"
 #include "EditorWindow.h"
 #include "PluginHost.h"
-#include "Tolvane.h"
+
 #include "TolvaneEditor.h"
 #include "support/headless_editor.h"
 #include "support/temp_folder.h"

@@ -1,6 +1,7 @@
 // MIDI control and learn on the effect: priming, binding, cancelling, which
 // messages count, and the assignments file as instances read and write it.
 #include "Tolvane.h"
+#include "qm_controllerAssignments.h"
 #include "support/temp_folder.h"
 
 #include <atomic>
@@ -35,20 +36,12 @@ struct EventList {
     VstEvents* list() { return reinterpret_cast<VstEvents*>(this); }
 };
 
-// Records the parameter changes that reach the editor, in order.
-struct RecordingEditor : AEffEditor {
-    std::vector<std::pair<VstInt32, float>>* changes;
-    RecordingEditor(AudioEffect* e, std::vector<std::pair<VstInt32, float>>* log) : AEffEditor(e), changes(log) {}
-    bool getRect(ERect**) override { return false; }
-    bool open(void*) override { return false; }
-    void close() override {}
-    bool isOpen() override { return false; }
-    void setParameter(VstInt32 index, float value) override { changes->emplace_back(index, value); }
-};
-
-struct RecordingHighlight : LearnHighlight {
-    std::vector<std::pair<VstInt32, bool>> calls;
-    void setHighlight(VstInt32 tag, bool on) override { calls.emplace_back(tag, on); }
+// Records the parameter changes and learn outlines that would reach the editor, in order.
+struct Recorder : TolvaneEngine::Observer {
+    std::vector<std::pair<int32_t, float>> changes;
+    std::vector<std::pair<int32_t, bool>> calls;
+    void parameterChanged(int32_t index, float value) override { changes.emplace_back(index, value); }
+    void learnChanged(int32_t tag, bool on) override { calls.emplace_back(tag, on); }
 };
 
 class MidiLearn : public ::testing::Test {
@@ -61,7 +54,7 @@ protected:
     std::unique_ptr<Tolvane> newEffect() { return std::make_unique<Tolvane>(nullptr); }
     static void send(Tolvane& effect, EventList events) { effect.processEvents(events.list()); }
     static std::vector<qm_controllerAssignment> table(Tolvane& effect) {
-        return effect.getControllerAssignments().entries();
+        return effect.getEngine().getControllerAssignments().entries();
     }
 
     TempFolder folder;
@@ -72,22 +65,22 @@ using Table = std::vector<qm_controllerAssignment>;
 
 TEST_F(MidiLearn, TheSameControllerTwiceInARowBinds) {
     auto effect = newEffect();
-    effect->toggleLearn(2);
-    EXPECT_EQ(effect->getLearnState(), 1);
+    effect->getEngine().toggleLearn(2);
+    EXPECT_EQ(effect->getEngine().isLearning(), true);
     send(*effect, EventList().cc(7));
-    EXPECT_EQ(effect->getLearnState(), 1) << "the first message only primes";
+    EXPECT_EQ(effect->getEngine().isLearning(), true) << "the first message only primes";
     EXPECT_TRUE(table(*effect).empty());
     send(*effect, EventList().cc(7));
-    EXPECT_EQ(effect->getLearnState(), 0);
+    EXPECT_EQ(effect->getEngine().isLearning(), false);
     EXPECT_EQ(table(*effect), (Table{{7, 2}}));
     EXPECT_EQ(tolvaneLastController().load(), 255) << "a completed learn forgets the controller";
 }
 
 TEST_F(MidiLearn, EachNewControllerRestartsPriming) {
     auto effect = newEffect();
-    effect->toggleLearn(1);
+    effect->getEngine().toggleLearn(1);
     send(*effect, EventList().cc(7).cc(10).cc(7));
-    EXPECT_EQ(effect->getLearnState(), 1);
+    EXPECT_EQ(effect->getEngine().isLearning(), true);
     EXPECT_TRUE(table(*effect).empty()) << "7, 10, 7 binds nothing";
     send(*effect, EventList().cc(10).cc(10));
     EXPECT_EQ(table(*effect), (Table{{10, 1}})) << "then 10, 10 binds 10";
@@ -96,7 +89,7 @@ TEST_F(MidiLearn, EachNewControllerRestartsPriming) {
 TEST_F(MidiLearn, NoValueIsAppliedWhileLearning) {
     auto effect = newEffect();
     send(*effect, EventList().cc(7).cc(7));  // idle: nothing bound, nothing moves
-    effect->toggleLearn(3);
+    effect->getEngine().toggleLearn(3);
     const float before = effect->getParameter(3);
     send(*effect, EventList().cc(7, 0).cc(7, 0).cc(7, 0));
     // The third message arrives after the learn completed and moves the parameter.
@@ -106,30 +99,30 @@ TEST_F(MidiLearn, NoValueIsAppliedWhileLearning) {
 
 TEST_F(MidiLearn, LastControllerSurvivesACancelledLearn) {
     auto effect = newEffect();
-    effect->toggleLearn(1);
+    effect->getEngine().toggleLearn(1);
     send(*effect, EventList().cc(9));
-    effect->toggleLearn(1);  // cancel
-    EXPECT_EQ(effect->getLearnState(), 0);
+    effect->getEngine().toggleLearn(1);  // cancel
+    EXPECT_EQ(effect->getEngine().isLearning(), false);
     EXPECT_EQ(tolvaneLastController().load(), 9);
-    effect->toggleLearn(4);
+    effect->getEngine().toggleLearn(4);
     send(*effect, EventList().cc(9));
     EXPECT_EQ(table(*effect), (Table{{9, 4}})) << "the first message of the same number binds at once";
 }
 
 TEST_F(MidiLearn, LastControllerIsSharedByInstances) {
     auto first = newEffect(), second = newEffect();
-    first->toggleLearn(0);
-    second->toggleLearn(5);
+    first->getEngine().toggleLearn(0);
+    second->getEngine().toggleLearn(5);
     send(*first, EventList().cc(21));
     send(*second, EventList().cc(21));
     EXPECT_EQ(table(*second), (Table{{21, 5}}));
-    EXPECT_EQ(first->getLearnState(), 1);
+    EXPECT_EQ(first->getEngine().isLearning(), true);
 }
 
 TEST_F(MidiLearn, RelearningAPairMovesItBehindItsController) {
     auto effect = newEffect();
     for (VstInt32 p : {1, 2, 1}) {
-        effect->toggleLearn(p);
+        effect->getEngine().toggleLearn(p);
         send(*effect, EventList().cc(7).cc(7));
     }
     EXPECT_EQ(table(*effect), (Table{{7, 2}, {7, 1}})) << "no duplicate, re-learned pair last";
@@ -137,25 +130,26 @@ TEST_F(MidiLearn, RelearningAPairMovesItBehindItsController) {
 
 TEST_F(MidiLearn, ArmingAnotherControlMovesTheHighlight) {
     auto effect = newEffect();
-    RecordingHighlight highlight;
-    effect->toggleLearn(0);  // no window: nothing to call
-    effect->setLearnHighlight(&highlight);
-    effect->toggleLearn(3);
-    EXPECT_EQ(effect->getLearnParameter(), 3);
+    Recorder highlight;
+    effect->getEngine().toggleLearn(0);  // before anyone listens
+    effect->getEngine().setObserver(&highlight);
+    effect->getEngine().toggleLearn(3);
+    EXPECT_EQ(effect->getEngine().getLearnParameter(), 3);
     send(*effect, EventList().cc(5).cc(5));
-    effect->toggleLearn(4);
-    effect->toggleLearn(4);
-    const std::vector<std::pair<VstInt32, bool>> expected = {{0, false}, {3, true}, {3, false}, {4, true}, {4, false}};
+    effect->getEngine().toggleLearn(4);
+    effect->getEngine().toggleLearn(4);
+    const std::vector<std::pair<int32_t, bool>> expected = {{0, false}, {3, true}, {3, false}, {4, true}, {4, false}};
     EXPECT_EQ(highlight.calls, expected);
-    effect->setLearnHighlight(nullptr);
+    effect->getEngine().setObserver(nullptr);
 }
 
 TEST_F(MidiLearn, OneControllerSetsItsParametersInBindingOrder) {
     auto effect = newEffect();
-    std::vector<std::pair<VstInt32, float>> changes;
-    effect->setEditor(new RecordingEditor(effect.get(), &changes));
+    Recorder recorder;
+    std::vector<std::pair<int32_t, float>>& changes = recorder.changes;
+    effect->getEngine().setObserver(&recorder);
     for (VstInt32 p : {4, 1}) {
-        effect->toggleLearn(p);
+        effect->getEngine().toggleLearn(p);
         send(*effect, EventList().cc(7).cc(7));
     }
     changes.clear();
@@ -168,7 +162,7 @@ TEST_F(MidiLearn, OneControllerSetsItsParametersInBindingOrder) {
 
 TEST_F(MidiLearn, ControllerValuesScaleToExactlyOne) {
     auto effect = newEffect();
-    effect->toggleLearn(2);
+    effect->getEngine().toggleLearn(2);
     send(*effect, EventList().cc(74).cc(74));
     send(*effect, EventList().cc(74, 0));
     EXPECT_EQ(effect->getParameter(2), 0.0f);
@@ -181,7 +175,7 @@ TEST_F(MidiLearn, ControllerValuesScaleToExactlyOne) {
 
 TEST_F(MidiLearn, OnlyControlChangesCount) {
     auto effect = newEffect();
-    effect->toggleLearn(1);
+    effect->getEngine().toggleLearn(1);
     EventList ignored;
     ignored.cc(123).cc(123).cc(126).cc(126)        // all notes off, mono mode
         .add(0x90, 7, 100).add(0x90, 7, 100)         // note on
@@ -191,7 +185,7 @@ TEST_F(MidiLearn, OnlyControlChangesCount) {
         .add(0xA0, 7, 1).add(0xD0, 7, 1).add(0xF0, 7, 7)
         .add(0xB0, 7, 7, 6).add(0xB0, 7, 7, 6);      // a control change that is no MIDI event
     send(*effect, ignored);
-    EXPECT_EQ(effect->getLearnState(), 1);
+    EXPECT_EQ(effect->getEngine().isLearning(), true);
     EXPECT_TRUE(table(*effect).empty());
     EXPECT_EQ(tolvaneLastController().load(), 255);
 }
@@ -199,19 +193,19 @@ TEST_F(MidiLearn, OnlyControlChangesCount) {
 TEST_F(MidiLearn, CancellingForgetsEveryBindingOfTheParameterAndRewritesTheFile) {
     auto effect = newEffect();
     for (auto [controller, parameter] : {std::pair{7, 1}, {8, 1}, {9, 2}}) {
-        effect->toggleLearn(parameter);
+        effect->getEngine().toggleLearn(parameter);
         send(*effect, EventList().cc(static_cast<uint8_t>(controller)).cc(static_cast<uint8_t>(controller)));
     }
-    effect->getControllerAssignments().writePending();
+    effect->getEngine().getControllerAssignments().writePending();
     EXPECT_EQ(readText(assignmentsFile()), textLines("1 7\n1 8\n2 9\n"));
-    effect->toggleLearn(1);
-    effect->toggleLearn(1);
+    effect->getEngine().toggleLearn(1);
+    effect->getEngine().toggleLearn(1);
     EXPECT_EQ(table(*effect), (Table{{9, 2}}));
     EXPECT_EQ(readText(assignmentsFile()), textLines("2 9\n")) << "written before toggleLearn returns";
 
     writeText(assignmentsFile(), "2 9\n0 3\n");  // another instance learned 3 meanwhile
-    effect->toggleLearn(5);
-    effect->toggleLearn(5);
+    effect->getEngine().toggleLearn(5);
+    effect->getEngine().toggleLearn(5);
     EXPECT_EQ(readText(assignmentsFile()), textLines("0 3\n2 9\n")) << "rewritten, keeping what others learned";
 }
 
@@ -231,16 +225,16 @@ TEST_F(MidiLearn, TheFirstLearnCreatesTheFolderAndTheFile) {
     const std::string created = useSettingsRoot(nested);
     auto effect = newEffect();
     EXPECT_TRUE(table(*effect).empty());
-    effect->toggleLearn(3);
+    effect->getEngine().toggleLearn(3);
     send(*effect, EventList().cc(11).cc(11));
-    effect->getControllerAssignments().writePending();
+    effect->getEngine().getControllerAssignments().writePending();
     EXPECT_EQ(readText(created + "/Tolvane MIDI Assignments.txt"), textLines("3 11\n"));
 }
 
 TEST_F(MidiLearn, TheLastBindingReachesTheFileWhenTheInstanceCloses) {
     {
         auto effect = newEffect();
-        effect->toggleLearn(2);
+        effect->getEngine().toggleLearn(2);
         send(*effect, EventList().cc(30).cc(30));
     }
     EXPECT_EQ(readText(assignmentsFile()), textLines("2 30\n"));
@@ -254,19 +248,19 @@ TEST_F(MidiLearn, LearningWorksWithoutAUsableFolder) {
     writeText(settings, "not a folder");
 #endif
     auto effect = newEffect();
-    effect->toggleLearn(4);
+    effect->getEngine().toggleLearn(4);
     send(*effect, EventList().cc(12).cc(12));
     EXPECT_EQ(table(*effect), (Table{{12, 4}}));
     send(*effect, EventList().cc(12, 127));
     EXPECT_EQ(effect->getParameter(4), 1.0f);
-    effect->toggleLearn(4);
-    effect->toggleLearn(4);
+    effect->getEngine().toggleLearn(4);
+    effect->getEngine().toggleLearn(4);
     EXPECT_TRUE(table(*effect).empty());
 }
 
 TEST_F(MidiLearn, HostsReachTheEventsThroughTheDispatcher) {
     auto effect = newEffect();
-    effect->toggleLearn(0);
+    effect->getEngine().toggleLearn(0);
     EventList events;
     events.cc(40).cc(40);
     EXPECT_EQ(effect->dispatcher(effProcessEvents, 0, 0, events.list(), 0.0f), 1);
@@ -298,13 +292,13 @@ TEST_F(MidiLearn, LearningWhileProcessingIsSafe) {
     uint32_t state = 7;
     for (int toggle = 0; toggle < 3000; ++toggle) {
         state = state * 1664525u + 1013904223u;
-        effect->toggleLearn(static_cast<VstInt32>((state >> 24) % 6));
-        if (toggle % 16 == 0) effect->writePendingAssignments();  // as the editor's idle does
+        effect->getEngine().toggleLearn(static_cast<VstInt32>((state >> 24) % 6));
+        if (toggle % 16 == 0) effect->getEngine().writePendingAssignments();  // as the editor's idle does
         std::this_thread::yield();  // let some learns complete
     }
     done.store(true);
     audio.join();
-    qm_controllerAssignments& assignments = effect->getControllerAssignments();
+    qm_controllerAssignments& assignments = effect->getEngine().getControllerAssignments();
     assignments.writePending();
     const Table final = assignments.entries();
     EXPECT_EQ(readText(assignmentsFile()),

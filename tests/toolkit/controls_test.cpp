@@ -23,7 +23,6 @@ struct Bench : GUIEditorInterface, CControlListener {
 
     Bench() : frame(new CFrame({0, 0, 750, 200}, nullptr, this)) {}
     ~Bench() override { frame->forget(); }
-    void doIdleStuff() override {}
     int32_t getKnobMode() const override { return knobMode; }
     void beginEdit(int32_t tag) override { events.push_back("begin " + std::to_string(tag)); }
     void endEdit(int32_t tag) override { events.push_back("end " + std::to_string(tag)); }

@@ -45,8 +45,6 @@ public:
 
     // Host callbacks. Each does nothing (and answers its default) without a host.
     virtual void setParameterAutomated(VstInt32 index, float value);  // setParameter, then tells the host
-    virtual VstInt32 getMasterVersion();
-    virtual void masterIdle();
 
     AEffect* getAeffect() { return &cEffect; }
     AEffEditor* getEditor() { return editor; }

@@ -58,6 +58,7 @@ void VSTCALLBACK processReplacingCallback(AEffect* e, float** inputs, float** ou
 }
 
 void VSTCALLBACK processDoubleReplacingCallback(AEffect* e, double** inputs, double** outputs, VstInt32 frames) {
+    ScopedFloatingPointEnvironment defaultFloatingPoint;
     try {
         effectOf(e)->processDoubleReplacing(inputs, outputs, frames);
     } catch (...) {
@@ -73,6 +74,7 @@ void VSTCALLBACK setParameterCallback(AEffect* e, VstInt32 index, float value) {
 }
 
 float VSTCALLBACK getParameterCallback(AEffect* e, VstInt32 index) {
+    ScopedFloatingPointEnvironment defaultFloatingPoint;
     try {
         return effectOf(e)->getParameter(index);
     } catch (...) {
@@ -160,7 +162,7 @@ VstIntPtr AudioEffect::dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr val
         if (editor) editor->idle();
         return 0;
     case effIdentify:
-        return fourCharacters('N', 'v', 'E', 'f');
+        return kEffectIdentity;
     case effGetChunk:
         return ptr ? getChunk(static_cast<void**>(ptr), index != 0) : 0;
     case effSetChunk:
@@ -175,12 +177,6 @@ void AudioEffect::setParameterAutomated(VstInt32 index, float value) {
     callHost(audioMasterAutomate, index, 0, nullptr, value);
 }
 
-VstInt32 AudioEffect::getMasterVersion() {
-    const VstIntPtr version = callHost(audioMasterVersion);
-    return version ? static_cast<VstInt32>(version) : 1;
-}
-
-void AudioEffect::masterIdle() { callHost(audioMasterIdle); }
 
 VstIntPtr AudioEffectX::dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr, float opt) {
     char* text = static_cast<char*>(ptr);

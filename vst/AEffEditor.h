@@ -4,15 +4,13 @@
 
 #include "vst2.h"
 
-class AudioEffect;
-
 class AEffEditor {
 public:
-    explicit AEffEditor(AudioEffect* effect) : effect(effect) {}
     virtual ~AEffEditor() = default;
 
-    virtual AudioEffect* getEffect() { return effect; }
+    // The editor's size; true when *rect points to it.
     virtual bool getRect(ERect** rect) = 0;
+    // Opens the editor inside the host's window; false when no window could be made.
     virtual bool open(void* parentWindow) = 0;
     virtual void close() = 0;
     virtual bool isOpen() = 0;
@@ -20,9 +18,4 @@ public:
     virtual bool onKeyDown(VstKeyCode&) { return false; }
     virtual bool onKeyUp(VstKeyCode&) { return false; }
     virtual bool setKnobMode(VstInt32) { return false; }
-    // Called by the effect after every parameter change, from whichever thread made it.
-    virtual void setParameter(VstInt32, float) {}
-
-protected:
-    AudioEffect* effect;
 };

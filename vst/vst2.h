@@ -38,6 +38,8 @@ constexpr VstInt32 fourCharacters(char a, char b, char c, char d) {
 }
 
 constexpr VstInt32 kEffectMagic = fourCharacters('V', 's', 't', 'P');
+// What effIdentify answers: the tag by which old hosts recognise an effect.
+constexpr VstInt32 kEffectIdentity = fourCharacters('N', 'v', 'E', 'f');
 
 struct AEffect {
     VstInt32 magic;
@@ -131,6 +133,7 @@ enum : VstInt32 {
     audioMasterIdle = 3,
     audioMasterPinConnected = 4,
     audioMasterWantMidi = 6,
+    audioMasterUpdateDisplay = 42,  // the effect's parameters or programs changed: hosts re-read them
     audioMasterBeginEdit = 43,
     audioMasterEndEdit = 44,
 };

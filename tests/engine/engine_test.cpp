@@ -1,6 +1,9 @@
-// Parts of the effect a host cannot see: the gain-reduction meter.
-#include "Tolvane.h"
-#include "support/float_compare.h"
+// The engine as every format drives it: the gain-reduction meter, and
+// parameter changes from another thread than the audio's.
+#include "TolvaneEngine.h"
+#include "TolvaneParameterManager.h"
+
+#include <gtest/gtest.h>
 
 #include <cmath>
 #include <algorithm>
@@ -11,13 +14,11 @@
 namespace {
 
 struct Effect {
-    Tolvane tolvane{nullptr};
+    TolvaneEngine tolvane{""};
 
     void run(float level, size_t frames) {
         std::vector<float> in(frames, level), out(frames);
-        float* inputs[2] = {in.data(), in.data()};
-        float* outputs[2] = {out.data(), out.data()};
-        tolvane.processReplacing(inputs, outputs, static_cast<VstInt32>(frames));
+        tolvane.processStereo(in.data(), in.data(), out.data(), out.data(), static_cast<int32_t>(frames));
     }
     // Ratio 2, threshold -20 dB, the shortest attack and release: a constant
     // full-scale input is reduced by 10 dB.
@@ -74,22 +75,20 @@ namespace {
 // programs while its audio thread processes. Run under ThreadSanitizer in CI:
 // no report, and getParameter answers each new value at once.
 TEST(EffectThreads, ParameterChangesFromAnotherThreadAreSafe) {
-    Tolvane tolvane{nullptr};
+    TolvaneEngine tolvane{""};
     std::atomic<bool> done{false};
     std::thread audio([&] {
         std::vector<float> in(128, 0.5f), out(128);
-        float* inputs[2] = {in.data(), in.data()};
-        float* outputs[2] = {out.data(), out.data()};
-        while (!done.load()) tolvane.processReplacing(inputs, outputs, 128);
+        while (!done.load()) tolvane.processStereo(in.data(), in.data(), out.data(), out.data(), 128);
     });
     float programs[5][6];  // what each program should hold: its preset, then its edits
     for (int p = 0; p < 5; ++p) std::copy_n(tolvaneFactoryPresets[p].values, 6, programs[p]);
     uint32_t state = 3;
     for (int round = 0; round < 20000; ++round) {
         state = state * 1664525u + 1013904223u;
-        const VstInt32 index = static_cast<VstInt32>((state >> 24) % 6);
+        const int32_t index = static_cast<int32_t>((state >> 24) % 6);
         if (round % 100 == 0) {
-            tolvane.setProgram(static_cast<VstInt32>(state >> 29) % 5);
+            tolvane.setProgram(static_cast<int32_t>(state >> 29) % 5);
             ASSERT_EQ(tolvane.getParameter(index), programs[tolvane.getProgram()][index]);
         } else {
             const float value = static_cast<float>(state >> 8) / 16777216.0f;

@@ -1,0 +1,291 @@
+#include "TolvaneEngine.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "SettingsFolder.h"
+#include "TolvaneParameterManager.h"
+#include "qm_controllerAssignments.h"
+
+namespace {
+
+constexpr float kStartRate = 44100.0f;
+constexpr double kSecondsPerMillisecond = 0.001;
+constexpr float kMixTime = 0.005f;         // the Active fade, seconds
+constexpr float kLowPassCutoff = 9200.0f;  // Hz, for the life of the instance
+constexpr float kMeterRiseTime = 0.09f;    // seconds; the follower's "release" (reduction grows)
+constexpr float kMeterFallTime = 0.2f;     // seconds; the follower's "attack" (reduction shrinks)
+constexpr float kMeterFullScale = 20.0f;   // dB of reduction that fill the meter
+// A controller's 0..127 as 0..1: the float nearest 1/127, widened, so that 127 gives exactly 1.
+constexpr float kControllerStep = 0.007874016f;
+
+const char* const kAssignmentsFileName = "Tolvane MIDI Assignments.txt";
+
+std::string defaultAssignmentsFile() {
+    const std::string folder = platform::settingsFolder();
+    return folder.empty() ? "" : folder + kAssignmentsFileName;
+}
+
+// Copies at most `limit` characters and terminates at [limit].
+void copyLimited(char* text, const char* source, size_t limit) {
+    std::strncpy(text, source, limit);
+    text[limit] = '\0';
+}
+
+// Both are constant-initialised at load, so no first use (possibly on the audio
+// thread) runs a guarded initialisation.
+std::atomic<float> processSampleRate{kStartRate};
+std::atomic<uint8_t> lastControllerSeen{kNoController};
+
+}  // namespace
+
+std::atomic<float>& tolvaneProcessSampleRate() { return processSampleRate; }
+std::atomic<uint8_t>& tolvaneLastController() { return lastControllerSeen; }
+
+TolvaneEngine::TolvaneEngine() : TolvaneEngine(defaultAssignmentsFile()) {}
+
+TolvaneEngine::TolvaneEngine(const std::string& assignmentsFile)
+    : parameterManager(std::make_unique<TolvaneParameterManager>()),
+      controllerAssignments(std::make_unique<qm_controllerAssignments>(assignmentsFile)) {
+    path.mix.setTime(kMixTime);
+    processSampleRate.store(kStartRate, std::memory_order_relaxed);
+
+    path.lowPassLeft.setSampleRate(kStartRate);
+    path.lowPassRight.setSampleRate(kStartRate);
+    path.lowPassLeft.setFrequency(kLowPassCutoff);
+    path.lowPassRight.setFrequency(kLowPassCutoff);
+
+    const float processRate = processSampleRate.load(std::memory_order_relaxed);
+    path.meter.init(processRate);
+    path.meter.set(qmsp_follower::kAttackTime, kMeterFallTime, processRate);
+    path.meter.set(qmsp_follower::kReleaseTime, kMeterRiseTime, processRate);
+
+    // The compressor's own defaults (attack and release in seconds); the first
+    // program replaces all but the input gain straight away.
+    path.compressor.setInputGain(0.0f);
+    path.compressor.setThreshold(-10.0f);
+    path.compressor.setAttack(10.0f);
+    path.compressor.setRelease(100.0f);
+    path.compressor.setRatio(2.0f);
+    path.compressor.setOutputGain(0.0f);
+
+    for (int32_t p = 0; p < kProgramCount; ++p) {
+        copyLimited(programs[p].name, tolvaneFactoryPresets[p].name, sizeof programs[p].name - 1);
+        std::memcpy(programs[p].values, tolvaneFactoryPresets[p].values, sizeof programs[p].values);
+    }
+    setProgram(0);
+    readAssignments();
+}
+
+TolvaneEngine::~TolvaneEngine() = default;
+
+void TolvaneEngine::setParameter(int32_t index, float value) {
+    // A value that is no number would stay in the program and the blocks for good.
+    if (!tolvane::isParameter(index) || !std::isfinite(value)) return;
+    std::atomic_ref<float>(programs[currentProgram.load()].values[index]).store(value);
+    parameterValues[index].store(value);
+    const float limited = std::clamp(value, 0.0f, 1.0f);
+    const double plain = parameterManager->normalizedToPlain(index, limited);
+    float setting = static_cast<float>(plain);
+    switch (tolvane::kParameters[index].setting) {
+    case tolvane::Setting::kAttack:
+    case tolvane::Setting::kRelease:
+        setting = static_cast<float>(static_cast<float>(plain) * kSecondsPerMillisecond);
+        break;
+    case tolvane::Setting::kWetShare:
+        setting = limited;
+        break;
+    default:
+        break;
+    }
+    blockSettings[index].store(setting, std::memory_order_relaxed);
+    changedSettings.fetch_or(1u << index, std::memory_order_release);
+    if (Observer* o = observer.load()) o->parameterChanged(index, value);
+}
+
+float TolvaneEngine::getParameter(int32_t index) const {
+    return tolvane::isParameter(index) ? parameterValues[index].load() : 0.0f;
+}
+
+void TolvaneEngine::applyChangedSettings() {
+    uint32_t changed = changedSettings.exchange(0, std::memory_order_acquire);
+    while (changed != 0) {
+        const int32_t index = std::countr_zero(changed);
+        changed &= changed - 1;
+        applySetting(index, blockSettings[index].load(std::memory_order_relaxed));
+    }
+}
+
+void TolvaneEngine::applySetting(int32_t index, float setting) {
+    switch (tolvane::kParameters[index].setting) {
+    case tolvane::Setting::kRatio: path.compressor.setRatio(setting); break;
+    case tolvane::Setting::kAttack: path.compressor.setAttack(setting); break;
+    case tolvane::Setting::kRelease: path.compressor.setRelease(setting); break;
+    case tolvane::Setting::kThreshold: path.compressor.setThreshold(setting); break;
+    case tolvane::Setting::kOutputGain: path.compressor.setOutputGain(setting); break;
+    case tolvane::Setting::kWetShare: path.mix.setTarget(setting); break;
+    }
+}
+
+// The store's own value brought up to date before it writes a text: it keeps
+// one value per parameter, which changes may have passed by.
+void TolvaneEngine::getParameterName(int32_t index, char* text, int32_t length) {
+    parameterManager->getName(index, text, length);
+}
+
+void TolvaneEngine::getParameterLabel(int32_t index, char* text, int32_t length) {
+    parameterManager->getLabel(index, text, length);
+}
+
+void TolvaneEngine::getParameterDisplay(int32_t index, char* text, int32_t length) {
+    parameterManager->setNormalized(index, parameterValues[index].load());
+    parameterManager->getDisplay(index, text, length);
+}
+
+float TolvaneEngine::getParameterPlain(int32_t index) {
+    if (!tolvane::isParameter(index)) return 0.0f;
+    parameterManager->setNormalized(index, parameterValues[index].load());
+    return parameterManager->getPlain(index);
+}
+
+float TolvaneEngine::plainToNormalized(int32_t index, float plain) {
+    return tolvane::isParameter(index) ? parameterManager->plainToNormalized(index, plain) : 0.0f;
+}
+
+void TolvaneEngine::setProgram(int32_t program) {
+    if (program < 0 || program >= kProgramCount) return;
+    currentProgram.store(program);
+    for (int32_t i = 0; i < kParameterCount; ++i)
+        setParameter(i, std::atomic_ref<float>(programs[program].values[i]).load());
+}
+
+void TolvaneEngine::getProgramName(char* text) const {
+    const int32_t current = currentProgram.load();
+    const TolvaneProgram& program = programs[current];
+    if (std::strcmp(program.name, "init") == 0)
+        std::snprintf(text, sizeof program.name, "init %d", current + 1);
+    else
+        std::strcpy(text, program.name);
+}
+
+bool TolvaneEngine::getProgramNameIndexed(int32_t index, char* text) const {
+    if (index < 0 || index >= kProgramCount) return false;
+    std::strcpy(text, programs[index].name);
+    return true;
+}
+
+void TolvaneEngine::setProgramName(const char* name) {
+    TolvaneProgram& program = programs[currentProgram.load()];
+    copyLimited(program.name, name, sizeof program.name - 1);
+}
+
+void TolvaneEngine::setSampleRate(float rate) {
+    // A rate must be a positive number of hertz; anything else would leave the
+    // filter's coefficients NaN.
+    if (!(rate > 0.0f) || !std::isfinite(rate)) return;
+    // Compared with this instance's own blocks, not the process-wide record:
+    // another instance may already have put this rate there.
+    if (rate == path.compressor.getSampleRate()) return;
+    processSampleRate.store(rate, std::memory_order_relaxed);
+    path.meter.updateCoefficients(rate);
+    path.lowPassLeft.setSampleRate(rate);
+    path.lowPassRight.setSampleRate(rate);
+    path.mix.setSampleRate(rate);
+    path.compressor.setSampleRate(rate);
+}
+
+void TolvaneEngine::suspend() {
+    path.lowPassLeft.reset();
+    path.lowPassRight.reset();
+    path.compressor.reset();
+    // The fade and the meter carry on across a pause, unless something made them
+    // non-finite.
+    if (!std::isfinite(path.mix.getCurrent())) path.mix.reset();
+    if (!std::isfinite(path.meter.level)) path.meter.reset();
+}
+
+void TolvaneEngine::processStereo(const float* left, const float* right, float* leftOut, float* rightOut,
+                                  int32_t frames) {
+    if (frames <= 0) return;
+    applyChangedSettings();
+    tolvaneRunStereo(path, left, right, leftOut, rightOut, frames);
+    meterLevel.store(path.meter.level, std::memory_order_relaxed);
+}
+
+void TolvaneEngine::processMono(const float* input, float* output, int32_t frames) {
+    if (frames <= 0) return;
+    applyChangedSettings();
+    tolvaneRunMono(path, input, output, frames);
+    meterLevel.store(path.meter.level, std::memory_order_relaxed);
+}
+
+float TolvaneEngine::getMeterValue() const {
+    const float level = std::fabs(meterLevel.load(std::memory_order_relaxed));
+    return static_cast<float>((level < kMeterFullScale ? level : kMeterFullScale) / kMeterFullScale);
+}
+
+void TolvaneEngine::handleMidi(const uint8_t* bytes, size_t size) {
+    if (size < 3 || (bytes[0] & 0xF0) != 0xB0) return;
+    const uint8_t controller = bytes[1], value = bytes[2];
+    // Data bytes have bit 7 clear; anything else is no MIDI message.
+    if (controller > 127 || value > 127) return;
+    // Not 123 (all notes off) or 126 (mono mode): channel modes, no controllers.
+    if (controller == 123 || controller == 126) return;
+    handleController(controller, value);
+}
+
+void TolvaneEngine::handleController(uint8_t controller, uint8_t value) {
+    std::atomic<uint8_t>& lastController = tolvaneLastController();
+    LearnState now = learn.load();
+    while (now.state != 0) {
+        // The first message of a controller only primes learning; the same
+        // controller twice in a row binds it. No value is applied meanwhile.
+        if (controller != lastController.load()) {
+            lastController.store(controller);
+            return;
+        }
+        if (!learn.compare_exchange_weak(now, LearnState{0, now.parameter})) continue;  // changed meanwhile
+        controllerAssignments->bind(static_cast<int8_t>(controller), now.parameter);
+        lastController.store(kNoController);
+        notifyLearn(now.parameter, false);
+        return;
+    }
+    const float normalized = static_cast<float>(value * static_cast<double>(kControllerStep));
+    controllerAssignments->forEachParameterOf(static_cast<int8_t>(controller),
+                                              [&](int32_t parameter) { setParameter(parameter, normalized); });
+}
+
+void TolvaneEngine::notifyLearn(int32_t parameter, bool on) {
+    if (Observer* o = observer.load()) o->learnChanged(parameter, on);
+}
+
+void TolvaneEngine::toggleLearn(int32_t parameter) {
+    // Whatever the audio thread learned since the last call goes first.
+    writePendingAssignments();
+    LearnState now = learn.load();
+    for (;;) {
+        if (now.state == 0) {
+            if (!learn.compare_exchange_weak(now, LearnState{1, parameter})) continue;
+            notifyLearn(parameter, true);
+            return;
+        }
+        if (now.parameter != parameter) {
+            if (!learn.compare_exchange_weak(now, LearnState{1, parameter})) continue;
+            notifyLearn(now.parameter, false);
+            notifyLearn(parameter, true);
+            return;
+        }
+        // The armed control again: cancel, and forget every binding of it.
+        if (!learn.compare_exchange_weak(now, LearnState{0, parameter})) continue;
+        controllerAssignments->removeParameter(parameter);
+        notifyLearn(parameter, false);
+        return;
+    }
+}
+
+void TolvaneEngine::writePendingAssignments() { controllerAssignments->writePending(); }
+
+void TolvaneEngine::readAssignments() { controllerAssignments->read(); }

@@ -1,0 +1,167 @@
+// TolvaneEngine: one instance of the compressor, whatever plug-in format or
+// program carries it. It owns the parameter store, the five programs, the
+// signal blocks, the meter and the MIDI bindings, turns parameter changes into
+// block settings and runs the audio path:
+//
+//   input -> compressor (linked stereo) -> clip to +-1 -> 9200 Hz low-pass -> wet
+//   output = wet * m + input * (1 - m),  m = the Active value smoothed over 5 ms
+//
+// The gain reduction, weighted by m, drives a meter follower (rises with 0.09 s,
+// falls with 0.2 s) that an editor reads.
+//
+// A format adapter (the VST 2.4 effect, the LV2 plug-in, the standalone
+// program) owns an engine and translates its host's calls into these; the
+// engine knows no format.
+//
+// Threads. process*, handleMidi and handleController belong to the audio
+// thread: they allocate nothing and take no lock. setParameter and setProgram
+// may come from any thread; the value as given is what getParameter answers at
+// once, and the audio thread applies the derived setting at the start of its
+// next block. Everything else (texts, learning's toggle, the file) belongs to
+// threads other than the audio thread.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "TolvaneAudioPath.h"
+#include "TolvaneParameters.h"
+#include "TolvanePrograms.h"
+
+class TolvaneParameterManager;
+class qm_controllerAssignments;
+
+class TolvaneEngine {
+public:
+    // What the engine tells its owner, on the thread that made the change.
+    class Observer {
+    public:
+        virtual ~Observer() = default;
+        // After every parameter change, whatever its source (host, editor,
+        // program, MIDI); also on the audio thread.
+        virtual void parameterChanged(int32_t index, float value) = 0;
+        // Learning armed (on) for a parameter, or disarmed, completed or
+        // cancelled (off); also on the audio thread.
+        virtual void learnChanged(int32_t parameter, bool on) = 0;
+    };
+
+    static constexpr int32_t kParameterCount = tolvane::kParameterCount;
+    static constexpr int32_t kProgramCount = kTolvaneProgramCount;
+
+    // At 44100 Hz, the first program applied, the bindings read from the
+    // settings folder's file (none when there is no folder).
+    TolvaneEngine();
+    // The same, with the bindings kept in `assignmentsFile` (empty: nowhere).
+    explicit TolvaneEngine(const std::string& assignmentsFile);
+    ~TolvaneEngine();
+    TolvaneEngine(const TolvaneEngine&) = delete;
+    TolvaneEngine& operator=(const TolvaneEngine&) = delete;
+
+    // Null for none. The observer must outlive the engine or be removed first.
+    void setObserver(Observer* observer) { this->observer.store(observer); }
+
+    // --- parameters (any thread) -------------------------------------------
+    // Normalised 0..1. Values outside are kept as given (hosts read them
+    // back, texts show them); the signal path takes them limited to the range.
+    // A value that is no number, or an index that is no parameter, is refused.
+    void setParameter(int32_t index, float value);
+    float getParameter(int32_t index) const;
+
+    // --- texts (not the audio thread) ----------------------------------------
+    // Written as the parameter store writes them (buffer sizes in qm_paramManager.h).
+    void getParameterName(int32_t index, char* text, int32_t length);
+    void getParameterLabel(int32_t index, char* text, int32_t length);
+    void getParameterDisplay(int32_t index, char* text, int32_t length);
+    // The plain value (ratio, milliseconds, decibels, wet share) of the current value.
+    float getParameterPlain(int32_t index);
+    // The normalised value of a plain one, by the parameter's curve.
+    float plainToNormalized(int32_t index, float plain);
+
+    // --- programs ------------------------------------------------------------
+    // Makes the program current and applies its values; a number that is no
+    // program is ignored.
+    void setProgram(int32_t program);
+    int32_t getProgram() const { return currentProgram.load(); }
+    // The current program's name ("init 3" for a program 2 named "init"),
+    // at most 23 characters and the terminator.
+    void getProgramName(char* text) const;
+    // Program `index`'s name as stored; false for no such program.
+    bool getProgramNameIndexed(int32_t index, char* text) const;
+    // Renames the current program; longer names keep their first 23 characters.
+    void setProgramName(const char* name);
+
+    // --- audio thread ----------------------------------------------------------
+    // Hz, > 0 and finite; anything else is ignored. Not the audio thread, but
+    // not while it processes either (hosts change the rate while suspended).
+    void setSampleRate(float rate);
+    // Clears the filters' and the detector's memory (a pause in the stream).
+    void suspend();
+    // Linked stereo; `right` may be `left` (one input feeding both channels).
+    // Input and output may share buffers. No frames change nothing.
+    void processStereo(const float* left, const float* right, float* leftOut, float* rightOut, int32_t frames);
+    // One channel, with the compressor's mono formulas.
+    void processMono(const float* input, float* output, int32_t frames);
+    // One MIDI message: control changes on any channel drive the bound
+    // parameters or complete a learn; everything else is ignored.
+    void handleMidi(const uint8_t* bytes, size_t size);
+    void handleController(uint8_t controller, uint8_t value);
+
+    // 0..1: the smoothed gain reduction, 0 dB -> 0, 20 dB or more -> 1.
+    float getMeterValue() const;
+
+    // --- MIDI learn (not the audio thread) ----------------------------------
+    // Arms learning for a parameter, moves it to another one, or (on the armed
+    // parameter) cancels it and forgets all of that parameter's bindings.
+    // While learning, the same controller twice in a row binds it; while idle,
+    // a controller sets every parameter bound to it.
+    void toggleLearn(int32_t parameter);
+    bool isLearning() const { return learn.load().state != 0; }
+    int32_t getLearnParameter() const { return learn.load().parameter; }
+    // Writes the bindings that a learn on the audio thread completed. Call it
+    // from any thread but the audio thread, as often as convenient.
+    void writePendingAssignments();
+    // Reads the file again (a new instance does so by itself).
+    void readAssignments();
+    qm_controllerAssignments& getControllerAssignments() { return *controllerAssignments; }
+
+private:
+    // The audio thread's side of parameter changes, at the start of each block.
+    void applyChangedSettings();
+    void applySetting(int32_t index, float setting);
+    void notifyLearn(int32_t parameter, bool on);
+
+    std::unique_ptr<TolvaneParameterManager> parameterManager;
+    TolvaneProgram programs[kProgramCount];
+    std::atomic<int32_t> currentProgram{0};
+    TolvaneSignalBlocks path;
+    std::atomic<Observer*> observer{nullptr};
+    // The follower's level as of the last processed block, for other threads.
+    std::atomic<float> meterLevel{0.0f};
+
+    // A set bit in changedSettings marks a setting not yet applied.
+    std::atomic<float> parameterValues[kParameterCount] = {};
+    std::atomic<float> blockSettings[kParameterCount] = {};
+    std::atomic<uint32_t> changedSettings{0};
+
+    // Learning: state 0 idle or 1 learning, and the parameter being learned,
+    // changed together so the audio and control threads never see half a change.
+    struct alignas(8) LearnState {
+        int32_t state;
+        int32_t parameter;
+    };
+    std::unique_ptr<qm_controllerAssignments> controllerAssignments;
+    std::atomic<LearnState> learn{LearnState{0, 0}};
+    static_assert(std::atomic<LearnState>::is_always_lock_free, "the audio thread must never take a lock");
+};
+
+// The last controller seen while learning, shared by every instance in the
+// process; kNoController means none.
+inline constexpr uint8_t kNoController = 255;
+std::atomic<uint8_t>& tolvaneLastController();
+
+// The sample rate shared by every instance in the process. The meter follower
+// takes its coefficients from it, not from its own instance's rate; an
+// instance that sets a new rate writes it here.
+std::atomic<float>& tolvaneProcessSampleRate();

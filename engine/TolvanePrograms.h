@@ -1,0 +1,29 @@
+// A program: a name and one normalised value per parameter. Five of them,
+// filled from the factory presets, each keeping its own edits.
+#pragma once
+
+#include <cstdint>
+
+#include "TolvaneParameters.h"
+
+struct TolvaneProgram {
+    static constexpr int32_t kNameLength = 24;  // bytes: at most 23 characters and the terminator
+
+    char name[kNameLength];
+    float values[tolvane::kParameterCount];  // by parameter index
+
+    TolvaneProgram();  // named "init"; values not set
+};
+
+// A factory preset names a value for every parameter, or does not compile.
+struct TolvanePreset {
+    const char* name;
+    float values[tolvane::kParameterCount];
+
+    template <class... Values>
+        requires(sizeof...(Values) == tolvane::kParameterCount)
+    constexpr TolvanePreset(const char* presetName, Values... v) : name(presetName), values{v...} {}
+};
+
+constexpr int32_t kTolvaneProgramCount = 5;
+extern const TolvanePreset tolvaneFactoryPresets[kTolvaneProgramCount];

@@ -1,0 +1,112 @@
+// Tolvane's parameters, in one table: what the host sees (index, names, unit,
+// range), what the signal path makes of the value, and how the editor shows
+// it (control, image, rectangle). Everything else counts from here.
+//
+// A new parameter is a row here, and then:
+//   - a value for it in each factory preset (engine/TolvanePrograms.cpp; the
+//     compiler refuses a preset that lacks one);
+//   - a case in TolvaneEngine::applySetting when it drives a new kind of setting;
+//   - its artwork: a film strip drawn by tools/make-artwork.py and listed in
+//     resources/CMakeLists.txt under the row's image id.
+// The checks below and the tests hold the rest together.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+namespace tolvane {
+
+// What a parameter's plain value becomes in the signal path.
+enum class Setting : int32_t {
+    kRatio,        // the compressor's ratio, n in n:1
+    kAttack,       // the compressor's attack: plain milliseconds, as seconds
+    kRelease,      // the compressor's release: plain milliseconds, as seconds
+    kThreshold,    // the compressor's threshold, plain decibels
+    kOutputGain,   // the compressor's make-up gain, plain decibels
+    kWetShare,     // the Active fade's target: the normalised value itself
+};
+
+// How the editor shows a parameter.
+enum class Control : int32_t {
+    kKnob,    // a film-strip knob, one frame per rectangle height
+    kSwitch,  // a two-frame switch: off, on
+};
+
+struct PanelRect {
+    int32_t left, top, right, bottom;  // right and bottom one past the last pixel
+    constexpr int32_t width() const { return right - left; }
+    constexpr int32_t height() const { return bottom - top; }
+};
+
+struct ParameterInfo {
+    std::string_view name;       // the host's name (and the short name's source where it fits 8 characters)
+    std::string_view shortName;  // at most 8 characters
+    std::string_view unit;
+    float min, max;              // plain range; min may lie above max (Sensitivity)
+    float defaultPlain;          // the parameter store's starting value, until the first program replaces it
+    Setting setting;
+    Control control;
+    int32_t imageId;             // the film strip, among the editor's images
+    PanelRect rect;              // on the 1x panel
+    int32_t frameHeight;         // of one film-strip frame at 1x
+};
+
+// Index = position: 0 Ratio, 1 Attack, 2 Release, 3 Sensitivity, 4 Make-Up
+// Gain, 5 Active. Hosts, programs, MIDI bindings and stored files use these
+// numbers, so rows are only ever appended.
+inline constexpr ParameterInfo kParameters[] = {
+    {"Ratio", "Ratio", " ", 1.0f, 1000.0f, 1.0f, Setting::kRatio, Control::kKnob, 10001, {14, 65, 109, 152}, 87},
+    {"Attack", "Attack", "", 0.01f, 100.0f, 0.5f, Setting::kAttack, Control::kKnob, 10002, {109, 65, 204, 152}, 87},
+    {"Release", "Release", "", 10.0f, 300.0f, 10.0f, Setting::kRelease, Control::kKnob, 10003, {201, 65, 296, 152}, 87},
+    {"Sensitivity", "Sense", "dB", 0.0f, -60.0f, 0.0f, Setting::kThreshold, Control::kKnob, 10004, {475, 65, 570, 152}, 87},
+    {"Make-Up Gain", "Makeup", "dB", 0.0f, 30.0f, 0.0f, Setting::kOutputGain, Control::kKnob, 10005, {568, 65, 663, 152}, 87},
+    {"Active", "Active", " ", 0.0f, 1.0f, 1.0f, Setting::kWetShare, Control::kSwitch, 10007, {668, 54, 750, 143}, 89},
+};
+inline constexpr int32_t kParameterCount = static_cast<int32_t>(std::size(kParameters));
+
+// Indexes by name, for code that means one parameter in particular.
+enum ParameterIndex : int32_t { kRatio, kAttack, kRelease, kSensitivity, kMakeUpGain, kActive };
+
+constexpr bool isParameter(int32_t index) { return index >= 0 && index < kParameterCount; }
+
+// The panel the controls sit on, and the editor's other pieces.
+inline constexpr int32_t kPanelImageId = 10000;
+inline constexpr PanelRect kPanelRect{0, 0, 750, 200};
+inline constexpr int32_t kMeterImageId = 10006;
+inline constexpr PanelRect kMeterRect{316, 39, 434, 160};
+inline constexpr int32_t kMeterFrames = 33;
+inline constexpr int32_t kAboutImageId = 10008;
+inline constexpr PanelRect kAboutRect{501, 171, 694, 200};
+// Editor controls that are no parameter carry these tags; 6 is unused.
+inline constexpr int32_t kAboutTag = 7;
+inline constexpr int32_t kMeterTag = 8;
+
+namespace checks {
+constexpr bool inside(const PanelRect& r, const PanelRect& panel) {
+    return r.left >= panel.left && r.top >= panel.top && r.right <= panel.right && r.bottom <= panel.bottom &&
+           r.left < r.right && r.top < r.bottom;
+}
+constexpr bool rowsAreSound() {
+    for (const ParameterInfo& p : kParameters) {
+        if (p.name.empty() || p.shortName.empty() || p.shortName.size() > 8 || p.unit.size() > 8) return false;
+        if (!inside(p.rect, kPanelRect)) return false;
+        // A knob's frame is its rectangle; the switch's frames may be taller than its rectangle is not.
+        if (p.control == Control::kKnob && p.frameHeight != p.rect.height()) return false;
+        if (p.frameHeight <= 0 || p.imageId == kPanelImageId || p.imageId == kMeterImageId ||
+            p.imageId == kAboutImageId)
+            return false;
+    }
+    for (int32_t i = 0; i < kParameterCount; ++i)
+        for (int32_t j = i + 1; j < kParameterCount; ++j)
+            if (kParameters[i].imageId == kParameters[j].imageId || kParameters[i].name == kParameters[j].name)
+                return false;
+    return true;
+}
+}  // namespace checks
+static_assert(checks::rowsAreSound(), "every parameter needs its own name, image and a rectangle on the panel");
+static_assert(kParameterCount < kAboutTag, "parameter indexes double as control tags, below the editor's own");
+static_assert(kParameterCount <= 32, "pending changes are kept as one bit per parameter");
+static_assert(kParameters[kActive].setting == Setting::kWetShare && kParameters[kRatio].setting == Setting::kRatio,
+              "the named indexes follow the table");
+
+}  // namespace tolvane
