@@ -4,6 +4,8 @@
 #include "support/plugin_fixture.h"
 
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -130,6 +132,50 @@ TEST(HostParameters, ChangesLandInTheCurrentProgram) {
     EXPECT_EQ(plugin->getParameter(4), 0.47526f);
     plugin->dispatch(effSetProgram, 0, 2);
     EXPECT_EQ(plugin->getParameter(4), 0.125f);
+}
+
+}  // namespace
+
+namespace {
+
+// Which thread heard the host's "update display" (42), in order.
+std::vector<std::thread::id> displayUpdates;
+VstIntPtr VSTCALLBACK displayHost(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float) {
+    if (opcode == audioMasterUpdateDisplay) displayUpdates.push_back(std::this_thread::get_id());
+    return opcode == audioMasterVersion ? 2400 : 0;
+}
+
+// A program change or rename tells the host to read the parameters again, on
+// the thread that made it; one on the audio thread waits for the next call
+// off it (an idle).
+TEST(HostPrograms, ProgramChangesTellTheHostOffTheAudioThread) {
+    displayUpdates.clear();
+    AEffect* effect = tolvaneLibrary().callEntryPoint(displayHost);
+    ASSERT_NE(effect, nullptr);
+    auto dispatch = [&](VstInt32 opcode, VstIntPtr value = 0, void* ptr = nullptr) {
+        return effect->dispatcher(effect, opcode, 0, value, ptr, 0.0f);
+    };
+    const std::thread::id ui = std::this_thread::get_id();
+    dispatch(effSetProgram, 2);
+    char name[] = "Mine";
+    dispatch(effSetProgramName, 0, name);
+    EXPECT_EQ(displayUpdates, (std::vector<std::thread::id>{ui, ui}));
+
+    dispatch(effMainsChanged, 1);
+    std::thread audio([&] {
+        std::vector<float> in(64), out(64);
+        float* inputs[2] = {in.data(), in.data()};
+        float* outputs[2] = {out.data(), out.data()};
+        effect->processReplacing(effect, inputs, outputs, 64);
+        dispatch(effSetProgram, 3);  // as a host's automation of programs may
+    });
+    audio.join();
+    EXPECT_EQ(displayUpdates.size(), 2u) << "nothing on the audio thread";
+    dispatch(effEditIdle);
+    EXPECT_EQ(displayUpdates, (std::vector<std::thread::id>{ui, ui, ui})) << "the next idle sends it";
+    dispatch(effEditIdle);
+    EXPECT_EQ(displayUpdates.size(), 3u) << "once";
+    dispatch(effClose);
 }
 
 }  // namespace
