@@ -17,10 +17,12 @@ constexpr float lowPassCutoff = 9200.0f;   // Hz, for the life of the instance
 constexpr float meterRiseTime = 0.09f;     // seconds; the follower's "release" (reduction grows)
 constexpr float meterFallTime = 0.2f;      // seconds; the follower's "attack" (reduction shrinks)
 
-// Copies at most `limit` characters, pads with zeros and terminates at [limit].
-void copyLimited(char* text, const char* source, size_t limit) {
-    std::strncpy(text, source, limit);
-    text[limit] = '\0';
+// Copies at most size - 1 characters and the terminator, and writes nothing
+// after it: a host's buffer may be exactly `size` bytes.
+void copyText(char* text, const char* source, size_t size) {
+    const size_t length = strnlen(source, size - 1);
+    std::memcpy(text, source, length);
+    text[length] = '\0';
 }
 
 }  // namespace
@@ -81,7 +83,7 @@ Tolvane::Tolvane(audioMasterCallback host)
     learnHighlight.store(tolvaneEditor);
 
     for (int p = 0; p < kNumPrograms; ++p) {
-        copyLimited(programs[p].name, tolvaneFactoryPresets[p].name, sizeof programs[p].name - 1);
+        copyText(programs[p].name, tolvaneFactoryPresets[p].name, sizeof programs[p].name);
         std::memcpy(programs[p].values, tolvaneFactoryPresets[p].values, sizeof programs[p].values);
     }
     setProgram(0);
@@ -198,7 +200,7 @@ void Tolvane::setProgram(VstInt32 program) {
 
 void Tolvane::setProgramName(char* name) {
     // Longer names keep their first 23 characters.
-    copyLimited(programs[curProgram].name, name, sizeof programs[curProgram].name - 1);
+    copyText(programs[curProgram].name, name, sizeof programs[curProgram].name);
 }
 
 void Tolvane::getProgramName(char* name) {
@@ -240,7 +242,11 @@ void Tolvane::handleController(uint8_t controller, int8_t value) {
     while (now.state != 0) {
         // The first message of a controller only primes learning; the same
         // controller twice in a row binds it. No value is applied meanwhile.
-        if (controller != lastController.load()) {
+        const uint8_t last = lastController.load();
+        // A 14-bit controller follows its coarse number n (0..31) with its fine
+        // number n + 32 on every move: the fine one keeps n primed.
+        if (controller >= 32 && controller < 64 && last == controller - 32) return;
+        if (controller != last) {
             lastController.store(controller);
             return;
         }
@@ -284,17 +290,17 @@ void Tolvane::toggleLearn(VstInt32 parameter) {
 }
 
 bool Tolvane::getEffectName(char* name) {
-    copyLimited(name, "Tolvane", kVstMaxEffectNameLen);
+    copyText(name, "Tolvane", kVstMaxEffectNameLen);
     return true;
 }
 
 bool Tolvane::getVendorString(char* text) {
-    copyLimited(text, "Quenmark, Inc.", kVstMaxVendorStrLen);
+    copyText(text, "Quenmark, Inc.", kVstMaxVendorStrLen);
     return true;
 }
 
 bool Tolvane::getProductString(char* text) {
-    copyLimited(text, "Tolvane", kVstMaxProductStrLen);
+    copyText(text, "Tolvane", kVstMaxProductStrLen);
     return true;
 }
 

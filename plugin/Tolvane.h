@@ -70,7 +70,8 @@ public:
     // MIDI learn. toggleLearn arms learning for a parameter, moves it to another
     // one, or (on the armed parameter) cancels it and forgets all of that
     // parameter's bindings. While learning, the same controller twice in a row
-    // binds it; while idle, a controller sets every parameter bound to it.
+    // binds it (a 14-bit controller's fine number between its coarse ones does
+    // not count); while idle, a controller sets every parameter bound to it.
     void toggleLearn(VstInt32 parameter) override;
     void handleController(uint8_t controller, int8_t value);  // audio thread
     void readAssignments();
