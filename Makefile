@@ -51,16 +51,17 @@ deps-windows:
 	@tools/install-deps.sh windows
 
 # Coverage-guided fuzzing of the file reader, parameter texts, MIDI files and
-# dispatcher call sequences (libFuzzer with ASan and UBSan); corpora in build-fuzz/corpus/.
+# dispatcher call sequences (libFuzzer with ASan and UBSan); corpora in build-fuzz/corpus/,
+# crash, leak and timeout inputs in build-fuzz/artifacts/<target>/.
 fuzz:
 	@tools/install-deps.sh fuzz
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOLVANE_FUZZ=ON \
 	  -DTOLVANE_SANITIZE=address,undefined,fuzzer-no-link -DTOLVANE_TESTS=OFF -DTOLVANE_BENCH=OFF $(CMAKE_ARGS)
 	cmake --build build-fuzz -j $(JOBS) --target $(addprefix fuzz_,$(FUZZ_TARGETS))
 	for t in $(FUZZ_TARGETS); do \
-	  mkdir -p build-fuzz/corpus/$$t && \
+	  mkdir -p build-fuzz/corpus/$$t build-fuzz/artifacts/$$t && \
 	  build-fuzz/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -timeout=10 -rss_limit_mb=2048 \
-	    -print_final_stats=1 build-fuzz/corpus/$$t || exit 1; \
+	    -artifact_prefix=build-fuzz/artifacts/$$t/ -print_final_stats=1 build-fuzz/corpus/$$t || exit 1; \
 	done
 
 # Redraws the editor's images into resources/ (needs python3-cairo and the DejaVu

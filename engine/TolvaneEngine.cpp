@@ -29,10 +29,11 @@ std::string defaultAssignmentsFile() {
     return folder.empty() ? "" : folder + kAssignmentsFileName;
 }
 
-// Copies at most `limit` characters and terminates at [limit].
-void copyLimited(char* text, const char* source, size_t limit) {
-    std::strncpy(text, source, limit);
-    text[limit] = '\0';
+// Copies at most size - 1 characters and the terminator.
+void copyText(char* text, const char* source, size_t size) {
+    const size_t length = strnlen(source, size - 1);
+    std::memcpy(text, source, length);
+    text[length] = '\0';
 }
 
 // Both are constant-initialised at load, so no first use (possibly on the audio
@@ -73,7 +74,7 @@ TolvaneEngine::TolvaneEngine(const std::string& assignmentsFile)
     path.compressor.setOutputGain(0.0f);
 
     for (int32_t p = 0; p < kProgramCount; ++p) {
-        copyLimited(programs[p].name, tolvaneFactoryPresets[p].name, sizeof programs[p].name - 1);
+        copyText(programs[p].name, tolvaneFactoryPresets[p].name, sizeof programs[p].name);
         std::memcpy(programs[p].values, tolvaneFactoryPresets[p].values, sizeof programs[p].values);
     }
     setProgram(0);
@@ -179,7 +180,7 @@ bool TolvaneEngine::getProgramNameIndexed(int32_t index, char* text) const {
 
 void TolvaneEngine::setProgramName(const char* name) {
     TolvaneProgram& program = programs[currentProgram.load()];
-    copyLimited(program.name, name, sizeof program.name - 1);
+    copyText(program.name, name, sizeof program.name);
 }
 
 void TolvaneEngine::setSampleRate(float rate) {
@@ -243,7 +244,11 @@ void TolvaneEngine::handleController(uint8_t controller, uint8_t value) {
     while (now.state != 0) {
         // The first message of a controller only primes learning; the same
         // controller twice in a row binds it. No value is applied meanwhile.
-        if (controller != lastController.load()) {
+        const uint8_t last = lastController.load();
+        // A 14-bit controller follows its coarse number n (0..31) with its fine
+        // number n + 32 on every move: the fine one keeps n primed.
+        if (controller >= 32 && controller < 64 && last == controller - 32) return;
+        if (controller != last) {
             lastController.store(controller);
             return;
         }

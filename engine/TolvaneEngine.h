@@ -114,8 +114,9 @@ public:
     // --- MIDI learn (not the audio thread) ----------------------------------
     // Arms learning for a parameter, moves it to another one, or (on the armed
     // parameter) cancels it and forgets all of that parameter's bindings.
-    // While learning, the same controller twice in a row binds it; while idle,
-    // a controller sets every parameter bound to it.
+    // While learning, the same controller twice in a row binds it (a 14-bit
+    // controller's fine number between its coarse ones does not count); while
+    // idle, a controller sets every parameter bound to it.
     void toggleLearn(int32_t parameter);
     bool isLearning() const { return learn.load().state != 0; }
     int32_t getLearnParameter() const { return learn.load().parameter; }

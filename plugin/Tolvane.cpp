@@ -10,10 +10,12 @@
 
 namespace {
 
-// Copies at most `limit` characters and terminates at [limit].
-void copyLimited(char* text, const char* source, size_t limit) {
-    std::strncpy(text, source, limit);
-    text[limit] = '\0';
+// Copies at most size - 1 characters and the terminator, and writes nothing
+// after it: a host's buffer may be exactly `size` bytes.
+void copyText(char* text, const char* source, size_t size) {
+    const size_t length = strnlen(source, size - 1);
+    std::memcpy(text, source, length);
+    text[length] = '\0';
 }
 
 // The calling thread, as a number; reading it neither allocates nor enters the
@@ -160,17 +162,17 @@ void Tolvane::announceDisplayChange() {
 }
 
 bool Tolvane::getEffectName(char* name) {
-    copyLimited(name, "Tolvane", kVstMaxEffectNameLen);
+    copyText(name, "Tolvane", kVstMaxEffectNameLen);
     return true;
 }
 
 bool Tolvane::getVendorString(char* text) {
-    copyLimited(text, "Quenmark, Inc.", kVstMaxVendorStrLen);
+    copyText(text, "Quenmark, Inc.", kVstMaxVendorStrLen);
     return true;
 }
 
 bool Tolvane::getProductString(char* text) {
-    copyLimited(text, "Tolvane", kVstMaxProductStrLen);
+    copyText(text, "Tolvane", kVstMaxProductStrLen);
     return true;
 }
 

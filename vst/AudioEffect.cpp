@@ -1,5 +1,6 @@
 #include "AudioEffect.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "FloatingPointEnvironment.h"
@@ -225,10 +226,16 @@ VstIntPtr AudioEffectX::dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr va
         return editor && editor->setKnobMode(static_cast<VstInt32>(value)) ? 1 : 0;
     case effGetCurrentMidiProgram:
         return -1;
-    case effGetSpeakerArrangement:
-        if (value) *reinterpret_cast<void**>(value) = nullptr;
-        if (ptr) *static_cast<void**>(ptr) = nullptr;
+    case effGetSpeakerArrangement: {
+        // value and ptr carry the addresses of the host's two arrangement
+        // pointers. A missing or misaligned one means the host sent something
+        // else, so nothing is written through either.
+        auto* input = reinterpret_cast<void**>(value);
+        auto* output = static_cast<void**>(ptr);
+        auto usable = [](void** p) { return p && reinterpret_cast<uintptr_t>(p) % alignof(void*) == 0; };
+        if (usable(input) && usable(output)) *input = *output = nullptr;
         return 0;
+    }
     case effSetTotalSampleToProcess:
         return value;
     default:

@@ -1,8 +1,11 @@
 // Tolvane.so as a host meets it: the exports, the entry point, the record and
 // the dispatcher's fixed answers.
+#include "support/guarded_text.h"
 #include "support/plugin_fixture.h"
 
+#include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -91,6 +94,28 @@ TEST(HostOpcodes, FixedAnswers) {
     for (VstInt32 opcode : silent) EXPECT_EQ(plugin->dispatch(opcode, 0, 0, scratch), 0) << "opcode " << opcode;
 }
 
+// Hosts pass the arrangement pointers' addresses in value and ptr; one that is
+// missing or misaligned is no such address, and nothing is written at all.
+TEST(HostOpcodes, SpeakerArrangementWritesOnlyThroughTwoUsablePointers) {
+    auto plugin = newTolvane();
+    enum Kind { usable, none, misaligned };
+    for (auto [input, output] : {std::pair{usable, none}, {none, usable}, {usable, misaligned}, {misaligned, usable},
+                                 {misaligned, misaligned}, {none, none}}) {
+        alignas(void*) unsigned char in[2 * sizeof(void*)], out[2 * sizeof(void*)];
+        std::memset(in, 0xA5, sizeof in);
+        std::memset(out, 0xA5, sizeof out);
+        auto pointer = [](Kind kind, unsigned char* bytes) -> void* {
+            return kind == usable ? bytes : kind == misaligned ? bytes + 1 : nullptr;
+        };
+        EXPECT_EQ(plugin->dispatch(effGetSpeakerArrangement, 0, reinterpret_cast<VstIntPtr>(pointer(input, in)),
+                                   pointer(output, out)),
+                  0);
+        const bool untouched = std::all_of(in, in + sizeof in, [](unsigned char b) { return b == 0xA5; }) &&
+                               std::all_of(out, out + sizeof out, [](unsigned char b) { return b == 0xA5; });
+        EXPECT_TRUE(untouched) << "input kind " << input << ", output kind " << output;
+    }
+}
+
 TEST(HostOpcodes, ClosingAnswersOne) {
     auto plugin = newTolvane();
     EXPECT_EQ(plugin->close(), 1);
@@ -112,6 +137,41 @@ TEST(HostIdentity, NamesAndCapabilities) {
         char text[64];
         std::strcpy(text, no);
         EXPECT_EQ(plugin->dispatch(effCanDo, 0, 0, text), 0) << no;
+    }
+}
+
+// Each text opcode in a buffer of the size hosts give it: the names write their
+// text and its terminator and nothing after it, the parameter texts no more than 9 bytes.
+TEST(HostTexts, NoOpcodeWritesPastWhatItMayWrite) {
+    auto plugin = newTolvane();
+    char longName[] = "Twenty-three characters";
+    plugin->dispatch(effSetProgram, 0, 1);
+    plugin->dispatch(effSetProgramName, 0, 0, longName);
+    plugin->setParameter(0, 1.0f);
+    struct Case {
+        VstInt32 opcode, index;
+        const char* text;
+        size_t size, written;
+    };
+    const Case cases[] = {
+        {effGetEffectName, 0, "Tolvane", 32, 8},
+        {effGetVendorString, 0, "Quenmark, Inc.", 64, 15},
+        {effGetProductString, 0, "Tolvane", 64, 8},
+        {effGetProgramName, 0, longName, 24, 24},
+        {effGetProgramNameIndexed, 1, longName, 24, 24},
+        {effGetProgramNameIndexed, 4, "NY Compression", 24, 15},
+        {effGetParamName, 4, "Makeup", 9, 9},
+        {effGetParamLabel, 3, "dB", 9, 9},
+        {effGetParamDisplay, 0, "1000:1", 9, 9},
+        {effGetParamName, 6, "", 9, 9},
+        {effGetParamLabel, 6, "", 9, 9},
+        {effGetParamDisplay, 6, "", 9, 9},
+    };
+    for (const Case& c : cases) {
+        GuardedText text(c.size);
+        plugin->dispatch(c.opcode, c.index, 0, text.data());
+        EXPECT_EQ(text.str(), c.text) << "opcode " << c.opcode << " index " << c.index;
+        EXPECT_TRUE(text.intactFrom(c.written)) << "opcode " << c.opcode << " index " << c.index;
     }
 }
 

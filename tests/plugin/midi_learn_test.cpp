@@ -86,6 +86,35 @@ TEST_F(MidiLearn, EachNewControllerRestartsPriming) {
     EXPECT_EQ(table(*effect), (Table{{10, 1}})) << "then 10, 10 binds 10";
 }
 
+// A 14-bit controller sends its coarse number n (0..31), then its fine number
+// n + 32, for every move (or the fine one alone while the coarse part stays).
+TEST_F(MidiLearn, FourteenBitControllersBindTheirCoarseNumber) {
+    struct Case {
+        std::vector<uint8_t> stream;
+        Table bound;
+    };
+    const Case cases[] = {
+        {{7, 39, 7, 39, 7, 39}, {{7, 2}}},
+        {{0, 32, 0, 32}, {{0, 2}}},
+        {{31, 63, 31, 63}, {{31, 2}}},
+        {{7, 39, 39, 39, 7}, {{7, 2}}},
+        {{40, 40}, {{40, 2}}},          // a fine number alone is a controller like any other
+        {{5, 40, 40}, {{40, 2}}},
+        {{8, 41, 41}, {{41, 2}}},       // not the fine number of 8
+        {{64, 96, 64}, {}},             // controllers from 64 have no fine number
+    };
+    for (const Case& c : cases) {
+        std::filesystem::remove(assignmentsFile());
+        tolvaneLastController().store(255);
+        auto effect = newEffect();
+        effect->getEngine().toggleLearn(2);
+        EventList events;
+        for (uint8_t controller : c.stream) events.cc(controller);
+        send(*effect, events);
+        EXPECT_EQ(table(*effect), c.bound) << "stream starting " << int(c.stream[0]) << ", " << int(c.stream[1]);
+    }
+}
+
 TEST_F(MidiLearn, NoValueIsAppliedWhileLearning) {
     auto effect = newEffect();
     send(*effect, EventList().cc(7).cc(7));  // idle: nothing bound, nothing moves

@@ -11,8 +11,10 @@ public:
 
     char* data() { return bytes_.data(); }
     std::string str() const { return std::string(bytes_.data()); }
-    bool guardIntact() const {
-        for (size_t i = size_; i < bytes_.size(); ++i)
+    bool guardIntact() const { return intactFrom(size_); }
+    // Nothing written at `offset` or after it, inside the buffer or past it.
+    bool intactFrom(size_t offset) const {
+        for (size_t i = offset; i < bytes_.size(); ++i)
             if (bytes_[i] != fill_) return false;
         return true;
     }
