@@ -282,6 +282,7 @@ TEST_F(X11Editor, AHostThatDestroysItsWindowFirstCrashesNothing) {
     plugin->dispatch(effEditClose);
     host = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 750, 200, 0, 0, 0);
     XMapWindow(display, host);
+    XSync(display, False);  // the server must know the window before another connection can use it
     EXPECT_EQ(plugin->dispatch(effEditOpen, 0, 0, reinterpret_cast<void*>(host)), 1) << "and opens again";
 }
 
