@@ -51,12 +51,16 @@ TolvaneEditor::~TolvaneEditor() {
 bool TolvaneEditor::open(void* parentWindow) {
     if (frame) close();
     AEffGUIEditor::open(parentWindow);
-    CBitmap* images[8];
-    for (int32_t i = 0; i < 8; ++i) images[i] = new CBitmap(kRatioKnobImage + i);
-
     const CRect whole{0, 0, backgroundBitmap->getWidth(), backgroundBitmap->getHeight()};
     auto* newFrame = new CHighlightFrame(whole, parentWindow, this);
+    if (!newFrame->isOpen()) {
+        // No window (no display, a parent that is no window): nothing is open, and the host may try again.
+        newFrame->forget();
+        return false;
+    }
     newFrame->setBackground(backgroundBitmap);
+    CBitmap* images[8];
+    for (int32_t i = 0; i < 8; ++i) images[i] = new CBitmap(kRatioKnobImage + i);
 
     // Values read now; whatever other threads hand over from here on is applied by idle.
     pendingParameters.store(0);

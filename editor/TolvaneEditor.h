@@ -31,6 +31,7 @@ public:
     TolvaneEditor(AudioEffect* owner, EditorEffect* effect);
     ~TolvaneEditor() override;
 
+    // Builds the window and the controls; false, with nothing open, when no window could be made.
     bool open(void* parentWindow) override;
     void close() override;
     void idle() override;
