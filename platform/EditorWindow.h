@@ -57,7 +57,8 @@ public:
     // Answers -1 when the key was not used.
     virtual int32_t keyDown(const KeyCode& key) = 0;
     virtual int32_t keyUp(const KeyCode& key) = 0;
-    // The window went away under the client (the host destroyed its parent).
+    // The window went away under the client (the host destroyed its parent, or
+    // the connection to the display was lost).
     virtual void windowDestroyed() = 0;
 };
 

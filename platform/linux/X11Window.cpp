@@ -7,6 +7,12 @@
 // goes with it, and the X errors that our later calls then cause are caught by
 // an error handler that ignores errors on our connections and passes every
 // other one to the handler it replaced.
+//
+// The connection itself may be lost (the server ends, a remote display drops).
+// Xlib's default then ends the process; here the process-wide I/O error handler
+// returns for our connections (passing the others on as above), and each of our
+// connections has an exit handler that only marks its window lost. From then on
+// the window behaves as destroyed and touches the connection only to close it.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
@@ -25,33 +31,58 @@ namespace {
 
 // --- X errors ---------------------------------------------------------------
 
-std::mutex errorLock;  // guards the two below; editors of several hosts' threads may open at once
+std::mutex errorLock;  // guards the three below; editors of several hosts' threads may open at once
 std::vector<Display*> ourDisplays;
 XErrorHandler previousHandler = nullptr;
+XIOErrorHandler previousIOHandler = nullptr;
+
+bool isOurs(Display* display) {
+    return std::find(ourDisplays.begin(), ourDisplays.end(), display) != ourDisplays.end();
+}
 
 int ignoreOurErrors(Display* display, XErrorEvent* error) {
+    XErrorHandler previous;
     {
         std::lock_guard<std::mutex> lock(errorLock);
-        if (std::find(ourDisplays.begin(), ourDisplays.end(), display) != ourDisplays.end()) return 0;
+        if (isOurs(display)) return 0;
+        previous = previousHandler;
     }
-    return previousHandler ? previousHandler(display, error) : 0;
+    return previous ? previous(display, error) : 0;
+}
+
+int survivingOurLosses(Display* display) {
+    XIOErrorHandler previous;
+    {
+        std::lock_guard<std::mutex> lock(errorLock);
+        if (isOurs(display)) return 0;  // the connection's exit handler follows
+        previous = previousIOHandler;
+    }
+    return previous ? previous(display) : 0;
 }
 
 void registerDisplay(Display* display) {
     std::lock_guard<std::mutex> lock(errorLock);
-    if (ourDisplays.empty()) previousHandler = XSetErrorHandler(ignoreOurErrors);
+    if (ourDisplays.empty()) {
+        previousHandler = XSetErrorHandler(ignoreOurErrors);
+        previousIOHandler = XSetIOErrorHandler(survivingOurLosses);
+    }
     ourDisplays.push_back(display);
 }
 
 void unregisterDisplay(Display* display) {
     std::lock_guard<std::mutex> lock(errorLock);
-    ourDisplays.erase(std::remove(ourDisplays.begin(), ourDisplays.end(), display), ourDisplays.end());
+    // One entry only: a connection opened meanwhile may have been given the same address.
+    const auto found = std::find(ourDisplays.begin(), ourDisplays.end(), display);
+    if (found != ourDisplays.end()) ourDisplays.erase(found);
     if (!ourDisplays.empty()) return;
-    // Put the host's handler back, unless someone replaced ours meanwhile:
-    // then theirs stays. Either way no pointer into this library remains.
+    // Put the host's handlers back, unless someone replaced ours meanwhile:
+    // then theirs stay. Either way no pointer into this library remains.
     XErrorHandler current = XSetErrorHandler(previousHandler);
     if (current != ignoreOurErrors) XSetErrorHandler(current);
+    XIOErrorHandler currentIO = XSetIOErrorHandler(previousIOHandler);
+    if (currentIO != survivingOurLosses) XSetIOErrorHandler(currentIO);
     previousHandler = nullptr;
+    previousIOHandler = nullptr;
 }
 
 uint32_t modifierBits(unsigned state) {
@@ -114,35 +145,31 @@ uint64_t nowMs() {
 
 class X11Window : public EditorWindow {
 public:
-    X11Window(Display* d, ::Window parent, int32_t w, int32_t h, WindowClient* c)
+    X11Window(Display* d, ::Window parentWindow, int32_t w, int32_t h, WindowClient* c)
         : display(d), width(w), height(h), client(c) {
         registerDisplay(display);
-        XWindowAttributes parentAttributes{};
-        Visual* visual = CopyFromParent;
-        int depth = CopyFromParent;
+        XSetIOErrorExitHandler(display, connectionLost, this);
+        // A parent that is no window makes no editor window (see created).
+        XWindowAttributes parent{};
+        if (!XGetWindowAttributes(display, parentWindow, &parent)) return;
         XSetWindowAttributes attributes{};
-        unsigned long mask = CWEventMask | CWBackPixmap;
-        if (XGetWindowAttributes(display, parent, &parentAttributes)) {
-            visual = parentAttributes.visual;
-            depth = parentAttributes.depth;
-            attributes.colormap = parentAttributes.colormap;
-            attributes.border_pixel = 0;
-            mask |= CWColormap | CWBorderPixel;
-        }
+        attributes.colormap = parent.colormap;
+        attributes.border_pixel = 0;
         attributes.background_pixmap = None;  // no erasing: every pixel is painted
         attributes.event_mask = ExposureMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask | KeyPressMask |
                                 KeyReleaseMask | StructureNotifyMask;
-        window = XCreateWindow(display, parent, 0, 0, static_cast<unsigned>(w), static_cast<unsigned>(h), 0, depth,
-                               InputOutput, visual, mask, &attributes);
+        window = XCreateWindow(display, parentWindow, 0, 0, static_cast<unsigned>(w), static_cast<unsigned>(h), 0,
+                               parent.depth, InputOutput, parent.visual,
+                               CWEventMask | CWBackPixmap | CWColormap | CWBorderPixel, &attributes);
         gc = XCreateGC(display, window, 0, nullptr);
         XStoreName(display, window, "Window");
         XMapWindow(display, window);
         XSync(display, False);
+        if (lost) return;
         const char* clickTime = XGetDefault(display, "*", "multiClickTime");
         if (clickTime && std::atoi(clickTime) > 0) doubleClick = static_cast<uint32_t>(std::atoi(clickTime));
-        image = XCreateImage(display, visual == CopyFromParent ? DefaultVisual(display, DefaultScreen(display)) : visual,
-                             static_cast<unsigned>(depth == CopyFromParent ? DefaultDepth(display, DefaultScreen(display)) : depth),
-                             ZPixmap, 0, nullptr, static_cast<unsigned>(w), static_cast<unsigned>(h), 32, 0);
+        image = XCreateImage(display, parent.visual, static_cast<unsigned>(parent.depth), ZPixmap, 0, nullptr,
+                             static_cast<unsigned>(w), static_cast<unsigned>(h), 32, 0);
         // Our pixels are 0xAARRGGBB words: usable as they are when the screen
         // takes 32-bit words with those masks, converted pixel by pixel otherwise.
         direct = image && image->bits_per_pixel == 32 && image->red_mask == 0xFF0000 && image->green_mask == 0xFF00 &&
@@ -158,12 +185,16 @@ public:
             image->data = nullptr;  // the pixels are not the image's to free
             XDestroyImage(image);
         }
-        if (!destroyed) XDestroyWindow(display, window);
-        XFreeGC(display, gc);
-        XSync(display, False);  // any error from a window already gone arrives while ours is the handler
+        if (window && !destroyed && !lost) XDestroyWindow(display, window);
+        // On a lost connection Xlib sends nothing more: this only frees the GC's record.
+        if (gc) XFreeGC(display, gc);
+        if (!lost) XSync(display, False);  // any error from a window already gone arrives while ours is the handler
+        XCloseDisplay(display);             // still ours while it closes, should the connection go now
         unregisterDisplay(display);
-        XCloseDisplay(display);
     }
+
+    // False when no window could be made: the parent is no window, or the connection went meanwhile.
+    bool created() const { return window && !lost; }
 
     void invalidate(const Rect& area) override {
         const Rect r{std::max(area.left, 0), std::max(area.top, 0), std::min(area.right, width), std::min(area.bottom, height)};
@@ -182,7 +213,7 @@ public:
         ::Window root, child;
         int rootX, rootY, x, y;
         unsigned state = 0;
-        if (!destroyed && XQueryPointer(display, window, &root, &child, &rootX, &rootY, &x, &y, &state))
+        if (!destroyed && !lost && XQueryPointer(display, window, &root, &child, &rootX, &rootY, &x, &y, &state))
             return modifierBits(state);
         return 0;
     }
@@ -190,7 +221,7 @@ public:
     uint32_t doubleClickTime() override { return doubleClick; }
 
     void dispatchEvents() override {
-        while (XPending(display) > 0) {
+        while (!destroyed && !lost && XPending(display) > 0) {
             XEvent event;
             XNextEvent(display, &event);
             if (event.xany.window != window) continue;
@@ -226,18 +257,23 @@ public:
                 break;
             default: break;
             }
-            if (destroyed) break;
+        }
+        // Told here, wherever the loss was met: the client may call back into the window.
+        if (lost && !destroyed) {
+            destroyed = true;
+            client->windowDestroyed();
         }
     }
 
     void repaint() override {
-        if (destroyed || !image) {
+        if (destroyed || lost || !image) {
             invalid.clear();
             return;
         }
         std::vector<Rect> areas;
         areas.swap(invalid);
         for (const Rect& r : areas) {
+            if (lost) return;
             client->paint(r);
             const uint32_t* picture = client->picture();
             if (direct) {
@@ -257,6 +293,8 @@ public:
     }
 
 private:
+    static void connectionLost(Display*, void* self) { static_cast<X11Window*>(self)->lost = true; }
+
     void pressed(const XButtonEvent& e) {
         if (e.button == Button4 || e.button == Button5) {
             // One notch each; up (4) is away from the user.
@@ -294,14 +332,15 @@ private:
 
     Display* display;
     ::Window window = 0;
-    GC gc;
+    GC gc = nullptr;
     XImage* image = nullptr;
     bool direct = false;
     std::vector<char> converted;
     int32_t width, height;
     WindowClient* client;
     std::vector<Rect> invalid;
-    bool destroyed = false;
+    bool destroyed = false;  // the window is gone (with its parent, or with the connection)
+    bool lost = false;       // the connection is gone: only the closing calls may use it now
     uint32_t doubleClick = 400;
     uint32_t lastPressBit = 0;
     uint64_t lastPressTime = 0;
@@ -314,8 +353,10 @@ std::unique_ptr<EditorWindow> createEditorWindow(void* parent, int32_t width, in
     if (headlessWindowsInUse() || !parent) return std::make_unique<HeadlessWindow>(width, height, client);
     Display* display = XOpenDisplay(nullptr);
     if (!display) return nullptr;
-    return std::make_unique<X11Window>(display, static_cast<::Window>(reinterpret_cast<uintptr_t>(parent)), width,
-                                       height, client);
+    auto window = std::make_unique<X11Window>(display, static_cast<::Window>(reinterpret_cast<uintptr_t>(parent)),
+                                              width, height, client);
+    if (!window->created()) return nullptr;
+    return window;
 }
 
 }  // namespace platform

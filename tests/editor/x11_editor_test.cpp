@@ -4,7 +4,14 @@
 // Needs an X server (the tests start Xvfb).
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 #include <cstring>
+#include <string>
 #include <thread>
 
 #include "CHighlightFrame.h"
@@ -28,6 +35,57 @@ int countHostErrors(Display*, XErrorEvent*) {
     ++hostErrors;
     return 0;
 }
+
+int hostConnectionsLost = 0;
+int countHostConnectionsLost(Display*) {
+    ++hostConnectionsLost;
+    return 0;
+}
+void keepGoing(Display*, void*) {}
+
+unsigned childCount(Display* display, Window parent) {
+    XSync(display, False);
+    Window root, above, *children = nullptr;
+    unsigned count = 0;
+    XQueryTree(display, parent, &root, &above, &children, &count);
+    if (children) XFree(children);
+    return count;
+}
+
+// An X server of the test's own that it can end: Xvfb on the first free display.
+struct ScratchServer {
+    pid_t pid = 0;
+    std::string name;  // ":N", empty when it did not start
+
+    ScratchServer() {
+        int ready[2];
+        if (pipe(ready) != 0) return;
+        const std::string fd = std::to_string(ready[1]);
+        pid = fork();
+        if (pid == 0) {
+            close(ready[0]);
+            prctl(PR_SET_PDEATHSIG, SIGTERM);  // never outlives a test that crashed
+            dup2(open("/dev/null", O_WRONLY), 2);
+            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "800x300x24", "-nolisten", "tcp",
+                   static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(ready[1]);
+        char text[16] = {};
+        size_t got = 0;
+        for (ssize_t n; got < sizeof text - 1 && (n = read(ready[0], text + got, sizeof text - 1 - got)) > 0;)
+            got += static_cast<size_t>(n);
+        close(ready[0]);
+        if (got > 1) name = ":" + std::string(text, std::strcspn(text, "\n"));
+    }
+    ~ScratchServer() { end(); }
+    void end() {
+        if (pid <= 0) return;
+        kill(pid, SIGTERM);
+        waitpid(pid, nullptr, 0);
+        pid = 0;
+    }
+};
 
 struct MidiEvents {
     VstInt32 numEvents = 1;
@@ -214,12 +272,7 @@ TEST_F(X11Editor, OpeningAndClosingLeavesNoWindowBehind) {
         plugin->dispatch(effEditIdle);
     }
     plugin->dispatch(effEditClose);
-    XSync(display, False);
-    Window root, parent, *children = nullptr;
-    unsigned count = 0;
-    XQueryTree(display, host, &root, &parent, &children, &count);
-    if (children) XFree(children);
-    EXPECT_EQ(count, 0u);
+    EXPECT_EQ(childCount(display, host), 0u);
     ASSERT_EQ(plugin->dispatch(effEditOpen, 0, 0, reinterpret_cast<void*>(host)), 1);
 }
 
@@ -230,7 +283,78 @@ TEST_F(X11Editor, AHostThatDestroysItsWindowFirstCrashesNothing) {
     plugin->dispatch(effEditClose);
     host = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 750, 200, 0, 0, 0);
     XMapWindow(display, host);
+    XSync(display, False);  // the server must know the window before another connection can use it
     EXPECT_EQ(plugin->dispatch(effEditOpen, 0, 0, reinterpret_cast<void*>(host)), 1) << "and opens again";
+}
+
+TEST_F(X11Editor, AnOpenThatMakesNoWindowAnswersZeroAndALaterOneWorks) {
+    const std::string here = getenv("DISPLAY");
+    const Pixmap pixmap = XCreatePixmap(display, host, 8, 8, static_cast<unsigned>(DefaultDepth(display, 0)));
+    const Window gone = XCreateSimpleWindow(display, host, 0, 0, 8, 8, 0, 0, 0);
+    XDestroyWindow(display, gone);
+    XSync(display, False);
+    const struct {
+        const char* name;
+        bool withDisplay;
+        uintptr_t parent;
+    } cases[] = {
+        {"DISPLAY unset", false, host},
+        {"a pixmap for a parent", true, pixmap},
+        {"a window already destroyed", true, gone},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (!c.withDisplay) unsetenv("DISPLAY");
+        EXPECT_EQ(plugin->dispatch(effEditOpen, 0, 0, reinterpret_cast<void*>(c.parent)), 0);
+        setenv("DISPLAY", here.c_str(), 1);
+        plugin->dispatch(effEditIdle);
+        EXPECT_EQ(childCount(display, host), 0u);
+        EXPECT_EQ(plugin->dispatch(effEditOpen, 0, 0, reinterpret_cast<void*>(host)), 1);
+        EXPECT_EQ(childCount(display, host), 1u);
+    }
+    XFreePixmap(display, pixmap);
+}
+
+// The plug-in's X server ends with the editor open (a remote display dropped, a
+// nested server quit). Each row is what the host calls next; the host holds a
+// connection of its own to that server, whose loss stays the host's to handle.
+TEST_F(X11Editor, ALostDisplayClosesTheEditorAndTheHostLivesOn) {
+    const std::string here = getenv("DISPLAY");
+    const XIOErrorHandler hostsBefore = XSetIOErrorHandler(countHostConnectionsLost);
+    const struct {
+        const char* name;
+        std::vector<VstInt32> calls;
+    } cases[] = {
+        {"idle meets it", {effEditIdle, effEditIdle, effEditKeyDown, effEditIdle, effEditClose, effEditClose}},
+        {"close meets it", {effEditClose}},
+        {"the next open meets it", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchServer server;
+        ASSERT_FALSE(server.name.empty()) << "Xvfb did not start";
+        Display* hostConnection = XOpenDisplay(server.name.c_str());
+        ASSERT_NE(hostConnection, nullptr);
+        XSetIOErrorExitHandler(hostConnection, keepGoing, nullptr);
+        const Window root = DefaultRootWindow(hostConnection);
+        setenv("DISPLAY", server.name.c_str(), 1);
+        EXPECT_EQ(plugin->dispatch(effEditOpen, 0, 0, reinterpret_cast<void*>(root)), 1);
+        setenv("DISPLAY", here.c_str(), 1);
+        plugin->dispatch(effEditIdle);
+        EXPECT_EQ(childCount(hostConnection, root), 1u) << "the editor's window was there";
+
+        hostConnectionsLost = 0;
+        server.end();
+        for (VstInt32 opcode : c.calls) plugin->dispatch(opcode);
+        XPending(hostConnection);
+        XCloseDisplay(hostConnection);
+
+        ASSERT_EQ(plugin->dispatch(effEditOpen, 0, 0, reinterpret_cast<void*>(host)), 1);
+        EXPECT_EQ(hostConnectionsLost, 1) << "the host learns of its own connection's loss, and only of that";
+        EXPECT_EQ(childCount(display, host), 1u);
+        EXPECT_EQ(capture(), headlessPicture(*plugin)) << "a fresh window, drawn in full";
+    }
+    XSetIOErrorHandler(hostsBefore);
 }
 
 }  // namespace
