@@ -286,7 +286,9 @@ bool scanInteger(const char* s, size_t n, size_t* i, int32_t* out) {
 // The pair a line's content holds, if it holds one to bind.
 bool pairOnLine(const char* s, size_t n, qm_controllerAssignment* pair) {
     int32_t parameter = 0, controller = 0;
-    size_t i = skipBlanks(s, n, 0);
+    // Files joined together keep their marks; a line is read the same wherever
+    // it ends up (a write may remove the lines in front of it).
+    size_t i = skipBlanks(s, n, byteOrderMarkLength(s, n));
     if (!scanInteger(s, n, &i, &parameter)) return false;
     const size_t gap = i;
     i = skipBlanks(s, n, i);

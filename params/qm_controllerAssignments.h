@@ -103,14 +103,15 @@ public:
     const std::string& filePath() const { return path; }
 
     // The file format, for the table and for tools that list the bindings.
-    // A UTF-8 byte-order mark at the start is skipped. Lines end in LF, CR LF or
-    // CR. A line holds a pair when it is: blanks or tabs, an integer (decimal,
-    // optional sign, 32 bits), blanks or tabs, an integer, blanks or tabs, and
-    // optionally a comment from '#' to the line's end. Every other line (blank,
-    // a comment, a lone number, a pair split over two lines, two pairs on one
-    // line, a pair followed by other text) is ignored and reading goes on.
-    // Pairs whose controller is -1 (or 255, the same low 8 bits) are skipped, as
-    // are pairs already in the table; reading stops when the table is full.
+    // A UTF-8 byte-order mark at the start is skipped, and one at the start of
+    // a line too (files joined together). Lines end in LF, CR LF or CR. A line
+    // holds a pair when it is: blanks or tabs, an integer (decimal, optional
+    // sign, 32 bits), blanks or tabs, an integer, blanks or tabs, and optionally
+    // a comment from '#' to the line's end. Every other line (blank, a comment,
+    // a lone number, a pair split over two lines, two pairs on one line, a pair
+    // followed by other text) is ignored and reading goes on. Pairs whose
+    // controller is -1 (or 255, the same low 8 bits) are skipped, as are pairs
+    // already in the table; reading stops when the table is full.
     static void parse(const char* text, size_t size, Table& table);
     static std::string format(const qm_controllerAssignment* entries, uint32_t count);
     // False when the file is missing, no regular file, or unreadable. Reads at
