@@ -185,7 +185,8 @@ bool qm_controllerAssignments::writeChanges() {
                 }
                 if (mergeWholeTable) {
                     const Table& own = slots[static_cast<size_t>(acquire(kControl))];
-                    for (uint32_t i = 0; i < own.count; ++i) file.bind(own.entries[i].controller, own.entries[i].parameter);
+                    for (uint32_t i = 0; i < own.count; ++i)
+                        file.bind(own.entries[i].controller, own.entries[i].parameter);
                     release(kControl);
                 }
                 const std::string edited = file.text();
