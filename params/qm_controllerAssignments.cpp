@@ -42,11 +42,6 @@ qm_controllerAssignments::qm_controllerAssignments(std::string filePath)
 
 qm_controllerAssignments::~qm_controllerAssignments() {
     try {
-        {
-            // The last chance: wait for a busy lock once more.
-            std::lock_guard<std::mutex> control(controlMutex);
-            lockWasBusy = false;
-        }
         writePending();
     } catch (...) {
         // Out of memory while closing: the bindings stay in the old file.

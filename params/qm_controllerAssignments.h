@@ -16,17 +16,18 @@
 // without closing the instance.
 //
 // File. One binding per line, "%d %d\n": the parameter index, a blank, the
-// controller number. People edit it by hand, so reading skips a UTF-8 byte-order
-// mark and every line that holds no pair (blank lines, comments, anything else),
-// and a write keeps every line it does not own byte for byte where it was.
-// The audio thread's binds are queued for the file; a control thread (the
-// editor's idle, the learn toggle, the host's closing call) writes them with
-// writePending(). A write takes a lock shared with every other instance and
-// process, re-reads the file, applies only this instance's changes in the order
-// they were made, and replaces the file in one step (a temporary file in the
-// same folder, synced, then renamed), so nothing another instance learned is
-// lost and a crash or a full disk never destroys what is already there. Readers
-// take no lock: they see the old file or the new one. No call waits on another
+// controller number. People edit it by hand, so reading skips a UTF-8
+// byte-order mark and every line that holds no pair (blank lines, comments,
+// anything else), and a write keeps every line it does not own byte for byte
+// where it was. The audio thread's binds are queued for the file; a control
+// thread (the editor's idle, the learn toggle, the host's closing call) writes
+// them with writePending(). A write takes a lock shared with every other
+// instance and process, re-reads the file, applies only this instance's changes
+// in the order they were made, and replaces the file in one step (a temporary
+// file in the same folder, synced, then renamed), so nothing another instance
+// learned is lost and a crash or a full disk never destroys what is already
+// there; a write that would change no byte leaves the file alone. Readers take
+// no lock: they see the old file or the new one. No call waits on another
 // process: a write waits for the lock a few tens of milliseconds at most (and
 // not again while the lock stays busy), and reading opens nothing that could
 // block (a FIFO or a device at the path is not read). A write that fails, or
@@ -129,7 +130,8 @@ public:
         explicit FileText(std::string_view text);
         // Puts the pair behind every other line of its controller, as the
         // table does: a new pair is appended as "%d %d" with the file's line
-        // end; a pair already there stays on its line unless a line of the same
+        // end (its first line's; for a file without one LF, on Windows CR LF);
+        // a pair already there stays on its line unless a line of the same
         // controller follows, and then its line (comment and all) moves to the
         // end. False, and nothing changed, when the pair is new and the file
         // already holds kCapacity pairs (the rest would never be read).
