@@ -42,7 +42,11 @@ qm_controllerAssignments::qm_controllerAssignments(std::string filePath)
 
 qm_controllerAssignments::~qm_controllerAssignments() {
     try {
-        writePending();
+        if (hasPendingWrite()) {
+            std::lock_guard<std::mutex> control(controlMutex);
+            collectQueuedBinds();
+            writeChanges(Attempt::kLastChance);
+        }
     } catch (...) {
         // Out of memory while closing: the bindings stay in the old file.
     }
@@ -148,7 +152,7 @@ bool qm_controllerAssignments::writePending() {
     return writeChanges();
 }
 
-bool qm_controllerAssignments::writeChanges() {
+bool qm_controllerAssignments::writeChanges(Attempt attempt) {
     if (changes.empty() && !mergeWholeTable) {
         controlPending.store(false);
         return true;
@@ -164,9 +168,10 @@ bool qm_controllerAssignments::writeChanges() {
     {
         // Called from a host's call: wait briefly, and not at all while the
         // holder that kept the lock last time may still have it.
-        platform::SettingsLock lock(path, lockWasBusy ? std::chrono::milliseconds(0) : kLockWait);
+        const bool lastChance = attempt == Attempt::kLastChance;
+        platform::SettingsLock lock(path, lockWasBusy && !lastChance ? std::chrono::milliseconds(0) : kLockWait);
         lockWasBusy = lock.busy();
-        if (!lock.busy()) {
+        if (!lock.busy() || lastChance) {
             if (lock.held()) platform::removeStaleTemporaries(path);
             std::string text;
             const platform::ReadResult got = platform::readRegularFile(path, kMaxFileBytes + 1, text);

@@ -77,7 +77,9 @@ public:
 
     // The file to read and write; empty means none (learning still works).
     explicit qm_controllerAssignments(std::string filePath);
-    // Writes what is still pending.
+    // Writes what is still pending. There is no later call to retry at: when
+    // the lock stays busy the file is edited without it rather than lose the
+    // change (a change made elsewhere at that very moment may then be lost).
     ~qm_controllerAssignments();
 
     // --- audio thread -------------------------------------------------------
@@ -181,7 +183,10 @@ private:
     // Moves the audio thread's queued binds into `changes`, in version order.
     // Control thread, under controlMutex.
     void collectQueuedBinds();
-    bool writeChanges();  // under controlMutex
+    // Under controlMutex. The last chance (closing) waits the full time and
+    // then writes without the lock.
+    enum class Attempt { kRetryLater, kLastChance };
+    bool writeChanges(Attempt attempt = Attempt::kRetryLater);
 
     std::string path;
     std::vector<Table> slots;  // kSlots tables, allocated once

@@ -285,9 +285,14 @@ TEST(ControllerTable, AnotherProcessHoldingTheLockBlocksNothing) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
     EXPECT_TRUE(table.hasPendingWrite());
     EXPECT_EQ(readText(file), "0 21\n");
+    {
+        qm_controllerAssignments closing(file);
+        closing.bind(40, 2);
+    }  // no later call to retry at: written without the lock rather than lost
+    EXPECT_EQ(readText(file), "0 21\n2 40\n");
     holder.release();
     EXPECT_TRUE(table.writePending());
-    EXPECT_EQ(readText(file), "4 30\n");
+    EXPECT_EQ(readText(file), "2 40\n4 30\n");
 }
 
 // A FIFO, a folder or a device where the file should be: never read, never
