@@ -18,13 +18,15 @@ bottom, and the panel's width and height) on its own, rounding half up:
 
 so rectangles that meet or overlap at 100 % still meet or overlap exactly, and
 a film-strip frame is as tall as its scaled rectangle (a knob 87 px high at
-100 % is 130 px at 150 %: 65..152 becomes 98..228). The editor scales its
-rectangles by the same rule. The moving parts are drawn in the panel's own
+100 % is 130 px at 150 %: 65..152 becomes 98..228). The editor must scale
+its rectangles by the same rule. The moving parts are drawn in the panel's own
 coordinates, so a knob stays centred on its printed scale wherever its
 rectangle's edges were rounded.
 
-The 100 % files are written by cairo as they always were; the larger ones by a
-small writer here that tries every PNG filter with zlib's best compression.
+The 100 % files are written by cairo as they always were, so their bytes stay
+the same; the larger ones by a small writer here (png_bytes) that tries a few
+filters, plain and interlaced, and keeps the smallest at zlib's best. Every
+run draws the same bytes: the grain and the screws' slots come from fixed seeds.
 """
 import math
 import os
