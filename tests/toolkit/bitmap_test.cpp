@@ -34,17 +34,33 @@ const Strip strips[] = {
     {10007, {668, 54, 750, 143}, 2, 89},
 };
 
-TEST(Images, EveryImageHasItsSizeAndNoOtherIdExists) {
-    for (const Strip& s : strips) {
-        Bitmap b(s.id);
-        EXPECT_EQ(b->getWidth(), s.rect.width()) << s.id;
-        EXPECT_EQ(b->getHeight(), s.frames * s.frameHeight) << s.id;
-        EXPECT_EQ(s.rect.height(), s.frameHeight) << s.id;
-    }
-    for (int32_t id : {10000, 10008}) {
-        Bitmap b(id);
-        EXPECT_EQ(b->getWidth(), 750);
-        EXPECT_EQ(b->getHeight(), 200);
+// Each image is also drawn at 150 % (id + 100) and 200 % (id + 200). Scaling
+// rounds every edge half up on its own, so a frame is as tall as its scaled
+// rectangle: 87 rows become 130 at 150 % (65..152 is 98..228).
+struct Scale {
+    int32_t idOffset, num, den;
+    int32_t operator()(int32_t v) const { return (v * num + den / 2) / den; }
+};
+const Scale scales[] = {{0, 1, 1}, {100, 3, 2}, {200, 2, 1}};
+
+TEST(Images, EveryImageHasItsSizeAtEveryScaleAndNoOtherIdExists) {
+    for (const Scale& scale : scales) {
+        for (const Strip& s : strips) {
+            Bitmap b(s.id + scale.idOffset);
+            const int32_t frameHeight = scale(s.rect.bottom) - scale(s.rect.top);
+            EXPECT_EQ(b->getWidth(), scale(s.rect.right) - scale(s.rect.left)) << s.id << " at " << scale.num;
+            EXPECT_EQ(b->getHeight(), s.frames * frameHeight) << s.id << " at " << scale.num;
+            if (scale.idOffset == 0) {
+                EXPECT_EQ(frameHeight, s.frameHeight) << s.id;
+            }
+        }
+        for (int32_t id : {10000, 10008}) {
+            Bitmap b(id + scale.idOffset);
+            EXPECT_EQ(b->getWidth(), scale(750)) << id << " at " << scale.num;
+            EXPECT_EQ(b->getHeight(), scale(200)) << id << " at " << scale.num;
+        }
+        Bitmap missing(10009 + scale.idOffset);
+        EXPECT_FALSE(missing->isLoaded());
     }
     Bitmap missing(10009);
     EXPECT_EQ(missing->getWidth(), 0);
