@@ -3,6 +3,7 @@
 // from the top). A missing or undecodable image is 0 x 0 and draws nothing.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -12,15 +13,15 @@
 
 // Everyone who draws (bitmaps, frames, editors) holds a reference on the
 // shared drawing runtime while alive. Ours needs no start-up; the count is kept
-// so that leaks show. User-interface thread only.
+// so that leaks show. Any thread: hosts create instances on several at once.
 class CDrawingRuntime {
 public:
-    static void acquire() { ++users; }
-    static void release() { --users; }
-    static int32_t getUsers() { return users; }
+    static void acquire() { users.fetch_add(1, std::memory_order_relaxed); }
+    static void release() { users.fetch_sub(1, std::memory_order_relaxed); }
+    static int32_t getUsers() { return users.load(std::memory_order_relaxed); }
 
 private:
-    static inline int32_t users = 0;
+    static inline std::atomic<int32_t> users{0};
 };
 
 class CBitmap : public CBaseObject {

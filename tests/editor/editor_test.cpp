@@ -193,6 +193,14 @@ TEST_F(Editor, OpeningAndClosingLeavesNothingBehind) {
     EXPECT_EQ(editor->getFrame(), nullptr);
 }
 
+TEST_F(Editor, KeepsItsOwnKnobModeWhateverOtherInstancesDo) {
+    editor->setKnobMode(kCircularMode);
+    Tolvane other(nullptr);
+    other.getTolvaneEditor()->setKnobMode(kRelativCircularMode);
+    EXPECT_EQ(editor->getKnobMode(), kCircularMode);
+    EXPECT_EQ(other.getTolvaneEditor()->getKnobMode(), kRelativCircularMode);
+}
+
 // --- golden pictures --------------------------------------------------------
 
 std::vector<uint32_t> readGolden(const std::string& path) {
