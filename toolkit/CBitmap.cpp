@@ -10,17 +10,21 @@ namespace {
 
 // The decoded images of the resources, by id. The list only watches them: the
 // bitmaps own them, so an image goes with its last bitmap. Editors of different
-// instances may open on different threads, hence the mutex. Constant-initialised,
+// instances may open on different threads, hence the mutex. Made at first use,
 // so nothing runs or is decoded when the library loads.
 struct SharedImages {
     std::mutex mutex;
     std::vector<std::pair<int32_t, std::weak_ptr<const DecodedImage>>> images;
 };
-constinit SharedImages sharedImages;
+
+SharedImages& sharedImages() {
+    static SharedImages shared;
+    return shared;
+}
 
 std::shared_ptr<const DecodedImage> sharedImage(int32_t id) {
-    std::lock_guard<std::mutex> lock(sharedImages.mutex);
-    auto& images = sharedImages.images;
+    std::lock_guard<std::mutex> lock(sharedImages().mutex);
+    auto& images = sharedImages().images;
     std::erase_if(images, [](const auto& entry) { return entry.second.expired(); });
     for (const auto& [key, watched] : images) {
         if (key != id) continue;
@@ -57,9 +61,10 @@ CRect CBitmap::getResourceBounds(int32_t id) {
 }
 
 int32_t CBitmap::getSharedImageCount() {
-    std::lock_guard<std::mutex> lock(sharedImages.mutex);
-    return static_cast<int32_t>(std::count_if(sharedImages.images.begin(), sharedImages.images.end(),
-                                              [](const auto& entry) { return !entry.second.expired(); }));
+    std::lock_guard<std::mutex> lock(sharedImages().mutex);
+    const auto& images = sharedImages().images;
+    return static_cast<int32_t>(
+        std::count_if(images.begin(), images.end(), [](const auto& entry) { return !entry.second.expired(); }));
 }
 
 void CBitmap::draw(CDrawContext* context, const CRect& destination, CPoint source) {
