@@ -128,7 +128,6 @@ int32_t CKnob::onKeyDown(CKeyCode& key) {
 }
 
 CAnimKnob::CAnimKnob(const CRect& r, CControlListener* l, int32_t t, CBitmap* bitmap) : CKnob(r, l, t, bitmap) {
-    inset = 0.0f;
     heightOfOneImage = r.height();
     subPixmaps = bitmap && heightOfOneImage > 0 ? static_cast<int16_t>(bitmap->getHeight() / heightOfOneImage) : 0;
 }

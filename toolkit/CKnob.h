@@ -30,7 +30,6 @@ protected:
     float startAngle, rangeAngle, halfAngle;
     float a, b;  // value = a * angle + b
     float radius;
-    float inset = 3.0f;
     float zoomFactor = 1.5f;
     // the drag
     CPoint firstPoint, lastPoint;
