@@ -28,8 +28,6 @@ public:
     void doIdleStuff() override;
     int32_t getKnobMode() const override { return knobMode; }
 
-    static inline int32_t knobMode = kCircularMode;
-
 protected:
     // Runs the host's idle (masterIdle); the effect provides it.
     virtual void callMasterIdle() = 0;
@@ -39,4 +37,6 @@ protected:
     ERect rect{};
     uint32_t lastTicks;
     bool inIdleStuff = false;
+    // The host's choice for this editor (effSetEditKnobMode).
+    int32_t knobMode = kCircularMode;
 };

@@ -34,31 +34,35 @@ constexpr int32_t kActiveParameter = 5;
 }  // namespace
 
 TolvaneEditor::TolvaneEditor(AudioEffect* owner, EditorEffect* e) : AEffGUIEditor(owner), effect(e) {
-    backgroundBitmap = new CBitmap(kBackgroundImage);
+    // The size from the background's header: hosts ask for it of every
+    // instance, most never open the editor, and its images are decoded only then.
+    const CRect size = CBitmap::getResourceBounds(kBackgroundImage);
     rect.top = 0;
     rect.left = 0;
-    rect.bottom = static_cast<int16_t>(backgroundBitmap->getHeight());
-    rect.right = static_cast<int16_t>(backgroundBitmap->getWidth());
+    rect.bottom = static_cast<int16_t>(size.height());
+    rect.right = static_cast<int16_t>(size.width());
     knobMode = kLinearMode;
 }
 
 TolvaneEditor::~TolvaneEditor() {
     // A host may close the effect without closing its editor first.
     close();
-    backgroundBitmap->forget();
 }
 
 bool TolvaneEditor::open(void* parentWindow) {
     if (frame) close();
     AEffGUIEditor::open(parentWindow);
-    const CRect whole{0, 0, backgroundBitmap->getWidth(), backgroundBitmap->getHeight()};
+    const CRect whole{0, 0, rect.right, rect.bottom};
     auto* newFrame = new CHighlightFrame(whole, parentWindow, this);
     if (!newFrame->isOpen()) {
         // No window (no display, a parent that is no window): nothing is open, and the host may try again.
         newFrame->forget();
         return false;
     }
-    newFrame->setBackground(backgroundBitmap);
+    // Shared with every other open editor of the process (decoded by the first).
+    CBitmap* background = new CBitmap(kBackgroundImage);
+    newFrame->setBackground(background);
+    background->forget();
     CBitmap* images[8];
     for (int32_t i = 0; i < 8; ++i) images[i] = new CBitmap(kRatioKnobImage + i);
 

@@ -46,7 +46,6 @@ public:
     // While open; null otherwise.
     CHighlightFrame* getFrame() const;
     CControl* getControl(int32_t tag) const;
-    CBitmap* getBackgroundBitmap() const { return backgroundBitmap; }
 
 protected:
     void callMasterIdle() override { effect->masterIdle(); }
@@ -60,7 +59,6 @@ private:
     CMovieButton* activeSwitch = nullptr;
     CMovieBitmap* gainMeter = nullptr;
     CSplashScreen* aboutArea = nullptr;
-    CBitmap* backgroundBitmap = nullptr;
     bool controlsOpen = false;
 
     std::atomic<float> pendingValues[kParameterCount] = {};
