@@ -73,6 +73,7 @@ KNOB_FRAMES = 33
 METER_FRAMES = 33
 SWITCH_FRAMES = 2
 
+
 class Scale:
     """A size the editor is drawn at: num/den of the layout above."""
 
