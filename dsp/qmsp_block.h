@@ -5,9 +5,10 @@
 // construction, at 44100 Hz with its documented defaults; then
 //   setSampleRate(hz) -> setters -> process() (or its own per-sample call) -> reset().
 // setSampleRate keeps every time and frequency setting and recomputes what
-// derives from it; reset clears only the running state. (The meter's
-// qmsp_follower is a plain record beside this tree and differs in one way:
-// it holds no rate, its owner passes one wherever a coefficient is derived.)
+// derives from it; reset touches only the running state (each block says how).
+// The meter's qmsp_follower is a plain record beside this tree with the same
+// life cycle but no rate of its own: its owner passes one wherever a
+// coefficient is derived.
 //
 // Numbers: fields are float32. Each formula is evaluated in double precision and
 // rounded to float32 exactly once, where a value is named, stored or returned.

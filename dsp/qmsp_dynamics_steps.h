@@ -52,9 +52,6 @@ public:
     bool releasesOnly(float largestPeak, float envelopeGroupBefore) const {
         return largestPeak <= static_cast<double>(envelopeGroupBefore) * c.keptOverTwoGroups;
     }
-    // The envelope before the next step: before a group, what releasesOnly()
-    // takes as envelopeGroupBefore a group later.
-    float getEnvelope() const { return c.envelope; }
 
     // The gain computer with the current threshold and ratio, in steps that
     // the caller may interleave with other work (see qmsp_fastmath::Kernels),

@@ -404,32 +404,16 @@ struct AudioPath {
         int32_t countOf(int32_t group) const { return count[slot(group)]; }
     };
 
-    // One iteration of the pipeline: the groups its stages work on, and the
-    // blocks' state that the recursions carry from one iteration to the next.
+    // The vector stages of iteration i, each on a group of its own, none on
+    // the groups outside the block (whose count is 0).
     template <class Frames>
-    struct Iteration {
+    struct VectorStages {
         const Frames& io;
         InFlight<Frames>& ring;
-        qmsp_compressor::Steps& detector;
-        typename K::HardKneeSteps& computer;
-        OutputRecursions& recursions;
         typename Frames::History& history;
         const int32_t i;
 
-        QMSP_ALWAYS_INLINE void run() const {
-            const bool wholeGroups = ring.countOf(i) == kGroup && ring.countOf(i - kRecursionsBehind) == kGroup;
-            if (ring.countOf(i - kFinishBehind) > 0) io.check(recursions, ring.output[slot(i - kFinishBehind)]);
-            const bool releasing =
-                detector.releasesOnly(ring.largestPeak[slot(i)], ring.startEnvelope[slot(i - 1)]);
-            ring.startEnvelope[slot(i)] = detector.getEnvelope();
-            if (wholeGroups && ring.finitePeaks[slot(i)] && detector.shortStepsHold() && recursions.mix.isSettled())
-                interleaved(releasing);
-            else
-                frameByFrame();
-        }
-
-        // The vector stages, each on a group of its own (none outside the block).
-        QMSP_ALWAYS_INLINE void peaksStage() const {
+        QMSP_ALWAYS_INLINE void peaks() const {
             const int32_t group = i + kPeaksAhead;
             if (const int32_t count = ring.countOf(group); count > 0) {
                 Lanes peak;
@@ -438,75 +422,18 @@ struct AudioPath {
                 summarize(peak, ring.finitePeaks[slot(group)], ring.largestPeak[slot(group)]);
             }
         }
-        QMSP_ALWAYS_INLINE void prepareStage() const {
+        QMSP_ALWAYS_INLINE void prepare() const {
             const int32_t group = i - kPrepareBehind;
             if (const int32_t count = ring.countOf(group); count > 0)
                 io.prepare(group * kGroup, count, ring.gains[slot(group)], history, ring.output[slot(group)]);
         }
-        QMSP_ALWAYS_INLINE void finishStage() const {
+        QMSP_ALWAYS_INLINE void finish() const {
             const int32_t group = i - kFinishBehind;
             if (const int32_t count = ring.countOf(group); count > 0)
                 io.finish(group * kGroup, count, ring.output[slot(group)]);
         }
 
-        // Any iteration, each stage for as many frames as its group has:
-        // `detected` frames of group i through the detector, one by one;
-        // `computed` levels of group i - 1 through the gain computer in one go;
-        // `recurred` frames of group i - 3 through the output recursions. A
-        // group at the end of the block has fewer than kGroup, and the groups
-        // before and after the block none. Then the vector stages.
-        QMSP_ALWAYS_INLINE void frameByFrame() const {
-            const int32_t detected = ring.countOf(i), computed = ring.countOf(i - kComputerBehind),
-                          recurred = ring.countOf(i - kRecursionsBehind);
-            const float* peaks = ring.peaks[slot(i)];
-            float* levels = ring.levels[slot(i)];
-            for (int32_t j = 0; j < detected; ++j) levels[j] = detector.advanceEnvelopeFromPeak(peaks[j]);
-            const int32_t c = slot(i - kComputerBehind);
-            if (computed > 0)
-                detector.gainsForGroup(ring.levels[c], computed, computer, ring.gains[c], ring.reductions[c]);
-            const int32_t r = slot(i - kRecursionsBehind);
-            for (int32_t j = 0; j < recurred; ++j) io.frame(recursions, ring.output[r], j, ring.reductions[r][j]);
-            peaksStage();
-            prepareStage();
-            finishStage();
-        }
-
-        // Where the detector and the output recursions both have a whole
-        // group, the detector's short step holds and the fade is settled:
-        // frame by frame, one step of each recursion and of the gain computer
-        // (unless no level of its group reaches the threshold), unrolled, with
-        // the vector stages in between.
-        QMSP_ALWAYS_INLINE void interleaved(bool releasing) const {
-            const float* peaks = ring.peaks[slot(i)];
-            float* levels = ring.levels[slot(i)];
-            float* computedLevels = ring.levels[slot(i - kComputerBehind)];
-            float* computedGains = ring.gains[slot(i - kComputerBehind)];
-            float* computedReductions = ring.reductions[slot(i - kComputerBehind)];
-            const float* reductions = ring.reductions[slot(i - kRecursionsBehind)];
-            typename Frames::Group& output = ring.output[slot(i - kRecursionsBehind)];
-            alignas(64) double meterInputs[kGroup];
-            widenedMeterInputs(reductions, recursions.mix.value(), meterInputs);
-            io.begin(recursions, output);
-            const bool loud = detector.anyReachesThreshold(computedLevels);
-            if (loud) {
-                computer.begin(computedLevels, kGroup, computedGains, computedReductions);
-            } else {
-                std::fill_n(computedGains, kGroup, 1.0f);
-                std::fill_n(computedReductions, kGroup, 0.0f);
-            }
-            if (loud && releasing && kReleasingWhileLoud)
-                wholeGroup<true, true>(peaks, levels, output, meterInputs);
-            else if (loud)
-                wholeGroup<true, false>(peaks, levels, output, meterInputs);
-            else if (releasing)
-                wholeGroup<false, true>(peaks, levels, output, meterInputs);
-            else
-                wholeGroup<false, false>(peaks, levels, output, meterInputs);
-        }
-
-        // Frame j of an interleaved group: a detector step (the release alone
-        // where releasesOnly() allows), step j of the gain computer and the
-        // output recursions' step; after frames 1, 3 and 5, a vector stage.
+        // In an interleaved group (wholeGroup below), after frames 1, 3 and 5.
         //
         // Why there: the vector stages need nothing that the detector or the
         // recursions compute in this iteration, so the processor can run them
@@ -517,26 +444,40 @@ struct AudioPath {
         // processor's window beside the next frames' recursion steps; frame 0
         // already carries the group's set-up and the gain computer's first
         // step. The peaks come first because the next iteration reads their
-        // summary before anything else; finish() comes last, since nothing reads
-        // what it writes.
-        template <bool gainComputer, bool releasing, int j = 0>
-        QMSP_ALWAYS_INLINE void wholeGroup(const float* peaks, float* levels, typename Frames::Group& output,
-                                           const double* meterInputs) const {
-            if constexpr (j < kGroup) {
-                if constexpr (releasing)
-                    levels[j] = detector.advanceEnvelopeReleasing();
-                else
-                    levels[j] = detector.advanceEnvelopeShort(peaks[j]);
-                if constexpr (gainComputer && j < K::HardKneeSteps::kSteps) computer.template step<j>();
-                io.settledFrame(recursions, output, j);
-                recursions.meter.stepWidened(meterInputs[j], io.settings.meterAttack, io.settings.meterRelease);
-                if constexpr (j == 1) peaksStage();
-                if constexpr (j == 3) prepareStage();
-                if constexpr (j == 5) finishStage();
-                wholeGroup<gainComputer, releasing, j + 1>(peaks, levels, output, meterInputs);
-            }
+        // summary before anything else; finish() comes last, since nothing
+        // reads what it writes.
+        template <int j>
+        QMSP_ALWAYS_INLINE void afterFrame() const {
+            if constexpr (j == 1) peaks();
+            if constexpr (j == 3) prepare();
+            if constexpr (j == 5) finish();
         }
     };
+
+    // Where the detector and the output stage's recursions both have a whole
+    // group, the detector's short step holds and the fade is settled, each
+    // frame j takes one detector step (the release alone where releasesOnly()
+    // allows), step j of the gain computer (unless no level of its group
+    // reaches the threshold) and the recursions' step, unrolled; the vector
+    // stages come between frames (stages.afterFrame<j>()).
+    template <bool gainComputer, bool releasing, int j = 0, class Frames>
+    QMSP_ALWAYS_INLINE static void wholeGroup(qmsp_compressor::Steps& detector, OutputRecursions& recursions,
+                                              const Frames& io, typename K::HardKneeSteps& computer,
+                                              const float* peaks, float* levels, typename Frames::Group& output,
+                                              const double* meterInputs, const VectorStages<Frames>& stages) {
+        if constexpr (j < kGroup) {
+            if constexpr (releasing)
+                levels[j] = detector.advanceEnvelopeReleasing();
+            else
+                levels[j] = detector.advanceEnvelopeShort(peaks[j]);
+            if constexpr (gainComputer && j < K::HardKneeSteps::kSteps) computer.template step<j>();
+            io.settledFrame(recursions, output, j);
+            recursions.meter.stepWidened(meterInputs[j], io.settings.meterAttack, io.settings.meterRelease);
+            stages.template afterFrame<j>();
+            wholeGroup<gainComputer, releasing, j + 1>(detector, recursions, io, computer, peaks, levels, output,
+                                                       meterInputs, stages);
+        }
+    }
 
     // The pipeline; see the header. Iteration i works on six groups at once:
     //   the peaks of group i + 1            (vectors)
@@ -550,8 +491,7 @@ struct AudioPath {
     // cache), and the processor overlaps the recursions of the detector and the
     // output stage. Each group's input is read before any output of it is written.
     // The iterations run from the one that takes the first group's peaks to the
-    // one that finishes the last group; the stages skip the groups outside the
-    // block, whose count is 0.
+    // one that finishes the last group.
     template <class Frames>
     QMSP_ALWAYS_INLINE static void runPipeline(TolvaneSignalBlocks& blocks, const Frames& io, int32_t frames) {
         qmsp_compressor compressor = blocks.compressor;
@@ -564,7 +504,57 @@ struct AudioPath {
         for (int32_t i = -kPeaksAhead; i < groups + kFinishBehind; ++i) {
             const int32_t next = i + kPeaksAhead;
             ring.count[slot(next)] = next < groups ? std::min(kGroup, frames - next * kGroup) : 0;
-            Iteration<Frames>{io, ring, detector, computer, recursions, history, i}.run();
+            // The frames each recursion takes in this iteration: `detected` of
+            // group i through the detector, `computed` of group i - 1 through
+            // the gain computer, `recurred` of group i - 3 through the output
+            // recursions; kGroup, fewer for the block's last group, 0 for the
+            // groups before and after the block.
+            const int32_t detected = ring.countOf(i), computed = ring.countOf(i - kComputerBehind),
+                          recurred = ring.countOf(i - kRecursionsBehind);
+            const float* peaks = ring.peaks[slot(i)];
+            float* levels = ring.levels[slot(i)];
+            float* computedLevels = ring.levels[slot(i - kComputerBehind)];
+            float* computedGains = ring.gains[slot(i - kComputerBehind)];
+            float* computedReductions = ring.reductions[slot(i - kComputerBehind)];
+            const float* reductions = ring.reductions[slot(i - kRecursionsBehind)];
+            typename Frames::Group& output = ring.output[slot(i - kRecursionsBehind)];
+            if (ring.countOf(i - kFinishBehind) > 0) io.check(recursions, ring.output[slot(i - kFinishBehind)]);
+            const VectorStages<Frames> stages{io, ring, history, i};
+            const bool releasing = detector.releasesOnly(ring.largestPeak[slot(i)], ring.startEnvelope[slot(i - 1)]);
+            ring.startEnvelope[slot(i)] = compressor.getEnvelope();
+            if (detected == kGroup && recurred == kGroup && ring.finitePeaks[slot(i)] && detector.shortStepsHold() &&
+                recursions.mix.isSettled()) {
+                alignas(64) double meterInputs[kGroup];
+                widenedMeterInputs(reductions, recursions.mix.value(), meterInputs);
+                io.begin(recursions, output);
+                const bool loud = detector.anyReachesThreshold(computedLevels);
+                if (loud) {
+                    computer.begin(computedLevels, kGroup, computedGains, computedReductions);
+                } else {
+                    std::fill_n(computedGains, kGroup, 1.0f);
+                    std::fill_n(computedReductions, kGroup, 0.0f);
+                }
+                if (loud && releasing && kReleasingWhileLoud)
+                    wholeGroup<true, true>(detector, recursions, io, computer, peaks, levels, output, meterInputs,
+                                           stages);
+                else if (loud)
+                    wholeGroup<true, false>(detector, recursions, io, computer, peaks, levels, output, meterInputs,
+                                            stages);
+                else if (releasing)
+                    wholeGroup<false, true>(detector, recursions, io, computer, peaks, levels, output, meterInputs,
+                                            stages);
+                else
+                    wholeGroup<false, false>(detector, recursions, io, computer, peaks, levels, output, meterInputs,
+                                             stages);
+            } else {
+                for (int32_t j = 0; j < detected; ++j) levels[j] = detector.advanceEnvelopeFromPeak(peaks[j]);
+                if (computed > 0)
+                    detector.gainsForGroup(computedLevels, computed, computer, computedGains, computedReductions);
+                for (int32_t j = 0; j < recurred; ++j) io.frame(recursions, output, j, reductions[j]);
+                stages.peaks();
+                stages.prepare();
+                stages.finish();
+            }
         }
         detector.setLastGainReduction(ring.reductions[slot(groups - 1)][ring.countOf(groups - 1) - 1]);
         Frames::keepHistory(recursions, history);
