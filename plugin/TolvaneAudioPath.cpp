@@ -438,14 +438,15 @@ struct AudioPath {
         // Why there: the vector stages need nothing that the detector or the
         // recursions compute in this iteration, so the processor can run them
         // while each recursion step waits for the one before it (a chain of
-        // dependent operations, several cycles each). After the group they
-        // would only start once the chains had ended. One stage every other
-        // frame keeps each stage's instructions few enough to enter the
-        // processor's window beside the next frames' recursion steps; frame 0
-        // already carries the group's set-up and the gain computer's first
-        // step. The peaks come first because the next iteration reads their
-        // summary before anything else; finish() comes last, since nothing
-        // reads what it writes.
+        // dependent operations, several cycles each), as long as they enter
+        // its window of instructions in flight beside those steps. Bunched,
+        // they crowd the window: all after frame 0 measured a tenth slower,
+        // all after frame 7 a twentieth slower in mono. Spread one to every
+        // other frame they measured fastest (after 0, 2, 4 or 2, 4, 6 as fast
+        // within the noise); frame 0 already carries the group's set-up and
+        // the gain computer's first step. The peaks come first because the
+        // next iteration reads their summary before anything else; finish()
+        // comes last, since nothing reads what it writes.
         template <int j>
         QMSP_ALWAYS_INLINE void afterFrame() const {
             if constexpr (j == 1) peaks();
