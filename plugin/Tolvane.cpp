@@ -66,8 +66,8 @@ Tolvane::Tolvane(audioMasterCallback host)
 
     const float processRate = tolvaneProcessSampleRate().rate.load(std::memory_order_relaxed);
     path.meter.init(processRate);
-    path.meter.set(qmsp_follower::kAttackTime, meterFallTime, processRate);
-    path.meter.set(qmsp_follower::kReleaseTime, meterRiseTime, processRate);
+    path.meter.setAttackTime(meterFallTime, processRate);
+    path.meter.setReleaseTime(meterRiseTime, processRate);
 
     // The compressor's own defaults (attack and release in seconds); the first
     // program replaces all but the input gain straight away.
