@@ -189,6 +189,8 @@ public:
 
     uint32_t doubleClickTime() override { return doubleClick; }
 
+    uintptr_t nativeHandle() const override { return window; }
+
     void dispatchEvents() override {
         while (XPending(display) > 0) {
             XEvent event;
