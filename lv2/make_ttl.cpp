@@ -34,11 +34,14 @@ const char* const kPrefixes =
     "@prefix urid: <http://lv2plug.in/ns/ext/urid#> .\n"
     "@prefix work: <http://lv2plug.in/ns/ext/worker#> .\n\n";
 
-// A float as Turtle reads it back into the same float.
+// A float as Turtle reads it back into the same float: nine significant
+// digits, and always a decimal point or an exponent, or hosts read an integer.
 std::string number(float v) {
     char text[32];
     std::snprintf(text, sizeof text, "%.9g", static_cast<double>(v));
-    return text;
+    std::string s = text;
+    if (s.find_first_of(".e") == std::string::npos) s += ".0";
+    return s;
 }
 
 std::string uri(const std::string& u) { return "<" + u + ">"; }
