@@ -86,7 +86,10 @@ clean:
 demo: all
 	$(BUILD)/tolvane demo $(BUILD)/demo
 
-# Copies the plug-in into the user's VST folder, which most Linux hosts scan.
+# Copies the VST 2.4 plug-in into the user's VST folder and the LV2 bundle into
+# the user's LV2 folder, which most Linux hosts scan.
 install: all
-	mkdir -p $(HOME)/.vst
+	mkdir -p $(HOME)/.vst $(HOME)/.lv2
 	cp $(BUILD)/Tolvane.so $(HOME)/.vst/
+	rm -rf $(HOME)/.lv2/Tolvane.lv2
+	cp -r $(BUILD)/bundles/Tolvane.lv2 $(HOME)/.lv2/

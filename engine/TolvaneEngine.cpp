@@ -86,20 +86,28 @@ TolvaneEngine::~TolvaneEngine() = default;
 void TolvaneEngine::setParameter(int32_t index, float value) {
     // A value that is no number would stay in the program and the blocks for good.
     if (!tolvane::isParameter(index) || !std::isfinite(value)) return;
+    const float limited = std::clamp(value, 0.0f, 1.0f);
+    storeParameter(index, value, parameterManager->normalizedToPlain(index, limited));
+}
+
+void TolvaneEngine::setParameterPlain(int32_t index, float plain) {
+    if (!tolvane::isParameter(index) || !std::isfinite(plain)) return;
+    const tolvane::ParameterInfo& p = tolvane::kParameters[index];
+    const float limited = std::clamp(plain, std::min(p.min, p.max), std::max(p.min, p.max));
+    storeParameter(index, parameterManager->plainToNormalized(index, limited), limited);
+}
+
+void TolvaneEngine::storeParameter(int32_t index, float value, float plain) {
     std::atomic_ref<float>(programs[currentProgram.load()].values[index]).store(value);
     parameterValues[index].store(value);
-    const float limited = std::clamp(value, 0.0f, 1.0f);
-    const double plain = parameterManager->normalizedToPlain(index, limited);
-    float setting = static_cast<float>(plain);
+    float setting = plain;
     switch (tolvane::kParameters[index].setting) {
     case tolvane::Setting::kAttack:
     case tolvane::Setting::kRelease:
         setting = static_cast<float>(static_cast<float>(plain) * kSecondsPerMillisecond);
         break;
-    case tolvane::Setting::kWetShare:
-        setting = limited;
-        break;
     default:
+        // The wet share's range is 0..1, so its plain value is the limited normalised one.
         break;
     }
     blockSettings[index].store(setting, std::memory_order_relaxed);
@@ -224,9 +232,11 @@ void TolvaneEngine::processMono(const float* input, float* output, int32_t frame
 }
 
 float TolvaneEngine::getMeterValue() const {
-    const float level = std::fabs(meterLevel.load(std::memory_order_relaxed));
+    const float level = getGainReduction();
     return static_cast<float>((level < kMeterFullScale ? level : kMeterFullScale) / kMeterFullScale);
 }
+
+float TolvaneEngine::getGainReduction() const { return std::fabs(meterLevel.load(std::memory_order_relaxed)); }
 
 void TolvaneEngine::handleMidi(const uint8_t* bytes, size_t size) {
     if (size < 3 || (bytes[0] & 0xF0) != 0xB0) return;

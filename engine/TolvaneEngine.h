@@ -67,6 +67,12 @@ public:
     // back, texts show them); the signal path takes them limited to the range.
     // A value that is no number, or an index that is no parameter, is refused.
     void setParameter(int32_t index, float value);
+    // The same from a plain value (ratio, milliseconds, decibels, wet share),
+    // limited to the parameter's range: the signal path takes the plain value
+    // itself, so it gets exactly the setting of any normalised value whose
+    // plain value this is; getParameter answers plainToNormalized of it.
+    // Formats whose controls carry plain values use it.
+    void setParameterPlain(int32_t index, float plain);
     float getParameter(int32_t index) const;
 
     // --- texts (not the audio thread) ----------------------------------------
@@ -110,6 +116,8 @@ public:
 
     // 0..1: the smoothed gain reduction, 0 dB -> 0, 20 dB or more -> 1.
     float getMeterValue() const;
+    // The same smoothed gain reduction in decibels, 0 or more.
+    float getGainReduction() const;
 
     // --- MIDI learn (not the audio thread) ----------------------------------
     // Arms learning for a parameter, moves it to another one, or (on the armed
@@ -131,6 +139,8 @@ private:
     // The audio thread's side of parameter changes, at the start of each block.
     void applyChangedSettings();
     void applySetting(int32_t index, float setting);
+    // Stores the normalised value and hands the setting of its plain value to the audio thread.
+    void storeParameter(int32_t index, float value, float plain);
     void notifyLearn(int32_t parameter, bool on);
 
     std::unique_ptr<TolvaneParameterManager> parameterManager;

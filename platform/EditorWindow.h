@@ -77,6 +77,9 @@ public:
     virtual void repaint() = 0;
     // The system's double-click time in milliseconds.
     virtual uint32_t doubleClickTime() { return 400; }
+    // The X11 window's id, for hosts that ask which window the editor made
+    // (LV2's); 0 for other windows.
+    virtual uintptr_t nativeHandle() const { return 0; }
 };
 
 // A child window of `parent` (the host's window handle) of the given size, or

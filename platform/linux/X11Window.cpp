@@ -220,6 +220,8 @@ public:
 
     uint32_t doubleClickTime() override { return doubleClick; }
 
+    uintptr_t nativeHandle() const override { return window; }
+
     void dispatchEvents() override {
         while (!destroyed && !lost && XPending(display) > 0) {
             XEvent event;

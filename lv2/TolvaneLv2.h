@@ -1,0 +1,96 @@
+// The LV2 plug-in's DSP side: one engine behind the LV2 ports (TolvaneLv2Ports.h).
+//
+// Control ports carry plain values; a port's value applies, at the start of
+// a block, whenever it differs from the value the port last had. MIDI control
+// changes on the control port apply at their frames in between, as in the
+// VST 2.4 plug-in, and leave the engine's value apart from the port's until
+// the port changes again; the notify port tells the user interface each such
+// value, so its knobs follow MIDI. Learning is armed by the user interface's
+// message; the toggle and every write of the bindings file run on the host's
+// worker, never in run(). The gain reduction goes to its output port and, in
+// Ardour, to a small bar in the mixer strip (the inline display).
+#pragma once
+
+#include <lv2/atom/forge.h>
+#include <lv2/core/lv2.h>
+#include <lv2/urid/urid.h>
+#include <lv2/worker/worker.h>
+
+#include <atomic>
+#include <cstdint>
+#include <vector>
+
+#include "InlineDisplay.h"
+#include "TolvaneEngine.h"
+#include "TolvaneLv2Ports.h"
+
+class TolvaneLv2 : private TolvaneEngine::Observer {
+public:
+    // Null without the host's URID map.
+    static TolvaneLv2* create(bool mono, double sampleRate, const LV2_Feature* const* features);
+
+    void connectPort(uint32_t port, void* data);
+    void deactivate() { engine.suspend(); }
+    void run(uint32_t frames);
+
+    LV2_Worker_Status work(LV2_Worker_Respond_Function respond, LV2_Worker_Respond_Handle handle, uint32_t size,
+                           const void* data);
+    LV2_Worker_Status workResponse(uint32_t size, const void* data);
+    Lv2InlineDisplaySurface* renderInlineDisplay(uint32_t width, uint32_t maxHeight);
+
+private:
+    struct Uris {
+        LV2_URID midiEvent, toggleLearn, stateRequest, parameterValue, learn, parameter, value, armed;
+    };
+    // What run() hands to the worker, and what comes back.
+    struct WorkItem {
+        enum Kind : uint32_t { kToggleLearn, kWriteBindings } kind;
+        int32_t parameter;
+        bool written;
+    };
+
+    TolvaneLv2(bool mono, double sampleRate, LV2_URID_Map* map, LV2_Worker_Schedule* schedule,
+               const Lv2InlineDisplay* display);
+
+    void parameterChanged(int32_t index, float value) override;
+    void learnChanged(int32_t, bool) override {}  // run() compares the state itself
+
+    void applyChangedPorts();
+    void handleEvent(const LV2_Atom_Event& event);
+    void process(uint32_t from, uint32_t to);
+    void scheduleBindingsWrite(uint32_t frames);
+    void writeNotifications();
+    bool writeParameterValue(int32_t index);
+    bool writeLearnState(bool armed, int32_t parameter);
+
+    TolvaneEngine engine;
+    const bool mono;
+    const float sampleRate;
+    Uris uris{};
+    LV2_Atom_Forge forge{};
+    LV2_Worker_Schedule* schedule;
+    const Lv2InlineDisplay* display;
+
+    const float* controls[tolvane::kParameterCount] = {};
+    float* gainReduction = nullptr;
+    const LV2_Atom_Sequence* control = nullptr;
+    LV2_Atom_Sequence* notify = nullptr;
+    const float* inputs[2] = {};
+    float* outputs[2] = {};
+
+    // Audio thread only. The value each control port had when last applied
+    // (NaN: never, so the first block applies them all).
+    float appliedPorts[tolvane::kParameterCount];
+    bool inMidi = false;
+    uint32_t midiChanged = 0;   // bits of parameters MIDI changed, not yet told
+    uint32_t midiDiverged = 0;  // bits of parameters MIDI changed since their port last did
+    bool stateRequested = false;
+    bool learnArmedShown = false;
+    int32_t learnParameterShown = 0;
+    bool writeScheduled = false;
+    uint64_t framesUntilRetry = 0;  // after a failed write
+    int32_t meterShown = -1;        // the meter as last queued for drawing, in 1/256
+
+    std::vector<uint32_t> displayPixels;  // the inline display's picture (host's drawing thread)
+    Lv2InlineDisplaySurface displaySurface{};
+};

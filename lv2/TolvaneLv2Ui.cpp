@@ -1,0 +1,175 @@
+#include "TolvaneLv2Ui.h"
+
+#include <lv2/atom/util.h>
+
+#include <cstring>
+
+#include "CHighlightFrame.h"
+#include "EditorWindow.h"
+#include "TolvanePrograms.h"
+
+namespace {
+
+using namespace tolvane::lv2;
+
+const void* feature(const LV2_Feature* const* features, const char* uri) {
+    for (; features && *features; ++features)
+        if (std::strcmp((*features)->URI, uri) == 0) return (*features)->data;
+    return nullptr;
+}
+
+// The engine's meter scale: 20 dB of reduction fill it.
+constexpr float kMeterFullScale = 20.0f;
+
+}  // namespace
+
+TolvaneLv2Ui* TolvaneLv2Ui::create(LV2UI_Write_Function write, LV2UI_Controller controller, LV2UI_Widget* widget,
+                                   const LV2_Feature* const* features) {
+    auto* map = static_cast<LV2_URID_Map*>(const_cast<void*>(feature(features, LV2_URID__map)));
+    if (!map || !write) return nullptr;
+    TolvaneLv2Ui* ui = nullptr;
+    try {
+        ui = new TolvaneLv2Ui(write, controller, map);
+    } catch (...) {
+        return nullptr;
+    }
+    ui->touch = static_cast<const LV2UI_Touch*>(feature(features, LV2_UI__touch));
+    if (!ui->editor.open(const_cast<void*>(feature(features, LV2_UI__parent)))) {
+        delete ui;
+        return nullptr;
+    }
+    if (widget) *widget = reinterpret_cast<LV2UI_Widget>(ui->editor.getFrame()->getPlatformWindow()->nativeHandle());
+    if (const auto* resize = static_cast<const LV2UI_Resize*>(feature(features, LV2_UI__resize)))
+        resize->ui_resize(resize->handle, ui->editor.getWidth(), ui->editor.getHeight());
+    // The plug-in answers with the values MIDI set and the learn state.
+    ui->sendMessage(ui->uris.stateRequest, nullptr);
+    return ui;
+}
+
+TolvaneLv2Ui::TolvaneLv2Ui(LV2UI_Write_Function writeFunction, LV2UI_Controller hostController, LV2_URID_Map* map)
+    : write(writeFunction), controller(hostController) {
+    auto id = [map](const char* uri) { return map->map(map->handle, uri); };
+    uris = {id(LV2_ATOM__eventTransfer), id(kToggleLearnUri), id(kStateRequestUri), id(kParameterValueUri),
+            id(kLearnUri),               id(kParameterKeyUri), id(kValueKeyUri),    id(kArmedKeyUri)};
+    lv2_atom_forge_init(&forge, map);
+    // A fresh instance's values, as its ports' defaults give them.
+    for (int32_t i = 0; i < tolvane::kParameterCount; ++i) {
+        values[i] = tolvaneFactoryPresets[0].values[i];
+        portValues[i] = portValueOf(manager, i, values[i]);
+    }
+}
+
+TolvaneLv2Ui::~TolvaneLv2Ui() { editor.close(); }
+
+int TolvaneLv2Ui::idle() {
+    if (!editor.isOpen() || !editor.getFrame()->isOpen()) return 1;
+    editor.idle();
+    return 0;
+}
+
+void TolvaneLv2Ui::portEvent(uint32_t port, uint32_t size, uint32_t format, const void* buffer) {
+    if (format == 0 && size == sizeof(float)) {
+        float value;
+        std::memcpy(&value, buffer, sizeof value);
+        if (port == kGainReductionPort) {
+            gainReduction = value;
+        } else if (port < kGainReductionPort && std::memcmp(&value, &portValues[port], sizeof value) != 0) {
+            portValues[port] = value;
+            values[port] = normalizedOfPortValue(manager, static_cast<int32_t>(port), value);
+            editor.setParameter(static_cast<int32_t>(port), values[port]);
+        }
+    } else if (format == uris.eventTransfer && port == kNotifyPort && size >= sizeof(LV2_Atom)) {
+        const auto* atom = static_cast<const LV2_Atom*>(buffer);
+        if (lv2_atom_forge_is_object_type(&forge, atom->type) && size >= sizeof(LV2_Atom_Object) &&
+            sizeof(LV2_Atom) + atom->size <= size)
+            handleMessage(*static_cast<const LV2_Atom_Object*>(buffer));
+    }
+}
+
+void TolvaneLv2Ui::handleMessage(const LV2_Atom_Object& object) {
+    const LV2_Atom *parameter = nullptr, *value = nullptr, *armed = nullptr;
+    lv2_atom_object_get(&object, uris.parameter, &parameter, uris.value, &value, uris.armed, &armed, 0);
+    if (!parameter || parameter->type != forge.Int) return;
+    const int32_t index = reinterpret_cast<const LV2_Atom_Int*>(parameter)->body;
+    if (!tolvane::isParameter(index)) return;
+    if (object.body.otype == uris.parameterValue && value && value->type == forge.Float) {
+        values[index] = reinterpret_cast<const LV2_Atom_Float*>(value)->body;
+        editor.setParameter(index, values[index]);
+    } else if (object.body.otype == uris.learn && armed && armed->type == forge.Bool) {
+        editor.setHighlight(index, reinterpret_cast<const LV2_Atom_Bool*>(armed)->body != 0);
+    }
+}
+
+float TolvaneLv2Ui::getParameter(int32_t index) { return tolvane::isParameter(index) ? values[index] : 0.0f; }
+
+void TolvaneLv2Ui::setParameterAutomated(int32_t index, float value) {
+    if (!tolvane::isParameter(index)) return;
+    values[index] = value;
+    portValues[index] = portValueOf(manager, index, value);
+    write(controller, static_cast<uint32_t>(index), sizeof(float), 0, &portValues[index]);
+    editor.setParameter(index, value);
+}
+
+void TolvaneLv2Ui::beginEdit(int32_t index) {
+    if (touch && tolvane::isParameter(index)) touch->touch(touch->handle, static_cast<uint32_t>(index), true);
+}
+
+void TolvaneLv2Ui::endEdit(int32_t index) {
+    if (touch && tolvane::isParameter(index)) touch->touch(touch->handle, static_cast<uint32_t>(index), false);
+}
+
+float TolvaneLv2Ui::getMeterValue() {
+    // As the engine computes it from the same reduction, so the needle stands where the VST 2.4 editor's would.
+    const float level = gainReduction < 0.0f ? -gainReduction : gainReduction;
+    return static_cast<float>((level < kMeterFullScale ? level : kMeterFullScale) / kMeterFullScale);
+}
+
+void TolvaneLv2Ui::toggleLearn(int32_t parameter) {
+    if (tolvane::isParameter(parameter)) sendMessage(uris.toggleLearn, &parameter);
+}
+
+void TolvaneLv2Ui::sendMessage(LV2_URID type, const int32_t* parameter) {
+    alignas(8) uint8_t buffer[128];
+    lv2_atom_forge_set_buffer(&forge, buffer, sizeof buffer);
+    LV2_Atom_Forge_Frame frame;
+    auto* message = reinterpret_cast<LV2_Atom*>(lv2_atom_forge_object(&forge, &frame, 0, type));
+    if (parameter) {
+        lv2_atom_forge_key(&forge, uris.parameter);
+        lv2_atom_forge_int(&forge, *parameter);
+    }
+    lv2_atom_forge_pop(&forge, &frame);
+    write(controller, kControlPort, lv2_atom_total_size(message), uris.eventTransfer, message);
+}
+
+// --- the LV2 entry points -----------------------------------------------------
+
+namespace {
+
+TolvaneLv2Ui* self(LV2UI_Handle ui) { return static_cast<TolvaneLv2Ui*>(ui); }
+
+LV2UI_Handle instantiate(const LV2UI_Descriptor*, const char*, const char*, LV2UI_Write_Function write,
+                         LV2UI_Controller controller, LV2UI_Widget* widget, const LV2_Feature* const* features) {
+    return TolvaneLv2Ui::create(write, controller, widget, features);
+}
+
+void cleanup(LV2UI_Handle ui) { delete self(ui); }
+
+void portEvent(LV2UI_Handle ui, uint32_t port, uint32_t size, uint32_t format, const void* buffer) {
+    self(ui)->portEvent(port, size, format, buffer);
+}
+
+int idle(LV2UI_Handle ui) { return self(ui)->idle(); }
+
+const LV2UI_Idle_Interface idleInterface{idle};
+
+const void* extensionData(const char* uri) {
+    return std::strcmp(uri, LV2_UI__idleInterface) == 0 ? &idleInterface : nullptr;
+}
+
+const LV2UI_Descriptor descriptor{kUiUri, instantiate, cleanup, portEvent, extensionData};
+
+}  // namespace
+
+extern "C" LV2_SYMBOL_EXPORT const LV2UI_Descriptor* lv2ui_descriptor(uint32_t index) {
+    return index == 0 ? &descriptor : nullptr;
+}

@@ -1,0 +1,194 @@
+// Writes the LV2 bundle's description (manifest.ttl, tolvane.ttl, presets.ttl)
+// from the engine's own parameter table, curves and factory presets, so that
+// nothing is written twice and every value is exact: a port's default and a
+// preset's values are the plain values the VST 2.4 plug-in derives from the
+// same normalised values, printed so that they read back as the same floats.
+//
+//   make_ttl OUTDIR DSP_BINARY UI_BINARY MINOR MICRO
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "TolvaneLv2Ports.h"
+#include "TolvaneParameterManager.h"
+#include "TolvanePrograms.h"
+
+namespace {
+
+using namespace tolvane;
+using namespace tolvane::lv2;
+
+const char* const kPrefixes =
+    "@prefix atom: <http://lv2plug.in/ns/ext/atom#> .\n"
+    "@prefix doap: <http://usefulinc.com/ns/doap#> .\n"
+    "@prefix foaf: <http://xmlns.com/foaf/0.1/> .\n"
+    "@prefix idpy: <http://harrisonconsoles.com/lv2/inlinedisplay#> .\n"
+    "@prefix lv2: <http://lv2plug.in/ns/lv2core#> .\n"
+    "@prefix midi: <http://lv2plug.in/ns/ext/midi#> .\n"
+    "@prefix pprops: <http://lv2plug.in/ns/ext/port-props#> .\n"
+    "@prefix pset: <http://lv2plug.in/ns/ext/presets#> .\n"
+    "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n"
+    "@prefix rsz: <http://lv2plug.in/ns/ext/resize-port#> .\n"
+    "@prefix ui: <http://lv2plug.in/ns/extensions/ui#> .\n"
+    "@prefix units: <http://lv2plug.in/ns/extensions/units#> .\n"
+    "@prefix urid: <http://lv2plug.in/ns/ext/urid#> .\n"
+    "@prefix work: <http://lv2plug.in/ns/ext/worker#> .\n\n";
+
+// A float as Turtle reads it back into the same float: nine significant
+// digits, and always a decimal point or an exponent, or hosts read an integer.
+std::string number(float v) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.9g", static_cast<double>(v));
+    std::string s = text;
+    if (s.find_first_of(".e") == std::string::npos) s += ".0";
+    return s;
+}
+
+std::string uri(const std::string& u) { return "<" + u + ">"; }
+
+std::string presetUri(const char* name) {
+    std::string slug;
+    for (const char* c = name; *c; ++c) {
+        const char l = static_cast<char>(*c >= 'A' && *c <= 'Z' ? *c - 'A' + 'a' : *c);
+        if ((l >= 'a' && l <= 'z') || (l >= '0' && l <= '9')) slug += l;
+        else if (!slug.empty() && slug.back() != '-') slug += '-';
+    }
+    return std::string(kPresetPrefix) + slug;
+}
+
+std::string unitOf(int32_t index) {
+    switch (kParameters[index].setting) {
+    case Setting::kRatio:
+        return "[ a units:Unit ; rdfs:label \"ratio\" ; units:symbol \":1\" ; units:render \"%.2f:1\" ]";
+    case Setting::kAttack:
+    case Setting::kRelease: return "units:ms";
+    case Setting::kThreshold:
+    case Setting::kOutputGain: return "units:db";
+    case Setting::kWetShare: return "units:pc";
+    }
+    return "";
+}
+
+std::string controlPort(TolvaneParameterManager& manager, int32_t index) {
+    const ParameterInfo& p = kParameters[index];
+    const float a = portValueOfPlain(index, p.min), b = portValueOfPlain(index, p.max);
+    std::string port = "[\n        a lv2:InputPort, lv2:ControlPort ;\n";
+    port += "        lv2:index " + std::to_string(index) + " ;\n";
+    port += "        lv2:symbol \"" + std::string(kPortSymbols[index]) + "\" ;\n";
+    port += "        lv2:name \"" + std::string(p.name) + "\" ;\n";
+    port += "        lv2:default " + number(portValueOf(manager, index, tolvaneFactoryPresets[0].values[index])) + " ;\n";
+    port += "        lv2:minimum " + number(a < b ? a : b) + " ;\n";
+    port += "        lv2:maximum " + number(a < b ? b : a) + " ;\n";
+    if (p.setting == Setting::kRatio) port += "        lv2:portProperty pprops:logarithmic ;\n";
+    port += "        units:unit " + unitOf(index) + "\n    ]";
+    return port;
+}
+
+std::string plugin(TolvaneParameterManager& manager, bool mono, const std::string& minor, const std::string& micro) {
+    std::string s = uri(mono ? kMonoUri : kStereoUri) + "\n    a lv2:Plugin, lv2:CompressorPlugin ;\n";
+    s += std::string("    doap:name \"") + (mono ? "Tolvane Mono" : "Tolvane") + "\" ;\n";
+    s += "    lv2:project " + uri(kProjectUri) + " ;\n";
+    s += "    lv2:minorVersion " + minor + " ;\n    lv2:microVersion " + micro + " ;\n";
+    s += "    lv2:requiredFeature urid:map ;\n";
+    s += "    lv2:optionalFeature lv2:hardRTCapable, work:schedule, idpy:queue_draw ;\n";
+    s += "    lv2:extensionData work:interface, idpy:interface ;\n";
+    s += "    ui:ui " + uri(kUiUri) + " ;\n";
+    s += "    lv2:port ";
+    for (int32_t i = 0; i < kParameterCount; ++i) s += controlPort(manager, i) + " , ";
+    s += "[\n        a lv2:OutputPort, lv2:ControlPort ;\n        lv2:index " + std::to_string(kGainReductionPort) +
+         " ;\n        lv2:symbol \"gain_reduction\" ;\n        lv2:name \"Gain Reduction\" ;\n"
+         "        lv2:minimum 0 ;\n        lv2:maximum 60 ;\n        units:unit units:db\n    ] , ";
+    s += "[\n        a lv2:InputPort, atom:AtomPort ;\n        atom:bufferType atom:Sequence ;\n"
+         "        atom:supports midi:MidiEvent, atom:Object ;\n        lv2:designation lv2:control ;\n"
+         "        lv2:index " + std::to_string(kControlPort) + " ;\n        lv2:symbol \"control\" ;\n"
+         "        lv2:name \"Control\"\n    ] , ";
+    s += "[\n        a lv2:OutputPort, atom:AtomPort ;\n        atom:bufferType atom:Sequence ;\n"
+         "        atom:supports atom:Object ;\n        rsz:minimumSize " + std::to_string(kNotifyBufferSize) +
+         " ;\n        lv2:index " + std::to_string(kNotifyPort) + " ;\n        lv2:symbol \"notify\" ;\n"
+         "        lv2:name \"Notify\"\n    ]";
+    struct Audio {
+        const char *direction, *symbol, *name;
+    };
+    const std::vector<Audio> audio =
+        mono ? std::vector<Audio>{{"InputPort", "in", "In"}, {"OutputPort", "out", "Out"}}
+             : std::vector<Audio>{{"InputPort", "in_l", "In Left"},
+                                  {"InputPort", "in_r", "In Right"},
+                                  {"OutputPort", "out_l", "Out Left"},
+                                  {"OutputPort", "out_r", "Out Right"}};
+    uint32_t index = kFirstAudioPort;
+    for (const Audio& a : audio) {
+        s += std::string(" , [\n        a lv2:AudioPort, lv2:") + a.direction + " ;\n        lv2:index " +
+             std::to_string(index++) + " ;\n        lv2:symbol \"" + a.symbol + "\" ;\n        lv2:name \"" + a.name +
+             "\"\n    ]";
+    }
+    return s + " .\n\n";
+}
+
+std::string userInterface() {
+    std::string s = uri(kUiUri) + "\n    a ui:X11UI ;\n";
+    s += "    lv2:requiredFeature urid:map, ui:parent, ui:idleInterface ;\n";
+    s += "    lv2:optionalFeature ui:resize, ui:touch ;\n";
+    s += "    lv2:extensionData ui:idleInterface ;\n";
+    s += "    ui:portNotification ";
+    bool first = true;
+    for (const char* plugin : {kStereoUri, kMonoUri}) {
+        if (!first) s += " , ";
+        first = false;
+        s += "[\n        ui:plugin " + uri(plugin) + " ;\n        lv2:symbol \"notify\" ;\n"
+             "        ui:notifyType atom:Object\n    ] , [\n        ui:plugin " + uri(plugin) +
+             " ;\n        lv2:symbol \"gain_reduction\" ;\n        ui:protocol ui:floatProtocol\n    ]";
+    }
+    return s + " .\n";
+}
+
+bool write(const std::string& path, const std::string& text) {
+    std::FILE* f = std::fopen(path.c_str(), "w");
+    if (!f) return false;
+    const bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+    return std::fclose(f) == 0 && ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 6) {
+        std::fprintf(stderr, "usage: make_ttl OUTDIR DSP_BINARY UI_BINARY MINOR MICRO\n");
+        return 2;
+    }
+    const std::string folder = argv[1], dsp = argv[2], ui = argv[3], minor = argv[4], micro = argv[5];
+    TolvaneParameterManager manager;
+
+    std::string manifest = std::string(kPrefixes);
+    for (const char* plugin : {kStereoUri, kMonoUri})
+        manifest += uri(plugin) + "\n    a lv2:Plugin ;\n    lv2:binary <" + dsp + "> ;\n    rdfs:seeAlso <tolvane.ttl> .\n\n";
+    manifest += uri(kUiUri) + "\n    a ui:X11UI ;\n    ui:binary <" + ui + "> ;\n    rdfs:seeAlso <tolvane.ttl> .\n";
+    for (const TolvanePreset& preset : tolvaneFactoryPresets)
+        manifest += "\n" + uri(presetUri(preset.name)) + "\n    a pset:Preset ;\n    lv2:appliesTo " + uri(kStereoUri) +
+                    ", " + uri(kMonoUri) + " ;\n    rdfs:seeAlso <presets.ttl> .\n";
+
+    std::string description = std::string(kPrefixes);
+    // The inline display is Ardour's extension; its two terms are declared here
+    // so that validators know what they are.
+    description += "idpy:interface a lv2:ExtensionData .\nidpy:queue_draw a lv2:Feature .\n\n";
+    description += uri(kProjectUri) + "\n    a doap:Project ;\n    doap:name \"Tolvane\" ;\n"
+                   "    doap:maintainer [ a foaf:Organization ; foaf:name \"Quenmark, Inc.\" ; "
+                   "foaf:homepage <https://quenmark.com/> ] .\n\n";
+    description += plugin(manager, false, minor, micro) + plugin(manager, true, minor, micro) + userInterface();
+
+    std::string presets = std::string(kPrefixes);
+    for (const TolvanePreset& preset : tolvaneFactoryPresets) {
+        presets += uri(presetUri(preset.name)) + "\n    a pset:Preset ;\n    lv2:appliesTo " + uri(kStereoUri) + ", " +
+                   uri(kMonoUri) + " ;\n    rdfs:label \"" + preset.name + "\" ;\n    lv2:port ";
+        for (int32_t i = 0; i < kParameterCount; ++i)
+            presets += std::string(i ? " , " : "") + "[\n        lv2:symbol \"" + kPortSymbols[i] + "\" ;\n        pset:value " +
+                       number(portValueOf(manager, i, preset.values[i])) + "\n    ]";
+        presets += " .\n\n";
+    }
+
+    if (!write(folder + "/manifest.ttl", manifest) || !write(folder + "/tolvane.ttl", description) ||
+        !write(folder + "/presets.ttl", presets)) {
+        std::fprintf(stderr, "make_ttl: cannot write into %s\n", folder.c_str());
+        return 1;
+    }
+    return 0;
+}

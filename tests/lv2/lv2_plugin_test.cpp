@@ -1,0 +1,465 @@
+// The LV2 plug-in in a host of ours on lilv: its description (exact defaults
+// and presets, units, ranges), its sound against the VST 2.4 plug-in (through
+// `tolvane render` and in-process), MIDI control and learning through the
+// worker, what the notify port tells the user interface, the inline display,
+// and the bundle as lv2_validate and lv2info see it.
+#include "lv2_host.h"
+
+#include <sndfile.h>
+
+#include <cmath>
+#include <cstdio>
+#include <functional>
+
+#include "PluginHost.h"
+#include "TolvaneParameterManager.h"
+#include "TolvanePrograms.h"
+#include "support/temp_folder.h"
+
+namespace {
+
+using namespace tolvane::lv2;
+
+constexpr uint8_t kControlChange = 0xB0;
+
+// Interleaved samples; one or two channels.
+struct Signal {
+    int channels = 2;
+    std::vector<float> samples;
+    size_t frames() const { return samples.size() / static_cast<size_t>(channels); }
+    bool operator==(const Signal& o) const {
+        return channels == o.channels && samples.size() == o.samples.size() &&
+               std::memcmp(samples.data(), o.samples.data(), samples.size() * sizeof(float)) == 0;
+    }
+};
+
+// Loud bursts and quiet passages, the same for every run.
+Signal testSignal(int channels, size_t frames = 11025) {
+    Signal s{channels, std::vector<float>(frames * static_cast<size_t>(channels))};
+    uint32_t state = 1;
+    for (size_t n = 0; n < frames; ++n) {
+        const float level = (n / 2205) % 3 == 0 ? 0.95f : (n / 2205) % 3 == 1 ? 0.05f : 0.3f;
+        for (int c = 0; c < channels; ++c) {
+            state = state * 1664525u + 1013904223u;
+            s.samples[n * static_cast<size_t>(channels) + static_cast<size_t>(c)] =
+                static_cast<float>(static_cast<int32_t>(state)) / 2147483648.0f * level * (c ? 0.7f : 1.0f);
+        }
+    }
+    return s;
+}
+
+// Runs the signal through the instance in blocks; before each block, `atBlock(start)` may change ports or add events.
+Signal renderLv2(Lv2Instance& plugin, const Signal& in, size_t block,
+                 const std::function<void(size_t)>& atBlock = nullptr) {
+    const size_t frames = in.frames();
+    std::vector<float> inL(frames), inR(frames), outL(frames), outR(frames);
+    for (size_t n = 0; n < frames; ++n) {
+        inL[n] = in.samples[n * static_cast<size_t>(in.channels)];
+        inR[n] = in.samples[n * static_cast<size_t>(in.channels) + static_cast<size_t>(in.channels - 1)];
+    }
+    for (size_t start = 0; start < frames; start += block) {
+        if (atBlock) atBlock(start);
+        const auto count = static_cast<uint32_t>(std::min(block, frames - start));
+        plugin.run(inL.data() + start, inR.data() + start, outL.data() + start, outR.data() + start, count);
+    }
+    Signal out{in.channels, std::vector<float>(in.samples.size())};
+    for (size_t n = 0; n < frames; ++n) {
+        out.samples[n * static_cast<size_t>(in.channels)] = outL[n];
+        if (in.channels == 2) out.samples[n * 2 + 1] = outR[n];
+    }
+    return out;
+}
+
+bool writeWav(const std::string& path, const Signal& s) {
+    SF_INFO info{};
+    info.samplerate = 44100;
+    info.channels = s.channels;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (!f) return false;
+    const bool ok = sf_writef_float(f, s.samples.data(), static_cast<sf_count_t>(s.frames())) ==
+                    static_cast<sf_count_t>(s.frames());
+    return sf_close(f) == 0 && ok;
+}
+
+Signal readWav(const std::string& path) {
+    SF_INFO info{};
+    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+    if (!f) return {};
+    Signal s{info.channels, std::vector<float>(static_cast<size_t>(info.frames * info.channels))};
+    sf_readf_float(f, s.samples.data(), info.frames);
+    sf_close(f);
+    return s;
+}
+
+// What `tolvane render` (the VST 2.4 plug-in) makes of the signal.
+Signal renderWithCli(const TempFolder& folder, const Signal& in, const std::string& options) {
+    const std::string input = folder / "in.wav", output = folder / "out.wav";
+    if (!writeWav(input, in)) return {};
+    const std::string command = std::string(TOLVANE_CLI_PATH) + " render " + input + " " + output + " " + options;
+    if (std::system(command.c_str()) != 0) return {};
+    return readWav(output);
+}
+
+class Lv2Plugin : public ::testing::Test {
+protected:
+    void SetUp() override {
+        settings = useSettingsRoot(folder.path());
+        std::filesystem::create_directories(settings);
+    }
+    std::string bindingsFile() const { return settings + "/Tolvane MIDI Assignments.txt"; }
+
+    TempFolder folder;
+    std::string settings;
+    TolvaneParameterManager manager;
+};
+
+// --- the description ----------------------------------------------------------
+
+TEST_F(Lv2Plugin, DescribesExactlyTheValuesTheVstPluginDerives) {
+    Lv2World& world = Lv2World::get();
+    for (bool mono : {false, true}) {
+        const std::vector<Lv2World::Preset> presets = world.presets(mono);
+        ASSERT_EQ(presets.size(), static_cast<size_t>(kTolvaneProgramCount));
+        for (const TolvanePreset& factory : tolvaneFactoryPresets) {
+            const auto preset = std::find_if(presets.begin(), presets.end(),
+                                             [&](const Lv2World::Preset& p) { return p.name == factory.name; });
+            ASSERT_NE(preset, presets.end()) << factory.name;
+            for (int32_t i = 0; i < tolvane::kParameterCount; ++i) {
+                const float port = preset->values.at(kPortSymbols[i]);
+                const float plain = manager.normalizedToPlain(i, factory.values[i]);
+                // The plain value the VST 2.4 plug-in makes its setting of, exactly.
+                EXPECT_EQ(plainOfPortValue(i, port), plain) << factory.name << ", " << kPortSymbols[i];
+                if (&factory == &tolvaneFactoryPresets[0]) {
+                    EXPECT_EQ(Lv2Instance::defaultValue(static_cast<uint32_t>(i)), port) << kPortSymbols[i];
+                }
+            }
+        }
+    }
+    // Active in percent: the wet share comes back exactly.
+    for (const TolvanePreset& factory : tolvaneFactoryPresets) {
+        const float share = factory.values[tolvane::kActive];
+        EXPECT_EQ(plainOfPortValue(tolvane::kActive, portValueOfPlain(tolvane::kActive, share)), share);
+    }
+}
+
+TEST_F(Lv2Plugin, PortsHaveTheEditorsUnitsAndRanges) {
+    Lv2World& world = Lv2World::get();
+    const LilvPlugin* plugin = world.plugin(false);
+    LilvNode* unit = world.node("http://lv2plug.in/ns/extensions/units#unit");
+    LilvNode* symbol = world.node("http://lv2plug.in/ns/extensions/units#symbol");
+    LilvNode* logarithmic = world.node("http://lv2plug.in/ns/ext/port-props#logarithmic");
+    const struct {
+        const char* unit;
+        float min, max;
+    } expected[] = {{":1", 1, 1000}, {"#ms", 0.01f, 100}, {"#ms", 10, 300},
+                    {"#db", -60, 0}, {"#db", 0, 30},      {"#pc", 0, 100}};
+    for (uint32_t i = 0; i < tolvane::kParameterCount; ++i) {
+        const LilvPort* port = lilv_plugin_get_port_by_index(plugin, i);
+        LilvNodes* units = lilv_port_get_value(plugin, port, unit);
+        ASSERT_EQ(lilv_nodes_size(units), 1u) << i;
+        const LilvNode* u = lilv_nodes_get_first(units);
+        std::string text = lilv_node_is_uri(u) ? lilv_node_as_uri(u) : "";
+        if (LilvNode* s = lilv_world_get(world.world(), u, symbol, nullptr)) {
+            text = lilv_node_as_string(s);
+            lilv_node_free(s);
+        }
+        EXPECT_TRUE(text.ends_with(expected[i].unit)) << i << ": " << text;
+        lilv_nodes_free(units);
+        LilvNode *def, *min, *max;
+        lilv_port_get_range(plugin, port, &def, &min, &max);
+        EXPECT_EQ(lilv_node_as_float(min), expected[i].min) << i;
+        EXPECT_EQ(lilv_node_as_float(max), expected[i].max) << i;
+        lilv_node_free(def);
+        lilv_node_free(min);
+        lilv_node_free(max);
+        EXPECT_EQ(lilv_port_has_property(plugin, port, logarithmic), i == tolvane::kRatio) << i;
+    }
+    lilv_node_free(unit);
+    lilv_node_free(symbol);
+    lilv_node_free(logarithmic);
+}
+
+// --- the sound ------------------------------------------------------------------
+
+TEST_F(Lv2Plugin, EveryPresetSoundsAsTheVstProgramInEveryBlockSize) {
+    for (bool mono : {false, true}) {
+        const Signal in = testSignal(mono ? 1 : 2);
+        const std::vector<Lv2World::Preset> presets = Lv2World::get().presets(mono);
+        for (int32_t program = 0; program < kTolvaneProgramCount; ++program) {
+            const auto preset =
+                std::find_if(presets.begin(), presets.end(), [&](const Lv2World::Preset& p) {
+                    return p.name == tolvaneFactoryPresets[program].name;
+                });
+            ASSERT_NE(preset, presets.end());
+            for (size_t block : {1, 64, 4096}) {
+                const Signal vst = renderWithCli(folder, in, "--program " + std::to_string(program) +
+                                                                 " --block " + std::to_string(block));
+                ASSERT_EQ(vst.frames(), in.frames());
+                Lv2Instance plugin(mono);
+                ASSERT_TRUE(plugin);
+                plugin.applyPreset(*preset);
+                EXPECT_TRUE(renderLv2(plugin, in, block) == vst)
+                    << preset->name << (mono ? ", mono" : ", stereo") << ", blocks of " << block;
+            }
+        }
+    }
+}
+
+TEST_F(Lv2Plugin, PortValuesSoundAsTheVstPluginsParameters) {
+    // A fresh instance at its defaults is a fresh VST 2.4 instance; ports set
+    // from normalised values are its --set.
+    const Signal in = testSignal(2);
+    {
+        Lv2Instance plugin(false);
+        EXPECT_TRUE(renderLv2(plugin, in, 512) == renderWithCli(folder, in, ""));
+    }
+    const float set[tolvane::kParameterCount] = {0.37f, 0.61f, 0.13f, 0.44f, 0.29f, 0.8f};
+    Lv2Instance plugin(false);
+    for (int32_t i = 0; i < tolvane::kParameterCount; ++i) plugin.controls[i] = portValueOf(manager, i, set[i]);
+    EXPECT_TRUE(renderLv2(plugin, in, 512) ==
+                renderWithCli(folder, in,
+                              "--set Ratio=0.37 --set Attack=0.61 --set Release=0.13 --set Sense=0.44 "
+                              "--set Makeup=0.29 --set Active=0.8"));
+
+    // Changes between blocks apply where the VST 2.4 plug-in applies its parameter changes.
+    PluginLibrary library(TOLVANE_PLUGIN_PATH);
+    auto vst = library.createInstance();
+    ASSERT_TRUE(vst);
+    vst->dispatch(effMainsChanged, 0, 1);
+    Lv2Instance lv2(false);
+    struct Change {
+        size_t at;
+        int32_t index;
+        float value;
+    };
+    const std::vector<Change> changes = {{2048, 0, 0.048f}, {6144, 3, 0.294f}, {6144, 1, 0.194f}, {9728, 5, 0.5f}};
+    auto change = [&](size_t start, auto apply) {
+        for (const Change& c : changes)
+            if (c.at == start) apply(c.index, c.value);
+    };
+    const Signal lv2Out = renderLv2(lv2, in, 512, [&](size_t start) {
+        change(start, [&](int32_t i, float n) { lv2.controls[i] = portValueOf(manager, i, n); });
+    });
+    Signal vstOut{2, std::vector<float>(in.samples.size())};
+    std::vector<float> l(512), r(512), ol(512), orr(512);
+    for (size_t start = 0; start < in.frames(); start += 512) {
+        change(start, [&](int32_t i, float n) { vst->setParameter(i, n); });
+        const size_t count = std::min<size_t>(512, in.frames() - start);
+        for (size_t n = 0; n < count; ++n) l[n] = in.samples[(start + n) * 2], r[n] = in.samples[(start + n) * 2 + 1];
+        float* ins[2] = {l.data(), r.data()};
+        float* outs[2] = {ol.data(), orr.data()};
+        vst->process(ins, outs, static_cast<VstInt32>(count));
+        for (size_t n = 0; n < count; ++n) vstOut.samples[(start + n) * 2] = ol[n], vstOut.samples[(start + n) * 2 + 1] = orr[n];
+    }
+    EXPECT_TRUE(lv2Out == vstOut);
+}
+
+// MIDI through the bindings file, at its frames inside blocks, as the VST 2.4
+// plug-in hears the same messages; the notify port tells each value, and a
+// port applies again only when it changes.
+TEST_F(Lv2Plugin, ControlChangesFollowTheBindingsAtTheirFrames) {
+    writeText(bindingsFile(), "0 20\n5 21\n3 20\n");
+    const Signal in = testSignal(2, 12288);
+    struct Cc {
+        size_t frame;
+        uint8_t controller, value;
+    };
+    const std::vector<Cc> ccs = {{100, 20, 64}, {3000, 21, 0}, {4100, 21, 127}, {9000, 20, 5}};
+
+    PluginLibrary library(TOLVANE_PLUGIN_PATH);
+    auto vst = library.createInstance();
+    ASSERT_TRUE(vst);
+    vst->dispatch(effMainsChanged, 0, 1);
+    Signal vstOut{2, std::vector<float>(in.samples.size())};
+    std::vector<float> l(in.frames()), r(in.frames()), ol(in.frames()), orr(in.frames());
+    for (size_t n = 0; n < in.frames(); ++n) l[n] = in.samples[n * 2], r[n] = in.samples[n * 2 + 1];
+    size_t done = 0;
+    for (const Cc& cc : ccs) {
+        float* ins[2] = {l.data() + done, r.data() + done};
+        float* outs[2] = {ol.data() + done, orr.data() + done};
+        vst->process(ins, outs, static_cast<VstInt32>(cc.frame - done));
+        done = cc.frame;
+        VstMidiEvent event{};
+        event.type = kVstMidiType;
+        event.byteSize = sizeof event;
+        event.midiData[0] = static_cast<char>(kControlChange);
+        event.midiData[1] = static_cast<char>(cc.controller);
+        event.midiData[2] = static_cast<char>(cc.value);
+        struct {
+            VstInt32 numEvents = 1;
+            VstIntPtr reserved = 0;
+            VstEvent* events[1];
+        } list;
+        list.events[0] = reinterpret_cast<VstEvent*>(&event);
+        vst->dispatch(effProcessEvents, 0, 0, &list);
+    }
+    float* ins[2] = {l.data() + done, r.data() + done};
+    float* outs[2] = {ol.data() + done, orr.data() + done};
+    vst->process(ins, outs, static_cast<VstInt32>(in.frames() - done));
+    for (size_t n = 0; n < in.frames(); ++n) vstOut.samples[n * 2] = ol[n], vstOut.samples[n * 2 + 1] = orr[n];
+
+    Lv2Instance plugin(false);
+    std::vector<Notification> told;
+    const Signal out = renderLv2(plugin, in, 4096, [&](size_t start) {
+        for (const Cc& cc : ccs)
+            if (cc.frame >= start && cc.frame < start + 4096)
+                plugin.midi(static_cast<uint32_t>(cc.frame - start), kControlChange, cc.controller, cc.value);
+        told.insert(told.end(), plugin.notifications.begin(), plugin.notifications.end());
+        plugin.notifications.clear();
+    });
+    EXPECT_TRUE(out == vstOut) << "the same sound, sample for sample";
+    told.insert(told.end(), plugin.notifications.begin(), plugin.notifications.end());
+    std::vector<std::pair<int32_t, float>> values;
+    for (const Notification& n : told)
+        if (n.type == kParameterValueUri) values.emplace_back(n.parameter, n.value);
+    const float step = 0.007874016f;
+    // Each block tells its last value of each parameter MIDI moved, in index order.
+    EXPECT_EQ(values, (std::vector<std::pair<int32_t, float>>{{0, static_cast<float>(64 * double(step))},
+                                                              {3, static_cast<float>(64 * double(step))},
+                                                              {5, 0.0f},
+                                                              {5, 1.0f},
+                                                              {0, static_cast<float>(5 * double(step))},
+                                                              {3, static_cast<float>(5 * double(step))}}));
+
+    // A port that keeps its value does not undo MIDI; one that changes applies.
+    plugin.notifications.clear();
+    std::vector<float> silence(64), sink(64);
+    plugin.run(silence.data(), silence.data(), sink.data(), sink.data(), 64);
+    plugin.message(0, kStateRequestUri);
+    plugin.controls[3] = -12.0f;
+    plugin.run(silence.data(), silence.data(), sink.data(), sink.data(), 64);
+    values.clear();
+    for (const Notification& n : plugin.notifications)
+        if (n.type == kParameterValueUri) values.emplace_back(n.parameter, n.value);
+    EXPECT_EQ(values, (std::vector<std::pair<int32_t, float>>{{0, static_cast<float>(5 * double(step))}, {5, 1.0f}}))
+        << "a user interface that opens hears where MIDI left the engine, but not of a port that has changed since";
+}
+
+TEST_F(Lv2Plugin, LearningRunsOnTheWorkerAndTheWorkerWritesTheFile) {
+    Lv2Instance plugin(false);
+    std::vector<float> silence(64), sink(64);
+    auto run = [&] {
+        plugin.notifications.clear();
+        plugin.run(silence.data(), silence.data(), sink.data(), sink.data(), 64);
+    };
+    auto learnTold = [&] {
+        std::vector<std::pair<int32_t, bool>> learn;
+        for (const Notification& n : plugin.notifications)
+            if (n.type == kLearnUri) learn.emplace_back(n.parameter, n.armed);
+        return learn;
+    };
+    plugin.message(0, kToggleLearnUri, 2);
+    run();
+    EXPECT_EQ(plugin.pendingWorkCount(), 1u) << "the toggle waits for the worker";
+    EXPECT_TRUE(learnTold().empty());
+    EXPECT_EQ(plugin.runWorker(), 1u);
+    run();
+    EXPECT_EQ(learnTold(), (std::vector<std::pair<int32_t, bool>>{{2, true}})) << "the outline";
+
+    plugin.midi(10, kControlChange, 30, 1);
+    plugin.midi(20, kControlChange, 30, 2);
+    run();
+    EXPECT_EQ(learnTold(), (std::vector<std::pair<int32_t, bool>>{{2, false}})) << "learned";
+    EXPECT_FALSE(std::filesystem::exists(bindingsFile())) << "run() writes no file";
+    EXPECT_EQ(plugin.pendingWorkCount(), 1u);
+    plugin.runWorker();
+    EXPECT_EQ(readText(bindingsFile()), "2 30\n");
+
+    // Bound: the controller drives the parameter; an instance made now reads the binding.
+    plugin.midi(0, kControlChange, 30, 127);
+    run();
+    ASSERT_EQ(plugin.notifications.size(), 1u);
+    EXPECT_EQ(plugin.notifications[0].value, 1.0f);
+    Lv2Instance next(false);
+    next.midi(0, kControlChange, 30, 0);
+    next.run(silence.data(), silence.data(), sink.data(), sink.data(), 64);
+    ASSERT_EQ(next.notifications.size(), 1u);
+    EXPECT_EQ(next.notifications[0].parameter, 2);
+
+    // Toggling the armed control again cancels and forgets its bindings, in the file too.
+    plugin.message(0, kToggleLearnUri, 2);
+    run();
+    plugin.runWorker();
+    plugin.message(0, kToggleLearnUri, 2);
+    run();
+    plugin.runWorker();
+    run();
+    EXPECT_EQ(readText(bindingsFile()), "");
+    EXPECT_EQ(learnTold(), (std::vector<std::pair<int32_t, bool>>{{2, false}}));
+}
+
+TEST_F(Lv2Plugin, WithoutAWorkerMidiControlStillWorks) {
+    writeText(bindingsFile(), "4 7\n");
+    Lv2Instance plugin(false, 44100.0, false);
+    ASSERT_TRUE(plugin);
+    std::vector<float> silence(64), sink(64);
+    plugin.message(0, kToggleLearnUri, 1);
+    plugin.midi(1, kControlChange, 7, 127);
+    plugin.run(silence.data(), silence.data(), sink.data(), sink.data(), 64);
+    ASSERT_EQ(plugin.notifications.size(), 1u);
+    EXPECT_EQ(plugin.notifications[0].parameter, 4);
+}
+
+TEST_F(Lv2Plugin, GainReductionReachesItsPortAndTheInlineDisplay) {
+    Lv2Instance plugin(false);
+    for (const Lv2World::Preset& p : Lv2World::get().presets(false))
+        if (p.name == "Full Monty") plugin.applyPreset(p);
+    const Signal loud = testSignal(2, 8820);
+    renderLv2(plugin, loud, 256);
+    EXPECT_GT(plugin.gainReduction, 10.0f);
+    EXPECT_GT(plugin.drawRequests, 0);
+    const auto* display = static_cast<const Lv2InlineDisplayInterface*>(
+        lilv_instance_get_extension_data(plugin.lilv(), TOLVANE_INLINEDISPLAY__interface));
+    ASSERT_NE(display, nullptr);
+    const Lv2InlineDisplaySurface* surface = display->render(lilv_instance_get_handle(plugin.lilv()), 100, 60);
+    ASSERT_NE(surface, nullptr);
+    EXPECT_EQ(surface->width, 100);
+    EXPECT_LE(surface->height, 60);
+    EXPECT_EQ(surface->stride, 400);
+    // Filled from the left as far as the meter's 20 dB scale says.
+    const auto* row = reinterpret_cast<const uint32_t*>(surface->data + surface->stride * (surface->height / 2));
+    int filled = 0;
+    for (int x = 1; x < surface->width - 1; ++x) filled += row[x] == row[1];
+    EXPECT_NEAR(filled, std::min(plugin.gainReduction, 20.0f) / 20.0f * 98.0f, 1.0f);
+    for (int x = 0; x < surface->width; ++x) EXPECT_EQ(row[x] >> 24, 0xFFu) << "opaque";
+}
+
+// --- the bundle as the LV2 tools see it -------------------------------------------
+
+std::string commandOutput(const std::string& command) {
+    std::string out;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[4096];
+        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+        if (pclose(pipe) != 0) out += "\n(failed)";
+    }
+    return out;
+}
+
+TEST_F(Lv2Plugin, Lv2infoListsPortsPresetsAndUnits) {
+    const std::string env = std::string("LV2_PATH=") + TOLVANE_LV2_BUNDLES + " ";
+    const std::string info = commandOutput(env + "lv2info " + kStereoUri + " 2>&1");
+    for (const char* expected : {"Quenmark, Inc.", "Symbol:      ratio", "Symbol:      gain_reduction",
+                                 "Symbol:      out_r", "Drum Buss Squisher", "NY Compression", "tolvane_ui.so"})
+        EXPECT_NE(info.find(expected), std::string::npos) << expected << " in\n" << info;
+    const std::string mono = commandOutput(env + "lv2info " + kMonoUri + " 2>&1");
+    EXPECT_NE(mono.find("Symbol:      in\n"), std::string::npos);
+    EXPECT_EQ(mono.find("Symbol:      in_r"), std::string::npos);
+    // Units show in the description lv2info writes.
+    const std::string turtle = folder / "tolvane.ttl";
+    commandOutput(env + "lv2info -p " + turtle + " " + kStereoUri);
+    const std::string text = readText(turtle);
+    for (const char* unit : {"units#ms", "units#db", "units#pc", "\":1\""})
+        EXPECT_NE(text.find(unit), std::string::npos) << unit;
+}
+
+TEST_F(Lv2Plugin, Lv2ValidateFindsNoError) {
+    const std::string bundle = std::string(TOLVANE_LV2_BUNDLES) + "/Tolvane.lv2/";
+    const std::string out = commandOutput("lv2_validate " + bundle + "manifest.ttl " + bundle + "tolvane.ttl " +
+                                          bundle + "presets.ttl 2>&1");
+    EXPECT_NE(out.find("Found 0 errors"), std::string::npos) << out;
+    EXPECT_EQ(out.find("(failed)"), std::string::npos) << out;
+}
+
+}  // namespace

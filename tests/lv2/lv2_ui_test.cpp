@@ -1,0 +1,205 @@
+// The LV2 plug-in's user interface, headless, as a host drives it: it shows
+// exactly the VST 2.4 editor's picture for the same values and reduction, a
+// drag writes the control port between touch grab and release, port values
+// and the notify port's messages move the knobs and the outline, and the
+// learn gesture becomes a message to the plug-in.
+#include <lv2/atom/util.h>
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "CHighlightFrame.h"
+#include "EditorWindow.h"
+#include "EngineEditorLink.h"
+#include "TolvaneEngine.h"
+#include "TolvaneLv2Ui.h"
+#include "TolvanePrograms.h"
+#include "lv2_host.h"
+
+extern "C" const LV2UI_Descriptor* lv2ui_descriptor(uint32_t index);
+
+namespace {
+
+using namespace tolvane::lv2;
+using platform::kControl;
+using platform::kLeftButton;
+using platform::kShift;
+
+std::vector<uint32_t> pictureOf(TolvaneEditor& editor) {
+    return static_cast<platform::HeadlessWindow*>(editor.getFrame()->getPlatformWindow())->getPicture();
+}
+
+// The VST 2.4 editor of an engine, as shown after two idles.
+std::vector<uint32_t> vstPicture(TolvaneEngine& engine) {
+    EngineEditorLink link(engine);
+    TolvaneEditor editor(&link);
+    link.setEditor(&editor);
+    editor.open(nullptr);
+    editor.idle();
+    editor.idle();
+    return pictureOf(editor);
+}
+
+class Lv2Ui : public ::testing::Test {
+protected:
+    struct Write {
+        uint32_t port, format;
+        std::vector<uint8_t> data;
+        float value() const {
+            float v = 0.0f;
+            std::memcpy(&v, data.data(), std::min(data.size(), sizeof v));
+            return v;
+        }
+    };
+    struct Touch {
+        uint32_t port;
+        bool grabbed;
+        bool operator==(const Touch&) const = default;
+    };
+
+    void SetUp() override {
+        platform::useHeadlessWindows(true);
+        UridMap& u = urids;
+        features = {{LV2_URID__map, &u.mapFeature}, {LV2_UI__touch, &touchFeature}, {LV2_UI__resize, &resizeFeature}};
+        std::vector<const LV2_Feature*> list;
+        for (const LV2_Feature& f : features) list.push_back(&f);
+        list.push_back(nullptr);
+        const LV2UI_Descriptor* d = lv2ui_descriptor(0);
+        ASSERT_STREQ(d->URI, kUiUri);
+        handle = d->instantiate(d, kStereoUri, "", recordWrite, this, &widget, list.data());
+        ASSERT_NE(handle, nullptr);
+        idleInterface = static_cast<const LV2UI_Idle_Interface*>(d->extension_data(LV2_UI__idleInterface));
+        ASSERT_NE(idleInterface, nullptr);
+    }
+    void TearDown() override {
+        if (handle) lv2ui_descriptor(0)->cleanup(handle);
+        platform::useHeadlessWindows(false);
+    }
+
+    TolvaneLv2Ui& ui() { return *static_cast<TolvaneLv2Ui*>(handle); }
+    CHighlightFrame& frame() { return *ui().getEditor().getFrame(); }
+    void idle() { EXPECT_EQ(idleInterface->idle(handle), 0); }
+    void portEvent(uint32_t port, float value) {
+        lv2ui_descriptor(0)->port_event(handle, port, sizeof value, 0, &value);
+    }
+    void notify(const char* type, int32_t parameter, const char* key, bool isFloat, float value) {
+        alignas(8) uint8_t buffer[256];
+        LV2_Atom_Forge forge;
+        lv2_atom_forge_init(&forge, &urids.mapFeature);
+        lv2_atom_forge_set_buffer(&forge, buffer, sizeof buffer);
+        LV2_Atom_Forge_Frame object;
+        auto* atom = reinterpret_cast<LV2_Atom*>(lv2_atom_forge_object(&forge, &object, 0, urids.map(type)));
+        lv2_atom_forge_key(&forge, urids.map(kParameterKeyUri));
+        lv2_atom_forge_int(&forge, parameter);
+        lv2_atom_forge_key(&forge, urids.map(key));
+        if (isFloat) lv2_atom_forge_float(&forge, value);
+        else lv2_atom_forge_bool(&forge, value != 0.0f);
+        lv2_atom_forge_pop(&forge, &object);
+        lv2ui_descriptor(0)->port_event(handle, kNotifyPort, lv2_atom_total_size(atom),
+                                        urids.map(LV2_ATOM__eventTransfer), atom);
+    }
+    // The type and parameter of a message the user interface sent to the plug-in.
+    std::pair<std::string, int32_t> messageOf(const Write& w) {
+        const auto* object = reinterpret_cast<const LV2_Atom_Object*>(w.data.data());
+        const LV2_Atom* parameter = nullptr;
+        lv2_atom_object_get(object, urids.map(kParameterKeyUri), &parameter, 0);
+        return {urids.unmap(object->body.otype), parameter ? reinterpret_cast<const LV2_Atom_Int*>(parameter)->body : -1};
+    }
+
+    static void recordWrite(LV2UI_Controller controller, uint32_t port, uint32_t size, uint32_t format,
+                            const void* buffer) {
+        const auto* bytes = static_cast<const uint8_t*>(buffer);
+        static_cast<Lv2Ui*>(controller)->writes.push_back({port, format, std::vector<uint8_t>(bytes, bytes + size)});
+    }
+
+    UridMap urids;
+    std::vector<LV2_Feature> features;
+    std::vector<Write> writes;
+    std::vector<Touch> touches;
+    std::pair<int, int> size{0, 0};
+    LV2UI_Touch touchFeature{this, [](LV2UI_Feature_Handle h, uint32_t port, bool grabbed) {
+                                 static_cast<Lv2Ui*>(h)->touches.push_back({port, grabbed});
+                             }};
+    LV2UI_Resize resizeFeature{this, [](LV2UI_Feature_Handle h, int w, int height) {
+                                   static_cast<Lv2Ui*>(h)->size = {w, height};
+                                   return 0;
+                               }};
+    LV2UI_Widget widget = nullptr;
+    LV2UI_Handle handle = nullptr;
+    const LV2UI_Idle_Interface* idleInterface = nullptr;
+    TolvaneParameterManager manager;
+};
+
+TEST_F(Lv2Ui, ShowsTheVstEditorsPictureForEveryPresetAndReduction) {
+    EXPECT_EQ(size, (std::pair<int, int>{750, 200})) << "told to the host";
+    for (int32_t program = 0; program < kTolvaneProgramCount; ++program) {
+        TolvaneEngine engine("");
+        engine.setProgram(program);
+        for (int32_t i = 0; i < tolvane::kParameterCount; ++i)
+            portEvent(static_cast<uint32_t>(i), portValueOf(manager, i, tolvaneFactoryPresets[program].values[i]));
+        idle();
+        idle();
+        EXPECT_TRUE(pictureOf(ui().getEditor()) == vstPicture(engine)) << tolvaneFactoryPresets[program].name;
+    }
+    // The needle where the VST 2.4 editor of an engine with that reduction puts it.
+    TolvaneEngine engine("");
+    engine.setProgram(4);
+    std::vector<float> loud(6000);
+    for (size_t n = 0; n < loud.size(); ++n) loud[n] = n % 40 < 20 ? 0.8f : -0.8f;
+    engine.processStereo(loud.data(), loud.data(), loud.data(), loud.data(), static_cast<int32_t>(loud.size()));
+    ASSERT_GT(engine.getGainReduction(), 1.0f);
+    portEvent(kGainReductionPort, engine.getGainReduction());
+    idle();
+    idle();
+    EXPECT_TRUE(pictureOf(ui().getEditor()) == vstPicture(engine));
+}
+
+TEST_F(Lv2Ui, ADragWritesThePortBetweenTouchGrabAndRelease) {
+    idle();
+    writes.clear();
+    frame().mouseDown(250, 100, kLeftButton);
+    frame().mouseMoved(250, 80, kLeftButton);
+    frame().mouseMoved(250, 60, kLeftButton);
+    frame().mouseUp(250, 60, kLeftButton);
+    EXPECT_EQ(touches, (std::vector<Touch>{{2, true}, {2, false}}));
+    ASSERT_EQ(writes.size(), 2u);
+    const float knob = ui().getEditor().getControl(2)->getValue();
+    EXPECT_EQ(writes.back().port, 2u);
+    EXPECT_EQ(writes.back().format, 0u);
+    EXPECT_EQ(writes.back().value(), portValueOf(manager, 2, knob)) << "the plain value of the knob's";
+    // The host echoes the value: the knob stays exactly where the drag left it.
+    portEvent(2, writes.back().value());
+    idle();
+    EXPECT_EQ(ui().getEditor().getControl(2)->getValue(), knob);
+    EXPECT_EQ(ui().getParameter(2), knob);
+    // Another value from the host moves it.
+    portEvent(2, 300.0f);
+    idle();
+    EXPECT_EQ(ui().getEditor().getControl(2)->getValue(), 1.0f);
+    EXPECT_EQ(writes.size(), 2u) << "nothing written back";
+}
+
+TEST_F(Lv2Ui, NotifyMovesKnobsAndTheOutlineAndLearnIsAMessage) {
+    ASSERT_FALSE(writes.empty());
+    EXPECT_EQ(messageOf(writes[0]), (std::pair<std::string, int32_t>{kStateRequestUri, -1})) << "asked at once";
+    notify(kParameterValueUri, 4, kValueKeyUri, true, 0.25f);
+    notify(kLearnUri, 3, kArmedKeyUri, false, 1.0f);
+    idle();
+    EXPECT_EQ(ui().getEditor().getControl(4)->getValue(), 0.25f);
+    EXPECT_EQ(frame().getHighlightedView(), ui().getEditor().getControl(3));
+    notify(kLearnUri, 3, kArmedKeyUri, false, 0.0f);
+    notify(kParameterValueUri, 9, kValueKeyUri, true, 0.5f);  // no such parameter: ignored
+    idle();
+    EXPECT_EQ(frame().getHighlightedView(), nullptr);
+
+    writes.clear();
+    frame().mouseDown(700, 100, kLeftButton | kControl | kShift);
+    ASSERT_EQ(writes.size(), 1u);
+    EXPECT_EQ(writes[0].port, kControlPort);
+    EXPECT_EQ(writes[0].format, urids.map(LV2_ATOM__eventTransfer));
+    EXPECT_EQ(messageOf(writes[0]), (std::pair<std::string, int32_t>{kToggleLearnUri, 5}));
+    EXPECT_TRUE(touches.empty()) << "no edit";
+}
+
+}  // namespace
