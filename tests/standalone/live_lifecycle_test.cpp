@@ -56,26 +56,34 @@ TEST(LiveLifecycle, SignalsEndItCleanlyAndTheNextStartRestoresTheSettings) {
     EXPECT_EQ(readText(liveSettingsPath()), saved);
 }
 
-class LiveServerGone : public ::testing::TestWithParam<int> {};
+// A server of the test's own, under a fixed name: JACK keeps a machine-wide
+// table of eight server names, and a killed server's entry stays until a
+// server of the same name starts again (and goes with it when that one ends).
+class LiveServerGone : public ::testing::TestWithParam<int> {
+protected:
+    static std::unique_ptr<Child> startServer(const std::string& name, const std::string& output) {
+        auto jackd = std::make_unique<Child>(
+            std::vector<std::string>{"jackd", "--no-realtime", "--silent", "--name", name, "-d", "dummy", "-r", "48000", "-p", "1024"},
+            output);
+        waitFor([&] { return Probe("tolvane-test-probe", name.c_str()).ok() || !jackd->running(); });
+        return jackd;
+    }
+};
 
 TEST_P(LiveServerGone, SaysSoInOneLineSavesAndFails) {
     TempFolder folder;
     useSettingsRoot(folder.path());
-    const std::string server = "tolvane-test-gone-" + std::to_string(getpid());
+    const std::string server = TOLVANE_TEST_JACK_SERVER "-gone";
     {
-        Child jackd({"jackd", "--no-realtime", "--silent", "--name", server, "-d", "dummy", "-r", "48000", "-p",
-                     "1024"},
-                    folder / "jackd");
-        ASSERT_TRUE(waitFor([&] { return Probe("tolvane-test-probe", server.c_str()).ok() || !jackd.running(); }))
-            << jackd.errors();
-        ASSERT_TRUE(jackd.running()) << jackd.errors();
+        const std::unique_ptr<Child> jackd = startServer(server, folder / "jackd");
+        ASSERT_TRUE(jackd->running()) << jackd->errors();
         setenv("JACK_DEFAULT_SERVER", server.c_str(), 1);
         Child live(liveArguments({"--no-editor", "--set", "Attack=0.25"}), folder / "live");
         setenv("JACK_DEFAULT_SERVER", TOLVANE_TEST_JACK_SERVER, 1);
         ASSERT_TRUE(says(live, "Ctrl+C ends it")) << live.errors();
 
-        jackd.signal(GetParam());
-        EXPECT_NE(jackd.waitExit(), -1);
+        jackd->signal(GetParam());
+        EXPECT_NE(jackd->waitExit(), -1);
         EXPECT_EQ(live.waitExit(), 1) << live.errors();
         const std::string errors = live.errors();
         EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
@@ -83,9 +91,15 @@ TEST_P(LiveServerGone, SaysSoInOneLineSavesAndFails) {
         EXPECT_NE(errors.find("settings saved"), std::string::npos) << errors;
     }
     EXPECT_EQ(parseLiveSettings(readText(liveSettingsPath())).values[tolvane::kAttack], 0.25f);
-    // A killed server leaves its semaphores and sockets behind.
-    for (const auto& entry : std::filesystem::directory_iterator("/dev/shm"))
-        if (entry.path().filename().string().find(server) != std::string::npos) std::filesystem::remove_all(entry.path());
+    if (GetParam() == SIGKILL) {
+        // Frees the killed server's entry in JACK's table of servers.
+        const std::unique_ptr<Child> again = startServer(server, folder / "again");
+        again->signal(SIGTERM);
+        EXPECT_EQ(again->waitExit(), 0) << again->errors();
+        // And the semaphores its clients left behind.
+        for (const auto& entry : std::filesystem::directory_iterator("/dev/shm"))
+            if (entry.path().filename().string().find(server + "_") != std::string::npos) std::filesystem::remove(entry.path());
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Signal, LiveServerGone, ::testing::Values(SIGTERM, SIGKILL),
