@@ -47,23 +47,15 @@ std::atomic<int> stopSignal{0};
 
 void requestStop(int signal) { stopSignal.store(signal); }
 
-// The signals that end the program reach only the main thread, and a second
-// one ends it at once should ending ever stall. JACK's threads, started after
-// this, inherit the blocked set.
-void takeSignals(bool unblockHere) {
-    sigset_t set;
-    sigemptyset(&set);
-    for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, s);
-    if (unblockHere) {
-        pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
-        return;
-    }
+// The handler only notes the signal, on whichever thread takes it; the main
+// loop sees it within a round. A second one ends the program at once, should
+// ending (or a server that does not answer at the start) ever stall.
+void takeSignals() {
     struct sigaction action {};
     action.sa_handler = requestStop;
     action.sa_flags = SA_RESETHAND;
     sigemptyset(&action.sa_mask);
     for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaction(s, &action, nullptr);
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
 std::vector<std::string> splitPorts(const std::string& list) {
@@ -244,19 +236,19 @@ bool LiveSession::startJack(const LiveOptions& options, std::string& error) {
     shownFrames = jack.bufferSize();
     std::printf("Tolvane: JACK client '%s' at %u Hz, %u frames; program '%s'. Ctrl+C ends it.\n", jack.name().c_str(),
                 shownRate, shownFrames, name);
+    if (options.connect && made.empty()) std::printf("Tolvane: the system has no ports to connect to.\n");
     if (!made.empty()) std::printf("Tolvane: connected %s.\n", made.c_str());
     std::fflush(stdout);
     return true;
 }
 
 int LiveSession::run(const LiveOptions& options) {
-    takeSignals(false);
+    takeSignals();
     std::string error;
     if (!start(options, error)) {
         std::fprintf(stderr, "tolvane: %s\n", error.c_str());
         return 1;
     }
-    takeSignals(true);
     while (!closed && stopSignal.load() == 0 && !jack.serverGone()) {
         tick();
         poll(nullptr, 0, 15);  // returns early for a signal

@@ -53,7 +53,10 @@ bool LiveJackClient::open(const char* name, std::string& error) {
     jack_set_sample_rate_callback(client, rateChanged, this);
     jack_set_buffer_size_callback(client, framesChanged, this);
     jack_set_port_connect_callback(client, connectionChanged, this);
+    // jackd calls the first when both are set; PipeWire's library (0.3)
+    // only the second.
     jack_on_info_shutdown(client, shutDown, this);
+    jack_on_shutdown(client, [](void* self) { shutDown(JackFailure, "", self); }, this);
     return true;
 }
 

@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libbenchmark-dev googletest
   libsndfile1-dev libpng-dev zlib1g-dev
   libx11-dev libxtst-dev xvfb x11-utils
+  libjack-jackd2-dev jackd2
 )
 # `install-deps.sh artwork` adds what draws the editor's images.
 if [[ "${1:-}" == artwork ]]; then
