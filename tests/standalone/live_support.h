@@ -238,7 +238,7 @@ public:
     float peakLevel() const { return peak.load(); }
 
     std::vector<float> left, right;
-    std::vector<std::pair<jack_nframes_t, jack_nframes_t>> cycles;  // as the player logs them
+    std::vector<std::pair<jack_nframes_t, jack_nframes_t>> cycles;  // as the player logs them, until full
 
 protected:
     void process(jack_nframes_t frames) override {
@@ -252,8 +252,9 @@ protected:
             recording = true;
             missed.store(player.streamStart() != jack_last_frame_time(client));
         }
-        if (cycles.size() < cycles.capacity()) cycles.emplace_back(jack_last_frame_time(client), frames);
         const size_t at = count.load(std::memory_order_relaxed);
+        if (at == left.size()) return;
+        if (cycles.size() < cycles.capacity()) cycles.emplace_back(jack_last_frame_time(client), frames);
         const size_t n = std::min<size_t>(frames, left.size() - at);
         std::copy(l, l + n, left.begin() + static_cast<long>(at));
         std::copy(r, r + n, right.begin() + static_cast<long>(at));
