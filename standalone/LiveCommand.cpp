@@ -205,9 +205,6 @@ std::string LiveSession::title() {
 }
 
 bool LiveSession::start(const LiveOptions& options, std::string& error) {
-    LiveSettings remembered;
-    if (!settingsPath.empty() && readLiveSettings(settingsPath, remembered)) restoreLiveSettings(engine, remembered);
-    if (!applyOptions(engine, options, error)) return false;
     shownProgram = engine.getProgram();
     if (options.editor) {
         window = platform::createTopLevelWindow(title(), panel.getWidth(), panel.getHeight());
@@ -244,7 +241,14 @@ bool LiveSession::startJack(const LiveOptions& options, std::string& error) {
 
 int LiveSession::run(const LiveOptions& options) {
     takeSignals();
+    // What the last run left, then what the options ask for on top.
+    LiveSettings remembered;
+    if (!settingsPath.empty() && readLiveSettings(settingsPath, remembered)) restoreLiveSettings(engine, remembered);
     std::string error;
+    if (!applyOptions(engine, options, error)) {
+        std::fprintf(stderr, "tolvane: %s\n", error.c_str());
+        return 2;
+    }
     if (!start(options, error)) {
         std::fprintf(stderr, "tolvane: %s\n", error.c_str());
         return 1;
