@@ -100,6 +100,9 @@ void LiveJackClient::connectionChanged(jack_port_id_t a, jack_port_id_t b, int c
 
 void LiveJackClient::shutDown(jack_status_t, const char* why, void* arg) {
     auto* self = static_cast<LiveJackClient*>(arg);
+    // A library that calls both callbacks keeps the first reason; the main
+    // thread may already be reading it.
+    if (self->gone.load(std::memory_order_acquire)) return;
     std::strncpy(self->reason, why ? why : "", sizeof self->reason - 1);
     self->gone.store(true, std::memory_order_release);
 }
