@@ -37,7 +37,7 @@ namespace {
 using namespace live;
 
 constexpr int kRate = 48000;
-constexpr size_t kSilence = 48000;        // frames before the drums
+constexpr size_t kSilence = 48000;          // frames before the drums
 constexpr size_t kControlChangeAt = 72050;  // a multiple of 50 frames, one MIDI file tick at 120 bpm and 480 ticks
 constexpr uint8_t kController = 21;         // bound to Ratio
 constexpr uint8_t kControllerValue = 100;
@@ -106,11 +106,14 @@ protected:
     Stream render(const Stream& stream, size_t controlChangeAt) {
         const std::string in = folder / "in.wav", out = folder / "out.wav", midi = folder / "cc.mid";
         writeWav(in, stream);
-        std::vector<std::string> args = {cliPath(), "render", in, out, "--program", "NY Compression", "--set", "Release=0"};
+        std::vector<std::string> args = {cliPath(),   "render",         in,      out,
+                                         "--program", "NY Compression", "--set", "Release=0"};
         if (controlChangeAt) {
-            const auto bytes = midiFile(0, 480, {MidiTrackBuilder()
-                                                     .at(static_cast<uint32_t>(controlChangeAt / 50), {0xB0, kController, kControllerValue})
-                                                     .end()});
+            const auto bytes =
+                midiFile(0, 480,
+                         {MidiTrackBuilder()
+                              .at(static_cast<uint32_t>(controlChangeAt / 50), {0xB0, kController, kControllerValue})
+                              .end()});
             std::ofstream(midi, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
             args.insert(args.end(), {"--midi", midi});
         }
@@ -132,8 +135,9 @@ protected:
 void LiveAudio::playThroughLive(const Stream& stream, jack_nframes_t period, jack_nframes_t changeTo,
                                 Recorder*& result) {
     result = nullptr;
-    player = std::make_unique<Player>("tolvane-test-player", stream.left, stream.right,
-                                      std::vector<Player::Message>{{kControlChangeAt, {0xB0, kController, kControllerValue}, 3}});
+    player = std::make_unique<Player>(
+        "tolvane-test-player", stream.left, stream.right,
+        std::vector<Player::Message>{{kControlChangeAt, {0xB0, kController, kControllerValue}, 3}});
     recorder = std::make_unique<Recorder>("tolvane-test-recorder", *player, stream.frames());
     ASSERT_TRUE(player->ok() && recorder->ok()) << "no JACK server named by JACK_DEFAULT_SERVER";
     ASSERT_TRUE(player->activate() && recorder->activate());
@@ -141,8 +145,9 @@ void LiveAudio::playThroughLive(const Stream& stream, jack_nframes_t period, jac
 
     std::vector<std::string> ports = player->ports();
     for (const std::string& p : recorder->ports()) ports.push_back(p);
-    Child live(liveArguments({"--no-editor", "--program", "NY Compression", "--set", "Release=0", "--connect", joined(ports)}),
-               folder / "live");
+    Child live(
+        liveArguments({"--no-editor", "--program", "NY Compression", "--set", "Release=0", "--connect", joined(ports)}),
+        folder / "live");
     ASSERT_TRUE(waitFor([&] { return allConnected(*player, ports) || !live.running(); })) << live.errors();
     ASSERT_TRUE(live.running()) << live.errors();
 
@@ -168,8 +173,8 @@ void LiveAudio::playThroughLive(const Stream& stream, jack_nframes_t period, jac
     ASSERT_GE(played.size(), heard.size());
     const size_t common = heard.size();
     const size_t differ = std::mismatch(played.begin(), played.begin() + common, heard.begin()).first - played.begin();
-    EXPECT_EQ(differ, common) << "the player and the recorder did not run in the same cycles: cycle " << differ << " at "
-                              << (differ < common ? played[differ].first : 0) << " and "
+    EXPECT_EQ(differ, common) << "the player and the recorder did not run in the same cycles: cycle " << differ
+                              << " at " << (differ < common ? played[differ].first : 0) << " and "
                               << (differ < common ? heard[differ].first : 0);
     result = recorder.get();
 }
@@ -181,8 +186,8 @@ TEST(LiveRender, SilenceLeavesNoTrace) {
     // Tolvane's state no longer depends on how long it was silent.
     auto renderOf = [&](size_t silence) {
         writeWav(folder / "in.wav", drumsAfterSilence(silence));
-        Child renderer({cliPath(), "render", folder / "in.wav", folder / "out.wav", "--program", "NY Compression", "--set",
-                        "Release=0"},
+        Child renderer({cliPath(), "render", folder / "in.wav", folder / "out.wav", "--program", "NY Compression",
+                        "--set", "Release=0"},
                        folder / "render");
         EXPECT_EQ(renderer.waitExit(30s), 0) << renderer.errors();
         return readWav(folder / "out.wav");

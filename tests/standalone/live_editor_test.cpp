@@ -21,7 +21,8 @@ using namespace live;
 
 std::vector<float> sine(size_t frames, float amplitude) {
     std::vector<float> s(frames);
-    for (size_t n = 0; n < frames; ++n) s[n] = amplitude * static_cast<float>(std::sin(2.0 * M_PI * 1000.0 * n / 48000.0));
+    for (size_t n = 0; n < frames; ++n)
+        s[n] = amplitude * static_cast<float>(std::sin(2.0 * M_PI * 1000.0 * n / 48000.0));
     return s;
 }
 
@@ -43,7 +44,8 @@ protected:
         unsigned char* data = nullptr;
         std::string title;
         if (XGetWindowProperty(display, w, XInternAtom(display, "_NET_WM_NAME", False), 0, 256, False,
-                               XInternAtom(display, "UTF8_STRING", False), &type, &format, &count, &after, &data) == Success &&
+                               XInternAtom(display, "UTF8_STRING", False), &type, &format, &count, &after,
+                               &data) == Success &&
             data)
             title.assign(reinterpret_cast<char*>(data), count);
         if (data) XFree(data);

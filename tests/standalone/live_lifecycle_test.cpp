@@ -31,7 +31,8 @@ TEST(LiveLifecycle, SignalsEndItCleanlyAndTheNextStartRestoresTheSettings) {
     Probe probe("tolvane-test-probe");
     ASSERT_TRUE(probe.ok());
     {
-        Child live(liveArguments({"--no-editor", "--connect", "--program", "4", "--set", "attack=0.25"}), folder / "first");
+        Child live(liveArguments({"--no-editor", "--connect", "--program", "4", "--set", "attack=0.25"}),
+                   folder / "first");
         ASSERT_TRUE(says(live, "Ctrl+C ends it")) << live.errors();
         // --connect alone: the system's capture and playback ports.
         EXPECT_TRUE(probe.connected("Tolvane:in_1", "system:capture_1"));
@@ -62,9 +63,9 @@ TEST(LiveLifecycle, SignalsEndItCleanlyAndTheNextStartRestoresTheSettings) {
 class LiveServerGone : public ::testing::TestWithParam<int> {
 protected:
     static std::unique_ptr<Child> startServer(const std::string& name, const std::string& output) {
-        auto jackd = std::make_unique<Child>(
-            std::vector<std::string>{"jackd", "--no-realtime", "--silent", "--name", name, "-d", "dummy", "-r", "48000", "-p", "1024"},
-            output);
+        auto jackd = std::make_unique<Child>(std::vector<std::string>{"jackd", "--no-realtime", "--silent", "--name",
+                                                                      name, "-d", "dummy", "-r", "48000", "-p", "1024"},
+                                             output);
         waitFor([&] { return Probe("tolvane-test-probe", name.c_str()).ok() || !jackd->running(); });
         return jackd;
     }
@@ -98,7 +99,8 @@ TEST_P(LiveServerGone, SaysSoInOneLineSavesAndFails) {
         EXPECT_EQ(again->waitExit(), 0) << again->errors();
         // And the semaphores its clients left behind.
         for (const auto& entry : std::filesystem::directory_iterator("/dev/shm"))
-            if (entry.path().filename().string().find(server + "_") != std::string::npos) std::filesystem::remove(entry.path());
+            if (entry.path().filename().string().find(server + "_") != std::string::npos)
+                std::filesystem::remove(entry.path());
     }
 }
 

@@ -42,11 +42,11 @@ TEST(LiveSettingsFile, DamagedLinesAreSkippedAndTheRestKept) {
         float makeUp;
     };
     const Case cases[] = {
-        {"program 2 Full Monty\r\nRatio 0.5\r\nMake-Up Gain 0.25\r\n", 2, 0.5f, 0.25f},  // CR LF line ends
-        {"program 7\nRatio 1.5\nMake-Up Gain 0.25\n", -1, -1.0f, 0.25f},               // out of range
-        {"program two\nRatio nan\nMake-Up Gain -0.1\n", -1, -1.0f, -1.0f},             // no numbers
+        {"program 2 Full Monty\r\nRatio 0.5\r\nMake-Up Gain 0.25\r\n", 2, 0.5f, 0.25f},     // CR LF line ends
+        {"program 7\nRatio 1.5\nMake-Up Gain 0.25\n", -1, -1.0f, 0.25f},                    // out of range
+        {"program two\nRatio nan\nMake-Up Gain -0.1\n", -1, -1.0f, -1.0f},                  // no numbers
         {"Ratio 0.5 0.6\nMakeup 0.3\nGain 0.3\nMake-Up Gain 0.75   \n", -1, -1.0f, 0.75f},  // unknown names
-        {"Ratio\n\n# Ratio 0.5\nprogram 3x\nRatio 0.125", -1, 0.125f, -1.0f},           // cut short
+        {"Ratio\n\n# Ratio 0.5\nprogram 3x\nRatio 0.125", -1, 0.125f, -1.0f},               // cut short
     };
     for (const Case& c : cases) {
         const LiveSettings s = parseLiveSettings(c.text);
@@ -76,7 +76,7 @@ TEST(TerminalMeter, OneMarkPerDecibelOfReduction) {
         int marks;
         const char* decibels;
     };
-    const Case cases[] = {{0.0f, 0, "  0.0 dB"}, {0.5f, 10, " 10.0 dB"}, {0.52f, 10, " 10.4 dB"},
+    const Case cases[] = {{0.0f, 0, "  0.0 dB"},  {0.5f, 10, " 10.0 dB"}, {0.52f, 10, " 10.4 dB"},
                           {1.0f, 20, " 20.0 dB"}, {3.0f, 20, " 20.0 dB"}, {NAN, 0, "  0.0 dB"}};
     for (const Case& c : cases) {
         const std::string line = meterLine("NY Compression", c.meter, 48000, 64);

@@ -42,7 +42,8 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 // Waits up to `limit` for `done`, checking every few milliseconds.
-template <class Done> bool waitFor(Done done, std::chrono::milliseconds limit = 10s) {
+template <class Done>
+bool waitFor(Done done, std::chrono::milliseconds limit = 10s) {
     const auto end = Clock::now() + limit;
     while (!done()) {
         if (Clock::now() > end) return false;
@@ -54,7 +55,8 @@ template <class Done> bool waitFor(Done done, std::chrono::milliseconds limit = 
 // A child process with its output in files; killed if the test leaves it running.
 class Child {
 public:
-    Child(const std::vector<std::string>& args, const std::string& outputs) : out(outputs + ".out"), err(outputs + ".err") {
+    Child(const std::vector<std::string>& args, const std::string& outputs)
+        : out(outputs + ".out"), err(outputs + ".err") {
         std::vector<char*> argv;
         for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
@@ -82,7 +84,9 @@ public:
     }
     void signal(int number) { kill(pid, number); }
     // The exit status, or -1 when it did not end within the limit.
-    int waitExit(std::chrono::milliseconds limit = 5s) { return waitFor([&] { return !running(); }, limit) ? code : -1; }
+    int waitExit(std::chrono::milliseconds limit = 5s) {
+        return waitFor([&] { return !running(); }, limit) ? code : -1;
+    }
     std::string output() const { return readText(out); }
     std::string errors() const { return readText(err); }
 
@@ -104,9 +108,12 @@ inline const bool testEnvironment = [] {
     return true;
 }();
 
-inline std::string cliPath() { return TOLVANE_CLI_PATH; }
+inline std::string cliPath() {
+    (void)testEnvironment;
+    return TOLVANE_CLI_PATH;
+}
 
-// `tolvane live` with the given options, never with a window unless asked.
+// `tolvane live` with these options.
 inline std::vector<std::string> liveArguments(std::vector<std::string> options) {
     options.insert(options.begin(), {cliPath(), "live"});
     return options;
@@ -117,8 +124,9 @@ class TestClient {
 public:
     explicit TestClient(const std::string& name, const char* server = nullptr) {
         jack_status_t status{};
-        client = server ? jack_client_open(name.c_str(), jack_options_t(JackNoStartServer | JackServerName), &status, server)
-                        : jack_client_open(name.c_str(), JackNoStartServer, &status);
+        client =
+            server ? jack_client_open(name.c_str(), jack_options_t(JackNoStartServer | JackServerName), &status, server)
+                   : jack_client_open(name.c_str(), JackNoStartServer, &status);
     }
     virtual ~TestClient() { close(); }
     void close() {
@@ -127,14 +135,18 @@ public:
     }
     bool ok() const { return client != nullptr; }
     jack_client_t* handle() const { return client; }
-    std::string port(const char* shortName) const { return std::string(jack_get_client_name(client)) + ":" + shortName; }
+    std::string port(const char* shortName) const {
+        return std::string(jack_get_client_name(client)) + ":" + shortName;
+    }
     bool activate() {
-        jack_set_process_callback(client, [](jack_nframes_t n, void* self) { return static_cast<TestClient*>(self)->process(n), 0; }, this);
+        jack_set_process_callback(
+            client, [](jack_nframes_t n, void* self) { return static_cast<TestClient*>(self)->process(n), 0; }, this);
         return jack_activate(client) == 0;
     }
     // Sets the server's period and waits until this client runs with it.
     bool setBufferSize(jack_nframes_t frames) {
-        return jack_set_buffer_size(client, frames) == 0 && waitFor([&] { return jack_get_buffer_size(client) == frames; });
+        return jack_set_buffer_size(client, frames) == 0 &&
+               waitFor([&] { return jack_get_buffer_size(client) == frames; });
     }
 
 protected:
