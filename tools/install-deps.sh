@@ -10,6 +10,7 @@ packages=(
   libsndfile1-dev libpng-dev zlib1g-dev
   libx11-dev libxtst-dev xvfb x11-utils
   lv2-dev liblilv-dev lilv-utils sordi
+  libjack-jackd2-dev jackd2
 )
 # `install-deps.sh artwork` adds what draws the editor's images.
 if [[ "${1:-}" == artwork ]]; then

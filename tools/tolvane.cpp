@@ -6,6 +6,7 @@
 //   tolvane demo [DIR]                render a drum loop through every program
 //   tolvane edit [options]            the editor in a window of its own, idled like a host
 //   tolvane editor-shot OUT.png ...   a picture of the editor (built in, not loaded)
+//   tolvane live [options]            Tolvane on a JACK server, with its editor (built in, not loaded)
 #include <sndfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -23,6 +24,7 @@
 
 #include "DrumLoop.h"
 #include "EditorShot.h"
+#include "LiveCommand.h"
 #include "MidiFile.h"
 #include "PluginHost.h"
 #include "SettingsFolder.h"
@@ -42,6 +44,7 @@ const char* const usage =
     "       tolvane [--plugin PATH] edit [--program N|NAME] [--play IN] [--seconds S]\n"
     "       tolvane editor-shot OUT.png [--program N|NAME] [--set NAME=VALUE ...] [--meter V]\n"
     "                                   [--highlight TAG] [--about]\n"
+    "       tolvane live [--program N|NAME] [--set NAME=VALUE ...] [--connect [PORT,...]] [--no-editor]\n"
     "Parameter values are host-normalised, 0 to 1, by parameter name (case-insensitive).\n";
 
 int fail(const std::string& message, int code = 1) {
@@ -563,6 +566,7 @@ int main(int argc, char** argv) {
     const std::string command = args[0];
     args.erase(args.begin());
     if (command == "editor-shot") return editorShotCommand(args);
+    if (command == "live") return liveCommand(args);
     if (command != "info" && command != "render" && command != "demo" && command != "edit")
         return fail("unknown command '" + command + "' (see 'tolvane --help')", 2);
 

@@ -1,0 +1,336 @@
+#include "LiveCommand.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <strings.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "EngineEditorLink.h"
+#include "LiveJackClient.h"
+#include "LiveSettings.h"
+#include "TerminalMeter.h"
+#include "TolvaneEditor.h"
+#include "TolvaneEngine.h"
+#include "TopLevelWindow.h"
+
+namespace {
+
+const char* const kUsage =
+    "usage: tolvane live [--program N|NAME] [--set NAME=VALUE ...] [--connect [PORT,...]] [--no-editor]\n"
+    "  --program    start with this program (a number from 0 or a name; `tolvane info` lists them)\n"
+    "  --set        set a parameter by name to a value from 0 to 1, after the program\n"
+    "  --connect    connect to the system's capture and playback ports (and MIDI sources), or to the\n"
+    "               ports given: sources feed in_1 and in_2 (MIDI sources midi_in), destinations take\n"
+    "               out_1 and out_2, in the order given\n"
+    "  --no-editor  no window: the gain reduction shows as a line in the terminal\n"
+    "The last program and settings come back at the next start. Under PipeWire: pw-jack tolvane live\n";
+
+using Clock = std::chrono::steady_clock;
+
+struct LiveOptions {
+    std::string program;
+    std::vector<std::pair<std::string, std::string>> sets;  // name, value
+    bool connect = false;
+    std::vector<std::string> ports;  // none: the system's
+    bool editor = true;
+};
+
+std::atomic<int> stopSignal{0};
+
+void requestStop(int signal) { stopSignal.store(signal); }
+
+// The handler only notes the signal, on whichever thread takes it; the main
+// loop sees it within a round. A second one ends the program at once, should
+// ending (or a server that does not answer at the start) ever stall.
+void takeSignals() {
+    struct sigaction action {};
+    action.sa_handler = requestStop;
+    action.sa_flags = SA_RESETHAND;
+    sigemptyset(&action.sa_mask);
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaction(s, &action, nullptr);
+}
+
+std::vector<std::string> splitPorts(const std::string& list) {
+    std::vector<std::string> ports;
+    for (size_t start = 0; start <= list.size();) {
+        const size_t comma = std::min(list.find(',', start), list.size());
+        if (comma > start) ports.push_back(list.substr(start, comma - start));
+        start = comma + 1;
+    }
+    return ports;
+}
+
+// 0 when the options are sound, else the exit status (with the message given).
+int parseOptions(const std::vector<std::string>& args, LiveOptions& options, std::string& error) {
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        const bool hasValue = i + 1 < args.size();
+        if (a == "--help" || a == "-h") {
+            std::fputs(kUsage, stdout);
+            return -1;
+        } else if (a == "--program" && hasValue) {
+            options.program = args[++i];
+        } else if (a == "--set" && hasValue) {
+            const std::string& s = args[++i];
+            const size_t equals = s.find('=');
+            if (equals == std::string::npos || equals == 0) {
+                error = "--set needs NAME=VALUE, not '" + s + "'";
+                return 2;
+            }
+            options.sets.emplace_back(s.substr(0, equals), s.substr(equals + 1));
+        } else if (a == "--connect" || a.rfind("--connect=", 0) == 0) {
+            // The port list is optional: the next argument is one unless it is an option.
+            options.connect = true;
+            std::string list = a.size() > 9 ? a.substr(10) : "";
+            if (a.size() == 9 && hasValue && args[i + 1].rfind("-", 0) != 0) list = args[++i];
+            for (const std::string& port : splitPorts(list)) options.ports.push_back(port);
+        } else if (a == "--no-editor") {
+            options.editor = false;
+        } else {
+            error = a == "--program" || a == "--set" ? a + " needs a value (see 'tolvane live --help')"
+                                                     : "live does not take '" + a + "' (see 'tolvane live --help')";
+            return 2;
+        }
+    }
+    return 0;
+}
+
+int32_t findProgram(const TolvaneEngine& engine, const std::string& wanted) {
+    char* end = nullptr;
+    const long number = std::strtol(wanted.c_str(), &end, 10);
+    if (!wanted.empty() && *end == '\0') return number >= 0 && number < TolvaneEngine::kProgramCount ? number : -1;
+    for (int32_t p = 0; p < TolvaneEngine::kProgramCount; ++p) {
+        char name[TolvaneProgram::kNameLength] = {};
+        engine.getProgramNameIndexed(p, name);
+        if (strcasecmp(name, wanted.c_str()) == 0) return p;
+    }
+    return -1;
+}
+
+// By its full name or the short one hosts show (`tolvane info`), in any case.
+int32_t findParameter(const std::string& wanted) {
+    for (int32_t p = 0; p < TolvaneEngine::kParameterCount; ++p) {
+        const tolvane::ParameterInfo& info = tolvane::kParameters[p];
+        if (strcasecmp(std::string(info.name).c_str(), wanted.c_str()) == 0 ||
+            strcasecmp(std::string(info.shortName).c_str(), wanted.c_str()) == 0)
+            return p;
+    }
+    return -1;
+}
+
+bool applyOptions(TolvaneEngine& engine, const LiveOptions& options, std::string& error) {
+    if (!options.program.empty()) {
+        const int32_t program = findProgram(engine, options.program);
+        if (program < 0) {
+            error = "no program '" + options.program + "' (see 'tolvane info')";
+            return false;
+        }
+        engine.setProgram(program);
+    }
+    for (const auto& [name, text] : options.sets) {
+        const int32_t index = findParameter(name);
+        char* end = nullptr;
+        const double value = std::strtod(text.c_str(), &end);
+        if (index < 0) {
+            error = "no parameter named '" + name + "' (see 'tolvane info')";
+            return false;
+        }
+        if (text.empty() || *end != '\0' || !(value >= 0.0 && value <= 1.0)) {
+            error = "the value of " + name + " must be a number from 0 to 1, not '" + text + "'";
+            return false;
+        }
+        engine.setParameter(index, static_cast<float>(value));
+    }
+    return true;
+}
+
+// The engine's observer: the editor's link, and a note for the main loop that
+// something worth saving changed. Called on the audio thread too: atomics only.
+class LiveLink : public EngineEditorLink {
+public:
+    using EngineEditorLink::EngineEditorLink;
+    void parameterChanged(int32_t index, float value) override {
+        EngineEditorLink::parameterChanged(index, value);
+        changed.store(true, std::memory_order_relaxed);
+    }
+    std::atomic<bool> changed{false};
+};
+
+class LiveSession {
+public:
+    LiveSession() { link.setEditor(&panel); }
+    ~LiveSession() {
+        jack.close();  // no process call may outlive the engine
+        link.setEditor(nullptr);
+        panel.close();
+    }
+    int run(const LiveOptions& options);
+
+private:
+    bool start(const LiveOptions& options, std::string& error);
+    bool startJack(const LiveOptions& options, std::string& error);
+    void tick();
+    void showChanges();
+    void showMeter();
+    void save(bool force);
+    std::string title();
+
+    TolvaneEngine engine;
+    LiveLink link{engine};
+    TolvaneEditor panel{&link};
+    std::unique_ptr<platform::TopLevelWindow> window;
+    LiveJackClient jack{engine};
+    std::string settingsPath = liveSettingsPath();
+
+    bool closed = false;
+    bool meterShown = false;
+    bool saveFailed = false;
+    int32_t shownProgram = -1;
+    uint32_t shownRate = 0, shownFrames = 0;
+    Clock::time_point lastSave = Clock::now(), lastMeter{};
+};
+
+std::string LiveSession::title() {
+    char name[TolvaneProgram::kNameLength] = {};
+    engine.getProgramName(name);
+    return std::string("Tolvane \xE2\x80\x94 ") + name;
+}
+
+bool LiveSession::start(const LiveOptions& options, std::string& error) {
+    shownProgram = engine.getProgram();
+    if (options.editor) {
+        window = platform::createTopLevelWindow(title(), panel.getWidth(), panel.getHeight());
+        if (!window) {
+            error = "no X display to open the editor on (is DISPLAY set? --no-editor runs without one)";
+            return false;
+        }
+    }
+    if (!startJack(options, error)) return false;
+    if (window && !panel.open(window->handle())) {
+        error = "cannot open the editor in its window";
+        return false;
+    }
+    return true;
+}
+
+bool LiveSession::startJack(const LiveOptions& options, std::string& error) {
+    if (!jack.open("Tolvane", error)) return false;
+    if (options.connect && !jack.planConnections(options.ports, error)) return false;
+    if (!jack.activate(error)) return false;
+    std::string made;
+    if (options.connect && !jack.connect(made, error)) return false;
+    char name[TolvaneProgram::kNameLength] = {};
+    engine.getProgramName(name);
+    shownRate = jack.sampleRate();
+    shownFrames = jack.bufferSize();
+    std::printf("Tolvane: JACK client '%s' at %u Hz, %u frames; program '%s'. Ctrl+C ends it.\n", jack.name().c_str(),
+                shownRate, shownFrames, name);
+    if (options.connect && made.empty()) std::printf("Tolvane: the system has no ports to connect to.\n");
+    if (!made.empty()) std::printf("Tolvane: connected %s.\n", made.c_str());
+    std::fflush(stdout);
+    return true;
+}
+
+int LiveSession::run(const LiveOptions& options) {
+    takeSignals();
+    // What the last run left, then what the options ask for on top.
+    LiveSettings remembered;
+    if (!settingsPath.empty() && readLiveSettings(settingsPath, remembered)) restoreLiveSettings(engine, remembered);
+    std::string error;
+    if (!applyOptions(engine, options, error)) {
+        std::fprintf(stderr, "tolvane: %s\n", error.c_str());
+        return 2;
+    }
+    if (!start(options, error)) {
+        std::fprintf(stderr, "tolvane: %s\n", error.c_str());
+        return 1;
+    }
+    while (!closed && stopSignal.load() == 0 && !jack.serverGone()) {
+        tick();
+        poll(nullptr, 0, 15);  // returns early for a signal
+    }
+    const bool serverGone = jack.serverGone();
+    jack.close();
+    panel.close();
+    engine.writePendingAssignments();
+    save(true);
+    if (meterShown) std::fputc('\n', stdout);
+    std::fflush(stdout);
+    if (!serverGone) return 0;
+    const std::string why = jack.shutdownReason();
+    const std::string saved = saveFailed ? "the settings could not be saved in " + settingsPath : "settings saved";
+    std::fprintf(stderr, "tolvane: the JACK server went away%s; %s\n", why.empty() ? "" : (" (" + why + ")").c_str(),
+                 saved.c_str());
+    return 1;
+}
+
+void LiveSession::tick() {
+    if (window) {
+        closed = window->closeRequested();
+        panel.idle();
+    }
+    // Learns completed on the audio thread go to the bindings file here.
+    engine.writePendingAssignments();
+    showChanges();
+    if (!window) showMeter();
+    save(false);
+}
+
+void LiveSession::showChanges() {
+    const int32_t program = engine.getProgram();
+    if (program != shownProgram) {
+        shownProgram = program;
+        if (window) window->setTitle(title());
+    }
+    const uint32_t rate = jack.sampleRate(), frames = jack.bufferSize();
+    if (rate == shownRate && frames == shownFrames) return;
+    shownRate = rate;
+    shownFrames = frames;
+    std::printf("%sTolvane: the server now runs at %u Hz, %u frames.\n", meterShown ? "\r\x1b[K" : "", rate, frames);
+    std::fflush(stdout);
+}
+
+void LiveSession::showMeter() {
+    if (!isatty(STDOUT_FILENO) || Clock::now() - lastMeter < std::chrono::milliseconds(100)) return;
+    lastMeter = Clock::now();
+    char name[TolvaneProgram::kNameLength] = {};
+    engine.getProgramName(name);
+    const std::string line = meterLine(name, engine.getMeterValue(), shownRate, shownFrames);
+    std::printf("\r%s\x1b[K", line.c_str());
+    std::fflush(stdout);
+    meterShown = true;
+}
+
+// At most once a second while things change, and once more at the end.
+void LiveSession::save(bool force) {
+    if (settingsPath.empty()) return;
+    if (!force && (!link.changed.load() || Clock::now() - lastSave < std::chrono::seconds(1))) return;
+    link.changed.store(false);
+    lastSave = Clock::now();
+    const bool written = writeLiveSettings(settingsPath, engine);
+    if (!written && !saveFailed && !force)
+        std::fprintf(stderr, "%stolvane: cannot write %s\n", meterShown ? "\r\x1b[K" : "", settingsPath.c_str());
+    saveFailed = !written;
+}
+
+}  // namespace
+
+int liveCommand(const std::vector<std::string>& args) {
+    LiveOptions options;
+    std::string error;
+    const int status = parseOptions(args, options, error);
+    if (status != 0) {
+        if (status > 0) std::fprintf(stderr, "tolvane: %s\n", error.c_str());
+        return status > 0 ? status : 0;
+    }
+    LiveSession session;
+    return session.run(options);
+}
