@@ -68,16 +68,21 @@ check "Windows archive: both DLLs, README.txt with CRLF lines, the licences" bas
   file '$w/64-bit/Tolvane.dll' | grep -q 'PE32+ executable (DLL).*x86-64' &&
   file '$w/README.txt' | grep -q CRLF && ! grep -q '\`\`\`' '$w/README.txt' &&
   test -f '$w/LICENSE.txt' -a -f '$w/THIRD-PARTY.txt' -a -f '$w/LICENSE-libpng.txt'"
-for binary in Tolvane.so tolvane; do
+highest_glibc() { objdump -T "$@" | grep -o 'GLIBC_[0-9.]*' | sed 's/GLIBC_//' | sort -V | tail -n 1; }
+at_most() { [[ $(printf '%s\n' "$1" "$2" | sort -V | tail -n 1) == "$2" ]]; }
+# Every binary of the archive: the plug-in, the command, and the LV2 bundle's libraries where present.
+for binary in $(cd "$l" && find . -type f \( -name '*.so' -o -name tolvane \) | sed 's|^\./||' | sort); do
   check "$binary needs no C++ runtime (objdump -p, ldd)" bash -c "
     ! objdump -p '$l/$binary' | grep -E 'NEEDED.*(libstdc\+\+)' && ! ldd '$l/$binary' | grep -q libstdc++"
-  check "$binary needs glibc $glibc, the version make dist printed" bash -c "
-    objdump -T '$l/$binary' | grep -o 'GLIBC_[0-9.]*' | sed 's/GLIBC_//' | sort -V | tail -n 1 | grep -qx '$glibc'"
+  check "$binary needs glibc $glibc at most, the version make dist printed" \
+    at_most "$(highest_glibc "$l/$binary")" "$glibc"
   check "$binary is stripped, its debug file in the debug archive" bash -c "
     file '$l/$binary' | grep -q ', stripped' &&
-    readelf --string-dump=.gnu_debuglink '$l/$binary' | grep -q '$binary.debug' &&
+    readelf --string-dump=.gnu_debuglink '$l/$binary' | grep -q '$(basename "$binary").debug' &&
     file '$l/$binary.debug' | grep -q 'with debug_info'"
 done
+check "the plug-in and the command need glibc $glibc exactly, the version the README states" \
+  test "$(highest_glibc "$l/Tolvane.so" "$l/tolvane")" = "$glibc"
 check "Tolvane.so exports only VSTPluginMain and main" bash -c "
   [[ \$(objdump -T '$l/Tolvane.so' | awk '\$4 == \".text\" {print \$NF}' | sort | tr '\n' ' ') == 'VSTPluginMain main ' ]]"
 for bits in 32 64; do
@@ -97,7 +102,9 @@ check "lintian reports no errors" test "$lintian_status" -eq 0
 sed 's/^/      /' "$work/lintian.log"
 "${sudo[@]}" dpkg -i "$dist/$deb"
 dpkg-query -L tolvane >"$work/files.txt"
-for f in /usr/lib/vst/Tolvane.so /usr/bin/tolvane /usr/share/man/man1/tolvane.1.gz /usr/share/doc/tolvane/copyright; do
+installed=(/usr/lib/vst/Tolvane.so /usr/bin/tolvane /usr/share/man/man1/tolvane.1.gz /usr/share/doc/tolvane/copyright)
+[[ -d lv2 ]] && installed+=(/usr/lib/lv2/Tolvane.lv2/manifest.ttl)
+for f in "${installed[@]}"; do
   check "installed: $f" test -f "$f"
 done
 check "tolvane from PATH is the installed one, its version $version" bash -c "
