@@ -7,7 +7,8 @@
 #      promised glibc;
 #   3. the Debian package installed with dpkg -i: its files, `tolvane` from PATH
 #      rendering through the installed plug-in exactly as the developer build does,
-#      Ardour's plug-in scanner (with TOLVANE_ARDOUR=1), lintian, and removal.
+#      Ardour's plug-in scanner (with TOLVANE_ARDOUR=1), lintian, and removal;
+#   and with TOLVANE_BULLSEYE=1, the Linux archive run on Debian 11 in a chroot.
 # The package part needs root (or sudo) and leaves the system as it found it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -38,6 +39,13 @@ check() {  # check DESCRIPTION COMMAND...: runs the command, counts and reports 
   fi
 }
 if [[ $(id -u) -eq 0 ]]; then sudo=(); else sudo=(sudo); fi
+# The same samples: WAV files compared from their data chunk on (the PEAK chunk before it holds the time).
+same_audio() {
+  local at
+  at=$(grep -obUa data "$1" | head -n 1 | cut -d: -f1)
+  [[ -n "$at" && "$at" == $(grep -obUa data "$2" | head -n 1 | cut -d: -f1) ]] && cmp -i "$at" "$1" "$2"
+}
+export -f same_audio
 
 echo "== The tests against the release binaries"
 (cd "$release" && ctest -j "$(nproc)" --output-on-failure -R '^(plugin|tools|engine|x11)\.')
@@ -91,6 +99,27 @@ for bits in 32 64; do
     objdump -h '$w/$bits-bit/Tolvane.dll' | grep -q gnu_debuglink && test -s '$w/$bits-bit/Tolvane.dll.debug'"
 done
 
+# TOLVANE_BULLSEYE=1: the archive on Debian 11 (glibc 2.31), in a chroot that debootstrap
+# makes once in $TMPDIR/tolvane-bullseye (about 80 MB from Debian's archive).
+root=${TMPDIR:-/tmp}/tolvane-bullseye
+trap 'if mountpoint -q "$root/proc" 2>/dev/null; then "${sudo[@]}" umount "$root/proc"; fi; rm -rf "$work"' EXIT
+if [[ "${TOLVANE_BULLSEYE:-0}" == 1 ]]; then
+  if [[ ! -x "$root/usr/bin/env" ]]; then
+    command -v debootstrap >/dev/null || "${sudo[@]}" apt-get install -y -q --no-install-recommends debootstrap
+    "${sudo[@]}" debootstrap --variant=minbase --include=libx11-6,libpng16-16,libsndfile1 bullseye "$root" >/dev/null
+  fi
+  "${sudo[@]}" rm -rf "$root/opt/tolvane" "$root/tmp/demo"
+  "${sudo[@]}" cp -r "$l" "$root/opt/tolvane"
+  "${sudo[@]}" mount -t proc proc "$root/proc"
+  "${sudo[@]}" chroot "$root" env XDG_CONFIG_HOME=/tmp/config /opt/tolvane/tolvane demo /tmp/demo >"$work/bullseye.log" 2>&1 &&
+    bullseye_status=0 || bullseye_status=$?
+  "${sudo[@]}" umount "$root/proc"
+  XDG_CONFIG_HOME="$work/config" "$repo/$build/tolvane" --plugin "$repo/$build/Tolvane.so" demo "$work/here" >/dev/null
+  check "Debian 11 (glibc 2.31) runs the archive's tolvane and plug-in, every program as $build does" bash -c "
+    cat '$work/bullseye.log' && [[ $bullseye_status -eq 0 ]] && [[ \$(ls '$work'/here/*.wav | wc -l) -eq 6 ]] &&
+    for f in '$work'/here/*.wav; do same_audio \"\$f\" '$root/tmp/demo/'\"\${f##*/}\" || exit 1; done"
+fi
+
 echo "== The Debian package"
 if dpkg-query -W tolvane >/dev/null 2>&1; then
   echo "tolvane is installed already; remove it first (dpkg -r tolvane)" >&2
@@ -112,13 +141,6 @@ check "tolvane from PATH is the installed one, its version $version" bash -c "
 check "tolvane info from PATH loads the installed plug-in" bash -c "
   cd '$work' && tolvane info | grep -q 'Tolvane by Quenmark, Inc.'"
 check "the manual page tolvane(1) is found" bash -c "! command -v man >/dev/null || man -w tolvane | grep -q tolvane.1"
-# The same samples: WAV files compared from their data chunk on (the PEAK chunk before it holds the time).
-same_audio() {
-  local at
-  at=$(grep -obUa data "$1" | head -n 1 | cut -d: -f1)
-  [[ -n "$at" && "$at" == $(grep -obUa data "$2" | head -n 1 | cut -d: -f1) ]] && cmp -i "$at" "$1" "$2"
-}
-export -f same_audio
 check "the installed command and plug-in render every program as $build does" bash -c "
   cd '$work' && XDG_CONFIG_HOME='$work/config' tolvane demo installed >/dev/null &&
   XDG_CONFIG_HOME='$work/config' '$repo/$build/tolvane' --plugin '$repo/$build/Tolvane.so' demo built >/dev/null &&
