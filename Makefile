@@ -65,8 +65,9 @@ fuzz:
 	    -artifact_prefix=build-fuzz/artifacts/$$t/ -print_final_stats=1 build-fuzz/corpus/$$t || exit 1; \
 	done
 
-# Redraws the editor's images into resources/ (needs python3-cairo and the DejaVu
-# fonts) and writes a contact sheet of every film-strip frame to build/artwork/.
+# Redraws the editor's images at 100, 150 and 200 % into resources/ (needs
+# python3-cairo and the DejaVu fonts) and writes a contact sheet of every
+# film-strip frame and a preview of the panel at each size to build/artwork/.
 artwork:
 	@tools/install-deps.sh artwork
 	/usr/bin/python3 tools/make-artwork.py $(BUILD)/artwork

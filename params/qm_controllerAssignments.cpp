@@ -1,9 +1,7 @@
 #include "qm_controllerAssignments.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <thread>
@@ -44,7 +42,11 @@ qm_controllerAssignments::qm_controllerAssignments(std::string filePath)
 
 qm_controllerAssignments::~qm_controllerAssignments() {
     try {
-        writePending();
+        if (hasPendingWrite()) {
+            std::lock_guard<std::mutex> control(controlMutex);
+            collectQueuedBinds();
+            writeChanges(Attempt::kLastChance);
+        }
     } catch (...) {
         // Out of memory while closing: the bindings stay in the old file.
     }
@@ -150,7 +152,7 @@ bool qm_controllerAssignments::writePending() {
     return writeChanges();
 }
 
-bool qm_controllerAssignments::writeChanges() {
+bool qm_controllerAssignments::writeChanges(Attempt attempt) {
     if (changes.empty() && !mergeWholeTable) {
         controlPending.store(false);
         return true;
@@ -164,21 +166,32 @@ bool qm_controllerAssignments::writeChanges() {
     }
     bool written = false;
     {
-        platform::SettingsLock lock(path);
-        platform::removeStaleTemporaries(path);
-        auto file = std::make_unique<Table>();
-        const bool readable = readFile(path, *file) || !platform::fileExists(path);
-        if (readable) {
-            for (const FileChange& c : changes) {
-                if (c.kind == FileChange::kBind) file->bind(c.controller, c.parameter);
-                else file->removeParameter(c.parameter);
+        // Called from a host's call: wait briefly, and not at all while the
+        // holder that kept the lock last time may still have it.
+        const bool lastChance = attempt == Attempt::kLastChance;
+        platform::SettingsLock lock(path, lockWasBusy && !lastChance ? std::chrono::milliseconds(0) : kLockWait);
+        lockWasBusy = lock.busy();
+        if (!lock.busy() || lastChance) {
+            if (lock.held()) platform::removeStaleTemporaries(path);
+            std::string text;
+            const platform::ReadResult got = platform::readRegularFile(path, kMaxFileBytes + 1, text);
+            // A longer file holds more than we read; rewriting it would cut it.
+            if (got == platform::ReadResult::kMissing ||
+                (got == platform::ReadResult::kRead && text.size() <= kMaxFileBytes)) {
+                FileText file(text);
+                for (const FileChange& c : changes) {
+                    if (c.kind == FileChange::kBind) file.bind(c.controller, c.parameter);
+                    else file.removeParameter(c.parameter);
+                }
+                if (mergeWholeTable) {
+                    const Table& own = slots[static_cast<size_t>(acquire(kControl))];
+                    for (uint32_t i = 0; i < own.count; ++i)
+                        file.bind(own.entries[i].controller, own.entries[i].parameter);
+                    release(kControl);
+                }
+                const std::string edited = file.text();
+                written = edited == text || writeFile(path, edited);
             }
-            if (mergeWholeTable) {
-                const Table& own = slots[static_cast<size_t>(acquire(kControl))];
-                for (uint32_t i = 0; i < own.count; ++i) file->bind(own.entries[i].controller, own.entries[i].parameter);
-                release(kControl);
-            }
-            written = writeFile(path, file->entries, file->count);
         }
     }
     if (written) {
@@ -192,11 +205,9 @@ bool qm_controllerAssignments::writeChanges() {
 bool qm_controllerAssignments::read() {
     std::lock_guard<std::mutex> control(controlMutex);
     auto fresh = std::make_unique<Table>();
-    if (path.empty()) return false;
-    {
-        platform::SettingsLock lock(path);
-        if (!readFile(path, *fresh)) return false;
-    }
+    // No lock: files are replaced in one step, and instance creation must not
+    // wait for another process.
+    if (path.empty() || !readFile(path, *fresh)) return false;
     change(kControl, [&](Table& t) {
         t.count = fresh->count;
         std::memcpy(t.entries, fresh->entries, fresh->count * sizeof t.entries[0]);
@@ -213,57 +224,102 @@ std::vector<qm_controllerAssignment> qm_controllerAssignments::entries() {
     return copy;
 }
 
-static bool isSeparator(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f' || c == '\0';
+namespace {
+
+#if defined(_WIN32)
+constexpr const char* kSystemNewline = "\r\n";  // as Windows' text files have it
+#else
+constexpr const char* kSystemNewline = "\n";
+#endif
+
+size_t byteOrderMarkLength(const char* text, size_t size) {
+    return size >= 3 && std::memcmp(text, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
 }
 
-// A whole decimal integer that fits 32 bits, with an optional sign.
-static bool parseInteger(const char* text, size_t length, int32_t* out) {
-    size_t i = 0;
-    const bool negative = length > 0 && text[0] == '-';
-    if (length > 0 && (text[0] == '-' || text[0] == '+')) ++i;
-    if (i == length) return false;
+// The line that starts at `at`: its content runs to *contentEnd, the next line
+// starts at *next; returns its line end.
+const char* splitLine(const char* text, size_t size, size_t at, size_t* contentEnd, size_t* next) {
+    size_t i = at;
+    while (i < size && text[i] != '\n' && text[i] != '\r') ++i;
+    *contentEnd = i;
+    if (i == size) {
+        *next = i;
+        return "";
+    }
+    if (text[i] == '\n') {
+        *next = i + 1;
+        return "\n";
+    }
+    if (i + 1 < size && text[i + 1] == '\n') {
+        *next = i + 2;
+        return "\r\n";
+    }
+    *next = i + 1;
+    return "\r";
+}
+
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+size_t skipBlanks(const char* s, size_t n, size_t i) {
+    while (i < n && isBlank(s[i])) ++i;
+    return i;
+}
+
+// A decimal integer that fits 32 bits, with an optional sign, from s[*i] on.
+bool scanInteger(const char* s, size_t n, size_t* i, int32_t* out) {
+    size_t k = *i;
+    const bool negative = k < n && s[k] == '-';
+    if (k < n && (s[k] == '-' || s[k] == '+')) ++k;
+    const size_t digits = k;
     int64_t value = 0;
-    for (; i < length; ++i) {
-        if (text[i] < '0' || text[i] > '9') return false;
-        value = value * 10 + (text[i] - '0');
+    for (; k < n && s[k] >= '0' && s[k] <= '9'; ++k) {
+        value = value * 10 + (s[k] - '0');
         if (value > int64_t{INT32_MAX} + 1) return false;
     }
+    if (k == digits) return false;
     if (negative) value = -value;
     if (value > INT32_MAX) return false;
     *out = static_cast<int32_t>(value);
+    *i = k;
     return true;
 }
 
+// The pair a line's content holds, if it holds one to bind.
+bool pairOnLine(const char* s, size_t n, qm_controllerAssignment* pair) {
+    int32_t parameter = 0, controller = 0;
+    // Files joined together keep their marks; a line is read the same wherever
+    // it ends up (a write may remove the lines in front of it).
+    size_t i = skipBlanks(s, n, byteOrderMarkLength(s, n));
+    if (!scanInteger(s, n, &i, &parameter)) return false;
+    const size_t gap = i;
+    i = skipBlanks(s, n, i);
+    if (i == gap || !scanInteger(s, n, &i, &controller)) return false;
+    i = skipBlanks(s, n, i);
+    if (i != n && s[i] != '#') return false;
+    // Any parameter index is kept; the controller keeps its low 8 bits. -1
+    // marks a pair to skip, also when it is what those bits give (255), or the
+    // entry would be written back as a pair the next read skips.
+    *pair = {static_cast<int8_t>(static_cast<uint8_t>(controller & 0xFF)), parameter};
+    return pair->controller != -1;
+}
+
+}  // namespace
+
 void qm_controllerAssignments::parse(const char* text, size_t size, Table& table) {
     table.count = 0;
-    bool haveFirst = false;
-    int32_t first = 0;
-    size_t i = 0;
-    while (i < size && table.count < kCapacity) {
-        while (i < size && isSeparator(text[i])) ++i;
-        const size_t start = i;
-        while (i < size && !isSeparator(text[i])) ++i;
-        if (start == i) break;
-        int32_t value = 0;
-        // Anything else (a word, "12abc", a number too large) ends the file.
-        if (!parseInteger(text + start, i - start, &value)) break;
-        if (!haveFirst) {
-            first = value;
-            haveFirst = true;
-            continue;
-        }
-        haveFirst = false;
-        // Any parameter index is kept; the controller keeps its low 8 bits. -1
-        // marks a pair to skip, also when it is what those bits give (255), or
-        // the entry would be written back as a pair the next read skips.
-        const qm_controllerAssignment entry{static_cast<int8_t>(static_cast<uint8_t>(value & 0xFF)), first};
-        if (entry.controller == -1) continue;
+    size_t at = byteOrderMarkLength(text, size);
+    while (at < size && table.count < kCapacity) {
+        size_t end = 0, next = 0;
+        splitLine(text, size, at, &end, &next);
+        qm_controllerAssignment entry{};
+        const bool holdsPair = pairOnLine(text + at, end - at, &entry);
+        at = next;
+        if (!holdsPair) continue;
         if (std::find(table.entries, table.entries + table.count, entry) != table.entries + table.count) continue;
-        uint32_t at = table.count;
-        while (at > 0 && table.entries[at - 1].controller > entry.controller) --at;
-        std::memmove(&table.entries[at + 1], &table.entries[at], (table.count - at) * sizeof entry);
-        table.entries[at] = entry;
+        uint32_t place = table.count;
+        while (place > 0 && table.entries[place - 1].controller > entry.controller) --place;
+        std::memmove(&table.entries[place + 1], &table.entries[place], (table.count - place) * sizeof entry);
+        table.entries[place] = entry;
         ++table.count;
     }
 }
@@ -280,26 +336,20 @@ std::string qm_controllerAssignments::format(const qm_controllerAssignment* entr
 }
 
 bool qm_controllerAssignments::readFile(const std::string& filePath, Table& table) {
-    std::FILE* f = std::fopen(filePath.c_str(), "r");
-    if (!f) return false;
-    std::unique_ptr<char[]> text(new char[kMaxFileBytes]);
-    const size_t got = std::fread(text.get(), 1, kMaxFileBytes, f);
-    const bool ok = !std::ferror(f);
-    std::fclose(f);
-    if (!ok) return false;
-    // A cut at the limit must not turn "123" into "12": the last token is dropped.
-    size_t size = got;
-    if (got == kMaxFileBytes)
-        while (size > 0 && !isSeparator(text[size - 1])) --size;
-    parse(text.get(), size, table);
+    std::string text;
+    if (platform::readRegularFile(filePath, kMaxFileBytes, text) != platform::ReadResult::kRead) return false;
+    // A cut at the limit must not turn "1 23" into "1 2": an unfinished last line is dropped.
+    size_t size = text.size();
+    if (size == kMaxFileBytes)
+        while (size > 0 && text[size - 1] != '\n' && text[size - 1] != '\r') --size;
+    parse(text.data(), size, table);
     return true;
 }
 
-bool qm_controllerAssignments::writeFile(const std::string& filePath, const qm_controllerAssignment* entries,
-                                         uint32_t count) {
-    const std::string text = format(entries, count);
+bool qm_controllerAssignments::writeFile(const std::string& filePath, std::string_view text) {
     const std::string temporary = platform::temporaryNameFor(filePath);
-    std::FILE* f = std::fopen(temporary.c_str(), "w");
+    // Binary: kept lines keep their own line ends.
+    std::FILE* f = std::fopen(temporary.c_str(), "wb");
     if (!f) return false;
     bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
     ok = std::fflush(f) == 0 && ok;
@@ -308,4 +358,74 @@ bool qm_controllerAssignments::writeFile(const std::string& filePath, const qm_c
     ok = ok && platform::replaceFile(temporary, filePath);
     if (!ok) std::remove(temporary.c_str());
     return ok;
+}
+
+qm_controllerAssignments::FileText::FileText(std::string_view text) : newline(kSystemNewline) {
+    const size_t mark = byteOrderMarkLength(text.data(), text.size());
+    byteOrderMark = text.substr(0, mark);
+    bool newlineSeen = false;
+    for (size_t at = mark; at < text.size();) {
+        size_t end = 0, next = 0;
+        Line line{};
+        line.ending = splitLine(text.data(), text.size(), at, &end, &next);
+        line.content = text.substr(at, end - at);
+        line.holdsPair = pairOnLine(line.content.data(), line.content.size(), &line.pair);
+        if (line.holdsPair) ++holders[key(line.pair)];
+        if (!newlineSeen && *line.ending) {
+            newline = line.ending;
+            newlineSeen = true;
+        }
+        lines.push_back(std::move(line));
+        at = next;
+    }
+}
+
+uint64_t qm_controllerAssignments::FileText::key(qm_controllerAssignment pair) {
+    return uint64_t{static_cast<uint8_t>(pair.controller)} << 32 | static_cast<uint32_t>(pair.parameter);
+}
+
+void qm_controllerAssignments::FileText::forget(const Line& line) {
+    if (!line.holdsPair) return;
+    const auto held = holders.find(key(line.pair));
+    if (--held->second == 0) holders.erase(held);
+}
+
+bool qm_controllerAssignments::FileText::bind(int8_t controller, int32_t parameter) {
+    const qm_controllerAssignment pair{controller, parameter};
+    auto holds = [&](const Line& line) { return line.holdsPair && line.pair == pair; };
+    const auto first = std::find_if(lines.begin(), lines.end(), holds);
+    std::string content;
+    if (first != lines.end()) {
+        const bool followed = std::any_of(first + 1, lines.end(), [&](const Line& line) {
+            return line.holdsPair && line.pair.controller == controller && line.pair.parameter != parameter;
+        });
+        if (!followed) return true;
+        content = first->content;
+        for (const Line& line : lines)
+            if (holds(line)) forget(line);
+        lines.erase(std::remove_if(lines.begin(), lines.end(), holds), lines.end());
+    } else {
+        if (holders.size() >= kCapacity) return false;
+        content = std::to_string(parameter) + " " + std::to_string(controller);
+    }
+    if (!lines.empty() && !*lines.back().ending) lines.back().ending = newline;
+    lines.push_back({std::move(content), newline, true, pair});
+    ++holders[key(pair)];
+    return true;
+}
+
+void qm_controllerAssignments::FileText::removeParameter(int32_t parameter) {
+    auto holds = [&](const Line& line) { return line.holdsPair && line.pair.parameter == parameter; };
+    for (const Line& line : lines)
+        if (holds(line)) forget(line);
+    lines.erase(std::remove_if(lines.begin(), lines.end(), holds), lines.end());
+}
+
+std::string qm_controllerAssignments::FileText::text() const {
+    std::string text = byteOrderMark;
+    for (const Line& line : lines) {
+        text += line.content;
+        text += line.ending;
+    }
+    return text;
 }

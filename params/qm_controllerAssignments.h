@@ -15,22 +15,34 @@
 // thread, and no thread of our own is started: a host may unload the library
 // without closing the instance.
 //
-// File. "%d %d\n" per entry: the parameter index, a blank, the controller
-// number. The audio thread's binds are queued for the file; a control thread
-// (the editor's idle, the learn toggle, the host's closing call) writes them
-// with writePending(). A write takes a lock shared with every other instance
-// and process, re-reads the file, applies only this instance's changes in the
-// order they were made, and replaces the file in one step (a temporary file in
-// the same folder, synced, then renamed), so nothing another instance learned is
-// lost and a crash or a full disk never destroys what is already there. A write
-// that fails stays pending and is tried again on the next call.
+// File. One binding per line, "%d %d\n": the parameter index, a blank, the
+// controller number. People edit it by hand, so reading skips a UTF-8
+// byte-order mark and every line that holds no pair (blank lines, comments,
+// anything else), and a write keeps every line it does not own byte for byte
+// where it was. The audio thread's binds are queued for the file; a control
+// thread (the editor's idle, the learn toggle, the host's closing call) writes
+// them with writePending(). A write takes a lock shared with every other
+// instance and process, re-reads the file, applies only this instance's changes
+// in the order they were made, and replaces the file in one step (a temporary
+// file in the same folder, synced, then renamed), so nothing another instance
+// learned is lost and a crash or a full disk never destroys what is already
+// there; a write that would change no byte leaves the file alone. Readers take
+// no lock: they see the old file or the new one. No call waits on another
+// process: a write waits for the lock a few tens of milliseconds at most (and
+// not again while the lock stays busy), and reading opens nothing that could
+// block (a FIFO or a device at the path is not read). A write that fails, or
+// that could not have the lock, stays pending and is tried again on the next
+// call.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct qm_controllerAssignment {
@@ -45,8 +57,11 @@ public:
     // entries keeps its first ones.
     static constexpr uint32_t kCapacity = 1024;
     // A file is read no further than this: a full table written by us takes
-    // under 18 KiB.
+    // under 18 KiB. A longer file is never rewritten (that would cut it): its
+    // changes stay pending.
     static constexpr size_t kMaxFileBytes = 64 * 1024;
+    // How long a write waits for another holder of the file's lock.
+    static constexpr std::chrono::milliseconds kLockWait{50};
 
     struct Table {
         uint64_t version = 0;  // one more with each published change
@@ -62,7 +77,9 @@ public:
 
     // The file to read and write; empty means none (learning still works).
     explicit qm_controllerAssignments(std::string filePath);
-    // Writes what is still pending.
+    // Writes what is still pending. There is no later call to retry at: when
+    // the lock stays busy the file is edited without it rather than lose the
+    // change (a change made elsewhere at that very moment may then be lost).
     ~qm_controllerAssignments();
 
     // --- audio thread -------------------------------------------------------
@@ -74,10 +91,11 @@ public:
 
     // --- control threads ----------------------------------------------------
     // Replaces the table with the file's content. False (table unchanged) when
-    // the file cannot be read.
+    // the file cannot be read. Takes no lock and never waits.
     bool read();
     // Removes every entry of the parameter and writes the file before returning,
-    // even when nothing was removed.
+    // even when nothing was removed; when the file's lock is busy the write
+    // stays pending instead.
     void removeParameter(int32_t parameter);
     // A copy of the published table.
     std::vector<qm_controllerAssignment> entries();
@@ -88,16 +106,57 @@ public:
     const std::string& filePath() const { return path; }
 
     // The file format, for the table and for tools that list the bindings.
-    // Tokens are separated by white space; reading stops at the first token that
-    // is not an integer, or when the table is full; pairs whose controller is -1
-    // (or 255, the same low 8 bits) are skipped, as are a final lone number and pairs already in the table.
+    // A UTF-8 byte-order mark at the start is skipped, and one at the start of
+    // a line too (files joined together). Lines end in LF, CR LF or CR. A line
+    // holds a pair when it is: blanks or tabs, an integer (decimal, optional
+    // sign, 32 bits), blanks or tabs, an integer, blanks or tabs, and optionally
+    // a comment from '#' to the line's end. Every other line (blank, a comment,
+    // a lone number, a pair split over two lines, two pairs on one line, a pair
+    // followed by other text) is ignored and reading goes on. Pairs whose
+    // controller is -1 (or 255, the same low 8 bits) are skipped, as are pairs
+    // already in the table; reading stops when the table is full.
     static void parse(const char* text, size_t size, Table& table);
     static std::string format(const qm_controllerAssignment* entries, uint32_t count);
-    // False when the file is missing or unreadable. Reads at most kMaxFileBytes.
+    // False when the file is missing, no regular file, or unreadable. Reads at
+    // most kMaxFileBytes; a line cut there is not read.
     static bool readFile(const std::string& path, Table& table);
-    // Writes under a temporary name, syncs it and renames it over `path`; false
-    // (and the old file untouched) on any failure.
-    static bool writeFile(const std::string& path, const qm_controllerAssignment* entries, uint32_t count);
+    // Writes `text` under a temporary name, syncs it and renames it over
+    // `path`; false (and the old file untouched) on any failure.
+    static bool writeFile(const std::string& path, std::string_view text);
+
+    // The file's text as a write edits it. Only lines that hold a pair (as
+    // parse() reads them) are ever removed or moved; every other line, the
+    // byte-order mark and each kept line's own line end stay as they were.
+    class FileText {
+    public:
+        explicit FileText(std::string_view text);
+        // Puts the pair behind every other line of its controller, as the
+        // table does: a new pair is appended as "%d %d" with the file's line
+        // end (its first line's; for a file without one LF, on Windows CR LF);
+        // a pair already there stays on its line unless a line of the same
+        // controller follows, and then its line (comment and all) moves to the
+        // end. False, and nothing changed, when the pair is new and the file
+        // already holds kCapacity pairs (the rest would never be read).
+        bool bind(int8_t controller, int32_t parameter);
+        // Removes every line that holds a pair of the parameter.
+        void removeParameter(int32_t parameter);
+        std::string text() const;
+
+    private:
+        struct Line {
+            std::string content;  // without its line end
+            const char* ending;   // "\n", "\r\n", "\r", or "" for a last line without one
+            bool holdsPair;
+            qm_controllerAssignment pair;
+        };
+        static uint64_t key(qm_controllerAssignment pair);
+        void forget(const Line& line);
+
+        std::string byteOrderMark;
+        std::vector<Line> lines;
+        const char* newline;                  // the first line's end, or the system's
+        std::map<uint64_t, uint32_t> holders;  // lines per distinct pair
+    };
 
 private:
     enum Role { kAudio, kControl, kRoleCount };
@@ -124,7 +183,10 @@ private:
     // Moves the audio thread's queued binds into `changes`, in version order.
     // Control thread, under controlMutex.
     void collectQueuedBinds();
-    bool writeChanges();  // under controlMutex
+    // Under controlMutex. The last chance (closing) waits the full time and
+    // then writes without the lock.
+    enum class Attempt { kRetryLater, kLastChance };
+    bool writeChanges(Attempt attempt = Attempt::kRetryLater);
 
     std::string path;
     std::vector<Table> slots;  // kSlots tables, allocated once
@@ -144,6 +206,7 @@ private:
     std::mutex controlMutex;             // control threads only
     std::vector<FileChange> changes;     // not yet in the file; under controlMutex
     bool mergeWholeTable = false;        // under controlMutex
+    bool lockWasBusy = false;            // the last write found the lock held elsewhere; under controlMutex
     std::atomic<bool> controlPending{false};
 };
 

@@ -1,8 +1,10 @@
-// Where Tolvane keeps its one settings file, how a file is replaced in one
-// step, and the lock that every instance and process takes around a change of
-// it. Each operating system has its own implementation beside this header.
+// Where Tolvane keeps its one settings file, how that file is read without
+// ever waiting, how it is replaced in one step, and the lock that every
+// instance and process takes around a change of it. Each operating system has
+// its own implementation beside this header.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -15,8 +17,16 @@ namespace platform {
 //   Windows: %ALLUSERSPROFILE%\Application Data\Quenmark\ (expanded, within 260 characters)
 std::string settingsFolder();
 
+enum class ReadResult { kRead, kMissing, kFailed };
+// Reads at most `limit` bytes of the file at `path` into `text`, as they are
+// (no line-end translation). Only a regular file is read: a FIFO, a device or a
+// folder there is never opened for a read that could wait, and counts as
+// kFailed, as does any error; kMissing when nothing is there.
+ReadResult readRegularFile(const std::string& path, size_t limit, std::string& text);
+
 // Moves `from` over `to`, replacing it. Readers see either the old file or the
-// new one, never a mixture. False (and `to` untouched) on failure.
+// new one, never a mixture, so they need no lock. False (and `to` untouched)
+// on failure.
 bool replaceFile(const std::string& from, const std::string& to);
 
 // A name for a temporary file next to `path`, unique within the machine for now.
@@ -31,23 +41,25 @@ void removeStaleTemporaries(const std::string& path);
 // empty file after a power cut. The stream must have been flushed.
 bool syncFile(std::FILE* file);
 
-bool fileExists(const std::string& path);
-
 // An exclusive lock on the settings file at `path`, held by this object's
-// lifetime, between threads and processes alike (it waits for the holder).
+// lifetime, between threads and processes alike. It waits at most `wait` for
+// another holder (a stopped process may hold it for ever); busy() then tells
+// that the lock was not had for that reason. Where no lock can be had at all
+// (neither held nor busy) the holder may go on without one.
 // Linux locks the folder itself; Windows a companion file named path + ".lock".
-// Where no lock can be had the holder goes on without one.
 class SettingsLock {
 public:
-    explicit SettingsLock(const std::string& path);
+    SettingsLock(const std::string& path, std::chrono::milliseconds wait);
     ~SettingsLock();
     SettingsLock(const SettingsLock&) = delete;
     SettingsLock& operator=(const SettingsLock&) = delete;
     bool held() const { return handle != invalid; }
+    bool busy() const { return heldElsewhere; }
 
 private:
     static constexpr intptr_t invalid = -1;
     intptr_t handle = invalid;
+    bool heldElsewhere = false;
 };
 
 }  // namespace platform

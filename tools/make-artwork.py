@@ -1,17 +1,53 @@
 #!/usr/bin/python3
-"""Draws Tolvane's nine editor images into resources/ and a contact sheet of
-every film-strip frame into the folder given as the first argument.
+"""Draws Tolvane's ten editor images into resources/ at 100, 150 and 200 %,
+and a contact sheet of every film-strip frame and a preview of the panel at
+each size, closed and with the size menu open, into the folder given as the
+first argument.
 
     tools/make-artwork.py build/artwork        (what `make artwork` runs)
 
 Every moving part is drawn over a copy of the panel beneath its rectangle, so
 a frame drawn over the panel leaves no seam. Needs python3-cairo and the DejaVu
 fonts (fonts-dejavu-core); the ordinary build uses the committed PNGs.
+
+The larger sizes are drawn from the same vectors, text and seeded grain at the
+higher resolution, never enlarged from pixels. The layout below is in 100 %
+pixels; a size num/den maps every edge (a rectangle's left, top, right and
+bottom, and the panel's width and height) on its own, rounding half up:
+
+    scaled(v) = (v * num + den / 2) / den      in integers: 150 % is (3v + 1) / 2
+
+so rectangles that meet or overlap at 100 % still meet or overlap exactly, and
+a film-strip frame is as tall as its scaled rectangle (a knob 87 px high at
+100 % is 130 px at 150 %: 65..152 becomes 98..228). The editor must scale
+its rectangles by the same rule. The moving parts are drawn in the panel's own
+coordinates, so a knob stays centred on its printed scale wherever its
+rectangle's edges were rounded.
+
+The size menu (scale_menu.png) is not part of the panel: the editor draws it
+where it opens. It is 128 x 282 at 100 %, three frames of 128 x 94 stacked
+from the top; frame k marks row k as the editor's size. Rows, as left, top,
+right, bottom inside a frame at 100 % (header and border outside them):
+
+    100 %   (2, 24, 126, 46)
+    150 %   (2, 46, 126, 68)
+    200 %   (2, 68, 126, 90)
+
+Every edge is even, so at 150 % each is exactly 1.5 times (rows 33 px high
+from 36, frames 192 x 141) and at 200 % twice (rows 44 from 48, 256 x 188):
+the rule above gives the same without drift.
+
+The 100 % files are written by cairo as they always were, so their bytes stay
+the same; the larger ones by a small writer here (png_bytes) that tries a few
+filters, plain and interlaced, and keeps the smallest at zlib's best. Every
+run draws the same bytes: the grain and the screws' slots come from fixed seeds.
 """
 import math
 import os
 import random
+import struct
 import sys
+import zlib
 
 import cairo
 
@@ -32,9 +68,37 @@ SWITCH = (668, 54, 750, 143)
 METER = (316, 39, 434, 160)
 ABOUT_AREA = (501, 171, 694, 200)
 
-KNOB_FRAMES, KNOB_FRAME_H = 33, 87
-METER_FRAMES, METER_FRAME_H = 33, 121
-SWITCH_FRAMES, SWITCH_FRAME_H = 2, 89
+# A frame is as tall as its control's rectangle.
+KNOB_FRAMES = 33
+METER_FRAMES = 33
+SWITCH_FRAMES = 2
+
+
+class Scale:
+    """A size the editor is drawn at: num/den of the layout above."""
+
+    def __init__(self, num, den, suffix):
+        self.num, self.den, self.suffix = num, den, suffix
+        self.factor = num / den
+        self.identity = num == den
+
+    def __call__(self, v):
+        return (v * self.num + self.den // 2) // self.den
+
+    def rect(self, r):
+        return tuple(self(v) for v in r)
+
+
+SCALES = (Scale(1, 1, ""), Scale(3, 2, "_150"), Scale(2, 1, "_200"))
+
+# The size menu: its own image, opened over the panel, one row for each size
+# above. Every edge is even, so 150 % scales it exactly and the rows stay equal
+# at every size. A frame is the whole menu; frame k marks row k as the size
+# the editor has. Rows: left, top, right, bottom inside a frame.
+MENU_W, MENU_H = 128, 94
+MENU_ROW_TOP, MENU_ROW_H = 24, 22
+MENU_ROWS = [(2, MENU_ROW_TOP + MENU_ROW_H * k, MENU_W - 2, MENU_ROW_TOP + MENU_ROW_H * (k + 1))
+             for k in range(len(SCALES))]
 
 # Palette: graphite panel, warm ivory print, amber accents.
 INK = (0.91, 0.88, 0.80)
@@ -378,10 +442,18 @@ def draw_product_logo(ctx, area):
     spaced_text(ctx, tag, start + e.x_advance + gap, baseline - 1, 1.1, INK_DIM, align="left")
 
 
-def make_panel():
-    rng = random.Random(7)
-    surface = cairo.ImageSurface(cairo.FORMAT_RGB24, W, H)
+def scaled_surface(scale):
+    """A surface of the whole editor at `scale`, drawn on in 100 % units."""
+    surface = cairo.ImageSurface(cairo.FORMAT_RGB24, scale(W), scale(H))
     ctx = cairo.Context(surface)
+    if not scale.identity:
+        ctx.scale(scale.factor, scale.factor)
+    return surface, ctx
+
+
+def make_panel(scale):
+    rng = random.Random(7)
+    surface, ctx = scaled_surface(scale)
     draw_brushed_metal(ctx, rng)
     # Top edge highlight and a hairline under the header.
     ctx.rectangle(0, 0, W, 1)
@@ -409,8 +481,6 @@ def make_panel():
     engraved_text(ctx, "DYNAMICS", 155, 24, 3.0, INK_DIM)
     engraved_text(ctx, "LEVEL", 566, 24, 3.0, INK_DIM)
     engraved_text(ctx, "BLEND", 708, 24, 2.0, INK_DIM)
-    for x in (8, 302):
-        pass
     ctx.set_line_width(1.0)
     for x0, x1, cx, half in ((14, 296, 155, 30), (475, 663, 566, 20), (672, 744, 708, 20)):
         rgb(ctx, INK_DIM, 0.55)
@@ -431,12 +501,24 @@ def make_panel():
 # ---------------------------------------------------------------------------
 # The moving parts
 
-def crop(panel, rect):
-    x0, y0, x1, y1 = rect
+def crop(panel, rect, scale):
+    """A copy of the panel under `rect` at `scale`, with a context that draws
+    in the rectangle's own 100 % units at the place the panel has them.
+
+    The context keeps off the outermost ring of pixels, which therefore stays
+    the panel's: where a part drawn again over its copy on the panel has an
+    edge between pixels (the meter's pivot cover at 150 %), blending it twice
+    would otherwise leave a seam."""
+    x0, y0, x1, y1 = scale.rect(rect)
     surface = cairo.ImageSurface(cairo.FORMAT_RGB24, x1 - x0, y1 - y0)
     ctx = cairo.Context(surface)
     ctx.set_source_surface(panel, -x0, -y0)
     ctx.paint()
+    ctx.rectangle(1, 1, x1 - x0 - 2, y1 - y0 - 2)
+    ctx.clip()
+    if not scale.identity:
+        ctx.translate(rect[0] * scale.factor - x0, rect[1] * scale.factor - y0)
+        ctx.scale(scale.factor, scale.factor)
     return surface, ctx
 
 
@@ -532,7 +614,7 @@ def draw_pivot_cover(ctx):
     g.add_color_stop_rgb(1, 0.06, 0.06, 0.07)
     ctx.set_source(g)
     ctx.fill()
-    ctx.rectangle(0, METER_PY + 4, 118, 121 - METER_PY - 4)
+    ctx.rectangle(0, METER_PY + 4, METER[2] - METER[0], METER[3] - METER[1] - METER_PY - 4)
     ctx.set_source_rgb(0.06, 0.06, 0.07)
     ctx.fill()
 
@@ -593,12 +675,13 @@ def draw_switch(ctx, on):
     ctx.fill()
 
 
-def film_strip(panel, rect, frames, frame_h, draw):
-    w = rect[2] - rect[0]
-    strip = cairo.ImageSurface(cairo.FORMAT_RGB24, w, frames * frame_h)
+def film_strip(panel, rect, frames, draw, scale):
+    x0, y0, x1, y1 = scale.rect(rect)
+    frame_h = y1 - y0
+    strip = cairo.ImageSurface(cairo.FORMAT_RGB24, x1 - x0, frames * frame_h)
     sctx = cairo.Context(strip)
     for k in range(frames):
-        frame, ctx = crop(panel, rect)
+        frame, ctx = crop(panel, rect, scale)
         draw(ctx, k)
         frame.flush()
         sctx.set_source_surface(frame, 0, k * frame_h)
@@ -610,10 +693,9 @@ def film_strip(panel, rect, frames, frame_h, draw):
 # ---------------------------------------------------------------------------
 # The about screen
 
-def make_about():
+def make_about(scale):
     rng = random.Random(11)
-    surface = cairo.ImageSurface(cairo.FORMAT_RGB24, W, H)
-    ctx = cairo.Context(surface)
+    surface, ctx = scaled_surface(scale)
     g = cairo.LinearGradient(0, 0, W, H)
     g.add_color_stop_rgb(0, 0.10, 0.105, 0.115)
     g.add_color_stop_rgb(1, 0.05, 0.05, 0.06)
@@ -656,6 +738,138 @@ def make_about():
     return surface
 
 
+# ---------------------------------------------------------------------------
+# The size menu
+
+def device_band(ctx, x0, y0, x1, y1, colour, alpha=1.0):
+    """Fills whole device pixels, whatever the context's scale: crisp edges."""
+    ctx.save()
+    ctx.identity_matrix()
+    ctx.rectangle(x0, y0, x1 - x0, y1 - y0)
+    rgb(ctx, colour, alpha)
+    ctx.fill()
+    ctx.restore()
+
+
+def draw_menu_lamp(ctx, cx, cy, on):
+    """A small indicator lamp, the ACTIVE lamp in miniature: lit amber for the
+    current size, dark for the others."""
+    ctx.arc(cx, cy, 4.4, 0, 2 * math.pi)
+    g = cairo.LinearGradient(0, cy - 4.4, 0, cy + 4.4)
+    g.add_color_stop_rgb(0, 0.06, 0.06, 0.07)
+    g.add_color_stop_rgb(1, 0.40, 0.40, 0.41)
+    ctx.set_source(g)
+    ctx.fill()
+    ctx.arc(cx, cy, 3.3, 0, 2 * math.pi)
+    g = cairo.RadialGradient(cx - 1, cy - 1, 0.3, cx, cy, 3.4)
+    if on:
+        g.add_color_stop_rgb(0, 1.0, 0.93, 0.70)
+        g.add_color_stop_rgb(0.5, 0.99, 0.62, 0.12)
+        g.add_color_stop_rgb(1, 0.70, 0.30, 0.02)
+    else:
+        g.add_color_stop_rgb(0, 0.30, 0.21, 0.13)
+        g.add_color_stop_rgb(1, 0.10, 0.07, 0.05)
+    ctx.set_source(g)
+    ctx.fill()
+    if on:
+        halo = cairo.RadialGradient(cx, cy, 3.5, cx, cy, 8)
+        halo.add_color_stop_rgba(0, 1.0, 0.62, 0.15, 0.30)
+        halo.add_color_stop_rgba(1, 1.0, 0.62, 0.15, 0.0)
+        ctx.arc(cx, cy, 8, 0, 2 * math.pi)
+        ctx.arc_negative(cx, cy, 4.4, 2 * math.pi, 0)
+        ctx.set_source(halo)
+        ctx.fill()
+    ctx.arc(cx - 1.1, cy - 1.2, 0.9, 0, 2 * math.pi)
+    ctx.set_source_rgba(1, 1, 1, 0.7 if on else 0.25)
+    ctx.fill()
+
+
+def make_menu(scale, current):
+    """One frame of the size menu: a raised graphite plate, a header, and the
+    three sizes with `current` lit. Opaque: the menu's corners are square, and
+    the border alone must lift it off the panel."""
+    rng = random.Random(13)
+    surface = cairo.ImageSurface(cairo.FORMAT_RGB24, scale(MENU_W), scale(MENU_H))
+    ctx = cairo.Context(surface)
+    if not scale.identity:
+        ctx.scale(scale.factor, scale.factor)
+    # A shade lighter than the panel, so it stands in front of it.
+    g = cairo.LinearGradient(0, 0, 0, MENU_H)
+    g.add_color_stop_rgb(0, 0.262, 0.270, 0.284)
+    g.add_color_stop_rgb(1, 0.178, 0.184, 0.196)
+    ctx.set_source(g)
+    ctx.paint()
+    for _ in range(110):
+        y = rng.uniform(0, MENU_H)
+        x = rng.uniform(-40, MENU_W)
+        shade = rng.choice((1.0, 0.0))
+        ctx.set_source_rgba(shade, shade, shade, rng.uniform(0.012, 0.03))
+        ctx.set_line_width(rng.uniform(0.5, 1.2))
+        ctx.move_to(x, y)
+        ctx.line_to(x + rng.uniform(20, 90), y)
+        ctx.stroke()
+    # Light falls from above: a soft sheen under the top edge.
+    g = cairo.LinearGradient(0, 2, 0, 12)
+    g.add_color_stop_rgba(0, 1, 1, 1, 0.07)
+    g.add_color_stop_rgba(1, 1, 1, 1, 0.0)
+    ctx.rectangle(0, 0, MENU_W, 12)
+    ctx.set_source(g)
+    ctx.fill()
+
+    # The header, printed like the panel's group titles.
+    font(ctx, SANS_CONDENSED, 7.0, bold=False)
+    title = "EDITOR SIZE"
+    half = text_width(ctx, title, 2.0) / 2 + 5
+    engraved_text(ctx, title, MENU_W / 2, 15, 2.0, INK_DIM)
+    ctx.set_line_width(1.0)
+    rgb(ctx, INK_DIM, 0.45)
+    ctx.move_to(9, 12.5)
+    ctx.line_to(MENU_W / 2 - half, 12.5)
+    ctx.move_to(MENU_W / 2 + half, 12.5)
+    ctx.line_to(MENU_W - 9, 12.5)
+    ctx.stroke()
+    # An engraved groove between header and rows.
+    x0, x1, y = scale(6), scale(MENU_W - 6), scale(MENU_ROW_TOP)
+    device_band(ctx, x0, y - scale(2), x1, y - scale(1), (0, 0, 0), 0.45)
+    device_band(ctx, x0, y - scale(1), x1, y, (1, 1, 1), 0.07)
+
+    for k, (size, (x0, y0, x1, y1)) in enumerate(zip(SCALES, MENU_ROWS)):
+        on = k == current
+        cy = (y0 + y1) / 2
+        draw_menu_lamp(ctx, x0 + 12, cy, on)
+        font(ctx, SANS, 9.5)
+        engraved_text(ctx, "%d %%" % (100 * size.num // size.den), x0 + 24, cy + 3.5, 0.6, INK if on else INK_DIM,
+                      align="left")
+        # What the size is on screen, in small print.
+        font(ctx, SANS_CONDENSED, 7.4)
+        engraved_text(ctx, "%d \u00d7 %d" % (size(W), size(H)), x1 - 8, cy + 3, 0.3,
+                      INK_DIM if on else (0.50, 0.49, 0.45), align="right")
+
+    # The raised edge: a black outline, lit above and on the left, shaded below
+    # and on the right. Each band is as thick on every side, in whole pixels:
+    # at 150 % the outline is 2 and the bevel 1.
+    w, h, t1, t2 = scale(MENU_W), scale(MENU_H), scale(1), scale(2)
+    for x0, y0, x1, y1 in ((0, 0, w, t1), (0, h - t1, w, h), (0, t1, t1, h - t1), (w - t1, t1, w, h - t1)):
+        device_band(ctx, x0, y0, x1, y1, (0.03, 0.03, 0.035))
+    device_band(ctx, t1, t1, w - t1, t2, (1, 1, 1), 0.20)
+    device_band(ctx, t1, t2, t2, h - t1, (1, 1, 1), 0.12)
+    device_band(ctx, t1, h - t2, w - t1, h - t1, (0, 0, 0), 0.40)
+    device_band(ctx, w - t2, t1, w - t1, h - t2, (0, 0, 0), 0.30)
+    surface.flush()
+    return surface
+
+
+def menu_strip(scale):
+    frame_h = scale(MENU_H)
+    strip = cairo.ImageSurface(cairo.FORMAT_RGB24, scale(MENU_W), len(MENU_ROWS) * frame_h)
+    ctx = cairo.Context(strip)
+    for k in range(len(MENU_ROWS)):
+        ctx.set_source_surface(make_menu(scale, k), 0, k * frame_h)
+        ctx.paint()
+    strip.flush()
+    return strip
+
+
 def contact_sheet(strips, path):
     pad = 6
     columns = 11
@@ -681,45 +895,204 @@ def contact_sheet(strips, path):
     sheet.write_to_png(path)
 
 
-def main():
-    sheet_folder = sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build", "artwork")
-    os.makedirs(sheet_folder, exist_ok=True)
-    panel = make_panel()
-    panel.write_to_png(os.path.join(RESOURCES, "background.png"))
+# ---------------------------------------------------------------------------
+# Writing PNGs
+
+# A filtered byte's distance from zero, as the usual per-row filter choice counts it.
+DISTANCE = bytes(min(v, 256 - v) for v in range(256))
+
+# Adam7's passes: first column and row, column and row steps.
+ADAM7 = ((0, 0, 8, 8), (4, 0, 8, 8), (0, 4, 4, 8), (2, 0, 4, 4), (0, 2, 2, 4), (1, 0, 2, 2), (0, 1, 1, 2))
+
+
+def rgb_rows(surface):
+    """The surface's rows as 8-bit RGB (cairo keeps RGB24 as native-endian 0xXXRRGGBB)."""
+    w, stride = surface.get_width(), surface.get_stride()
+    data = bytes(surface.get_data())
+    order = (2, 1, 0) if sys.byteorder == "little" else (1, 2, 3)
+    rows = []
+    for y in range(surface.get_height()):
+        pixels = data[y * stride:y * stride + 4 * w]
+        row = bytearray(3 * w)
+        for channel, offset in enumerate(order):
+            row[channel::3] = pixels[offset::4]
+        rows.append(bytes(row))
+    return rows
+
+
+def adam7_passes(rows):
+    """The seven reduced images of an interlaced PNG, empty ones left out."""
+    w = len(rows[0]) // 3
+    passes = []
+    for x0, y0, dx, dy in ADAM7:
+        pw = (w - x0 + dx - 1) // dx
+        pass_rows = []
+        for row in rows[y0::dy] if pw > 0 else ():
+            reduced = bytearray(3 * pw)
+            for channel in range(3):
+                reduced[channel::3] = row[3 * x0 + channel::3 * dx]
+            pass_rows.append(bytes(reduced))
+        if pass_rows:
+            passes.append(pass_rows)
+    return passes
+
+
+class Filters:
+    """PNG's row filters over rows of n bytes, three bytes a pixel.
+
+    A whole row is worked as one big integer of byte lanes, and Paeth's as one
+    of 16-bit lanes biased by 1024 so that differences stay positive: Python
+    then does each step over the row at once, not byte by byte."""
+
+    def __init__(self, n):
+        self.n = n
+
+        def lanes(value, width):
+            return int.from_bytes(value.to_bytes(width, "big") * n, "big")
+
+        self.top, self.low, self.even = lanes(0x80, 1), lanes(0x7F, 1), lanes(0xFE, 1)
+        self.one, self.bias, self.bias2 = lanes(1, 2), lanes(1024, 2), lanes(2048, 2)
+        self.full, self.byte, self.carry = lanes(0xFFFF, 2), lanes(0xFF, 2), lanes(0x100, 2)
+
+    def minus(self, x, y):
+        # Each lane's top bit set first, so a borrow never crosses into the next byte.
+        return ((x | self.top) - (y & self.low)) ^ ((x ^ y ^ self.top) & self.top)
+
+    def wide(self, row):
+        spread = bytearray(2 * self.n)
+        spread[1::2] = row
+        return int.from_bytes(spread, "big")
+
+    def paeth(self, row, prior):
+        x, b = self.wide(row), self.wide(prior)
+        a, c = x >> 48, b >> 48  # the pixel on the left, and above it
+
+        def distance(d):  # bias + v -> bias + |v|
+            negative = ((d >> 10) & self.one) ^ self.one
+            mask = negative * 0xFFFF
+            return ((self.bias2 - d) & mask) | (d & (mask ^ self.full))
+
+        def at_most(p, q):
+            return ((q + self.bias - p) >> 10) & self.one
+
+        pa = distance(b + self.bias - c)
+        pb = distance(a + self.bias - c)
+        pc = distance(a + b + self.bias - 2 * c)
+        use_a = at_most(pa, pb) & at_most(pa, pc)
+        use_b = (use_a ^ self.one) & at_most(pb, pc)
+        use_c = self.one ^ use_a ^ use_b
+        predicted = (a & use_a * 0xFFFF) | (b & use_b * 0xFFFF) | (c & use_c * 0xFFFF)
+        return (((x | self.carry) - predicted) & self.byte).to_bytes(2 * self.n, "big")[1::2]
+
+    def rows(self, rows):
+        """Every row as filtered by none, sub and Paeth, and by the one of all
+        five whose bytes lie nearest zero; each with its filter-type byte."""
+        n = self.n
+        result = []
+        prior = bytes(n)
+        for row in rows:
+            x, b = int.from_bytes(row, "big"), int.from_bytes(prior, "big")
+            a = x >> 24
+            average = (a & b) + (((a ^ b) & self.even) >> 1)
+            each = [row] + [self.minus(x, p).to_bytes(n, "big") for p in (a, b, average)] + [self.paeth(row, prior)]
+            nearest = min(range(5), key=lambda f: sum(each[f].translate(DISTANCE)))
+            result.append([bytes([f]) + each[f] for f in (0, 1, 4, nearest)])
+            prior = row
+        return result
+
+
+def png_bytes(surface):
+    """The surface as an 8-bit RGB PNG, as small as these choices make it: plain
+    or interlaced, each with filters none, sub, Paeth and the per-row choice.
+    Interlacing pays off in film strips whose frames are too big for deflate's
+    32 KiB window to reach back to the previous one: a pass's frame is smaller.
+    All are ranked by a quick compression; the two best get zlib's best."""
+    rows = rgb_rows(surface)
+    candidates = []
+    for interlaced, parts in ((0, [rows]), (1, adam7_passes(rows))):
+        filtered = [Filters(len(part[0])).rows(part) for part in parts]
+        for choice in range(4):
+            data = b"".join(r[choice] for part in filtered for r in part)
+            candidates.append((len(zlib.compress(data, 6)), interlaced, data))
+    candidates.sort(key=lambda c: c[0])
+    best = None
+    for _, interlaced, data in candidates[:2]:
+        z = zlib.compressobj(9, zlib.DEFLATED, 15, 9)
+        packed = z.compress(data) + z.flush()
+        if best is None or len(packed) < len(best[1]):
+            best = interlaced, packed
+
+    def chunk(kind, body):
+        return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body))
+
+    header = struct.pack(">IIBBBBB", surface.get_width(), surface.get_height(), 8, 2, 0, 0, best[0])
+    return b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", best[1]) + chunk(b"IEND", b"")
+
+
+def write_image(surface, name, scale):
+    """resources/<name><suffix>.png; the 100 % files keep cairo's own bytes."""
+    stem, ext = os.path.splitext(name)
+    path = os.path.join(RESOURCES, stem + scale.suffix + ext)
+    if scale.identity:
+        surface.write_to_png(path)
+        return
+    with open(path, "wb") as f:
+        f.write(png_bytes(surface))
+    # Read back through libpng, as the plug-in does: the pixels drawn, exactly.
+    if rgb_rows(cairo.ImageSurface.create_from_png(path)) != rgb_rows(surface):
+        sys.exit("%s does not decode to the pixels drawn" % path)
+
+
+# ---------------------------------------------------------------------------
+
+def draw_scale(scale, sheet_folder):
+    panel = make_panel(scale)
+    write_image(panel, "background.png", scale)
+    # Each moving part: rectangle, frames, how one is drawn, file.
+    parts = [(rect, KNOB_FRAMES, lambda ctx, k: draw_knob(ctx, k / 32.0), name) for rect, _, _, _, name in KNOBS]
+    parts.append((METER, METER_FRAMES, lambda ctx, k: draw_needle(ctx, k * 20.0 / 32.0), "gain_meter.png"))
+    parts.append((SWITCH, SWITCH_FRAMES, lambda ctx, k: draw_switch(ctx, k == 1), "active_switch.png"))
     strips = []
-    for rect, _, _, _, name in KNOBS:
-        strip = film_strip(panel, rect, KNOB_FRAMES, KNOB_FRAME_H, lambda ctx, k: draw_knob(ctx, k / 32.0))
-        strip.write_to_png(os.path.join(RESOURCES, name))
-        strips.append((strip, KNOB_FRAME_H, KNOB_FRAMES))
-    meter = film_strip(panel, METER, METER_FRAMES, METER_FRAME_H, lambda ctx, k: draw_needle(ctx, k * 20.0 / 32.0))
-    meter.write_to_png(os.path.join(RESOURCES, "gain_meter.png"))
-    strips.append((meter, METER_FRAME_H, METER_FRAMES))
-    switch = film_strip(panel, SWITCH, SWITCH_FRAMES, SWITCH_FRAME_H, lambda ctx, k: draw_switch(ctx, k == 1))
-    switch.write_to_png(os.path.join(RESOURCES, "active_switch.png"))
-    strips.append((switch, SWITCH_FRAME_H, SWITCH_FRAMES))
-    make_about().write_to_png(os.path.join(RESOURCES, "about.png"))
-    contact_sheet(strips, os.path.join(sheet_folder, "contact-sheet.png"))
+    for rect, frames, draw, name in parts:
+        strip = film_strip(panel, rect, frames, draw, scale)
+        write_image(strip, name, scale)
+        strips.append((strip, strip.get_height() // frames, frames))
+    write_image(make_about(scale), "about.png", scale)
+    menu = menu_strip(scale)
+    write_image(menu, "scale_menu.png", scale)
+    strips.append((menu, scale(MENU_H), len(MENU_ROWS)))
+    contact_sheet(strips, os.path.join(sheet_folder, "contact-sheet%s.png" % scale.suffix))
 
     # The panel as the open editor first shows it: every control at a frame.
-    preview = cairo.ImageSurface(cairo.FORMAT_RGB24, W, H)
+    preview = cairo.ImageSurface(cairo.FORMAT_RGB24, scale(W), scale(H))
     ctx = cairo.Context(preview)
     ctx.set_source_surface(panel, 0, 0)
     ctx.paint()
-    for (rect, _, _, _, _), (strip, frame_h, _), k in zip(KNOBS, strips, (6, 10, 14, 20, 8)):
+    for (rect, _, _, _), (strip, frame_h, _), k in zip(parts, strips, (6, 10, 14, 20, 8, 9, 1)):
+        x0, y0, x1, _ = scale.rect(rect)
         ctx.save()
-        ctx.rectangle(rect[0], rect[1], rect[2] - rect[0], frame_h)
+        ctx.rectangle(x0, y0, x1 - x0, frame_h)
         ctx.clip()
-        ctx.set_source_surface(strip, rect[0], rect[1] - k * frame_h)
+        ctx.set_source_surface(strip, x0, y0 - k * frame_h)
         ctx.paint()
         ctx.restore()
-    for rect, (strip, frame_h, _), k in ((METER, strips[5], 9), (SWITCH, strips[6], 1)):
-        ctx.save()
-        ctx.rectangle(rect[0], rect[1], rect[2] - rect[0], frame_h)
-        ctx.clip()
-        ctx.set_source_surface(strip, rect[0], rect[1] - k * frame_h)
-        ctx.paint()
-        ctx.restore()
-    preview.write_to_png(os.path.join(sheet_folder, "preview.png"))
+    preview.write_to_png(os.path.join(sheet_folder, "preview%s.png" % scale.suffix))
+
+    # And with the size menu open over it, this size marked.
+    k = SCALES.index(scale)
+    x, y, frame_h = scale(300), scale(60), scale(MENU_H)
+    ctx.rectangle(x, y, scale(MENU_W), frame_h)
+    ctx.clip()
+    ctx.set_source_surface(menu, x, y - k * frame_h)
+    ctx.paint()
+    preview.write_to_png(os.path.join(sheet_folder, "preview-menu%s.png" % scale.suffix))
+
+
+def main():
+    sheet_folder = sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build", "artwork")
+    os.makedirs(sheet_folder, exist_ok=True)
+    for scale in SCALES:
+        draw_scale(scale, sheet_folder)
 
 
 if __name__ == "__main__":

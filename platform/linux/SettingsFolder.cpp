@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string_view>
+#include <thread>
 
 namespace platform {
 
@@ -63,21 +64,54 @@ void removeStaleTemporaries(const std::string& path) {
 
 bool syncFile(std::FILE* file) { return fsync(fileno(file)) == 0; }
 
-bool fileExists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+ReadResult readRegularFile(const std::string& path, size_t limit, std::string& text) {
+    text.clear();
+    // Looked at before opening, so no device is ever opened; checked again on
+    // the open file, which may have been swapped meanwhile. Opening a FIFO
+    // without O_NONBLOCK would wait for a writer.
+    struct stat s;
+    if (stat(path.c_str(), &s) != 0) return errno == ENOENT ? ReadResult::kMissing : ReadResult::kFailed;
+    if (!S_ISREG(s.st_mode)) return ReadResult::kFailed;
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return errno == ENOENT ? ReadResult::kMissing : ReadResult::kFailed;
+    bool ok = fstat(fd, &s) == 0 && S_ISREG(s.st_mode);
+    text.resize(limit);
+    size_t got = 0;
+    while (ok && got < limit) {
+        const ssize_t n = read(fd, text.data() + got, limit - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            ok = n == 0;
+            break;
+        }
+        got += static_cast<size_t>(n);
+    }
+    close(fd);
+    text.resize(ok ? got : 0);
+    return ok ? ReadResult::kRead : ReadResult::kFailed;
+}
 
-SettingsLock::SettingsLock(const std::string& path) {
+SettingsLock::SettingsLock(const std::string& path, std::chrono::milliseconds wait) {
     // flock on the folder: the file itself is replaced by renames, so a lock on
-    // it would guard an inode that is about to go.
+    // it would guard an inode that is about to go. Never a blocking flock: the
+    // holder may be a stopped process.
     const int fd = open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return;
-    int result;
-    while ((result = flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    for (;;) {
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            handle = fd;
+            return;
+        }
+        const int error = errno;
+        if (error == EINTR) continue;
+        if (error != EWOULDBLOCK || std::chrono::steady_clock::now() >= deadline) {
+            heldElsewhere = error == EWOULDBLOCK;
+            close(fd);
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    if (result != 0) {
-        close(fd);
-        return;
-    }
-    handle = fd;
 }
 
 SettingsLock::~SettingsLock() {

@@ -54,19 +54,58 @@ bool syncFile(std::FILE* file) {
     return handle != INVALID_HANDLE_VALUE && FlushFileBuffers(handle) != 0;
 }
 
-bool fileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+static ReadResult failure() {
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ReadResult::kMissing : ReadResult::kFailed;
+}
 
-SettingsLock::SettingsLock(const std::string& path) {
+ReadResult readRegularFile(const std::string& path, size_t limit, std::string& text) {
+    text.clear();
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return failure();
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return ReadResult::kFailed;
+    // Sharing deletion lets another writer rename a new file over this one
+    // while it is being read.
+    const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return failure();
+    // Pipes and character devices (a console, a serial port) could wait.
+    bool ok = GetFileType(file) == FILE_TYPE_DISK;
+    text.resize(limit);
+    size_t got = 0;
+    while (ok && got < limit) {
+        DWORD n = 0;
+        const DWORD want = limit - got > (1u << 20) ? DWORD{1u << 20} : static_cast<DWORD>(limit - got);
+        ok = ReadFile(file, text.data() + got, want, &n, nullptr) != 0;
+        if (!ok || n == 0) break;
+        got += n;
+    }
+    CloseHandle(file);
+    text.resize(ok ? got : 0);
+    return ok ? ReadResult::kRead : ReadResult::kFailed;
+}
+
+SettingsLock::SettingsLock(const std::string& path, std::chrono::milliseconds wait) {
     const HANDLE file = CreateFileA((path + ".lock").c_str(), GENERIC_READ | GENERIC_WRITE,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return;
-    OVERLAPPED whole{};
-    if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &whole)) {
-        CloseHandle(file);
-        return;
+    // Never a waiting lock: the holder may be a stopped process.
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    for (;;) {
+        OVERLAPPED whole{};
+        if (LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &whole)) {
+            handle = reinterpret_cast<intptr_t>(file);
+            return;
+        }
+        const DWORD error = GetLastError();
+        if (error != ERROR_LOCK_VIOLATION || std::chrono::steady_clock::now() >= deadline) {
+            heldElsewhere = error == ERROR_LOCK_VIOLATION;
+            CloseHandle(file);
+            return;
+        }
+        Sleep(2);
     }
-    handle = reinterpret_cast<intptr_t>(file);
 }
 
 SettingsLock::~SettingsLock() {

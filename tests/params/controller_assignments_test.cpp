@@ -1,12 +1,16 @@
-// The controller table and its file: order, parsing of hostile files, safe
-// replacement, and the audio and control threads changing it at once.
+// The controller table and its file: order, parsing of hostile and hand-edited
+// files, safe replacement that keeps what others wrote, another process holding
+// the lock, and the audio and control threads changing it at once.
 #include "qm_controllerAssignments.h"
+#include "support/lock_holder.h"
 #include "support/temp_folder.h"
 
 #if !defined(_WIN32)
 #include <sys/resource.h>
+#include <sys/stat.h>
 #endif
 
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <random>
@@ -25,8 +29,8 @@ Table parsed(const std::string& text) {
 TEST(AssignmentsFile, PairsAreParameterThenController) {
     EXPECT_EQ(parsed("0 1\n3 -1\n5 7\n2 255\n"), (Table{{1, 0}, {7, 5}})) << "-1, also as 255, is skipped";
     EXPECT_EQ(parsed("2 74"), (Table{{74, 2}})) << "no final line end needed";
-    EXPECT_EQ(parsed("1 2 3"), (Table{{2, 1}})) << "a final lone number is ignored";
-    EXPECT_EQ(parsed("\r\n 4\t\t9 \r\n"), (Table{{9, 4}})) << "line ends are white space like blanks";
+    EXPECT_EQ(parsed("\xEF\xBB\xBF\r\n 4\t\t9 \r\xEF\xBB\xBF" "1 2"), (Table{{2, 1}, {9, 4}}))
+        << "byte-order marks (also of files joined together), blanks and tabs; CR LF and CR end lines too";
 }
 
 TEST(AssignmentsFile, OrderedBySignedControllerThenByArrival) {
@@ -36,12 +40,13 @@ TEST(AssignmentsFile, OrderedBySignedControllerThenByArrival) {
     EXPECT_EQ(parsed("-9 300\n99999 0\n"), (Table{{0, 99999}, {44, -9}})) << "any values are accepted";
 }
 
-TEST(AssignmentsFile, ReadingStopsAtTextThatIsNoInteger) {
-    EXPECT_EQ(parsed("0 1\nfoo\n2 3\n"), (Table{{1, 0}}));
-    EXPECT_EQ(parsed("4 5 12abc 1 4"), (Table{{5, 4}}));
-    EXPECT_EQ(parsed("1 2 99999999999 3"), (Table{{2, 1}})) << "a number beyond 32 bits is no integer here";
-    EXPECT_EQ(parsed("-2147483648 +3 2147483647 4"), (Table{{3, INT32_MIN}, {4, INT32_MAX}}));
-    EXPECT_EQ(parsed(std::string("1\0 2 3 4", 8)), (Table{{2, 1}, {4, 3}})) << "zero bytes separate";
+TEST(AssignmentsFile, LinesThatHoldNoPairAreSkipped) {
+    EXPECT_EQ(parsed("0 1\nfoo\n2 3\n"), (Table{{1, 0}, {3, 2}}));
+    EXPECT_EQ(parsed("1 2 3\n4\n5\n6 7 # knob\n8 9#\n10 11 x\n"), (Table{{7, 6}, {9, 8}}))
+        << "three numbers, a pair split over two lines, text after a pair other than a comment";
+    EXPECT_EQ(parsed("4 5abc\n1 99999999999\n2 3"), (Table{{3, 2}})) << "a number beyond 32 bits is no integer";
+    EXPECT_EQ(parsed("-2147483648 +3\n2147483647 4"), (Table{{3, INT32_MIN}, {4, INT32_MAX}}));
+    EXPECT_EQ(parsed(std::string("1\0 2\n3 4", 8)), (Table{{4, 3}})) << "a zero byte is no blank";
     EXPECT_TRUE(parsed("").empty());
 }
 
@@ -64,7 +69,7 @@ TEST(AssignmentsFile, AFailedWriteLeavesTheOldFile) {
     rlimit tiny = saved;
     tiny.rlim_cur = 16;
     setrlimit(RLIMIT_FSIZE, &tiny);
-    const bool written = qm_controllerAssignments::writeFile(file, many.data(), 500);
+    const bool written = qm_controllerAssignments::writeFile(file, qm_controllerAssignments::format(many.data(), 500));
     setrlimit(RLIMIT_FSIZE, &saved);
     EXPECT_FALSE(written);
     EXPECT_EQ(readText(file), "1 7\n");
@@ -76,8 +81,7 @@ TEST(AssignmentsFile, AFailedWriteLeavesTheOldFile) {
 
 TEST(AssignmentsFile, WritingIntoAMissingFolderFails) {
     TempFolder folder;
-    const qm_controllerAssignment one{5, 3};
-    EXPECT_FALSE(qm_controllerAssignments::writeFile(folder / "missing/x.txt", &one, 1));
+    EXPECT_FALSE(qm_controllerAssignments::writeFile(folder / "missing/x.txt", "3 5\n"));
 }
 
 TEST(AssignmentsFile, HostileFilesNeitherStallNorOverflow) {
@@ -105,10 +109,10 @@ TEST(AssignmentsFile, HostileFilesNeitherStallNorOverflow) {
     auto table = std::make_unique<qm_controllerAssignments::Table>();
     EXPECT_TRUE(qm_controllerAssignments::readFile(folder / "big.txt", *table));
     EXPECT_EQ(table->count, qm_controllerAssignments::kCapacity);
-    // Blanks up to the read limit, then a pair: never reached.
-    writeText(folder / "blank.txt", std::string(qm_controllerAssignments::kMaxFileBytes - 2, ' ') + "1 2 3 4");
+    // Empty lines up to the read limit, then a pair the limit cuts.
+    writeText(folder / "blank.txt", std::string(qm_controllerAssignments::kMaxFileBytes - 3, '\n') + "1 23\n");
     EXPECT_TRUE(qm_controllerAssignments::readFile(folder / "blank.txt", *table));
-    EXPECT_EQ(table->count, 0u) << "a token cut at the limit is not read";
+    EXPECT_EQ(table->count, 0u) << "a line cut at the limit is not read";
     EXPECT_FALSE(qm_controllerAssignments::readFile(folder / "none.txt", *table));
 }
 
@@ -167,8 +171,9 @@ TEST(ControllerTable, AudioAndControlThreadsChangeItAtOnce) {
         done.store(true);
         audio.join();
         table.writePending();
-        EXPECT_EQ(readText(file), textLines(qm_controllerAssignments::format(
-                                      table.entries().data(), static_cast<uint32_t>(table.entries().size()))));
+        auto written = std::make_unique<qm_controllerAssignments::Table>();
+        ASSERT_TRUE(qm_controllerAssignments::readFile(file, *written));
+        EXPECT_EQ(Table(written->entries, written->entries + written->count), table.entries());
     }
 }
 
@@ -181,9 +186,9 @@ TEST(ControllerTable, InstancesSharingTheFileKeepEachOthersBindings) {
     second.bind(8, 2);
     first.writePending();
     second.writePending();
-    EXPECT_EQ(readText(file), textLines("1 7\n2 8\n5 9\n"));
+    EXPECT_EQ(readText(file), "5 9\n1 7\n2 8\n") << "new pairs are appended";
     second.removeParameter(1);  // cancels only this instance's own change: parameter 1
-    EXPECT_EQ(readText(file), textLines("2 8\n5 9\n"));
+    EXPECT_EQ(readText(file), "5 9\n2 8\n");
     EXPECT_EQ(first.entries(), (Table{{7, 1}})) << "each table in memory stays its own";
 }
 
@@ -224,5 +229,105 @@ TEST(ControllerTable, BindsBeyondTheQueueStillReachTheFile) {
     ASSERT_TRUE(qm_controllerAssignments::readFile(file, *written));
     EXPECT_EQ(Table(written->entries, written->entries + written->count), table.entries());
 }
+
+// Hand-edited files. Each binds parameters 0, 1 and 2 somehow; the instance
+// reads it, learns controller 30 for parameter 4 and cancels parameter 1. Only
+// lines holding those pairs may change; the rest stays byte for byte in place.
+TEST(ControllerTable, WritesKeepTheLinesTheyDoNotOwn) {
+    const std::string mark = "\xEF\xBB\xBF";
+    struct Case {
+        const char* what;
+        std::string before;
+        Table read;
+        std::string after;
+    };
+    const Case cases[] = {
+        {"byte-order mark", mark + "0 21\n1 22\n2 23\n", {{21, 0}, {22, 1}, {23, 2}}, mark + "0 21\n2 23\n4 30\n"},
+        {"mark before a removed pair", mark + "1 22\n0 21", {{21, 0}, {22, 1}}, mark + "0 21\n4 30\n"},
+        {"comment line", "# my knobs\n0 21\n1 22\n2 23\n", {{21, 0}, {22, 1}, {23, 2}},
+         "# my knobs\n0 21\n2 23\n4 30\n"},
+        {"CR LF", "0 21\r\n1 22\r\n2 23\r\n", {{21, 0}, {22, 1}, {23, 2}}, "0 21\r\n2 23\r\n4 30\r\n"},
+        {"blanks and tabs", "\t0\t21 \n  1   22\n2 23\t\n", {{21, 0}, {22, 1}, {23, 2}}, "\t0\t21 \n2 23\t\n4 30\n"},
+        {"trailing text", "0 21 # gain\n1 22 x\n2 23\n", {{21, 0}, {23, 2}}, "0 21 # gain\n1 22 x\n2 23\n4 30\n"},
+        {"pair split over lines", "0\n21\n1 22\n2 23", {{22, 1}, {23, 2}}, "0\n21\n2 23\n4 30\n"},
+        {"garbage between pairs", "0 21\nfoo bar\n1 22\n\n3 -1\n2 23\n", {{21, 0}, {22, 1}, {23, 2}},
+         "0 21\nfoo bar\n\n3 -1\n2 23\n4 30\n"},
+        {"learned pair already last of its controller", "4 30 # fader\n0 21\n1 22\n", {{21, 0}, {22, 1}, {30, 4}},
+         "4 30 # fader\n0 21\n"},
+        {"learned pair moves behind its controller", "4 30 # fader\n0 30\n1 22\n", {{22, 1}, {30, 4}, {30, 0}},
+         "0 30\n4 30 # fader\n"},
+    };
+    TempFolder folder;
+    const std::string file = folder / "assignments.txt";
+    for (const Case& c : cases) {
+        writeText(file, c.before);
+        qm_controllerAssignments table(file);
+        ASSERT_TRUE(table.read()) << c.what;
+        EXPECT_EQ(table.entries(), c.read) << c.what;
+        table.bind(30, 4);         // learned on the audio thread
+        table.removeParameter(1);  // cancelled: writes both
+        EXPECT_EQ(readText(file), c.after) << c.what;
+    }
+}
+
+#if !defined(_WIN32)
+TEST(ControllerTable, AnotherProcessHoldingTheLockBlocksNothing) {
+    TempFolder folder;
+    const std::string file = folder / "assignments.txt";
+    writeText(file, "0 21\n");
+    qm_controllerAssignments table(file);
+    LockHolder holder(folder.path());
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(table.read());
+    table.bind(30, 4);
+    EXPECT_FALSE(table.writePending());
+    table.removeParameter(0);  // nor does a cancel wait
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    EXPECT_TRUE(table.hasPendingWrite());
+    EXPECT_EQ(readText(file), "0 21\n");
+    {
+        qm_controllerAssignments closing(file);
+        closing.bind(40, 2);
+    }  // no later call to retry at: written without the lock rather than lost
+    EXPECT_EQ(readText(file), "0 21\n2 40\n");
+    holder.release();
+    EXPECT_TRUE(table.writePending());
+    EXPECT_EQ(readText(file), "2 40\n4 30\n");
+}
+
+// A FIFO, a folder or a device where the file should be: never read, never
+// replaced, and neither reading nor writing waits.
+TEST(ControllerTable, OnlyARegularFileIsReadOrReplaced) {
+    TempFolder folder;
+    const std::string fifo = folder / "fifo.txt", directory = folder / "folder.txt", device = folder / "device.txt";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::filesystem::create_directory(directory);
+    std::filesystem::create_symlink("/dev/zero", device);
+    for (const std::string& path : {fifo, directory, device}) {
+        qm_controllerAssignments table(path);
+        std::atomic<bool> done{false};
+        bool read = true, written = true;
+        std::thread control([&] {
+            read = table.read();
+            table.bind(1, 0);
+            written = table.writePending();
+            done.store(true);
+        });
+        const auto start = std::chrono::steady_clock::now();
+        while (!done.load() && std::chrono::steady_clock::now() - start < std::chrono::seconds(1))
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        EXPECT_TRUE(done.load()) << path << " blocked";
+        while (!done.load()) {  // release a reader stuck on the FIFO
+            const int writer = open(path.c_str(), O_WRONLY | O_NONBLOCK);
+            if (writer >= 0) close(writer);
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        control.join();
+        EXPECT_FALSE(read) << path;
+        EXPECT_FALSE(written) << path;
+        EXPECT_FALSE(std::filesystem::is_regular_file(std::filesystem::symlink_status(path))) << path;
+    }
+}
+#endif
 
 }  // namespace

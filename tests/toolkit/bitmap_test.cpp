@@ -28,25 +28,46 @@ struct Strip {
     CRect rect;  // in the editor
     int32_t frames, frameHeight;
 };
+// The size menu opens wherever it is asked for, over the panel: its rectangle is its own.
+constexpr int32_t kSizeMenu = 10009;
 const Strip strips[] = {
     {10001, {14, 65, 109, 152}, 33, 87},   {10002, {109, 65, 204, 152}, 33, 87}, {10003, {201, 65, 296, 152}, 33, 87},
     {10004, {475, 65, 570, 152}, 33, 87},  {10005, {568, 65, 663, 152}, 33, 87}, {10006, {316, 39, 434, 160}, 33, 121},
-    {10007, {668, 54, 750, 143}, 2, 89},
+    {10007, {668, 54, 750, 143}, 2, 89},   {kSizeMenu, {0, 0, 128, 94}, 3, 94},
 };
 
-TEST(Images, EveryImageHasItsSizeAndNoOtherIdExists) {
-    for (const Strip& s : strips) {
-        Bitmap b(s.id);
-        EXPECT_EQ(b->getWidth(), s.rect.width()) << s.id;
-        EXPECT_EQ(b->getHeight(), s.frames * s.frameHeight) << s.id;
-        EXPECT_EQ(s.rect.height(), s.frameHeight) << s.id;
+// Each image is also drawn at 150 % (id + 100) and 200 % (id + 200). Scaling
+// rounds every edge half up on its own, so a frame is as tall as its scaled
+// rectangle: 87 rows become 130 at 150 % (65..152 is 98..228).
+struct Scale {
+    int32_t idOffset, num, den;
+    int32_t operator()(int32_t v) const { return (v * num + den / 2) / den; }
+};
+const Scale scales[] = {{0, 1, 1}, {100, 3, 2}, {200, 2, 1}};
+
+TEST(Images, EveryImageHasItsSizeAtEveryScaleAndNoOtherIdExists) {
+    for (const Scale& scale : scales) {
+        for (const Strip& s : strips) {
+            Bitmap b(s.id + scale.idOffset);
+            const int32_t frameHeight = scale(s.rect.bottom) - scale(s.rect.top);
+            EXPECT_EQ(b->getWidth(), scale(s.rect.right) - scale(s.rect.left)) << s.id << " at " << scale.num;
+            EXPECT_EQ(b->getHeight(), s.frames * frameHeight) << s.id << " at " << scale.num;
+            EXPECT_EQ(CBitmap::getResourceBounds(s.id + scale.idOffset), (CRect{0, 0, b->getWidth(), b->getHeight()}))
+                << "from the header";
+            if (scale.idOffset == 0) {
+                EXPECT_EQ(frameHeight, s.frameHeight) << s.id;
+            }
+        }
+        for (int32_t id : {10000, 10008}) {
+            Bitmap b(id + scale.idOffset);
+            EXPECT_EQ(b->getWidth(), scale(750)) << id << " at " << scale.num;
+            EXPECT_EQ(b->getHeight(), scale(200)) << id << " at " << scale.num;
+        }
+        Bitmap missing(10010 + scale.idOffset);
+        EXPECT_FALSE(missing->isLoaded());
     }
-    for (int32_t id : {10000, 10008}) {
-        Bitmap b(id);
-        EXPECT_EQ(b->getWidth(), 750);
-        EXPECT_EQ(b->getHeight(), 200);
-    }
-    Bitmap missing(10009);
+    EXPECT_TRUE(CBitmap::getResourceBounds(10010).isEmpty());
+    Bitmap missing(10010);
     EXPECT_EQ(missing->getWidth(), 0);
     EXPECT_EQ(missing->getHeight(), 0);
     EXPECT_FALSE(missing->isLoaded());
@@ -74,6 +95,7 @@ TEST(Images, AnOffsetOfWholeFramesShowsThatFrame) {
 TEST(Images, EveryFrameSitsOnThePanelWithoutASeam) {
     Bitmap panel(10000);
     for (const Strip& s : strips) {
+        if (s.id == kSizeMenu) continue;
         Bitmap b(s.id);
         for (int32_t k = 0; k < s.frames; ++k) {
             for (int32_t y = 0; y < s.frameHeight; ++y) {
@@ -90,13 +112,13 @@ TEST(Images, EveryFrameSitsOnThePanelWithoutASeam) {
     }
 }
 
-// FNV-1a over the decoded pixels of all nine images: the same on Linux and in
+// FNV-1a over the decoded pixels of all ten images: the same on Linux and in
 // both DLLs. Redrawn artwork changes these; the failure prints the new values.
 TEST(Images, DecodedPixelsAreTheSameOnEveryPlatform) {
-    const uint64_t expected[9] = {
+    const uint64_t expected[10] = {
 #include "image_checksums.inc"
     };
-    for (int32_t i = 0; i < 9; ++i) {
+    for (int32_t i = 0; i < 10; ++i) {
         Bitmap b(10000 + i);
         uint64_t hash = 1469598103934665603ull;
         for (int32_t n = 0; n < b->getWidth() * b->getHeight(); ++n) {
@@ -162,8 +184,10 @@ TEST(PngDecoding, BadDataGivesNothingOrTheRowsDecodedSoFar) {
     const DecodedImage whole = decodePng(good.data(), good.size());
     ASSERT_EQ(whole.width, 750);
 
-    for (size_t cut : {size_t{0}, size_t{7}, size_t{8}, size_t{20}, size_t{33}, size_t{100}, good.size() / 2, good.size() - 13}) {
+    for (size_t cut : {size_t{0}, size_t{7}, size_t{8}, size_t{20}, size_t{32}, size_t{33}, size_t{100}, good.size() / 2, good.size() - 13}) {
         const DecodedImage part = decodePng(good.data(), cut);
+        // The header alone gives the size wherever the decoder gets past it.
+        EXPECT_EQ(readPngSize(good.data(), cut).width, cut < 33 ? 0 : 750) << cut;
         if (part.width == 0) continue;
         ASSERT_EQ(part.width, 750) << cut;
         ASSERT_EQ(part.height, 200) << cut;
@@ -184,6 +208,10 @@ TEST(PngDecoding, BadDataGivesNothingOrTheRowsDecodedSoFar) {
         }
         const DecodedImage image = decodePng(bad.data(), bad.size());
         ASSERT_EQ(image.pixels.size(), static_cast<size_t>(image.width) * static_cast<size_t>(image.height));
+        const PngSize header = readPngSize(bad.data(), bad.size());
+        // Whatever the header gives, the decoder gives (or less, past a damaged header).
+        ASSERT_TRUE(image.width == header.width || image.width == 0) << header.width << " against " << image.width;
+        ASSERT_EQ(image.height, image.width == 0 ? 0 : header.height);
     }
     // A header claiming 60000 x 60000 pixels is refused before anything is allocated.
     PngLayout tiny;
@@ -196,7 +224,9 @@ TEST(PngDecoding, BadDataGivesNothingOrTheRowsDecodedSoFar) {
     put32(20, 60000);
     put32(29, static_cast<uint32_t>(crc32(crc32(0, nullptr, 0), huge.data() + 12, 17)));
     EXPECT_EQ(decodePng(huge.data(), huge.size()).width, 0);
+    EXPECT_EQ(readPngSize(huge.data(), huge.size()).width, 0);
     EXPECT_EQ(decodePng(nullptr, 0).width, 0);
+    EXPECT_EQ(readPngSize(nullptr, 0).width, 0);
 }
 
 // --- drawing ----------------------------------------------------------------
