@@ -11,6 +11,9 @@
 #   portable  the archives' tree: everything in one folder
 #   debug     the .debug files, in an archive of their own beside the others
 option(TOLVANE_DIST "Build the binaries to hand out: C++ runtime inside, older glibc symbols, stripped" OFF)
+# Folders in the packages as Debian wants them, whatever the builder's umask.
+set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+  OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 # The highest glibc symbol version a shipped Linux binary may need; `make dist` fails above it.
 set(TOLVANE_GLIBC_CEILING 2.29)
 
@@ -36,7 +39,8 @@ function(tolvane_release_binary target)
   endif()
   add_custom_command(TARGET ${target} POST_BUILD
     COMMAND ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE_NAME:${target}> $<TARGET_FILE_NAME:${target}>.debug
-    COMMAND ${CMAKE_OBJCOPY} --strip-all --add-gnu-debuglink=$<TARGET_FILE_NAME:${target}>.debug
+    COMMAND ${CMAKE_OBJCOPY} --strip-all --remove-section=.comment
+            --add-gnu-debuglink=$<TARGET_FILE_NAME:${target}>.debug
             $<TARGET_FILE_NAME:${target}>
     WORKING_DIRECTORY $<TARGET_FILE_DIR:${target}>
     COMMENT "Splitting the debug information off $<TARGET_FILE_NAME:${target}>"
