@@ -43,7 +43,7 @@ function(tolvane_release_binary target)
             --add-gnu-debuglink=$<TARGET_FILE_NAME:${target}>.debug
             $<TARGET_FILE_NAME:${target}>
     WORKING_DIRECTORY $<TARGET_FILE_DIR:${target}>
-    COMMENT "Splitting the debug information off $<TARGET_FILE_NAME:${target}>"
+    COMMENT "Splitting the debug information off ${target}"
     VERBATIM)
 endfunction()
 
