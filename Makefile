@@ -9,7 +9,8 @@ CMAKE_ARGS ?=
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS = assignments parameter_text midi_file dispatcher
 
-.PHONY: all deps deps-windows test test-sanitize test-thread windows test-windows bench demo install clean fuzz artwork verify-fastmath
+.PHONY: all deps deps-windows test test-sanitize test-thread windows test-windows bench demo install clean fuzz artwork verify-fastmath \
+  dist test-dist
 
 all: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_ARGS)
@@ -80,7 +81,8 @@ bench: all
 	$(BUILD)/bench/dsp_bench
 
 clean:
-	rm -rf $(BUILD) build-asan build-tsan build-win32 build-win64 build-fuzz
+	rm -rf $(BUILD) build-asan build-tsan build-win32 build-win64 build-fuzz build-release build-release-win32 \
+	  build-release-win64 dist
 
 # Builds everything and renders a drum loop through the five programs into build/demo/.
 demo: all
@@ -93,3 +95,27 @@ install: all
 	cp $(BUILD)/Tolvane.so $(HOME)/.vst/
 	rm -rf $(HOME)/.lv2/Tolvane.lv2
 	cp -r $(BUILD)/bundles/Tolvane.lv2 $(HOME)/.lv2/
+
+# The release: build-release/ (Linux, with its tests) and build-release-win32/ and -win64/,
+# each binary stripped with its debug information beside it, packed by CPack into
+# dist/: the Linux and Windows archives, their debug archives and the Debian package,
+# each with a .sha256 file. Prints the oldest glibc the Linux binaries need.
+RELEASE_ARGS = -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOLVANE_DIST=ON -DTOLVANE_BENCH=OFF
+dist:
+	@tools/install-deps.sh dist
+	cmake -S . -B build-release-win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake $(RELEASE_ARGS) -DTOLVANE_TESTS=OFF $(CMAKE_ARGS)
+	cmake --build build-release-win32 -j $(JOBS)
+	cmake -S . -B build-release-win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake $(RELEASE_ARGS) -DTOLVANE_TESTS=OFF $(CMAKE_ARGS)
+	cmake --build build-release-win64 -j $(JOBS)
+	cmake -S . -B build-release $(RELEASE_ARGS) $(CMAKE_ARGS) \
+	  "-DTOLVANE_WINDOWS_BUILDS=$(CURDIR)/build-release-win32;$(CURDIR)/build-release-win64"
+	cmake --build build-release -j $(JOBS)
+	rm -rf dist
+	cd build-release && cpack
+	@cmake --build build-release --target glibc_version | grep 'need glibc'
+
+# Checks the release: its tests against the release binaries, the Windows DLLs held
+# against the Linux one, then the Debian package installed, used, linted and removed.
+# TOLVANE_ARDOUR=1 also runs Ardour's plug-in scanner on it (install-deps.sh ardour).
+test-dist: dist
+	tools/test-dist.sh

@@ -20,7 +20,17 @@ fi
 if [[ "${1:-}" == fuzz ]]; then
   packages+=(clang libclang-rt-14-dev)
 fi
-if [[ "${1:-}" == windows ]]; then
+# `install-deps.sh dist` adds what `make dist` needs beyond the Windows builds:
+# help2man for the manual page, dpkg-dev for the package's dependencies (dpkg-shlibdeps),
+# lintian, file and binutils for its checks.
+if [[ "${1:-}" == dist ]]; then
+  packages+=(help2man lintian dpkg-dev file binutils)
+fi
+# `install-deps.sh ardour` adds Ardour, whose plug-in scanner `make test-dist` then runs.
+if [[ "${1:-}" == ardour ]]; then
+  packages+=(ardour)
+fi
+if [[ "${1:-}" == windows || "${1:-}" == dist ]]; then
   packages+=(
     g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
     binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
@@ -60,7 +70,7 @@ fi
 # The Windows DLLs link libpng in statically. Debian has no mingw-w64 build of
 # it, so its source package (with Debian's patches) is unpacked into
 # build-deps/libpng and compiled with the DLLs; that needs a deb-src entry.
-if [[ "${1:-}" == windows ]]; then
+if [[ "${1:-}" == windows || "${1:-}" == dist ]]; then
   repo=$(cd "$(dirname "$0")/.." && pwd)
   if [[ ! -f "$repo/build-deps/libpng/png.c" ]]; then
     if ! apt-get source --print-uris -q libpng1.6 >/dev/null 2>&1; then

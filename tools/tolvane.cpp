@@ -45,7 +45,38 @@ const char* const usage =
     "       tolvane editor-shot OUT.png [--program N|NAME] [--set NAME=VALUE ...] [--meter V]\n"
     "                                   [--highlight TAG] [--about]\n"
     "       tolvane live [--program N|NAME] [--set NAME=VALUE ...] [--connect [PORT,...]] [--no-editor]\n"
+    "       tolvane --help | --version\n"
     "Parameter values are host-normalised, 0 to 1, by parameter name (case-insensitive).\n";
+
+// What --help adds to the usage; the manual page is made from both.
+const char* const helpDetails =
+    "Tolvane's command-line host: loads the Tolvane VST 2.4 plug-in as a workstation does.\n"
+    "\n"
+    "  info           the plug-in's identity, programs, parameters and MIDI bindings\n"
+    "  render         process a WAV, AIFF or FLAC file (mono or stereo) into OUT, same format\n"
+    "  demo           render a drum loop through every program into DIR (default: demo)\n"
+    "  edit           the editor in an X window of its own, idled as a host does\n"
+    "  editor-shot    a PNG picture of the editor, built in rather than loaded\n"
+    "  live           Tolvane on a JACK server, with its editor in a window of its own\n"
+    "  --plugin PATH  the plug-in to load; by default the Tolvane.so beside this program,\n"
+    "                 else ../lib/vst/Tolvane.so from it (the installed layout)\n";
+
+// The usage in the form help2man reads ("Usage:" and one "  or:" line per further
+// form), the details, then the usage's notes.
+std::string helpText() {
+    const std::string forms(usage);
+    std::string text, notes;
+    size_t start = 0;
+    for (size_t end; (end = forms.find('\n', start)) != std::string::npos; start = end + 1) {
+        const std::string line = forms.substr(start, end - start);
+        const size_t first = line.find_first_not_of(' ');
+        if (start == 0) text = "Usage:" + line.substr(6);
+        else if (line.compare(first, 8, "tolvane ") == 0) text += "\n  or:  " + line.substr(first);
+        else if (first > 0) text += " " + line.substr(first);  // the form goes on
+        else notes += "\n" + line;
+    }
+    return text + "\n\n" + helpDetails + notes + "\n";
+}
 
 int fail(const std::string& message, int code = 1) {
     std::fprintf(stderr, "tolvane: %s\n", message.c_str());
@@ -57,14 +88,18 @@ std::string lower(std::string s) {
     return s;
 }
 
-// The Tolvane.so next to this program.
+// The Tolvane.so next to this program (a build, an archive), else the one in the
+// VST folder of the tree this program is installed in (bin/ beside lib/vst/).
 std::string defaultPluginPath() {
     char self[4096];
     const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
     if (n <= 0) return "Tolvane.so";
     self[n] = '\0';
     std::string path(self);
-    return path.substr(0, path.find_last_of('/') + 1) + "Tolvane.so";
+    const std::string folder = path.substr(0, path.find_last_of('/') + 1);
+    const std::string installed = folder + "../lib/vst/Tolvane.so";
+    if (access((folder + "Tolvane.so").c_str(), F_OK) != 0 && access(installed.c_str(), F_OK) == 0) return installed;
+    return folder + "Tolvane.so";
 }
 
 bool parseNumber(const std::string& text, double& out) {
@@ -559,9 +594,17 @@ int main(int argc, char** argv) {
         pluginPath = args[1];
         args.erase(args.begin(), args.begin() + 2);
     }
-    if (args.empty() || args[0] == "--help" || args[0] == "-h") {
-        std::fputs(usage, args.empty() ? stderr : stdout);
-        return args.empty() ? 2 : 0;
+    if (args.size() == 1 && args[0] == "--version") {
+        std::printf("tolvane (Tolvane) %s\n", TOLVANE_VERSION);
+        return 0;
+    }
+    if (args.empty()) {
+        std::fputs(usage, stderr);
+        return 2;
+    }
+    if (args[0] == "--help" || args[0] == "-h") {
+        std::fputs(helpText().c_str(), stdout);
+        return 0;
     }
     const std::string command = args[0];
     args.erase(args.begin());

@@ -151,12 +151,15 @@ void LiveAudio::playThroughLive(const Stream& stream, jack_nframes_t period, jac
     ASSERT_TRUE(waitFor([&] { return allConnected(*player, ports) || !live.running(); })) << live.errors();
     ASSERT_TRUE(live.running()) << live.errors();
 
+    // Paced until the period changed, so that the change falls inside the stream.
+    if (changeTo) player->pace(std::chrono::milliseconds(2));
     jack_set_freewheel(player->handle(), 1);
     player->play();
     if (changeTo) {
-        EXPECT_TRUE(waitFor([&] { return player->position() >= stream.frames() * 2 / 3; }));
+        EXPECT_TRUE(waitFor([&] { return player->position() >= stream.frames() / 3; }));
         jack_set_freewheel(player->handle(), 0);
         EXPECT_TRUE(player->setBufferSize(changeTo));
+        player->pace(std::chrono::microseconds(0));
         jack_set_freewheel(player->handle(), 1);
     }
     const bool full = waitFor([&] { return recorder->full(); }, 30s);

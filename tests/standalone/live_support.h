@@ -176,6 +176,9 @@ public:
     ~Player() override { close(); }  // before the members the process callback reads go
     std::vector<std::string> ports() const { return {port("out_1"), port("out_2"), port("midi_out")}; }
     void play() { playing.store(true); }
+    // Makes each cycle of the stream take at least this long (freewheeling runs
+    // them as fast as it can), so the test can act while the stream plays.
+    void pace(std::chrono::microseconds perCycle) { pacing.store(perCycle.count()); }
     // A message for the next cycle; one at a time.
     void send(std::array<uint8_t, 3> bytes, size_t size = 3) {
         queued[queuedCount.load() % queued.size()] = {0, bytes, size};
@@ -205,6 +208,7 @@ protected:
             return;
         }
         if (at == 0) startTime.store(jack_last_frame_time(client));
+        if (const auto pause = pacing.load()) std::this_thread::sleep_for(std::chrono::microseconds(pause));
         if (cycles.size() < cycles.capacity()) cycles.emplace_back(jack_last_frame_time(client), frames);
         for (jack_nframes_t i = 0; i < frames; ++i) {
             l[i] = at + i < left.size() ? left[at + i] : 0.0f;
@@ -222,6 +226,7 @@ private:
     jack_port_t* out[2] = {};
     jack_port_t* midi = nullptr;
     std::atomic<bool> playing{false};
+    std::atomic<int64_t> pacing{0};  // microseconds
     std::atomic<size_t> played{0};
     std::atomic<jack_nframes_t> startTime{kNotYet};
     std::array<Message, 16> queued{};

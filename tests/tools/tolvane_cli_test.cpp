@@ -135,6 +135,24 @@ TEST_F(TolvaneCli, MonoFilesRunInTheMonoConfiguration) {
     EXPECT_NE(rendered, source);
 }
 
+// Installed, the program sits in bin/ and the plug-in in lib/vst/ of the same tree.
+TEST_F(TolvaneCli, FindsThePluginOfTheTreeItIsInstalledIn) {
+    ASSERT_EQ(std::system(("mkdir -p '" + dir + "/usr/bin' '" + dir + "/usr/lib/vst' && cp " + TOLVANE_CLI_PATH +
+                           " '" + dir + "/usr/bin/' && cp " + TOLVANE_PLUGIN_PATH + " '" + dir + "/usr/lib/vst/'")
+                              .c_str()),
+              0);
+    const std::string command = "'" + dir + "/usr/bin/tolvane' ";
+    std::string out;
+    for (const char* arguments : {"info", "--version"}) {
+        FILE* p = popen((command + arguments).c_str(), "r");
+        ASSERT_NE(p, nullptr);
+        for (char buffer[256]; std::fgets(buffer, sizeof buffer, p);) out += buffer;
+        EXPECT_EQ(pclose(p), 0) << arguments;
+    }
+    EXPECT_NE(out.find("Tolvane by Quenmark, Inc."), std::string::npos) << out;
+    EXPECT_NE(out.find(std::string("tolvane (Tolvane) ") + TOLVANE_VERSION + "\n"), std::string::npos) << out;
+}
+
 TEST_F(TolvaneCli, RefusesBadRequestsWithOneClearLine) {
     writeSignal(path("in.wav"), 2, SF_FORMAT_WAV | SF_FORMAT_PCM_24);
     writeSignal(path("quad.wav"), 4, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 100);

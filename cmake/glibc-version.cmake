@@ -1,0 +1,31 @@
+# Prints the oldest glibc the shipped Linux binaries need: the highest GLIBC_x.y
+# symbol version any of FILES (a list) binds. Fails above CEILING, the version
+# the README promises.
+#   cmake -DFILES="a.so;b" -DCEILING=2.29 [-DOBJDUMP=objdump] -P glibc-version.cmake
+if(NOT OBJDUMP)
+  set(OBJDUMP objdump)
+endif()
+set(highest 0)
+set(each "")
+foreach(file IN LISTS FILES)
+  execute_process(COMMAND ${OBJDUMP} -T ${file} OUTPUT_VARIABLE symbols COMMAND_ERROR_IS_FATAL ANY)
+  string(REGEX MATCHALL "GLIBC_[0-9][0-9.]*" versions "${symbols}")
+  set(mine 0)
+  foreach(v IN LISTS versions)
+    string(REPLACE "GLIBC_" "" v ${v})
+    if(v VERSION_GREATER mine)
+      set(mine ${v})
+    endif()
+  endforeach()
+  get_filename_component(name ${file} NAME)
+  list(APPEND each "${name} ${mine}")
+  if(mine VERSION_GREATER highest)
+    set(highest ${mine})
+  endif()
+endforeach()
+list(JOIN each ", " each)
+message(STATUS "The Linux binaries need glibc ${highest} or later (${each})")
+if(highest VERSION_GREATER CEILING)
+  message(FATAL_ERROR "glibc ${highest} is above the promised ${CEILING}: a new symbol version crept in "
+                      "(objdump -T shows which); bind an older one in packaging/glibc_compat*.cpp")
+endif()

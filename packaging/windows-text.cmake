@@ -1,0 +1,15 @@
+# Writes INPUT to OUTPUT with Windows line ends. With MARKDOWN, also as plain
+# text: no pictures, code blocks indented instead of fenced, no backquotes.
+file(READ ${INPUT} text)
+if(MARKDOWN)
+  string(REGEX REPLACE "\n!\\[[^\n]*\\]\\([^\n]*\\)\n" "\n" text "${text}")
+  while(text MATCHES "\n```[a-z]*\n([^`]*)```\n")
+    set(block "${CMAKE_MATCH_0}")
+    string(REGEX REPLACE "\n([^\n])" "\n    \\1" indented "\n${CMAKE_MATCH_1}")
+    string(REPLACE "${block}" "${indented}" text "${text}")
+  endwhile()
+  string(REPLACE "`" "" text "${text}")
+endif()
+string(REPLACE "\r\n" "\n" text "${text}")
+string(REPLACE "\n" "\r\n" text "${text}")
+file(WRITE ${OUTPUT} "${text}")
