@@ -87,6 +87,14 @@ std::unique_ptr<EditorWindow> createEditorWindow(void* parent, int32_t width, in
 void useHeadlessWindows(bool on);
 bool headlessWindowsInUse();
 
+// How much the desktop enlarges what it draws, for a window inside `parent`
+// (1.0 is 100 %); 0 when it says nothing. X11: the root window's Xft.dpi
+// resource over 96; Windows: the window's DPI over 96. With headless windows,
+// what setHeadlessDesktopScale set (0 at first).
+double desktopScale(void* parent);
+void setHeadlessDesktopScale(double factor);
+double headlessDesktopScale();
+
 // The headless window: an off-screen copy of what a real window would show.
 class HeadlessWindow : public EditorWindow {
 public:

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 namespace platform {
 
@@ -36,6 +37,11 @@ std::string temporaryNameFor(const std::string& path);
 // call it holding the SettingsLock of `path`: every live writer holds it while
 // its temporary file exists.
 void removeStaleTemporaries(const std::string& path);
+
+// Writes `text` as the whole file at `path`, in one step: a temporary file
+// beside it, synced, then renamed over it. False (and the old file untouched)
+// on any failure. Bytes are written as they are (no line-end translation).
+bool writeWholeFile(const std::string& path, std::string_view text);
 
 // Forces a written file's data to the disk, so a rename never publishes an
 // empty file after a power cut. The stream must have been flushed.

@@ -349,6 +349,26 @@ private:
 
 }  // namespace
 
+double desktopScale(void* parent) {
+    if (headlessWindowsInUse() || !parent) return headlessDesktopScale();
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) return 0.0;
+    // The resources as the display's root window held them when we connected;
+    // desktops put their scale there as Xft.dpi, 96 being 100 %.
+    double factor = 0.0;
+    for (const char* line = XResourceManagerString(display); line && *line;) {
+        if (std::strncmp(line, "Xft.dpi:", 8) == 0) {
+            const double dpi = std::strtod(line + 8, nullptr);
+            if (dpi > 0.0) factor = dpi / 96.0;
+            break;
+        }
+        line = std::strchr(line, '\n');
+        if (line) ++line;
+    }
+    XCloseDisplay(display);
+    return factor;
+}
+
 std::unique_ptr<EditorWindow> createEditorWindow(void* parent, int32_t width, int32_t height, WindowClient* client) {
     if (headlessWindowsInUse() || !parent) return std::make_unique<HeadlessWindow>(width, height, client);
     Display* display = XOpenDisplay(nullptr);

@@ -184,6 +184,25 @@ private:
 
 }  // namespace
 
+double desktopScale(void* parent) {
+    if (headlessWindowsInUse() || !parent) return headlessDesktopScale();
+    // Windows 10 knows each window's DPI; older systems one for the screen.
+    using GetDpiForWindowProc = UINT(WINAPI*)(HWND);
+    UINT dpi = 0;
+    if (HMODULE user32 = GetModuleHandleW(L"user32.dll")) {
+        auto getDpiForWindow = reinterpret_cast<GetDpiForWindowProc>(
+            reinterpret_cast<void*>(GetProcAddress(user32, "GetDpiForWindow")));
+        if (getDpiForWindow) dpi = getDpiForWindow(static_cast<HWND>(parent));
+    }
+    if (dpi == 0) {
+        if (HDC screen = GetDC(nullptr)) {
+            dpi = static_cast<UINT>(GetDeviceCaps(screen, LOGPIXELSX));
+            ReleaseDC(nullptr, screen);
+        }
+    }
+    return dpi > 0 ? dpi / 96.0 : 0.0;
+}
+
 std::unique_ptr<EditorWindow> createEditorWindow(void* parent, int32_t width, int32_t height, WindowClient* client) {
     if (headlessWindowsInUse() || !parent) return std::make_unique<HeadlessWindow>(width, height, client);
     auto window = std::make_unique<Win32Window>(static_cast<HWND>(parent), width, height, client);
