@@ -1,9 +1,16 @@
-// CBitmap: one of the editor's images, decoded once when it is created from its
-// id and drawn in rectangular pieces (film strips hold their frames stacked
-// from the top). A missing or undecodable image is 0 x 0 and draws nothing.
+// CBitmap: one of the editor's images, drawn in rectangular pieces (film strips
+// hold their frames stacked from the top). A missing or undecodable image is
+// 0 x 0 and draws nothing.
+//
+// An image of the resources is decoded when the first bitmap of its id is
+// created and shared by every bitmap of that id in the process, whichever
+// thread made it; it is freed with the last of them. Its size can be had from
+// its header without decoding it.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "CBaseObject.h"
@@ -12,28 +19,34 @@
 
 // Everyone who draws (bitmaps, frames, editors) holds a reference on the
 // shared drawing runtime while alive. Ours needs no start-up; the count is kept
-// so that leaks show. User-interface thread only.
+// so that leaks show. Any thread: hosts create instances on several at once.
 class CDrawingRuntime {
 public:
-    static void acquire() { ++users; }
-    static void release() { --users; }
-    static int32_t getUsers() { return users; }
+    static void acquire() { users.fetch_add(1, std::memory_order_relaxed); }
+    static void release() { users.fetch_sub(1, std::memory_order_relaxed); }
+    static int32_t getUsers() { return users.load(std::memory_order_relaxed); }
 
 private:
-    static inline int32_t users = 0;
+    static inline std::atomic<int32_t> users{0};
 };
 
 class CBitmap : public CBaseObject {
 public:
     explicit CBitmap(int32_t resourceId);
-    // From PNG data in memory (tests, tools).
+    // From PNG data in memory (tests, tools); not shared.
     CBitmap(const unsigned char* png, size_t size);
 
+    // (0, 0, width, height) of the image stored under the id, from its header
+    // alone; empty when there is none or its header is unreadable.
+    static CRect getResourceBounds(int32_t resourceId);
+    // How many images of the resources are decoded in the process now.
+    static int32_t getSharedImageCount();
+
     int32_t getResourceId() const { return resourceId; }
-    int32_t getWidth() const { return image.width; }
-    int32_t getHeight() const { return image.height; }
+    int32_t getWidth() const { return image->width; }
+    int32_t getHeight() const { return image->height; }
     bool isLoaded() const { return !noAlpha; }
-    const uint32_t* getPixels() const { return image.pixels.data(); }
+    const uint32_t* getPixels() const { return image->pixels.data(); }
 
     // The piece of the image that starts at `source` and has the destination's
     // size, onto the destination rectangle.
@@ -46,6 +59,6 @@ protected:
 
 private:
     int32_t resourceId;
-    DecodedImage image;
+    std::shared_ptr<const DecodedImage> image;  // never null
     bool noAlpha = true;  // until a PNG was decoded
 };

@@ -36,8 +36,9 @@ void CControl::endEdit() {
 bool CControl::checkDefaultValue(CButtonState buttons) {
     if (buttons != (platform::kLeftButton | platform::kControl)) return false;
     beginEdit();
+    const float before = value;
     value = defaultValue;
-    if (isDirty() && listener) listener->valueChanged(this);
+    if (!(value == before) && listener) listener->valueChanged(this);
     endEdit();
     return true;
 }

@@ -3,7 +3,9 @@
 // control drawn from a film strip, frames stacked from the top.
 //
 // The value last drawn (oldValue) decides whether the control needs a repaint:
-// it is dirty while its value differs from it or its dirty flag is set.
+// it is dirty while its value differs from it (film strips: shows another
+// frame) or its dirty flag is set. The listener hears of every change of the
+// value a gesture makes, drawn or not.
 #pragma once
 
 #include "CView.h"

@@ -22,12 +22,6 @@ void CKnob::compute() {
     halfAngle = (twoPi - std::fabs(rangeAngle)) / 2.0f;
 }
 
-CPoint CKnob::indicatorPoint(float v) const {
-    const float angle = (v - b) / a;
-    return {static_cast<int32_t>(radius + std::cos(angle) * (radius - inset) + 0.5f),
-            static_cast<int32_t>(radius - std::sin(angle) * (radius - inset) + 0.5f)};
-}
-
 float CKnob::valueFromPoint(CPoint p) const {
     float alpha = std::atan2(radius - static_cast<float>(p.y), static_cast<float>(p.x) - radius);
     if (alpha < 0.0f) alpha += twoPi;
@@ -72,6 +66,9 @@ CMouseEventResult CKnob::onMouseMoved(CPoint where, CButtonState buttons) {
     if (!(buttons & platform::kLeftButton)) return kMouseEventHandled;
     if (where == lastPoint) return kMouseEventHandled;
     lastPoint = where;
+    // Against the value before this move, not the one last drawn: a film strip
+    // is not redrawn for every value, and the host must still hear each one.
+    const float before = value;
     if (modeLinear) {
         const int32_t diff = (firstPoint.y - where.y) + (where.x - firstPoint.x);
         if (buttons != oldButton) {
@@ -89,7 +86,7 @@ CMouseEventResult CKnob::onMouseMoved(CPoint where, CButtonState buttons) {
         else if (value - startValue > (vmax - vmin) / 2.0f) value = vmin;
         else startValue = value;
     }
-    if (!(value == oldValue) && listener) listener->valueChanged(this);
+    if (!(value == before) && listener) listener->valueChanged(this);
     if (isDirty()) invalid();
     return kMouseEventHandled;
 }
@@ -101,9 +98,10 @@ CMouseEventResult CKnob::onMouseUp(CPoint, CButtonState) {
 
 bool CKnob::onWheel(CPoint, float distance, CButtonState buttons) {
     if (!mouseEnabled) return false;
+    const float before = value;
     value += distance * ((buttons & platform::kShift) ? wheelInc * 0.1f : wheelInc);
     bounceValue();
-    if (isDirty() && listener) {
+    if (!(value == before) && listener) {
         beginEdit();
         listener->valueChanged(this);
         endEdit();
@@ -130,28 +128,26 @@ int32_t CKnob::onKeyDown(CKeyCode& key) {
 }
 
 CAnimKnob::CAnimKnob(const CRect& r, CControlListener* l, int32_t t, CBitmap* bitmap) : CKnob(r, l, t, bitmap) {
-    inset = 0.0f;
     heightOfOneImage = r.height();
     subPixmaps = bitmap && heightOfOneImage > 0 ? static_cast<int16_t>(bitmap->getHeight() / heightOfOneImage) : 0;
 }
 
-bool CAnimKnob::isDirty() const {
-    if (!dirty && indicatorPoint(value) == lastDrawnPoint) return false;
-    return CControl::isDirty();
+int32_t CAnimKnob::frameTop(float v) const {
+    if (!(v >= 0.0f) || heightOfOneImage <= 0) return 0;
+    if (v > 1.0f) v = 1.0f;  // the same frame as any value above, with no overflow
+    const float span = static_cast<float>(heightOfOneImage * (subPixmaps - 1));
+    int32_t y = static_cast<int32_t>((inverse ? 1.0f - v : v) * span);
+    // Down to the start of its frame.
+    y = (y / heightOfOneImage + 1) * heightOfOneImage - heightOfOneImage;
+    if (y < 0) y = 0;
+    // A host may set more than 1: the last frame, not a picture from past the strip.
+    if (y > static_cast<int32_t>(span)) y = static_cast<int32_t>(span);
+    return y;
 }
 
+bool CAnimKnob::isDirty() const { return dirty || frameTop(value) != frameTop(oldValue); }
+
 void CAnimKnob::draw(CDrawContext* context) {
-    int32_t y = 0;
-    if (value >= 0.0f && heightOfOneImage > 0) {
-        const float span = static_cast<float>(heightOfOneImage * (subPixmaps - 1));
-        y = static_cast<int32_t>((inverse ? 1.0f - value : value) * span);
-        // Down to the start of its frame.
-        y = (y / heightOfOneImage + 1) * heightOfOneImage - heightOfOneImage;
-        if (y < 0) y = 0;
-        // A host may set more than 1: the last frame, not a picture from past the strip.
-        if (y > static_cast<int32_t>(span)) y = static_cast<int32_t>(span);
-    }
-    if (background) background->draw(context, size, {0, y});
-    lastDrawnPoint = indicatorPoint(value);
+    if (background) background->draw(context, size, {0, frameTop(value)});
     setDirty(false);
 }

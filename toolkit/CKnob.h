@@ -6,7 +6,8 @@
 // wheelInc (a tenth of it with Shift); Ctrl with the left button resets.
 //
 // CAnimKnob: a knob drawn from a film strip. Frame floor(value * 32) of 33
-// for values below 1, frame 32 at exactly 1, frame 0 below 0.
+// for values below 1, frame 32 at exactly 1, frame 0 below 0. It needs a
+// repaint only when its value shows another frame than the one last drawn.
 #pragma once
 
 #include "CControl.h"
@@ -25,13 +26,10 @@ protected:
     void compute();
     // The value for a point relative to the knob's top-left (circular mode).
     float valueFromPoint(CPoint p) const;
-    // Where the value's indicator points, relative to the knob's top-left.
-    CPoint indicatorPoint(float v) const;
 
     float startAngle, rangeAngle, halfAngle;
     float a, b;  // value = a * angle + b
     float radius;
-    float inset = 3.0f;
     float zoomFactor = 1.5f;
     // the drag
     CPoint firstPoint, lastPoint;
@@ -46,13 +44,14 @@ public:
     CAnimKnob(const CRect& size, CControlListener* listener, int32_t tag, CBitmap* background);
 
     void draw(CDrawContext* context) override;
-    // Not dirty while the indicator would point where it was last drawn.
     bool isDirty() const override;
     int32_t getNumSubPixmaps() const { return subPixmaps; }
     void setInverseBitmap(bool on) { inverse = on; }
 
 private:
+    // Where in the strip the frame for a value starts.
+    int32_t frameTop(float v) const;
+
     int32_t subPixmaps;
     bool inverse = false;
-    CPoint lastDrawnPoint;
 };

@@ -5,9 +5,18 @@ CMovieButton::CMovieButton(const CRect& r, CControlListener* l, int32_t t, int32
     heightOfOneImage = frameHeight;
 }
 
+int32_t CMovieButton::frameFor(float v) const {
+    // As drawn: limited to the range first.
+    if (v > vmax) v = vmax;
+    else if (v < vmin) v = vmin;
+    return v == 0.0f ? 0 : 1;
+}
+
+bool CMovieButton::isDirty() const { return dirty || frameFor(value) != frameFor(oldValue); }
+
 void CMovieButton::draw(CDrawContext* context) {
     bounceValue();
-    if (background) background->draw(context, size, {0, value == 0.0f ? 0 : heightOfOneImage});
+    if (background) background->draw(context, size, {0, frameFor(value) * heightOfOneImage});
     buttonState = value;
     setDirty(false);
 }
@@ -22,8 +31,9 @@ CMouseEventResult CMovieButton::onMouseDown(CPoint where, CButtonState buttons) 
 CMouseEventResult CMovieButton::onMouseMoved(CPoint where, CButtonState buttons) {
     if (!(buttons & platform::kLeftButton)) return kMouseEventHandled;
     const bool inside = where.x >= size.left && where.x <= size.right && where.y >= size.top && where.y <= size.bottom;
+    const float before = value;
     value = inside ? (entryValue == 0.0f ? 1.0f : 0.0f) : entryValue;
-    if (isDirty() && listener) listener->valueChanged(this);
+    if (!(value == before) && listener) listener->valueChanged(this);
     if (isDirty()) invalid();
     return kMouseEventHandled;
 }
@@ -39,10 +49,15 @@ CMovieBitmap::CMovieBitmap(const CRect& r, CControlListener* l, int32_t t, int32
     heightOfOneImage = frameHeight;
 }
 
+int32_t CMovieBitmap::frameFor(float v) const {
+    if (v > 1.0f) v = 1.0f;
+    return v > 0.0f ? static_cast<int32_t>(v * static_cast<float>(subPixmaps - 1) + 0.5f) : 0;
+}
+
+bool CMovieBitmap::isDirty() const { return dirty || frameFor(value) != frameFor(oldValue); }
+
 void CMovieBitmap::draw(CDrawContext* context) {
     if (value > 1.0f) value = 1.0f;
-    int32_t frame = 0;
-    if (value > 0.0f) frame = static_cast<int32_t>(value * static_cast<float>(subPixmaps - 1) + 0.5f);
-    if (background) background->draw(context, size, {0, frame * heightOfOneImage});
+    if (background) background->draw(context, size, {0, frameFor(value) * heightOfOneImage});
     setDirty(false);
 }

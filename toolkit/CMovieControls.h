@@ -6,6 +6,9 @@
 //
 // CMovieBitmap: a display (the meter): frame int(value * (frames - 1) + 0.5),
 // values above 1 shown as 1; it takes no mouse.
+//
+// Both need a repaint only when their value shows another frame than the one
+// last drawn.
 #pragma once
 
 #include "CControl.h"
@@ -15,11 +18,14 @@ public:
     CMovieButton(const CRect& size, CControlListener* listener, int32_t tag, int32_t frameHeight, CBitmap* background);
 
     void draw(CDrawContext* context) override;
+    bool isDirty() const override;
     CMouseEventResult onMouseDown(CPoint where, CButtonState buttons) override;
     CMouseEventResult onMouseMoved(CPoint where, CButtonState buttons) override;
     CMouseEventResult onMouseUp(CPoint where, CButtonState buttons) override;
 
 private:
+    int32_t frameFor(float v) const;
+
     float buttonState;
     float entryValue = 0.0f;
 };
@@ -30,8 +36,11 @@ public:
                  CBitmap* background);
 
     void draw(CDrawContext* context) override;
+    bool isDirty() const override;
     int32_t getNumSubPixmaps() const { return subPixmaps; }
 
 private:
+    int32_t frameFor(float v) const;
+
     int32_t subPixmaps;
 };

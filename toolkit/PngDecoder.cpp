@@ -1,6 +1,7 @@
 #include "PngDecoder.h"
 
 #include <png.h>
+#include <zlib.h>
 
 #include <csetjmp>
 #include <cstdlib>
@@ -21,6 +22,12 @@ void readFromMemory(png_structp png, png_bytep out, png_size_t count) {
     if (count > reader->size - reader->position) png_error(png, "truncated");
     std::memcpy(out, reader->data + reader->position, count);
     reader->position += count;
+}
+
+constexpr uint32_t kMaxPngSide = 65535;
+
+uint32_t bigEndian32(const unsigned char* p) {
+    return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) | (static_cast<uint32_t>(p[2]) << 8) | p[3];
 }
 
 void silentError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
@@ -49,7 +56,7 @@ bool decodeRaw(const unsigned char* data, size_t size, uint32_t** pixels, uint32
         *height = buffer ? decodedHeight : 0;
         return buffer != nullptr;
     }
-    png_set_user_limits(png, 65535, 65535);
+    png_set_user_limits(png, kMaxPngSide, kMaxPngSide);
     png_set_chunk_malloc_max(png, 8u * 1024u * 1024u);
     png_set_read_fn(png, &reader, readFromMemory);
     png_read_info(png, info);
@@ -112,4 +119,28 @@ DecodedImage decodePng(const unsigned char* data, size_t size) {
         p = (a << 24) | (r << 16) | (g << 8) | b;
     }
     return image;
+}
+
+PngSize readPngSize(const unsigned char* data, size_t size) {
+    // Signature, then the header chunk: length 13, "IHDR", width, height, depth,
+    // colour type, compression, filter, interlace, and its CRC.
+    constexpr size_t kHeaderEnd = 8 + 4 + 4 + 13 + 4;
+    if (!data || size < kHeaderEnd || png_sig_cmp(data, 0, 8) != 0) return {};
+    const unsigned char* chunk = data + 8;
+    if (bigEndian32(chunk) != 13 || std::memcmp(chunk + 4, "IHDR", 4) != 0) return {};
+    if (bigEndian32(chunk + 21) != crc32(crc32(0, nullptr, 0), chunk + 4, 17)) return {};
+    const uint32_t width = bigEndian32(chunk + 8), height = bigEndian32(chunk + 12);
+    const int depth = chunk[16], colourType = chunk[17];
+    if (width == 0 || height == 0 || width > kMaxPngSide || height > kMaxPngSide) return {};
+    if (static_cast<uint64_t>(width) * height > kMaxPngPixels) return {};
+    bool layout = false;
+    switch (colourType) {
+    case PNG_COLOR_TYPE_GRAY: layout = depth == 1 || depth == 2 || depth == 4 || depth == 8 || depth == 16; break;
+    case PNG_COLOR_TYPE_PALETTE: layout = depth == 1 || depth == 2 || depth == 4 || depth == 8; break;
+    case PNG_COLOR_TYPE_RGB:
+    case PNG_COLOR_TYPE_GRAY_ALPHA:
+    case PNG_COLOR_TYPE_RGB_ALPHA: layout = depth == 8 || depth == 16; break;
+    }
+    if (!layout || chunk[18] != 0 || chunk[19] != 0 || chunk[20] > 1) return {};
+    return {static_cast<int32_t>(width), static_cast<int32_t>(height)};
 }

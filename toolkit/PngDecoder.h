@@ -25,3 +25,13 @@ struct DecodedImage {
 constexpr uint64_t kMaxPngPixels = 16u * 1024u * 1024u;
 
 DecodedImage decodePng(const unsigned char* data, size_t size);
+
+// The size the header (IHDR) gives, read without decoding anything: what
+// decodePng answers for data that holds the whole image, and 0 x 0 wherever it
+// refuses the image from its header alone (no PNG, a damaged header, a size or
+// layout it does not take).
+struct PngSize {
+    int32_t width = 0;
+    int32_t height = 0;
+};
+PngSize readPngSize(const unsigned char* data, size_t size);

@@ -199,7 +199,76 @@ TEST_F(Editor, OpeningAndClosingLeavesNothingBehind) {
         editor->close();
     }
     EXPECT_EQ(CDrawingRuntime::getUsers(), users) << "every bitmap and frame released";
+    EXPECT_EQ(CBitmap::getSharedImageCount(), 0) << "and every image";
     EXPECT_EQ(editor->getFrame(), nullptr);
+}
+
+// Hosts make instances by the dozen and ask each its editor's size; the images
+// are decoded when an editor opens, once for all editors open in the process,
+// and freed with the last of them.
+TEST(EditorImages, DecodedOnlyWhileAnEditorIsOpenAndOnceForAll) {
+    useHeadlessWindows(true);
+    TolvaneEngine engine("");
+    EngineEditorLink link(engine);
+    TolvaneEditor first(&link), second(&link);
+    EXPECT_EQ((std::vector<int32_t>{first.getWidth(), first.getHeight()}), (std::vector<int32_t>{750, 200}));
+    EXPECT_EQ(CBitmap::getSharedImageCount(), 0) << "nothing decoded for editors never opened";
+    first.open(nullptr);
+    EXPECT_EQ(CBitmap::getSharedImageCount(), 9);
+    second.open(nullptr);
+    EXPECT_EQ(CBitmap::getSharedImageCount(), 9) << "the second editor shares them";
+    EXPECT_EQ(first.getFrame()->getBackground()->getPixels(), second.getFrame()->getBackground()->getPixels());
+    first.close();
+    EXPECT_EQ(CBitmap::getSharedImageCount(), 9) << "still in use by the second";
+    second.close();
+    EXPECT_EQ(CBitmap::getSharedImageCount(), 0) << "freed with the last editor";
+}
+
+// The meter is handed a new value at every idle, about 34 a second, which
+// while audio runs mostly shows the frame already drawn. Film strips repaint
+// only for a new frame.
+TEST_F(Editor, ControlsRepaintOnlyWhenTheFrameTheyShowChanges) {
+    std::vector<float> loud(44100, 0.9f), silence(1300, 0.0f), out(44100);
+    auto play = [&](std::vector<float>& in) {
+        effect->processStereo(in.data(), in.data(), out.data(), out.data(), static_cast<int32_t>(in.size()));
+    };
+    play(loud);
+    open();
+    CControl* meter = editor->getControl(tolvane::kMeterTag);
+    ASSERT_GT(meter->getValue(), 0.1f);
+    for (int i = 0; i < 70; ++i) {  // two seconds of silence: the needle down at frame 0
+        play(silence);
+        editor->idle();
+    }
+    struct Step {
+        const char* what;
+        int32_t parameter;  // -1: an idle period of silence for the meter
+        float value;
+        uint64_t painted;
+    };
+    for (const Step& s : {Step{"the meter still falls", -1, 0.0f, 0}, {"Attack to frame 16", 1, 0.5f, 95 * 87},
+                          {"Attack within frame 16", 1, 0.52f, 0}, {"Attack to frame 17", 1, 0.5315f, 95 * 87},
+                          {"Active off", 5, 0.0f, 82 * 89}, {"Active at 0.5: on", 5, 0.5f, 82 * 89},
+                          {"Active at 1: on all the same", 5, 1.0f, 0}}) {
+        window()->paintedPixels = 0;
+        const float meterBefore = meter->getValue();
+        if (s.parameter < 0) play(silence);
+        else effect->setParameter(s.parameter, s.value);
+        editor->idle();
+        editor->idle();
+        if (s.parameter < 0) {
+            ASSERT_NE(meter->getValue(), meterBefore) << s.what;
+        }
+        EXPECT_EQ(window()->paintedPixels, s.painted) << s.what;
+    }
+}
+
+TEST_F(Editor, KeepsItsOwnKnobModeWhateverOtherInstancesDo) {
+    editor->setKnobMode(kCircularMode);
+    TolvaneEditor other(&link);
+    other.setKnobMode(kRelativCircularMode);
+    EXPECT_EQ(editor->getKnobMode(), kCircularMode);
+    EXPECT_EQ(other.getKnobMode(), kRelativCircularMode);
 }
 
 // --- golden pictures --------------------------------------------------------

@@ -35,6 +35,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Keep the user's own bindings out of it.
     static const bool noSettings = [] { return setenv("XDG_CONFIG_HOME", "/tmp/tolvane-fuzz-settings", 1) == 0; }();
     (void)noSettings;
+    // An editor open for the whole session, as in a host showing another
+    // instance: the images stay decoded, and a run that opens an editor costs
+    // what it costs then, not a decode of every image.
+    static Tolvane* const shown = [] {
+        auto* effect = new Tolvane(host);
+        effect->dispatcher(effEditOpen, 0, 0, nullptr, 0.0f);
+        return effect;
+    }();
+    (void)shown;
     AEffect* effect = (new Tolvane(host))->getAeffect();
     float left[64], right[64], outLeft[64], outRight[64];
     while (in.size > 0) {

@@ -50,6 +50,8 @@ TEST(Images, EveryImageHasItsSizeAtEveryScaleAndNoOtherIdExists) {
             const int32_t frameHeight = scale(s.rect.bottom) - scale(s.rect.top);
             EXPECT_EQ(b->getWidth(), scale(s.rect.right) - scale(s.rect.left)) << s.id << " at " << scale.num;
             EXPECT_EQ(b->getHeight(), s.frames * frameHeight) << s.id << " at " << scale.num;
+            EXPECT_EQ(CBitmap::getResourceBounds(s.id + scale.idOffset), (CRect{0, 0, b->getWidth(), b->getHeight()}))
+                << "from the header";
             if (scale.idOffset == 0) {
                 EXPECT_EQ(frameHeight, s.frameHeight) << s.id;
             }
@@ -62,6 +64,7 @@ TEST(Images, EveryImageHasItsSizeAtEveryScaleAndNoOtherIdExists) {
         Bitmap missing(10009 + scale.idOffset);
         EXPECT_FALSE(missing->isLoaded());
     }
+    EXPECT_TRUE(CBitmap::getResourceBounds(10009).isEmpty());
     Bitmap missing(10009);
     EXPECT_EQ(missing->getWidth(), 0);
     EXPECT_EQ(missing->getHeight(), 0);
@@ -178,8 +181,10 @@ TEST(PngDecoding, BadDataGivesNothingOrTheRowsDecodedSoFar) {
     const DecodedImage whole = decodePng(good.data(), good.size());
     ASSERT_EQ(whole.width, 750);
 
-    for (size_t cut : {size_t{0}, size_t{7}, size_t{8}, size_t{20}, size_t{33}, size_t{100}, good.size() / 2, good.size() - 13}) {
+    for (size_t cut : {size_t{0}, size_t{7}, size_t{8}, size_t{20}, size_t{32}, size_t{33}, size_t{100}, good.size() / 2, good.size() - 13}) {
         const DecodedImage part = decodePng(good.data(), cut);
+        // The header alone gives the size wherever the decoder gets past it.
+        EXPECT_EQ(readPngSize(good.data(), cut).width, cut < 33 ? 0 : 750) << cut;
         if (part.width == 0) continue;
         ASSERT_EQ(part.width, 750) << cut;
         ASSERT_EQ(part.height, 200) << cut;
@@ -200,6 +205,10 @@ TEST(PngDecoding, BadDataGivesNothingOrTheRowsDecodedSoFar) {
         }
         const DecodedImage image = decodePng(bad.data(), bad.size());
         ASSERT_EQ(image.pixels.size(), static_cast<size_t>(image.width) * static_cast<size_t>(image.height));
+        const PngSize header = readPngSize(bad.data(), bad.size());
+        // Whatever the header gives, the decoder gives (or less, past a damaged header).
+        ASSERT_TRUE(image.width == header.width || image.width == 0) << header.width << " against " << image.width;
+        ASSERT_EQ(image.height, image.width == 0 ? 0 : header.height);
     }
     // A header claiming 60000 x 60000 pixels is refused before anything is allocated.
     PngLayout tiny;
@@ -212,7 +221,9 @@ TEST(PngDecoding, BadDataGivesNothingOrTheRowsDecodedSoFar) {
     put32(20, 60000);
     put32(29, static_cast<uint32_t>(crc32(crc32(0, nullptr, 0), huge.data() + 12, 17)));
     EXPECT_EQ(decodePng(huge.data(), huge.size()).width, 0);
+    EXPECT_EQ(readPngSize(huge.data(), huge.size()).width, 0);
     EXPECT_EQ(decodePng(nullptr, 0).width, 0);
+    EXPECT_EQ(readPngSize(nullptr, 0).width, 0);
 }
 
 // --- drawing ----------------------------------------------------------------

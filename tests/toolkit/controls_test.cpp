@@ -133,6 +133,21 @@ TEST(Controls, ShiftMidDragChangesTheSpeedWithoutAJump) {
     bench.frame->mouseUp(61, 0, kLeftButton | kShift);
 }
 
+// A strip is redrawn only for a new frame, but the host must hear every value
+// a gesture makes, also one back to the value last drawn.
+TEST(Controls, GesturesReportEveryValueWithinOneFrame) {
+    Bench bench;
+    CAnimKnob* knob = bench.knob(0.5f);
+    CDrawContext context(750, 200);
+    knob->draw(&context);
+    bench.drag(61, 100, {{0, -1}, {0, 0}});  // 0.505 and back, all in frame 16
+    knob->setValue(0.51f);
+    knob->draw(&context);
+    bench.frame->mouseDown(61, 100, kLeftButton | kControl);  // to the default 0.5, frame 16 too
+    EXPECT_EQ(bench.events, (std::vector<std::string>{"begin 0", "value 0 0.505000", "value 0 0.500000", "end 0",
+                                                      "begin 0", "begin 0", "value 0 0.500000", "end 0", "end 0"}));
+}
+
 TEST(Controls, WheelAndKeysStepTheKnob) {
     Bench bench;
     CAnimKnob* knob = bench.knob(0.05f);
