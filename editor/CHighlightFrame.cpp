@@ -33,7 +33,7 @@ void CHighlightFrame::drawRect(CDrawContext* context, const CRect& update) {
     const CRect r = highlightedView->getViewSize();
     const CColor savedColor = context->getFrameColor();
     const int32_t savedWidth = context->getLineWidth();
-    context->setLineWidth(1);
+    context->setLineWidth(highlightWidth);
     context->setFrameColor(highlightColor);
     context->drawRectOutline({r.left, r.top, r.right - 1, r.bottom - 1});
     context->setLineWidth(savedWidth);

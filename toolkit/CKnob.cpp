@@ -46,7 +46,7 @@ CMouseEventResult CKnob::onMouseDown(CPoint where, CButtonState buttons) {
     startValue = oldValue;
     modeLinear = false;
     entryValue = value;
-    range = 200.0f;
+    range = dragDistance;
     coefficient = (vmax - vmin) / range;
     oldButton = buttons;
     const bool altHeld = (buttons & platform::kAlt) != 0;
@@ -72,7 +72,7 @@ CMouseEventResult CKnob::onMouseMoved(CPoint where, CButtonState buttons) {
     if (modeLinear) {
         const int32_t diff = (firstPoint.y - where.y) + (where.x - firstPoint.x);
         if (buttons != oldButton) {
-            range = (buttons & platform::kShift) ? 200.0f * zoomFactor : 200.0f;
+            range = (buttons & platform::kShift) ? dragDistance * zoomFactor : dragDistance;
             const float newCoefficient = (vmax - vmin) / range;
             entryValue += static_cast<float>(diff) * (coefficient - newCoefficient);
             coefficient = newCoefficient;
