@@ -1,7 +1,8 @@
 #!/usr/bin/python3
-"""Draws Tolvane's nine editor images into resources/ at 100, 150 and 200 %,
+"""Draws Tolvane's ten editor images into resources/ at 100, 150 and 200 %,
 and a contact sheet of every film-strip frame and a preview of the panel at
-each size into the folder given as the first argument.
+each size, closed and with the size menu open, into the folder given as the
+first argument.
 
     tools/make-artwork.py build/artwork        (what `make artwork` runs)
 
@@ -22,6 +23,19 @@ a film-strip frame is as tall as its scaled rectangle (a knob 87 px high at
 its rectangles by the same rule. The moving parts are drawn in the panel's own
 coordinates, so a knob stays centred on its printed scale wherever its
 rectangle's edges were rounded.
+
+The size menu (scale_menu.png) is not part of the panel: the editor draws it
+where it opens. It is 128 x 282 at 100 %, three frames of 128 x 94 stacked
+from the top; frame k marks row k as the editor's size. Rows, as left, top,
+right, bottom inside a frame at 100 % (header and border outside them):
+
+    100 %   (2, 24, 126, 46)
+    150 %   (2, 46, 126, 68)
+    200 %   (2, 68, 126, 90)
+
+Every edge is even, so at 150 % each is exactly 1.5 times (rows 33 px high
+from 36, frames 192 x 141) and at 200 % twice (rows 44 from 48, 256 x 188):
+the rule above gives the same without drift.
 
 The 100 % files are written by cairo as they always were, so their bytes stay
 the same; the larger ones by a small writer here (png_bytes) that tries a few
@@ -76,6 +90,15 @@ class Scale:
 
 
 SCALES = (Scale(1, 1, ""), Scale(3, 2, "_150"), Scale(2, 1, "_200"))
+
+# The size menu: its own image, opened over the panel, one row for each size
+# above. Every edge is even, so 150 % scales it exactly and the rows stay equal
+# at every size. A frame is the whole menu; frame k marks row k as the size
+# the editor has. Rows: left, top, right, bottom inside a frame.
+MENU_W, MENU_H = 128, 94
+MENU_ROW_TOP, MENU_ROW_H = 24, 22
+MENU_ROWS = [(2, MENU_ROW_TOP + MENU_ROW_H * k, MENU_W - 2, MENU_ROW_TOP + MENU_ROW_H * (k + 1))
+             for k in range(len(SCALES))]
 
 # Palette: graphite panel, warm ivory print, amber accents.
 INK = (0.91, 0.88, 0.80)
@@ -715,6 +738,138 @@ def make_about(scale):
     return surface
 
 
+# ---------------------------------------------------------------------------
+# The size menu
+
+def device_band(ctx, x0, y0, x1, y1, colour, alpha=1.0):
+    """Fills whole device pixels, whatever the context's scale: crisp edges."""
+    ctx.save()
+    ctx.identity_matrix()
+    ctx.rectangle(x0, y0, x1 - x0, y1 - y0)
+    rgb(ctx, colour, alpha)
+    ctx.fill()
+    ctx.restore()
+
+
+def draw_menu_lamp(ctx, cx, cy, on):
+    """A small indicator lamp, the ACTIVE lamp in miniature: lit amber for the
+    current size, dark for the others."""
+    ctx.arc(cx, cy, 4.4, 0, 2 * math.pi)
+    g = cairo.LinearGradient(0, cy - 4.4, 0, cy + 4.4)
+    g.add_color_stop_rgb(0, 0.06, 0.06, 0.07)
+    g.add_color_stop_rgb(1, 0.40, 0.40, 0.41)
+    ctx.set_source(g)
+    ctx.fill()
+    ctx.arc(cx, cy, 3.3, 0, 2 * math.pi)
+    g = cairo.RadialGradient(cx - 1, cy - 1, 0.3, cx, cy, 3.4)
+    if on:
+        g.add_color_stop_rgb(0, 1.0, 0.93, 0.70)
+        g.add_color_stop_rgb(0.5, 0.99, 0.62, 0.12)
+        g.add_color_stop_rgb(1, 0.70, 0.30, 0.02)
+    else:
+        g.add_color_stop_rgb(0, 0.30, 0.21, 0.13)
+        g.add_color_stop_rgb(1, 0.10, 0.07, 0.05)
+    ctx.set_source(g)
+    ctx.fill()
+    if on:
+        halo = cairo.RadialGradient(cx, cy, 3.5, cx, cy, 8)
+        halo.add_color_stop_rgba(0, 1.0, 0.62, 0.15, 0.30)
+        halo.add_color_stop_rgba(1, 1.0, 0.62, 0.15, 0.0)
+        ctx.arc(cx, cy, 8, 0, 2 * math.pi)
+        ctx.arc_negative(cx, cy, 4.4, 2 * math.pi, 0)
+        ctx.set_source(halo)
+        ctx.fill()
+    ctx.arc(cx - 1.1, cy - 1.2, 0.9, 0, 2 * math.pi)
+    ctx.set_source_rgba(1, 1, 1, 0.7 if on else 0.25)
+    ctx.fill()
+
+
+def make_menu(scale, current):
+    """One frame of the size menu: a raised graphite plate, a header, and the
+    three sizes with `current` lit. Opaque: the menu's corners are square, and
+    the border alone must lift it off the panel."""
+    rng = random.Random(13)
+    surface = cairo.ImageSurface(cairo.FORMAT_RGB24, scale(MENU_W), scale(MENU_H))
+    ctx = cairo.Context(surface)
+    if not scale.identity:
+        ctx.scale(scale.factor, scale.factor)
+    # A shade lighter than the panel, so it stands in front of it.
+    g = cairo.LinearGradient(0, 0, 0, MENU_H)
+    g.add_color_stop_rgb(0, 0.262, 0.270, 0.284)
+    g.add_color_stop_rgb(1, 0.178, 0.184, 0.196)
+    ctx.set_source(g)
+    ctx.paint()
+    for _ in range(110):
+        y = rng.uniform(0, MENU_H)
+        x = rng.uniform(-40, MENU_W)
+        shade = rng.choice((1.0, 0.0))
+        ctx.set_source_rgba(shade, shade, shade, rng.uniform(0.012, 0.03))
+        ctx.set_line_width(rng.uniform(0.5, 1.2))
+        ctx.move_to(x, y)
+        ctx.line_to(x + rng.uniform(20, 90), y)
+        ctx.stroke()
+    # Light falls from above: a soft sheen under the top edge.
+    g = cairo.LinearGradient(0, 2, 0, 12)
+    g.add_color_stop_rgba(0, 1, 1, 1, 0.07)
+    g.add_color_stop_rgba(1, 1, 1, 1, 0.0)
+    ctx.rectangle(0, 0, MENU_W, 12)
+    ctx.set_source(g)
+    ctx.fill()
+
+    # The header, printed like the panel's group titles.
+    font(ctx, SANS_CONDENSED, 7.0, bold=False)
+    title = "EDITOR SIZE"
+    half = text_width(ctx, title, 2.0) / 2 + 5
+    engraved_text(ctx, title, MENU_W / 2, 15, 2.0, INK_DIM)
+    ctx.set_line_width(1.0)
+    rgb(ctx, INK_DIM, 0.45)
+    ctx.move_to(9, 12.5)
+    ctx.line_to(MENU_W / 2 - half, 12.5)
+    ctx.move_to(MENU_W / 2 + half, 12.5)
+    ctx.line_to(MENU_W - 9, 12.5)
+    ctx.stroke()
+    # An engraved groove between header and rows.
+    x0, x1, y = scale(6), scale(MENU_W - 6), scale(MENU_ROW_TOP)
+    device_band(ctx, x0, y - scale(2), x1, y - scale(1), (0, 0, 0), 0.45)
+    device_band(ctx, x0, y - scale(1), x1, y, (1, 1, 1), 0.07)
+
+    for k, (size, (x0, y0, x1, y1)) in enumerate(zip(SCALES, MENU_ROWS)):
+        on = k == current
+        cy = (y0 + y1) / 2
+        draw_menu_lamp(ctx, x0 + 12, cy, on)
+        font(ctx, SANS, 9.5)
+        engraved_text(ctx, "%d %%" % (100 * size.num // size.den), x0 + 24, cy + 3.5, 0.6, INK if on else INK_DIM,
+                      align="left")
+        # What the size is on screen, in small print.
+        font(ctx, SANS_CONDENSED, 7.4)
+        engraved_text(ctx, "%d \u00d7 %d" % (size(W), size(H)), x1 - 8, cy + 3, 0.3,
+                      INK_DIM if on else (0.50, 0.49, 0.45), align="right")
+
+    # The raised edge: a black outline, lit above and on the left, shaded below
+    # and on the right. Each band is as thick on every side, in whole pixels:
+    # at 150 % the outline is 2 and the bevel 1.
+    w, h, t1, t2 = scale(MENU_W), scale(MENU_H), scale(1), scale(2)
+    for x0, y0, x1, y1 in ((0, 0, w, t1), (0, h - t1, w, h), (0, t1, t1, h - t1), (w - t1, t1, w, h - t1)):
+        device_band(ctx, x0, y0, x1, y1, (0.03, 0.03, 0.035))
+    device_band(ctx, t1, t1, w - t1, t2, (1, 1, 1), 0.20)
+    device_band(ctx, t1, t2, t2, h - t1, (1, 1, 1), 0.12)
+    device_band(ctx, t1, h - t2, w - t1, h - t1, (0, 0, 0), 0.40)
+    device_band(ctx, w - t2, t1, w - t1, h - t2, (0, 0, 0), 0.30)
+    surface.flush()
+    return surface
+
+
+def menu_strip(scale):
+    frame_h = scale(MENU_H)
+    strip = cairo.ImageSurface(cairo.FORMAT_RGB24, scale(MENU_W), len(MENU_ROWS) * frame_h)
+    ctx = cairo.Context(strip)
+    for k in range(len(MENU_ROWS)):
+        ctx.set_source_surface(make_menu(scale, k), 0, k * frame_h)
+        ctx.paint()
+    strip.flush()
+    return strip
+
+
 def contact_sheet(strips, path):
     pad = 6
     columns = 11
@@ -903,6 +1058,9 @@ def draw_scale(scale, sheet_folder):
         write_image(strip, name, scale)
         strips.append((strip, strip.get_height() // frames, frames))
     write_image(make_about(scale), "about.png", scale)
+    menu = menu_strip(scale)
+    write_image(menu, "scale_menu.png", scale)
+    strips.append((menu, scale(MENU_H), len(MENU_ROWS)))
     contact_sheet(strips, os.path.join(sheet_folder, "contact-sheet%s.png" % scale.suffix))
 
     # The panel as the open editor first shows it: every control at a frame.
@@ -919,6 +1077,15 @@ def draw_scale(scale, sheet_folder):
         ctx.paint()
         ctx.restore()
     preview.write_to_png(os.path.join(sheet_folder, "preview%s.png" % scale.suffix))
+
+    # And with the size menu open over it, this size marked.
+    k = SCALES.index(scale)
+    x, y, frame_h = scale(300), scale(60), scale(MENU_H)
+    ctx.rectangle(x, y, scale(MENU_W), frame_h)
+    ctx.clip()
+    ctx.set_source_surface(menu, x, y - k * frame_h)
+    ctx.paint()
+    preview.write_to_png(os.path.join(sheet_folder, "preview-menu%s.png" % scale.suffix))
 
 
 def main():
