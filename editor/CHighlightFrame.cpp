@@ -38,4 +38,13 @@ void CHighlightFrame::drawRect(CDrawContext* context, const CRect& update) {
     context->drawRectOutline({r.left, r.top, r.right - 1, r.bottom - 1});
     context->setLineWidth(savedWidth);
     context->setFrameColor(savedColor);
+    // A modal view (a menu, the about screen) stays above the outline.
+    if (modalView && modalView->isVisible()) {
+        const CRect clip = modalView->getViewSize().intersect(update.intersect(size));
+        if (!clip.isEmpty()) {
+            context->setClipRect(clip);
+            modalView->drawRect(context, clip);
+            context->resetClipRect();
+        }
+    }
 }

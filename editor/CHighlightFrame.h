@@ -1,7 +1,8 @@
 // CHighlightFrame: the editor's frame. On top of CFrame it can outline one
 // control, chosen by its tag, with a rectangle on the control's outermost
-// pixel ring (one pixel wide unless set; drawn after every view, so it stays
-// on top while the control repaints), and it always drags knobs linearly.
+// pixel ring (one pixel wide unless set; drawn after every view but a modal
+// one, so it stays on top while the control repaints), and it always drags
+// knobs linearly.
 #pragma once
 
 #include <map>

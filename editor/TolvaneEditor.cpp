@@ -4,6 +4,7 @@
 #include "CKnob.h"
 #include "CMovieControls.h"
 #include "CSplashScreen.h"
+#include "CStripMenu.h"
 #include "EditorScale.h"
 
 namespace {
@@ -17,9 +18,20 @@ CRect toRect(const tolvane::PanelRect& r, int32_t percent) {
 // A drag of this many pixels at 100 % sweeps a knob's whole range.
 constexpr float kKnobDragDistance = 200.0f;
 
-// The user's last choice in this process, for when the settings folder
-// cannot keep it.
-std::atomic<int32_t> choiceInThisProcess{0};
+// The panel itself, under every control: a right-click there offers the sizes.
+class PanelClickArea : public CView {
+public:
+    PanelClickArea(const CRect& r, TolvaneEditor& editor) : CView(r), editor(editor) {}
+    void draw(CDrawContext*) override { setDirty(false); }
+    CMouseEventResult onMouseDown(CPoint where, CButtonState buttons) override {
+        if (!(buttons & platform::kRightButton)) return kMouseEventNotHandled;
+        editor.openSizeMenu(where);
+        return kMouseDownEventHandledButDontNeedMovedOrUpEvents;
+    }
+
+private:
+    TolvaneEditor& editor;
+};
 
 }  // namespace
 
@@ -31,8 +43,11 @@ TolvaneEditor::~TolvaneEditor() {
 }
 
 int32_t TolvaneEditor::resolveScale(void* parent) const {
+    for (int32_t size : editor_scale::kSizes)
+        if (fixedScale == size) return size;
+    // This editor's own choice counts where the settings folder could not keep it.
     int32_t userChoice = editor_scale::readUserChoice();
-    if (userChoice == 0) userChoice = choiceInThisProcess.load();
+    if (userChoice == 0) userChoice = unkeptChoice;
     // The desktop is asked only when neither the user nor the host chose.
     if (userChoice != 0 || editor_scale::nearest(hostScale) != 0)
         return editor_scale::choose(userChoice, hostScale, 0.0);
@@ -51,10 +66,7 @@ void TolvaneEditor::setHostScale(double factor) {
 }
 
 void TolvaneEditor::chooseScale(int32_t percent) {
-    if (percent != 0) {
-        choiceInThisProcess.store(percent);
-        editor_scale::writeUserChoice(percent);
-    }
+    if (percent != 0) unkeptChoice = editor_scale::writeUserChoice(percent) ? 0 : percent;
     if (!frame) return;
     const int32_t wanted = resolveScale(parentWindow);
     if (wanted == openScale) return;
@@ -93,6 +105,8 @@ bool TolvaneEditor::open(void* parent) {
 
 void TolvaneEditor::addControls(CHighlightFrame* newFrame, int32_t percent) {
     auto image = [percent](int32_t id) { return new CBitmap(editor_scale::imageId(id, percent)); };
+    const CRect whole = toRect(tolvane::kPanelRect, percent);
+    newFrame->addView(new PanelClickArea(whole, *this));
     // Creation order is drawing order (later on top) and decides who gets a
     // click where rectangles overlap: the table's order.
     for (int32_t p = 0; p < tolvane::kParameterCount; ++p) {
@@ -120,19 +134,41 @@ void TolvaneEditor::addControls(CHighlightFrame* newFrame, int32_t percent) {
     gainMeter->setValue(1.0f);
     newFrame->addControl(gainMeter);
     CBitmap* aboutImage = image(tolvane::kAboutImageId);
-    aboutArea = new CSplashScreen(toRect(tolvane::kAboutRect, percent), this, tolvane::kAboutTag, aboutImage,
-                                  toRect(tolvane::kPanelRect, percent));
+    aboutArea = new CSplashScreen(toRect(tolvane::kAboutRect, percent), this, tolvane::kAboutTag, aboutImage, whole);
     aboutImage->forget();
     newFrame->addControl(aboutArea);
 }
 
+void TolvaneEditor::openSizeMenu(CPoint where) {
+    if (!frame) return;
+    if (!sizeMenu) {
+        // Made when first asked for: most editors never show it.
+        std::vector<CRect> rows;
+        for (const tolvane::PanelRect& row : tolvane::kSizeMenuRows) rows.push_back(toRect(row, openScale));
+        CBitmap* menuImage = new CBitmap(editor_scale::imageId(tolvane::kSizeMenuImageId, openScale));
+        sizeMenu = new CStripMenu(toRect(tolvane::kPanelRect, openScale), this, tolvane::kSizeMenuTag, menuImage,
+                                  toRect(tolvane::kSizeMenuFrame, openScale).height(), std::move(rows));
+        menuImage->forget();
+    }
+    int32_t current = 0;
+    for (int32_t i = 0; i < static_cast<int32_t>(std::size(editor_scale::kSizes)); ++i)
+        if (editor_scale::kSizes[i] == openScale) current = i;
+    sizeMenu->popup(frame, where, current);
+}
+
 void TolvaneEditor::close() {
+    if (sizeMenu) sizeMenu->dismiss();
     if (frame) {
         frame->forget();
         frame = nullptr;
     }
+    if (sizeMenu) {
+        sizeMenu->forget();
+        sizeMenu = nullptr;
+    }
     parentWindow = nullptr;
     openScale = 0;
+    pickedScale = 0;
     for (CControl*& control : parameterControls) control = nullptr;
     gainMeter = nullptr;
     aboutArea = nullptr;
@@ -173,6 +209,11 @@ void TolvaneEditor::idle() {
     if (!frame) return;
     applyPendingChanges();
     frame->idle();
+    if (const int32_t picked = pickedScale) {
+        pickedScale = 0;
+        chooseScale(picked);
+        if (!frame) return;
+    }
     // Drawn by the next idle: the needle lags the effect by one idle period.
     if (gainMeter) gainMeter->setValue(effect->getMeterValue());
 }
@@ -180,6 +221,7 @@ void TolvaneEditor::idle() {
 void TolvaneEditor::valueChanged(CControl* control) {
     const int32_t tag = control->getTag();
     if (tolvane::isParameter(tag)) effect->setParameterAutomated(tag, control->getValue());
+    if (tag == tolvane::kSizeMenuTag) pickedScale = editor_scale::kSizes[static_cast<size_t>(control->getValue())];
 }
 
 int32_t TolvaneEditor::controlModifierClicked(CControl* control, CButtonState buttons) {

@@ -30,6 +30,7 @@
 
 class CMovieBitmap;
 class CSplashScreen;
+class CStripMenu;
 class CHighlightFrame;
 
 class TolvaneEditor : public GUIEditorInterface, public CControlListener {
@@ -46,6 +47,8 @@ public:
     int32_t getHeight() const;
     // A scale the host announced (1.0 is 100 %; 0 for none).
     void setHostScale(double factor);
+    // A size in percent before every other source (pictures of the editor); 0 for none.
+    void setFixedScale(int32_t percent) { fixedScale = percent; }
     // The user's choice of size, kept for every editor opened later. An open
     // editor asks its effect for the new size and reopens at it; when the
     // effect refuses, it stays as it is until it opens next.
@@ -82,6 +85,8 @@ public:
     // While open; null otherwise.
     CHighlightFrame* getFrame() const;
     CControl* getControl(int32_t tag) const;
+    // Opens the menu of sizes at a point of the panel (a right-click outside the controls).
+    void openSizeMenu(CPoint where);
 
 private:
     // Moves what other threads handed over onto the controls and the frame.
@@ -95,10 +100,16 @@ private:
     void* parentWindow = nullptr;  // while open
     int32_t openScale = 0;         // while open
     double hostScale = 0.0;
+    int32_t fixedScale = 0;
+    int32_t unkeptChoice = 0;  // the user's, when the settings folder could not keep it
     int32_t knobMode = kLinearMode;
     CControl* parameterControls[tolvane::kParameterCount] = {};
     CMovieBitmap* gainMeter = nullptr;
     CSplashScreen* aboutArea = nullptr;
+    CStripMenu* sizeMenu = nullptr;
+    // A size picked in the menu, applied by the next idle (it rebuilds the
+    // frame, which cannot happen inside the frame's own click); 0 for none.
+    int32_t pickedScale = 0;
 
     std::atomic<float> pendingValues[tolvane::kParameterCount] = {};
     std::atomic<uint32_t> pendingParameters{0};
