@@ -88,9 +88,10 @@ void useHeadlessWindows(bool on);
 bool headlessWindowsInUse();
 
 // How much the desktop enlarges what it draws, for a window inside `parent`
-// (1.0 is 100 %); 0 when it says nothing. X11: the root window's Xft.dpi
-// resource over 96; Windows: the window's DPI over 96. With headless windows,
-// what setHeadlessDesktopScale set (0 at first).
+// (null: before there is one), 1.0 being 100 %; 0 when it says nothing. X11:
+// the root window's Xft.dpi resource over 96; Windows: the window's DPI over
+// 96, or the screen's. With headless windows, what setHeadlessDesktopScale set
+// (0 at first).
 double desktopScale(void* parent);
 void setHeadlessDesktopScale(double factor);
 double headlessDesktopScale();

@@ -349,8 +349,9 @@ private:
 
 }  // namespace
 
-double desktopScale(void* parent) {
-    if (headlessWindowsInUse() || !parent) return headlessDesktopScale();
+double desktopScale(void*) {
+    // One scale for the whole desktop: the parent window does not matter.
+    if (headlessWindowsInUse()) return headlessDesktopScale();
     Display* display = XOpenDisplay(nullptr);
     if (!display) return 0.0;
     // The resources as the display's root window held them when we connected;

@@ -185,14 +185,14 @@ private:
 }  // namespace
 
 double desktopScale(void* parent) {
-    if (headlessWindowsInUse() || !parent) return headlessDesktopScale();
+    if (headlessWindowsInUse()) return headlessDesktopScale();
     // Windows 10 knows each window's DPI; older systems one for the screen.
     using GetDpiForWindowProc = UINT(WINAPI*)(HWND);
     UINT dpi = 0;
     if (HMODULE user32 = GetModuleHandleW(L"user32.dll")) {
         auto getDpiForWindow = reinterpret_cast<GetDpiForWindowProc>(
             reinterpret_cast<void*>(GetProcAddress(user32, "GetDpiForWindow")));
-        if (getDpiForWindow) dpi = getDpiForWindow(static_cast<HWND>(parent));
+        if (getDpiForWindow && parent) dpi = getDpiForWindow(static_cast<HWND>(parent));
     }
     if (dpi == 0) {
         if (HDC screen = GetDC(nullptr)) {
