@@ -9,11 +9,6 @@ void CHighlightFrame::addControl(CControl* control) {
     controlsByTag[control->getTag()] = control;
 }
 
-void CHighlightFrame::setHighlightColor(uint8_t red, uint8_t green, uint8_t blue, uint8_t alpha) {
-    highlightColor = {red, green, blue, alpha};
-    setDirty(true);
-}
-
 CView* CHighlightFrame::getControlByTag(int32_t tag) {
     const auto found = controlsByTag.find(tag);
     return found == controlsByTag.end() ? nullptr : found->second;

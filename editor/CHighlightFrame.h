@@ -22,7 +22,6 @@ public:
     void addControl(CControl* control);
     void setHighlightedView(CView* view) { highlightedView = view; }
     CView* getHighlightedView() const { return highlightedView; }
-    void setHighlightColor(uint8_t red, uint8_t green, uint8_t blue, uint8_t alpha);
     void setHighlightWidth(int32_t pixels) { highlightWidth = pixels; }
     // On: outlines the control of that tag (none when no control has it).
     // Off: clears whatever is outlined, whatever the tag. Only marks the views

@@ -69,14 +69,10 @@ public:
     virtual void invalidate(const Rect& area) = 0;
     // Keeps the mouse while a button is held, also outside the window.
     virtual void captureMouse(bool on) = 0;
-    // Shift, Ctrl and Alt as held now.
-    virtual uint32_t modifiers() = 0;
     // Reads the events that arrived and delivers them to the client.
     virtual void dispatchEvents() = 0;
     // Repaints what is invalid.
     virtual void repaint() = 0;
-    // The system's double-click time in milliseconds.
-    virtual uint32_t doubleClickTime() { return 400; }
 };
 
 // A child window of `parent` (the host's window handle) of the given size, or
@@ -103,7 +99,6 @@ public:
 
     void invalidate(const Rect& area) override;
     void captureMouse(bool on) override { captured = on; }
-    uint32_t modifiers() override { return heldModifiers; }
     void dispatchEvents() override {}
     // Repaints every invalidated rectangle, in the order invalidated.
     void repaint() override;
@@ -117,7 +112,6 @@ public:
     // Pixels repainted since the last reset.
     uint64_t paintedPixels = 0;
     bool isCapturing() const { return captured; }
-    void setHeldModifiers(uint32_t bits) { heldModifiers = bits; }
 
 private:
     int32_t width, height;
@@ -125,7 +119,6 @@ private:
     std::vector<uint32_t> shown;
     std::vector<Rect> invalid;
     bool captured = false;
-    uint32_t heldModifiers = 0;
 };
 
 }  // namespace platform

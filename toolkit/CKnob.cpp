@@ -136,7 +136,7 @@ int32_t CAnimKnob::frameTop(float v) const {
     if (!(v >= 0.0f) || heightOfOneImage <= 0) return 0;
     if (v > 1.0f) v = 1.0f;  // the same frame as any value above, with no overflow
     const float span = static_cast<float>(heightOfOneImage * (subPixmaps - 1));
-    int32_t y = static_cast<int32_t>((inverse ? 1.0f - v : v) * span);
+    int32_t y = static_cast<int32_t>(v * span);
     // Down to the start of its frame.
     y = (y / heightOfOneImage + 1) * heightOfOneImage - heightOfOneImage;
     if (y < 0) y = 0;

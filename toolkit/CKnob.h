@@ -49,13 +49,10 @@ public:
 
     void draw(CDrawContext* context) override;
     bool isDirty() const override;
-    int32_t getNumSubPixmaps() const { return subPixmaps; }
-    void setInverseBitmap(bool on) { inverse = on; }
 
 private:
     // Where in the strip the frame for a value starts.
     int32_t frameTop(float v) const;
 
     int32_t subPixmaps;
-    bool inverse = false;
 };

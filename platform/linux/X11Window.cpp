@@ -209,17 +209,6 @@ public:
         // X keeps the pointer with the window from a press to its release.
     }
 
-    uint32_t modifiers() override {
-        ::Window root, child;
-        int rootX, rootY, x, y;
-        unsigned state = 0;
-        if (!destroyed && !lost && XQueryPointer(display, window, &root, &child, &rootX, &rootY, &x, &y, &state))
-            return modifierBits(state);
-        return 0;
-    }
-
-    uint32_t doubleClickTime() override { return doubleClick; }
-
     void dispatchEvents() override {
         while (!destroyed && !lost && XPending(display) > 0) {
             XEvent event;

@@ -109,8 +109,6 @@ public:
         if (on) SetCapture(window);
         else if (GetCapture() == window) ReleaseCapture();
     }
-    uint32_t modifiers() override { return keyboardModifiers(); }
-    uint32_t doubleClickTime() override { return GetDoubleClickTime(); }
     void dispatchEvents() override {
         // The host's message loop delivers them.
     }
