@@ -1,8 +1,14 @@
 // qmsp_block, qmsp_smoother: the base of every signal block, and a one-pole
 // (exponential) glide toward a target value.
 //
-// Every block starts at 44100 Hz and is usable straight after construction:
-//   construct -> setSampleRate(hz) -> setters -> process()/tick() per sample -> reset().
+// Every block has the same life cycle. It is usable straight after
+// construction, at 44100 Hz with its documented defaults; then
+//   setSampleRate(hz) -> setters -> process() (or its own per-sample call) -> reset().
+// setSampleRate keeps every time and frequency setting and recomputes what
+// derives from it; reset touches only the running state (each block says how).
+// The meter's qmsp_follower is a plain record beside this tree with the same
+// life cycle but no rate of its own: its owner passes one wherever a
+// coefficient is derived.
 //
 // Numbers: fields are float32. Each formula is evaluated in double precision and
 // rounded to float32 exactly once, where a value is named, stored or returned.
@@ -11,66 +17,6 @@
 #pragma once
 
 #include <cstdint>
-
-// The audio path's choices between two computed values, made without a branch:
-// which way they go depends on the signal, and a mispredicted branch costs
-// more than the arithmetic of both sides. Each works on the lowest lane of the
-// SSE registers that hold the values, so that the compiler can neither turn it
-// into a jump nor move the values out of the floating-point unit; the other
-// lanes are whatever the registers held, and never read. A comparison with a
-// NaN is false, as in C++.
-template <class T>
-struct qmsp_register;  // a 16-byte register of Ts, and the mask a comparison of two gives
-template <>
-struct qmsp_register<float> {
-    typedef float lanes __attribute__((vector_size(16)));
-    typedef int32_t mask __attribute__((vector_size(16)));
-};
-template <>
-struct qmsp_register<double> {
-    typedef double lanes __attribute__((vector_size(16)));
-    typedef int64_t mask __attribute__((vector_size(16)));
-};
-typedef qmsp_register<float>::lanes qmsp_float4;
-typedef qmsp_register<float>::mask qmsp_int4;
-
-// x in the lowest lane of a register, as it is. (Clang, which builds only the
-// fuzzing targets, fails on the empty statement; it gets zeroed lanes.)
-template <class T>
-inline typename qmsp_register<T>::lanes qmsp_lane(T x) {
-#if defined(__SSE2__) && !defined(__clang__)
-    typename qmsp_register<T>::lanes v;
-    __asm__("" : "=x"(v) : "0"(x));
-    return v;
-#else
-    return typename qmsp_register<T>::lanes{x};
-#endif
-}
-
-// x < y ? ifLess : otherwise, for floats or doubles
-template <class T>
-inline T qmsp_selectLess(T x, T y, T ifLess, T otherwise) {
-    using mask = typename qmsp_register<T>::mask;
-    const mask less = qmsp_lane(x) < qmsp_lane(y);
-    const mask chosen =
-        (reinterpret_cast<mask>(qmsp_lane(ifLess)) & less) | (reinterpret_cast<mask>(qmsp_lane(otherwise)) & ~less);
-    return reinterpret_cast<typename qmsp_register<T>::lanes>(chosen)[0];
-}
-
-// a > b ? a : b, the processor's own maximum (b when either is NaN).
-inline float qmsp_max(float a, float b) {
-    const qmsp_float4 va = qmsp_lane(a), vb = qmsp_lane(b);
-    return (va > vb ? va : vb)[0];
-}
-
-// +0 where x is zero, denormal, infinite or NaN (all exponent bits clear, or
-// all set); x otherwise.
-inline float qmsp_flushUnfit(float x) {
-    const qmsp_int4 bits = reinterpret_cast<qmsp_int4>(qmsp_lane(x));
-    const qmsp_int4 exponent = bits & 0x7F800000;
-    const qmsp_int4 unfit = (exponent == 0) | (exponent == 0x7F800000);
-    return reinterpret_cast<qmsp_float4>(bits & ~unfit)[0];
-}
 
 class qmsp_block {
 public:

@@ -10,8 +10,7 @@ namespace qmsp_fastmath {
 namespace {
 
 template <size_t W, class Kernel, class Library>
-__attribute__((always_inline)) inline void batch(const float* in, float* out, size_t count, Kernel kernel,
-                                                 Library library) {
+QMSP_ALWAYS_INLINE inline void batch(const float* in, float* out, size_t count, Kernel kernel, Library library) {
     using vf = typename Kernels<W>::vf;
     for (size_t i = 0; i < count; i += W) {
         vf x = vf{} + 1.0f;
@@ -29,8 +28,8 @@ float libraryLog10(float x) { return static_cast<float>(std::log10(static_cast<d
 float libraryPow10(float y) { return static_cast<float>(std::pow(10.0, static_cast<double>(y))); }
 
 template <size_t W>
-__attribute__((always_inline)) inline void hardKneeBatch(const float* levels, size_t count, float threshold,
-                                                         double slope, float* gains, float* reductions) {
+QMSP_ALWAYS_INLINE inline void hardKneeBatch(const float* levels, size_t count, float threshold, double slope,
+                                             float* gains, float* reductions) {
     typename Kernels<W>::HardKneeSteps computer(threshold, slope);
     constexpr size_t most = Kernels<W>::HardKneeSteps::kMaxCount;
     for (size_t i = 0; i < count; i += most) {

@@ -4,15 +4,16 @@
 // result would be, or NaN where the library itself must be asked. See
 // qmsp_fastmath.h for how the rounding is proven.
 //
-// Every function here is always inlined, so a caller compiled for AVX2 gets
-// AVX2 code and the same bits. Vectors pass by reference: no call ever hands
-// one over by value, whose ABI differs between instruction sets.
+// They are written in the vector vocabulary of qmsp_vector.h: every function
+// here is always inlined, so a caller compiled for AVX2 gets AVX2 code and the
+// same bits, and vectors pass by reference.
 #pragma once
 
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
+
+#include "qmsp_vector.h"
 
 namespace qmsp_fastmath {
 
@@ -29,69 +30,21 @@ inline constexpr double kLog2Of10Lo = -3.910435808867962e-09;  // log2(10) - hi
 inline constexpr double kRoundMagic = 6755399441055744.0;      // 1.5 * 2^52: adding it rounds to an integer
 inline constexpr double kLn2 = 0.69314718055994530942;
 
-// W values at a time with the compiler's vector types: W = 4 fills SSE
-// registers (the floats one, the doubles two), W = 8 fills AVX ones. The
-// floats must fit one register: wider, the compiler splits comparisons lane
-// by lane. (The sizes are spelled out per W: the compiler ignores a
-// vector_size that depends on a template parameter.)
-template <size_t W>
-struct VectorTypes;
-template <>
-struct VectorTypes<4> {
-    typedef double vd __attribute__((vector_size(32)));
-    typedef float vf __attribute__((vector_size(16)));
-    typedef float vfInMemory __attribute__((vector_size(16), aligned(4), may_alias));
-    typedef int32_t vi __attribute__((vector_size(16)));
-    typedef int64_t vl __attribute__((vector_size(32)));
-};
-template <>
-struct VectorTypes<8> {
-    typedef double vd __attribute__((vector_size(64)));
-    typedef float vf __attribute__((vector_size(32)));
-    typedef float vfInMemory __attribute__((vector_size(32), aligned(4), may_alias));
-    typedef int32_t vi __attribute__((vector_size(32)));
-    typedef int64_t vl __attribute__((vector_size(64)));
-};
-
+// W lanes at a time: 4 with SSE2, 8 with AVX2.
 template <size_t W>
 struct Kernels {
     static constexpr size_t kLanes = W;
-    using vd = typename VectorTypes<W>::vd;
-    using vf = typename VectorTypes<W>::vf;
-    using vi = typename VectorTypes<W>::vi;
-    using vl = typename VectorTypes<W>::vl;
-
-    // W floats from memory and back, at any alignment, straight into and out of
-    // a register. (A memcpy into a vector variable may go through the stack in
-    // halves, and loading the whole right after storing its halves stalls.)
-    __attribute__((always_inline)) static void load(const float* from, vf& to) {
-        to = *reinterpret_cast<const typename VectorTypes<W>::vfInMemory*>(from);
-    }
-    __attribute__((always_inline)) static void store(float* to, const vf& v) {
-        *reinterpret_cast<typename VectorTypes<W>::vfInMemory*>(to) = v;
-    }
-
-    // Whether any lane of a comparison's result is true, within registers.
-    __attribute__((always_inline)) static bool anyLane(const vi& lanes) {
-        vi mask = lanes;
-        if constexpr (W == 8) {
-            mask |= __builtin_shufflevector(mask, mask, 4, 5, 6, 7, 0, 1, 2, 3);
-            mask |= __builtin_shufflevector(mask, mask, 2, 3, 0, 1, 6, 7, 4, 5);
-            mask |= __builtin_shufflevector(mask, mask, 1, 0, 3, 2, 5, 4, 7, 6);
-        } else {
-            static_assert(W == 4);
-            mask |= __builtin_shufflevector(mask, mask, 2, 3, 0, 1);
-            mask |= __builtin_shufflevector(mask, mask, 1, 0, 3, 2);
-        }
-        return mask[0] != 0;
-    }
+    using vd = typename qmsp_vectors<W>::vd;
+    using vf = typename qmsp_vectors<W>::vf;
+    using vi = typename qmsp_vectors<W>::vi;
+    using vl = typename qmsp_vectors<W>::vl;
 
     // float(r), or NaN where the C library must decide the rounding. The kernels'
     // results are within 2^-44 (relative) of the exact value, so when r moved by
     // 2^-40 either way still rounds to the same float, the exact value does too
     // (rounding to float is monotonic, denormal and overflowing results included).
     // Lanes outside the kernel's domain are NaN as well.
-    __attribute__((always_inline)) static void roundChecked(const vd& r, const vi& inDomain, vf& out) {
+    QMSP_ALWAYS_INLINE static void roundChecked(const vd& r, const vi& inDomain, vf& out) {
         const vf f = __builtin_convertvector(r, vf);
         const vf below = __builtin_convertvector(r * (1.0 - 0x1p-40), vf);
         const vf above = __builtin_convertvector(r * (1.0 + 0x1p-40), vf);
@@ -108,7 +61,7 @@ struct Kernels {
         // log10(m) for m in [sqrt(1/2), sqrt(2)) first: above sqrt(2) the mantissa
         // is halved and the exponent raised. m is made as a float (exact), then
         // widened: no 64-bit integer lanes needed.
-        __attribute__((always_inline)) void reduce(const vf& x) {
+        QMSP_ALWAYS_INLINE void reduce(const vf& x) {
             bits = reinterpret_cast<vi>(x);
             const vi mantissa = bits & 0x7FFFFF;
             const vi big = mantissa > 0x3504F3;
@@ -118,7 +71,7 @@ struct Kernels {
         }
         // The series by Estrin's scheme (pairs, then pairs of pairs): a short chain
         // of dependent steps instead of Horner's long one.
-        __attribute__((always_inline)) void series() {
+        QMSP_ALWAYS_INLINE void series() {
             const vd z = s * s;
             const vd z2 = z * z;
             const vd z4 = z2 * z2;
@@ -127,7 +80,7 @@ struct Kernels {
             const vd p = (a0 + z2 * a1) + z4 * (a2 + z2 * (1.0 / 15.0));
             lnm = 2.0 * s + 2.0 * s * (z * p);
         }
-        __attribute__((always_inline)) void finish(vf& out) const {
+        QMSP_ALWAYS_INLINE void finish(vf& out) const {
             const vd r = e * kLog10Of2Hi + (e * kLog10Of2Lo + lnm * kLog10e);
             // Positive normal floats (x = 1 gives exactly 0, as the library does).
             roundChecked(r, (bits >= 0x00800000) & (bits < 0x7F800000), out);
@@ -140,7 +93,7 @@ struct Kernels {
         vf y;
         vd t, shifted, p;
 
-        __attribute__((always_inline)) void reduce(const vf& exponent) {
+        QMSP_ALWAYS_INLINE void reduce(const vf& exponent) {
             y = exponent;
             const vd yd = __builtin_convertvector(y, vd);
             const vd hi = yd * kLog2Of10Hi;
@@ -151,7 +104,7 @@ struct Kernels {
         }
         // The exponential series to t^11 by Estrin's scheme, as for the logarithm;
         // |t| <= ln(2)/2, so the rest is below t^12/12! < 2^-47.
-        __attribute__((always_inline)) void series() {
+        QMSP_ALWAYS_INLINE void series() {
             const vd t2 = t * t;
             const vd t4 = t2 * t2;
             const vd t8 = t4 * t4;
@@ -160,7 +113,7 @@ struct Kernels {
             const vd a4 = t * (1.0 / 362880.0) + 1.0 / 40320.0, a5 = t * (1.0 / 39916800.0) + 1.0 / 3628800.0;
             p = ((a0 + t2 * a1) + t4 * (a2 + t2 * a3)) + t8 * (a4 + t2 * a5);
         }
-        __attribute__((always_inline)) void finish(vf& out) const {
+        QMSP_ALWAYS_INLINE void finish(vf& out) const {
             // The integer n sits in the low bits of hi + 1.5 * 2^52.
             const vl integer = reinterpret_cast<vl>(shifted) - reinterpret_cast<vl>(vd{} + kRoundMagic);
             const vd scale = reinterpret_cast<vd>((integer + 1023) << 52);
@@ -168,14 +121,14 @@ struct Kernels {
         }
     };
 
-    __attribute__((always_inline)) static void log10Lanes(const vf& x, vf& out) {
+    QMSP_ALWAYS_INLINE static void log10Lanes(const vf& x, vf& out) {
         Log10Steps log;
         log.reduce(x);
         log.series();
         log.finish(out);
     }
 
-    __attribute__((always_inline)) static void pow10Lanes(const vf& y, vf& out) {
+    QMSP_ALWAYS_INLINE static void pow10Lanes(const vf& y, vf& out) {
         Pow10Steps pow;
         pow.reduce(y);
         pow.series();
@@ -209,8 +162,7 @@ struct Kernels {
               thresholdsWide(vd{} + static_cast<double>(threshold)),
               slopes(vd{} + slope) {}
 
-        __attribute__((always_inline)) void begin(const float* levelsIn, size_t countIn, float* gainsOut,
-                                                  float* reductionsOut) {
+        QMSP_ALWAYS_INLINE void begin(const float* levelsIn, size_t countIn, float* gainsOut, float* reductionsOut) {
             levels = levelsIn;
             count = countIn;
             gains = gainsOut;
@@ -218,17 +170,16 @@ struct Kernels {
         }
 
         template <int k>
-        __attribute__((always_inline)) void step() {
+        QMSP_ALWAYS_INLINE void step() {
             for (size_t h = 0; h < kHalves; ++h) halfStep<k>(h);
             if constexpr (k == kSteps - 1) {
                 vi deferred = gain[0] != gain[0];
                 for (size_t h = 1; h < kHalves; ++h) deferred |= gain[h] != gain[h];
-                if (anyLane(deferred)) askLibrary();
+                if (qmsp_anyLane(deferred)) askLibrary();
             }
         }
 
-        __attribute__((always_inline)) void run(const float* levelsIn, size_t countIn, float* gainsOut,
-                                                float* reductionsOut) {
+        QMSP_ALWAYS_INLINE void run(const float* levelsIn, size_t countIn, float* gainsOut, float* reductionsOut) {
             begin(levelsIn, countIn, gainsOut, reductionsOut);
             step<0>();
             step<1>();
@@ -248,11 +199,11 @@ struct Kernels {
         }
 
         template <int k>
-        __attribute__((always_inline)) void halfStep(size_t h) {
+        QMSP_ALWAYS_INLINE void halfStep(size_t h) {
             if constexpr (k == 0) {
                 vf x = vf{} + 1.0f;
                 if (countIn(h) == kLanes)
-                    load(levels + h * kLanes, x);
+                    qmsp_load(levels + h * kLanes, x);
                 else
                     for (size_t i = 0; i < countIn(h); ++i) x[i] = levels[h * kLanes + i];
                 log[h].reduce(x);
@@ -278,8 +229,8 @@ struct Kernels {
                 pow[h].finish(gain[h]);
             } else if constexpr (k == 7) {
                 if (countIn(h) == kLanes) {
-                    store(gains + h * kLanes, gain[h]);
-                    store(reductions + h * kLanes, reduction[h]);
+                    qmsp_store(gains + h * kLanes, gain[h]);
+                    qmsp_store(reductions + h * kLanes, reduction[h]);
                 } else {
                     for (size_t i = 0; i < countIn(h); ++i) {
                         gains[h * kLanes + i] = gain[h][i];

@@ -70,8 +70,12 @@ float qmsp_filter_butterworth::process(float x) {
     return y;
 }
 
+// The base constructors could not design the response: a virtual call inside
+// a constructor reaches only the class being built.
 qmsp_filter_butterworth_first_order_low_pass::qmsp_filter_butterworth_first_order_low_pass(float hz)
-    : qmsp_filter_butterworth_first_order(hz) {}
+    : qmsp_filter_butterworth_first_order(hz) {
+    updateCoefficients();
+}
 
 void qmsp_filter_butterworth_first_order_low_pass::updateCoefficients() {
     updatePrewarp();

@@ -17,6 +17,7 @@
 #include <cstring>
 
 #include "qmsp_block.h"
+#include "qmsp_vector.h"
 
 class qmsp_filter : public qmsp_block {
 public:
@@ -39,6 +40,8 @@ protected:
     float q;          // watched for changes only
 };
 
+// A base: it designs no response of its own (its coefficients stay 0, and
+// process returns 0). The low-pass below designs its own from construction on.
 class qmsp_filter_butterworth : public qmsp_filter {
 public:
     explicit qmsp_filter_butterworth(float hz);
@@ -124,8 +127,7 @@ inline float qmsp_filter_butterworth_first_order::process(float x) {
 
 class qmsp_filter_butterworth_first_order_low_pass : public qmsp_filter_butterworth_first_order {
 public:
-    // Computes nothing: the coefficients stay 0 (and process returns 0) until the
-    // first setSampleRate or a new frequency.
+    // A low-pass at `hz` (Hz) and 44100 Hz, its coefficients computed.
     explicit qmsp_filter_butterworth_first_order_low_pass(float hz);
 
     void updateCoefficients() override;

@@ -1,19 +1,21 @@
 // qmsp_follower: a one-pole level follower with separate rise and fall times,
-// used to smooth the gain reduction for the meter. A plain record: the owner
-// passes the sample rate when the times or the rate change.
+// used to smooth the gain reduction for the meter.
 //
 //   step(x): level = x + (level - x) * (x > level ? attackCoefficient : releaseCoefficient)
+//
+// It has the blocks' life cycle (usable at 44100 Hz straight after
+// construction; the rate, the setters, step() per sample, reset()) with two
+// differences: it is a plain record without virtual operations, copied by
+// value into the audio path; and it holds no sample rate: its owner passes
+// one to every call that derives a coefficient (the effect passes the
+// process-wide rate, which may differ from its blocks' own).
 //
 // Numbers: fields are float32; each formula runs in double and is rounded once.
 #pragma once
 
-#include <cstdint>
-
-#include "qmsp_block.h"
+#include "qmsp_vector.h"
 
 struct qmsp_follower {
-    enum : int32_t { kAttackTime = 530, kReleaseTime = 531 };
-
     // settings
     float attackTime;   // seconds, used while the input is above the level
     float releaseTime;  // seconds, used otherwise
@@ -23,10 +25,15 @@ struct qmsp_follower {
     // running state
     float level;
 
-    // Both times 1 ms, level 0.
+    // Both times 1 ms at 44100 Hz, level 0.
+    qmsp_follower();
+    // Both times 1 ms at `rate` (Hz, > 0), level 0.
     void init(float rate);
-    // Selector kAttackTime or kReleaseTime, value in seconds; other selectors change nothing.
-    void set(int32_t selector, float seconds, float rate);
+    // Seconds, >= 0 (0 follows the input at once), and the rate in Hz, > 0: each
+    // stores its time and derives its coefficient.
+    void setAttackTime(float seconds, float rate);
+    void setReleaseTime(float seconds, float rate);
+    // Both coefficients from the stored times for a new rate (Hz, > 0); the level is kept.
     void updateCoefficients(float rate);
     void step(float input);
     // step() for callers that widen to double ahead of time: the input (a

@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
+#include "qmsp_dynamics_steps.h"
 #include "qmsp_fastmath.h"
+#include "qmsp_fastmath_kernels.h"
+#include "qmsp_vector.h"
 
 // The helpers below hand vectors wider than an SSE register back by value;
 // they are all inlined, so no call with the ABI the compiler warns about is
@@ -12,10 +15,30 @@
 
 namespace {
 
-constexpr int32_t kGroup = qmsp_compressor::kGroup;
-// Each stage's results are kept for the stages after it in a ring of groups.
+constexpr int32_t kGroup = qmsp_compressor::Steps::kGroup;
+
+// The pipeline's stages, by the group each works on in iteration i, whose
+// detector steps through group i: that many groups ahead of the detector, or
+// behind it.
+constexpr int32_t kPeaksAhead = 1;        // the peaks of group i + 1
+constexpr int32_t kComputerBehind = 1;    // the gain computer for group i - 1
+constexpr int32_t kPrepareBehind = 2;     // prepare() for group i - 2
+constexpr int32_t kRecursionsBehind = 3;  // the output recursions for group i - 3
+constexpr int32_t kFinishBehind = 4;      // check() and finish() for group i - 4
+
+// Each stage's results wait for the stages after it in a ring of slots, one
+// per group. A group holds its slot from the iteration before its detector,
+// which writes its frame count and its peaks, to the one that finishes it,
+// which reads the count last: so the groups from i + kPeaksAhead back to
+// i - kFinishBehind, six, are all in flight in iteration i, each in a slot of
+// its own. A smaller ring compiles but hands a group the frame count of a
+// later one: with four slots, the groups before the block take the counts of
+// its first groups, and finish() writes them before the start of the output.
+constexpr int32_t kGroupsInFlight = kPeaksAhead + kFinishBehind + 1;
 constexpr int32_t kSlots = 8;
+static_assert(kSlots >= kGroupsInFlight, "every group in flight needs a slot of its own");
 static_assert((kSlots & (kSlots - 1)) == 0, "a power of two: slots are group indices masked");
+constexpr int32_t slot(int32_t group) { return group & (kSlots - 1); }
 
 // W lanes to a vector: 4 for SSE2, 8 for AVX2.
 template <size_t W>
@@ -24,7 +47,6 @@ struct AudioPath {
     using vd = typename K::vd;
     using vf = typename K::vf;
     using vi = typename K::vi;
-    __attribute__((always_inline)) static bool anyLane(const vi& mask) { return K::anyLane(mask); }
 
     // Whether a group that needs the gain computer gets its own copy for
     // release-only detection too. Measured: on AVX2 it pays; on the baseline
@@ -37,7 +59,7 @@ struct AudioPath {
     static_assert(kHalves * kLanes == kGroup);
 
     template <class To, class From>
-    __attribute__((always_inline)) static To convert(const From& from) {
+    QMSP_ALWAYS_INLINE static To convert(const From& from) {
         return __builtin_convertvector(from, To);
     }
 
@@ -45,40 +67,40 @@ struct AudioPath {
     struct Lanes {
         vf half[kHalves];
 
-        __attribute__((always_inline)) void load(const float* from, int32_t count) {
+        QMSP_ALWAYS_INLINE void load(const float* from, int32_t count) {
             if (count == kGroup) {
-                for (int32_t h = 0; h < kHalves; ++h) K::load(from + h * kLanes, half[h]);
+                for (int32_t h = 0; h < kHalves; ++h) qmsp_load(from + h * kLanes, half[h]);
                 return;
             }
             for (vf& h : half) h = vf{} + 1.0f;
             for (int32_t j = 0; j < count; ++j) half[j / kLanes][j % kLanes] = from[j];
         }
-        __attribute__((always_inline)) void store(float* to, int32_t count) const {
+        QMSP_ALWAYS_INLINE void store(float* to, int32_t count) const {
             if (count == kGroup) {
-                for (int32_t h = 0; h < kHalves; ++h) K::store(to + h * kLanes, half[h]);
+                for (int32_t h = 0; h < kHalves; ++h) qmsp_store(to + h * kLanes, half[h]);
                 return;
             }
             for (int32_t j = 0; j < count; ++j) to[j] = half[j / kLanes][j % kLanes];
         }
         // Lane by lane.
-        __attribute__((always_inline)) void set(int32_t j, float value) { half[j / kLanes][j % kLanes] = value; }
-        __attribute__((always_inline)) float operator[](int32_t j) const { return half[j / kLanes][j % kLanes]; }
+        QMSP_ALWAYS_INLINE void set(int32_t j, float value) { half[j / kLanes][j % kLanes] = value; }
+        QMSP_ALWAYS_INLINE float operator[](int32_t j) const { return half[j / kLanes][j % kLanes]; }
     };
 
-    __attribute__((always_inline)) static vf magnitude(const vf& v) {
+    QMSP_ALWAYS_INLINE static vf magnitude(const vf& v) {
         return reinterpret_cast<vf>(reinterpret_cast<vi>(v) & 0x7FFFFFFF);
     }
     // To +-1; a NaN passes (the filter and the detector recover from it on their own).
-    __attribute__((always_inline)) static vf clipToFullScale(const vf& y) {
+    QMSP_ALWAYS_INLINE static vf clipToFullScale(const vf& y) {
         const vf low = y < -1.0f ? vf{} - 1.0f : y;
         return low > 1.0f ? vf{} + 1.0f : low;
     }
     // Lanes that the low-pass's flush would change: zeros other than +0, denormal
     // numbers, infinities and NaN.
-    __attribute__((always_inline)) static vi unfitLanes(const vf& v) {
-        const vi bits = reinterpret_cast<vi>(v);
-        const vi exponent = bits & 0x7F800000;
-        return ((exponent == 0) | (exponent == 0x7F800000)) & (bits != 0);
+    QMSP_ALWAYS_INLINE static vi unfitLanes(const vf& v) {
+        vi unfit;
+        qmsp_unfitLanes(v, unfit);
+        return unfit & (reinterpret_cast<vi>(v) != 0);
     }
 
     // The low-pass's feed-forward part for a group, y b0 + (the input before) b1,
@@ -87,7 +109,7 @@ struct AudioPath {
     struct FeedForward {
         vd b0, b1;
 
-        __attribute__((always_inline)) void apply(const Lanes& y, int32_t count, float& previous, double* out) const {
+        QMSP_ALWAYS_INLINE void apply(const Lanes& y, int32_t count, float& previous, double* out) const {
             vf before[kHalves];
             if constexpr (kHalves == 1) {
                 before[0] = __builtin_shufflevector(y.half[0], vf{} + previous, 8, 0, 1, 2, 3, 4, 5, 6);
@@ -114,9 +136,9 @@ struct AudioPath {
         FeedForward left, right;
         double meterAttack, meterRelease;
 
-        explicit BlockSettings(const TolvaneSignalBlocks& b)
-            : inputGain(vf{} + b.compressor.getInputGain()),
-              outputGain(vd{} + static_cast<double>(b.compressor.getOutputGain())),
+        BlockSettings(const TolvaneSignalBlocks& b, const qmsp_compressor::Steps& compressor)
+            : inputGain(vf{} + compressor.getInputGain()),
+              outputGain(vd{} + static_cast<double>(compressor.getOutputGain())),
               left{vd{} + b.lowPassLeft.getB0(), vd{} + b.lowPassLeft.getB1()},
               right{vd{} + b.lowPassRight.getB0(), vd{} + b.lowPassRight.getB1()},
               meterAttack(b.meter.attackCoefficient),
@@ -150,7 +172,7 @@ struct AudioPath {
         BlockSettings settings;
 
         // The group's peaks (the lanes past `count` are 1).
-        __attribute__((always_inline)) void peaks(int32_t first, int32_t count, Lanes& peak) const {
+        QMSP_ALWAYS_INLINE void peaks(int32_t first, int32_t count, Lanes& peak) const {
             Lanes l, r;
             l.load(left + first, count);
             r.load(right + first, count);
@@ -183,8 +205,8 @@ struct AudioPath {
             r.lowPassLeft.setPreviousInput(h.left);
             r.lowPassRight.setPreviousInput(h.right);
         }
-        __attribute__((always_inline)) void prepare(int32_t first, int32_t count, const float* gains, History& history,
-                                                    Group& g) const {
+        QMSP_ALWAYS_INLINE void prepare(int32_t first, int32_t count, const float* gains, History& history,
+                                        Group& g) const {
             g.xL.load(left + first, count);
             g.xR.load(right + first, count);
             Lanes gain;
@@ -199,7 +221,7 @@ struct AudioPath {
             settings.left.apply(g.yL, count, history.left, g.forwardL);
             settings.right.apply(g.yR, count, history.right, g.forwardR);
         }
-        __attribute__((always_inline)) void frame(OutputRecursions& r, Group& g, int32_t j, float reduction) const {
+        QMSP_ALWAYS_INLINE void frame(OutputRecursions& r, Group& g, int32_t j, float reduction) const {
             const float m = r.mix.tick();
             g.mix.set(j, m);
             g.wetL.set(j, r.lowPassLeft.feedBack(g.forwardL[j]));
@@ -211,22 +233,22 @@ struct AudioPath {
         // begin() keeps their outputs from before, and check() (no sooner than
         // the next iteration, when the results have reached the cache) redoes
         // the group with the flush if any output is one the flush would change.
-        __attribute__((always_inline)) void begin(const OutputRecursions& r, Group& g) const {
+        QMSP_ALWAYS_INLINE void begin(const OutputRecursions& r, Group& g) const {
             g.startL = r.lowPassLeft.getPreviousOutput();
             g.startR = r.lowPassRight.getPreviousOutput();
             g.unchecked = true;
             for (vf& h : g.mix.half) h = vf{} + r.mix.value();
         }
-        __attribute__((always_inline)) void settledFrame(OutputRecursions& r, Group& g, int32_t j) const {
+        QMSP_ALWAYS_INLINE void settledFrame(OutputRecursions& r, Group& g, int32_t j) const {
             g.wetL.set(j, r.lowPassLeft.feedBackUnflushed(g.forwardL[j]));
             g.wetR.set(j, r.lowPassRight.feedBackUnflushed(g.forwardR[j]));
         }
-        __attribute__((always_inline)) void check(OutputRecursions& r, Group& g) const {
+        QMSP_ALWAYS_INLINE void check(OutputRecursions& r, Group& g) const {
             if (!g.unchecked) return;
             g.unchecked = false;
             vi unfit = vi{};
             for (int32_t h = 0; h < kHalves; ++h) unfit |= unfitLanes(g.wetL.half[h]) | unfitLanes(g.wetR.half[h]);
-            if (!anyLane(unfit)) return;
+            if (!qmsp_anyLane(unfit)) return;
             r.lowPassLeft.setPreviousOutput(g.startL);
             r.lowPassRight.setPreviousOutput(g.startR);
             for (int32_t j = 0; j < kGroup; ++j) {
@@ -235,7 +257,7 @@ struct AudioPath {
             }
         }
 
-        __attribute__((always_inline)) void finish(int32_t first, int32_t count, const Group& g) const {
+        QMSP_ALWAYS_INLINE void finish(int32_t first, int32_t count, const Group& g) const {
             Lanes outL, outR;
             for (int32_t h = 0; h < kHalves; ++h) {
                 const vd m = convert<vd>(g.mix.half[h]);
@@ -253,7 +275,7 @@ struct AudioPath {
         float* output;
         BlockSettings settings;
 
-        __attribute__((always_inline)) void peaks(int32_t first, int32_t count, Lanes& peak) const {
+        QMSP_ALWAYS_INLINE void peaks(int32_t first, int32_t count, Lanes& peak) const {
             Lanes x;
             x.load(input + first, count);
             for (int32_t h = 0; h < kHalves; ++h) peak.half[h] = magnitude(settings.inputGain * x.half[h]);
@@ -271,8 +293,8 @@ struct AudioPath {
         };
         static History historyOf(const OutputRecursions& r) { return {r.lowPassLeft.getPreviousInput()}; }
         static void keepHistory(OutputRecursions& r, const History& h) { r.lowPassLeft.setPreviousInput(h.left); }
-        __attribute__((always_inline)) void prepare(int32_t first, int32_t count, const float* gains, History& history,
-                                                    Group& g) const {
+        QMSP_ALWAYS_INLINE void prepare(int32_t first, int32_t count, const float* gains, History& history,
+                                        Group& g) const {
             g.x.load(input + first, count);
             Lanes gain;
             gain.load(gains, kGroup);
@@ -283,32 +305,39 @@ struct AudioPath {
             }
             settings.left.apply(g.y, count, history.left, g.forward);
         }
-        __attribute__((always_inline)) void frame(OutputRecursions& r, Group& g, int32_t j, float reduction) const {
+        QMSP_ALWAYS_INLINE void frame(OutputRecursions& r, Group& g, int32_t j, float reduction) const {
             const double m = r.mix.tick();
             g.mix.set(j, static_cast<float>(m));
             g.wet.set(j, r.lowPassLeft.feedBack(g.forward[j]));
             r.meter.step(reduction * static_cast<float>(m));
         }
 
-        __attribute__((always_inline)) void begin(const OutputRecursions& r, Group& g) const {
+        QMSP_ALWAYS_INLINE void begin(const OutputRecursions& r, Group& g) const {
             g.start = r.lowPassLeft.getPreviousOutput();
             g.unchecked = true;
             for (vf& h : g.mix.half) h = vf{} + r.mix.value();
         }
-        __attribute__((always_inline)) void settledFrame(OutputRecursions& r, Group& g, int32_t j) const {
+        QMSP_ALWAYS_INLINE void settledFrame(OutputRecursions& r, Group& g, int32_t j) const {
             g.wet.set(j, r.lowPassLeft.feedBackUnflushed(g.forward[j]));
         }
-        __attribute__((always_inline)) void check(OutputRecursions& r, Group& g) const {
+        QMSP_ALWAYS_INLINE void check(OutputRecursions& r, Group& g) const {
             if (!g.unchecked) return;
             g.unchecked = false;
             vi unfit = vi{};
             for (const vf& h : g.wet.half) unfit |= unfitLanes(h);
-            if (!anyLane(unfit)) return;
+            if (!qmsp_anyLane(unfit)) return;
             r.lowPassLeft.setPreviousOutput(g.start);
             for (int32_t j = 0; j < kGroup; ++j) g.wet.set(j, r.lowPassLeft.feedBack(g.forward[j]));
         }
 
-        __attribute__((always_inline)) void finish(int32_t first, int32_t count, const Group& g) const {
+        // Mono keeps 1 - m a double where stereo rounds it to a float: the
+        // effect's stereo loop names d = 1 - m once for both channels, and every
+        // named value is a float, while its mono loop writes the blend as one
+        // expression, f m + (1 - m) x. The two agree wherever 1 - m is a float:
+        // for m = 0 and for every m from 0.5 to 1 (the difference of two floats
+        // within a factor of two of each other is exact). They part in the last
+        // bit only while a fade passes below one half.
+        QMSP_ALWAYS_INLINE void finish(int32_t first, int32_t count, const Group& g) const {
             Lanes out;
             for (int32_t h = 0; h < kHalves; ++h) {
                 const vd m = convert<vd>(g.mix.half[h]);
@@ -320,7 +349,7 @@ struct AudioPath {
 
     // The meter's inputs for a whole group with a settled fade, the reductions
     // times the fade's value, widened as follower::stepWidened takes them.
-    __attribute__((always_inline)) static void widenedMeterInputs(const float* reductions, float mix, double* out) {
+    QMSP_ALWAYS_INLINE static void widenedMeterInputs(const float* reductions, float mix, double* out) {
         Lanes reduction;
         reduction.load(reductions, kGroup);
         for (int32_t h = 0; h < kHalves; ++h) {
@@ -331,14 +360,14 @@ struct AudioPath {
 
     // What the detector needs to know of a group's peaks ahead: whether all
     // are finite, and the largest (a NaN, which never attacks, counts as 0).
-    __attribute__((always_inline)) static void summarize(const Lanes& peak, bool& finite, float& largest) {
+    QMSP_ALWAYS_INLINE static void summarize(const Lanes& peak, bool& finite, float& largest) {
         vi infinite = vi{};
         vf most = vf{};
         for (const vf& h : peak.half) {
             infinite |= h > 3.4028235e38f;
             most = most < h ? h : most;
         }
-        finite = !anyLane(infinite);
+        finite = !qmsp_anyLane(infinite);
         vf other;
         if constexpr (kLanes == 8) {
             other = __builtin_shufflevector(most, most, 4, 5, 6, 7, 0, 1, 2, 3);
@@ -364,34 +393,90 @@ struct AudioPath {
         alignas(64) float gains[kSlots][kGroup];
         alignas(64) float reductions[kSlots][kGroup];
         bool finitePeaks[kSlots];
-        int32_t count[kSlots];
+        int32_t count[kSlots];  // the group's frames: kGroup, fewer at the block's end, 0 outside the block
         typename Frames::Group output[kSlots];
+
+        InFlight() {
+            for (auto& group : output) group.unchecked = false;
+            std::fill_n(count, kSlots, 0);
+            std::fill_n(startEnvelope, kSlots, 0.0f);
+        }
+        int32_t countOf(int32_t group) const { return count[slot(group)]; }
+    };
+
+    // The vector stages of iteration i, each on a group of its own, none on
+    // the groups outside the block (whose count is 0).
+    template <class Frames>
+    struct VectorStages {
+        const Frames& io;
+        InFlight<Frames>& ring;
+        typename Frames::History& history;
+        const int32_t i;
+
+        QMSP_ALWAYS_INLINE void peaks() const {
+            const int32_t group = i + kPeaksAhead;
+            if (const int32_t count = ring.countOf(group); count > 0) {
+                Lanes peak;
+                io.peaks(group * kGroup, count, peak);
+                peak.store(ring.peaks[slot(group)], kGroup);
+                summarize(peak, ring.finitePeaks[slot(group)], ring.largestPeak[slot(group)]);
+            }
+        }
+        QMSP_ALWAYS_INLINE void prepare() const {
+            const int32_t group = i - kPrepareBehind;
+            if (const int32_t count = ring.countOf(group); count > 0)
+                io.prepare(group * kGroup, count, ring.gains[slot(group)], history, ring.output[slot(group)]);
+        }
+        QMSP_ALWAYS_INLINE void finish() const {
+            const int32_t group = i - kFinishBehind;
+            if (const int32_t count = ring.countOf(group); count > 0)
+                io.finish(group * kGroup, count, ring.output[slot(group)]);
+        }
+
+        // In an interleaved group (wholeGroup below), after frames 1, 3 and 5.
+        //
+        // Why there: the vector stages need nothing that the detector or the
+        // recursions compute in this iteration, so the processor can run them
+        // while each recursion step waits for the one before it (a chain of
+        // dependent operations, several cycles each), as long as they enter
+        // its window of instructions in flight beside those steps. Bunched,
+        // they crowd the window: all after frame 0 measured a tenth slower,
+        // all after frame 7 a twentieth slower in mono. Spread one to every
+        // other frame they measured fastest (after 0, 2, 4 or 2, 4, 6 as fast
+        // within the noise); frame 0 already carries the group's set-up and
+        // the gain computer's first step. The peaks come first because the
+        // next iteration reads their summary before anything else; finish()
+        // comes last, since nothing reads what it writes.
+        template <int j>
+        QMSP_ALWAYS_INLINE void afterFrame() const {
+            if constexpr (j == 1) peaks();
+            if constexpr (j == 3) prepare();
+            if constexpr (j == 5) finish();
+        }
     };
 
     // Where the detector and the output stage's recursions both have a whole
-    // group, the detector's short step holds and the fade is settled, each frame
-    // takes one detector step (the release alone where releasesOnly() allows),
-    // one step of the gain computer (unless no level reaches the threshold) and
-    // the recursions' step, unrolled; the vector stages come between frames
-    // (afterFrame<j>), where the processor can run them beside the detector's
-    // recursion instead of after it.
-    template <bool gainComputer, bool releasing, int j = 0, class Frames, class Stages>
-    __attribute__((always_inline)) static void wholeGroup(qmsp_compressor& compressor, OutputRecursions& recursions,
-                                                          const Frames& io, typename K::HardKneeSteps& computer,
-                                                          const float* peaks, float* levels,
-                                                          typename Frames::Group& output, const double* meterInputs,
-                                                          const Stages& afterFrame) {
+    // group, the detector's short step holds and the fade is settled, each
+    // frame j takes one detector step (the release alone where releasesOnly()
+    // allows), step j of the gain computer (unless no level of its group
+    // reaches the threshold) and the recursions' step, unrolled; the vector
+    // stages come between frames (stages.afterFrame<j>()).
+    template <bool gainComputer, bool releasing, int j = 0, class Frames>
+    QMSP_ALWAYS_INLINE static void wholeGroup(qmsp_compressor::Steps& detector, OutputRecursions& recursions,
+                                              const Frames& io, typename K::HardKneeSteps& computer,
+                                              const float* peaks, float* levels, typename Frames::Group& output,
+                                              const double* meterInputs, const VectorStages<Frames>& stages) {
         if constexpr (j < kGroup) {
             if constexpr (releasing)
-                levels[j] = compressor.advanceEnvelopeReleasing();
+                levels[j] = detector.advanceEnvelopeReleasing();
             else
-                levels[j] = compressor.advanceEnvelopeShort(peaks[j]);
+                levels[j] = detector.advanceEnvelopeShort(peaks[j]);
             if constexpr (gainComputer && j < K::HardKneeSteps::kSteps) computer.template step<j>();
             io.settledFrame(recursions, output, j);
             recursions.meter.stepWidened(meterInputs[j], io.settings.meterAttack, io.settings.meterRelease);
-            afterFrame.template operator()<j>();
-            wholeGroup<gainComputer, releasing, j + 1>(compressor, recursions, io, computer, peaks, levels, output,
-                                                       meterInputs, afterFrame);
+            stages.template afterFrame<j>();
+            wholeGroup<gainComputer, releasing, j + 1>(detector, recursions, io, computer, peaks, levels, output,
+                                                       meterInputs, stages);
         }
     }
 
@@ -406,91 +491,73 @@ struct AudioPath {
     // after the stores that make its value would wait for them to reach the
     // cache), and the processor overlaps the recursions of the detector and the
     // output stage. Each group's input is read before any output of it is written.
+    // The iterations run from the one that takes the first group's peaks to the
+    // one that finishes the last group.
     template <class Frames>
-    __attribute__((always_inline)) static void runPipeline(TolvaneSignalBlocks& blocks, const Frames& io,
-                                                           int32_t frames) {
+    QMSP_ALWAYS_INLINE static void runPipeline(TolvaneSignalBlocks& blocks, const Frames& io, int32_t frames) {
         qmsp_compressor compressor = blocks.compressor;
+        qmsp_compressor::Steps detector(compressor);
         OutputRecursions recursions{blocks.mix, blocks.meter, blocks.lowPassLeft, blocks.lowPassRight};
         InFlight<Frames> ring;
-        for (auto& group : ring.output) group.unchecked = false;
-        auto computer = compressor.template gainComputerSteps<W>(compressor.getSlope());
+        auto computer = detector.template gainComputer<W>();
         typename Frames::History history = Frames::historyOf(recursions);
         const int32_t groups = (frames + kGroup - 1) / kGroup;
-        auto slot = [](int32_t group) { return group & (kSlots - 1); };
-        // Each group's frame count, in its slot from its first stage on: 0 for
-        // the groups before and after the block.
-        std::fill_n(ring.count, kSlots, 0);
-        std::fill_n(ring.startEnvelope, kSlots, 0.0f);
-        auto countOf = [&](int32_t group) { return ring.count[slot(group)]; };
-
-        for (int32_t i = -1; i < groups + 4; ++i) {
-            ring.count[slot(i + 1)] = i + 1 < groups ? std::min(kGroup, frames - (i + 1) * kGroup) : 0;
-            const int32_t detected = countOf(i), computed = countOf(i - 1), recurred = countOf(i - 3);
+        for (int32_t i = -kPeaksAhead; i < groups + kFinishBehind; ++i) {
+            const int32_t next = i + kPeaksAhead;
+            ring.count[slot(next)] = next < groups ? std::min(kGroup, frames - next * kGroup) : 0;
+            // The frames each recursion takes in this iteration: `detected` of
+            // group i through the detector, `computed` of group i - 1 through
+            // the gain computer, `recurred` of group i - 3 through the output
+            // recursions; kGroup, fewer for the block's last group, 0 for the
+            // groups before and after the block.
+            const int32_t detected = ring.countOf(i), computed = ring.countOf(i - kComputerBehind),
+                          recurred = ring.countOf(i - kRecursionsBehind);
             const float* peaks = ring.peaks[slot(i)];
             float* levels = ring.levels[slot(i)];
-            float* computedLevels = ring.levels[slot(i - 1)];
-            float* computedGains = ring.gains[slot(i - 1)];
-            float* computedReductions = ring.reductions[slot(i - 1)];
-            const float* reductions = ring.reductions[slot(i - 3)];
-            typename Frames::Group& output = ring.output[slot(i - 3)];
-            if (countOf(i - 4) > 0) io.check(recursions, ring.output[slot(i - 4)]);
-            auto peaksStage = [&]() __attribute__((always_inline)) {
-                if (const int32_t count = countOf(i + 1); count > 0) {
-                    Lanes peak;
-                    io.peaks((i + 1) * kGroup, count, peak);
-                    peak.store(ring.peaks[slot(i + 1)], kGroup);
-                    summarize(peak, ring.finitePeaks[slot(i + 1)], ring.largestPeak[slot(i + 1)]);
-                }
-            };
-            auto prepareStage = [&]() __attribute__((always_inline)) {
-                if (const int32_t count = countOf(i - 2); count > 0)
-                    io.prepare((i - 2) * kGroup, count, ring.gains[slot(i - 2)], history, ring.output[slot(i - 2)]);
-            };
-            auto finishStage = [&]() __attribute__((always_inline)) {
-                if (const int32_t count = countOf(i - 4); count > 0)
-                    io.finish((i - 4) * kGroup, count, ring.output[slot(i - 4)]);
-            };
-            auto afterFrame = [&]<int j>() __attribute__((always_inline)) {
-                if constexpr (j == 1) peaksStage();
-                if constexpr (j == 3) prepareStage();
-                if constexpr (j == 5) finishStage();
-            };
-            const bool releasing = compressor.releasesOnly(ring.largestPeak[slot(i)], ring.startEnvelope[slot(i - 1)]);
+            float* computedLevels = ring.levels[slot(i - kComputerBehind)];
+            float* computedGains = ring.gains[slot(i - kComputerBehind)];
+            float* computedReductions = ring.reductions[slot(i - kComputerBehind)];
+            const float* reductions = ring.reductions[slot(i - kRecursionsBehind)];
+            typename Frames::Group& output = ring.output[slot(i - kRecursionsBehind)];
+            if (ring.countOf(i - kFinishBehind) > 0) io.check(recursions, ring.output[slot(i - kFinishBehind)]);
+            const VectorStages<Frames> stages{io, ring, history, i};
+            const bool releasing = detector.releasesOnly(ring.largestPeak[slot(i)], ring.startEnvelope[slot(i - 1)]);
             ring.startEnvelope[slot(i)] = compressor.getEnvelope();
-            if (detected == kGroup && recurred == kGroup && ring.finitePeaks[slot(i)] && compressor.shortStepsHold() &&
+            if (detected == kGroup && recurred == kGroup && ring.finitePeaks[slot(i)] && detector.shortStepsHold() &&
                 recursions.mix.isSettled()) {
                 alignas(64) double meterInputs[kGroup];
                 widenedMeterInputs(reductions, recursions.mix.value(), meterInputs);
                 io.begin(recursions, output);
-                const bool loud = compressor.anyReachesThreshold(computedLevels);
-                if (loud) computer.begin(computedLevels, kGroup, computedGains, computedReductions);
-                else {
+                const bool loud = detector.anyReachesThreshold(computedLevels);
+                if (loud) {
+                    computer.begin(computedLevels, kGroup, computedGains, computedReductions);
+                } else {
                     std::fill_n(computedGains, kGroup, 1.0f);
                     std::fill_n(computedReductions, kGroup, 0.0f);
                 }
                 if (loud && releasing && kReleasingWhileLoud)
-                    wholeGroup<true, true>(compressor, recursions, io, computer, peaks, levels, output, meterInputs,
-                                           afterFrame);
+                    wholeGroup<true, true>(detector, recursions, io, computer, peaks, levels, output, meterInputs,
+                                           stages);
                 else if (loud)
-                    wholeGroup<true, false>(compressor, recursions, io, computer, peaks, levels, output, meterInputs,
-                                            afterFrame);
+                    wholeGroup<true, false>(detector, recursions, io, computer, peaks, levels, output, meterInputs,
+                                            stages);
                 else if (releasing)
-                    wholeGroup<false, true>(compressor, recursions, io, computer, peaks, levels, output, meterInputs,
-                                            afterFrame);
+                    wholeGroup<false, true>(detector, recursions, io, computer, peaks, levels, output, meterInputs,
+                                            stages);
                 else
-                    wholeGroup<false, false>(compressor, recursions, io, computer, peaks, levels, output, meterInputs,
-                                             afterFrame);
+                    wholeGroup<false, false>(detector, recursions, io, computer, peaks, levels, output, meterInputs,
+                                             stages);
             } else {
-                for (int32_t j = 0; j < detected; ++j) levels[j] = compressor.advanceEnvelopeFromPeak(peaks[j]);
+                for (int32_t j = 0; j < detected; ++j) levels[j] = detector.advanceEnvelopeFromPeak(peaks[j]);
                 if (computed > 0)
-                    compressor.gainsForGroup(computedLevels, computed, computer, computedGains, computedReductions);
+                    detector.gainsForGroup(computedLevels, computed, computer, computedGains, computedReductions);
                 for (int32_t j = 0; j < recurred; ++j) io.frame(recursions, output, j, reductions[j]);
-                peaksStage();
-                prepareStage();
-                finishStage();
+                stages.peaks();
+                stages.prepare();
+                stages.finish();
             }
         }
-        compressor.setLastGainReduction(ring.reductions[slot(groups - 1)][countOf(groups - 1) - 1]);
+        detector.setLastGainReduction(ring.reductions[slot(groups - 1)][ring.countOf(groups - 1) - 1]);
         Frames::keepHistory(recursions, history);
         blocks.compressor = compressor;
         blocks.mix = recursions.mix;
@@ -499,16 +566,16 @@ struct AudioPath {
         blocks.lowPassRight = recursions.lowPassRight;
     }
 
-    __attribute__((always_inline)) static void stereo(TolvaneSignalBlocks& blocks, const float* left,
-                                                      const float* right, float* leftOut, float* rightOut,
-                                                      int32_t frames) {
-        const Stereo io{
-            left, right, leftOut, rightOut, blocks.compressor.getInputGain() == 1.0f, BlockSettings(blocks)};
+    QMSP_ALWAYS_INLINE static void stereo(TolvaneSignalBlocks& blocks, const float* left, const float* right,
+                                          float* leftOut, float* rightOut, int32_t frames) {
+        const qmsp_compressor::Steps compressor(blocks.compressor);
+        const bool unityInput = compressor.getInputGain() == 1.0f;
+        const Stereo io{left, right, leftOut, rightOut, unityInput, BlockSettings(blocks, compressor)};
         runPipeline(blocks, io, frames);
     }
-    __attribute__((always_inline)) static void mono(TolvaneSignalBlocks& blocks, const float* input, float* output,
-                                                    int32_t frames) {
-        const Mono io{input, output, BlockSettings(blocks)};
+    QMSP_ALWAYS_INLINE static void mono(TolvaneSignalBlocks& blocks, const float* input, float* output,
+                                        int32_t frames) {
+        const Mono io{input, output, BlockSettings(blocks, qmsp_compressor::Steps(blocks.compressor))};
         runPipeline(blocks, io, frames);
     }
 };

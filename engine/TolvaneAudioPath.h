@@ -3,9 +3,10 @@
 // calling each block once per frame:
 //
 //   a = x * inputGain                       (compressor: detector, gain computer)
-//   y = clip(gain * a * outputGain)         (to +-1; a NaN passes)
+//   y = clip(gain * a * outputGain)         (to +-1; a NaN passes; mono: gain * (outputGain * a))
 //   m = mix.tick()                          (the Active fade)
-//   out = lowPass(y) * m + x * (1 - m)
+//   out = lowPass(y) * m + x * d            (stereo: d = float(1 - m), one for both channels)
+//   out = lowPass(y) * m + (1 - m) * x      (mono: 1 - m stays a double)
 //   meter.step(gainReduction * m)
 //
 // It runs as a pipeline over groups of 8 frames, so that the processor

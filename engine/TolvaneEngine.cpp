@@ -61,8 +61,8 @@ TolvaneEngine::TolvaneEngine(const std::string& assignmentsFile)
 
     const float processRate = processSampleRate.load(std::memory_order_relaxed);
     path.meter.init(processRate);
-    path.meter.set(qmsp_follower::kAttackTime, kMeterFallTime, processRate);
-    path.meter.set(qmsp_follower::kReleaseTime, kMeterRiseTime, processRate);
+    path.meter.setAttackTime(kMeterFallTime, processRate);
+    path.meter.setReleaseTime(kMeterRiseTime, processRate);
 
     // The compressor's own defaults (attack and release in seconds); the first
     // program replaces all but the input gain straight away.

@@ -14,28 +14,28 @@ bool sameFloat(float a, float b) {
     return x == y;
 }
 
-struct InspectableBlock : qmsp_block {
-    float rate() const { return sampleRate; }
-    float period() const { return samplePeriod; }
-    float perMs() const { return samplesPerMs; }
-};
-
-TEST(Block, StartsAt44100AndPassesSamplesThrough) {
-    InspectableBlock block;
-    EXPECT_EQ(block.rate(), 44100.0f);
-    EXPECT_EQ(block.period(), 1.0f / 44100.0f);
-    // 44100 times the float32 0.001, not 44.1.
-    EXPECT_EQ(block.perMs(), 44.100002f);
-    EXPECT_NE(block.perMs(), 44.1f);
-    EXPECT_EQ(block.process(0.25f), 0.25f);
-}
-
-TEST(Block, SetSampleRateStoresAllThreeValues) {
-    InspectableBlock block;
-    block.setSampleRate(48000.0f);
-    EXPECT_EQ(block.rate(), 48000.0f);
-    EXPECT_EQ(block.period(), static_cast<float>(1.0 / 48000.0));
-    EXPECT_EQ(block.perMs(), 48.000004f);
+// Every block starts at 44100 Hz, and a new rate keeps its times in seconds:
+// a 5 ms glide covers 1 - 1/e of a step in 5 ms worth of samples, whatever
+// the rate. The value and the target survive the change.
+TEST(Block, StartsAt44100AndKeepsTimesInSecondsAtEveryRate) {
+    qmsp_block block;
+    EXPECT_EQ(block.getSampleRate(), 44100.0f);
+    EXPECT_EQ(block.process(0.25f), 0.25f) << "the base passes samples through";
+    for (float rate : {0.0f, 22050.0f, 48000.0f, 88200.0f, 96000.0f}) {
+        qmsp_smoother smoother;
+        smoother.setTarget(1.0f);
+        for (int i = 0; i < 10; ++i) smoother.tick();  // a glide under way
+        const float before = smoother.value();
+        if (rate > 0.0f) smoother.setSampleRate(rate);  // 0: as constructed
+        EXPECT_EQ(smoother.value(), before) << rate << " Hz";
+        const double samples = 0.005 * smoother.getSampleRate();
+        const double mark = 1.0 - std::exp(-1.0);
+        // From `before`, 1 - 1/e of the rest takes one time constant.
+        const double target = before + (1.0 - before) * mark;
+        int ticks = 0;
+        while (smoother.tick() < target && ticks < 100000) ++ticks;
+        EXPECT_NEAR(ticks + 1, samples, 1.0) << rate << " Hz";
+    }
 }
 
 TEST(Smoother, NewSmootherOutputsZero) {
@@ -95,20 +95,6 @@ TEST(Smoother, ProcessEqualsSetTargetThenTick) {
     }
 }
 
-TEST(Smoother, SampleRateChangeKeepsTimeInSecondsAndTheGlide) {
-    qmsp_smoother smoother, reference;
-    smoother.setTarget(1.0f);
-    reference.setTarget(1.0f);
-    for (int i = 0; i < 100; ++i) smoother.tick(), reference.tick();
-    smoother.setSampleRate(88200.0f);
-    EXPECT_EQ(smoother.getCoefficient(), static_cast<float>(std::exp(static_cast<double>(static_cast<float>(-1.0 / 441.0)))));
-    // Value and target survive; only the step size changes.
-    const float next = smoother.tick();
-    const float before = reference.tick();
-    EXPECT_GT(next, 0.0f);
-    EXPECT_LT(next, before);
-}
-
 TEST(Smoother, ZeroTimeReachesTheTargetOnTheNextTick) {
     qmsp_smoother smoother;
     smoother.setTime(0.0f);
@@ -124,20 +110,6 @@ TEST(Smoother, MoreTimeConstantsMakeTheGlideFaster) {
     float value = 0.0f;
     for (int i = 0; i < 221; ++i) value = smoother.tick();  // one `time` of 5 ms
     EXPECT_NEAR(value, 1.0 - std::exp(-3.0), 1e-3);
-}
-
-// The branch-free choices keep C++'s meaning for every kind of value, NaN included.
-TEST(Selects, AgreeWithTheConditionalExpressions) {
-    const float values[] = {0.0f, -0.0f, 1e-40f, -1e-40f, 1.0f, -1.0f, 3.4e38f, INFINITY, -INFINITY, NAN};
-    for (float a : values) {
-        for (float b : values) {
-            EXPECT_TRUE(sameFloat(qmsp_selectLess(a, b, 2.0f, 3.0f), a < b ? 2.0f : 3.0f)) << a << " " << b;
-            EXPECT_TRUE(sameFloat(qmsp_max(a, b), a > b ? a : b)) << a << " " << b;
-            EXPECT_EQ(qmsp_selectLess(double(a), double(b), 2.0, 3.0), a < b ? 2.0 : 3.0) << a << " " << b;
-        }
-        const bool unfit = a == 0.0f || std::fabs(a) < 1.17549435e-38f || !std::isfinite(a);
-        EXPECT_TRUE(sameFloat(qmsp_flushUnfit(a), unfit ? 0.0f : a)) << a;
-    }
 }
 
 // A glide is settled once a tick changes nothing; then every tick returns value().

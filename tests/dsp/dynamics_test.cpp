@@ -1,6 +1,7 @@
 // The peak compressor: coefficients, the static curve, stereo linking and the
 // detector's behaviour after reset and after long silence.
 #include "qmsp_dynamics.h"
+#include "qmsp_dynamics_steps.h"
 #include "support/float_compare.h"
 
 #include <algorithm>
@@ -219,18 +220,19 @@ TEST(Compressor, TheShortStepIsTheLiteralOneWhereverItHolds) {
     int checked = 0;
     for (float release : releases) {
         qmsp_compressor shortSteps = compressorWith(4.0f, -20.0f, 0.001f, release), literal = shortSteps;
+        qmsp_compressor::Steps shortStep(shortSteps), literalStep(literal);
         for (int frame = 0; frame < 20000; ++frame) {
             const float peak = frame % 3 == 0 ? peaks[frame / 3 % 8] : unit(random) * unit(random);
-            if (!shortSteps.shortStepsHold()) {
-                shortSteps.advanceEnvelopeFromPeak(peak);
+            if (!shortStep.shortStepsHold()) {
+                shortStep.advanceEnvelopeFromPeak(peak);
             } else {
-                const float level = shortSteps.advanceEnvelopeShort(peak);
+                const float level = shortStep.advanceEnvelopeShort(peak);
                 ++checked;
-                ASSERT_EQ(level, literal.advanceEnvelopeFromPeak(peak)) << release << " s, frame " << frame;
+                ASSERT_EQ(level, literalStep.advanceEnvelopeFromPeak(peak)) << release << " s, frame " << frame;
                 ASSERT_EQ(shortSteps.getEnvelope(), literal.getEnvelope()) << release << " s, frame " << frame;
                 continue;
             }
-            literal.advanceEnvelopeFromPeak(peak);
+            literalStep.advanceEnvelopeFromPeak(peak);
             ASSERT_EQ(shortSteps.getEnvelope(), literal.getEnvelope());
         }
     }
@@ -243,20 +245,22 @@ TEST(Compressor, ReleaseOnlyGroupsAreTheLiteralSteps) {
     std::mt19937 random(11);
     std::uniform_real_distribution<float> nearEnvelope(0.98f, 1.0005f);
     const float releases[] = {0.0001f, 0.003f, 0.1f, 3.0f, 20000.0f};
-    constexpr int group = qmsp_compressor::kGroup;
+    constexpr int group = qmsp_compressor::Steps::kGroup;
     int checked = 0;
     for (float release : releases) {
         qmsp_compressor fast = compressorWith(4.0f, -20.0f, 0.0005f, release), literal = fast;
+        qmsp_compressor::Steps fastStep(fast), literalStep(literal);
         float groupBefore = fast.getEnvelope();
         for (int g = 0; g < 3000; ++g) {
             float peaks[group], largest = 0.0f;
             const float scale = fast.getEnvelope() * (g % 5 == 0 ? 1.5f : 1.0f);  // some groups attack
             for (float& peak : peaks) largest = std::max(largest, peak = scale * nearEnvelope(random));
-            const bool releasing = fast.shortStepsHold() && fast.releasesOnly(largest, groupBefore);
+            const bool releasing = fastStep.shortStepsHold() && fastStep.releasesOnly(largest, groupBefore);
             groupBefore = fast.getEnvelope();
             for (float peak : peaks) {
-                const float expected = literal.advanceEnvelopeFromPeak(peak);
-                ASSERT_EQ(releasing ? fast.advanceEnvelopeReleasing() : fast.advanceEnvelopeFromPeak(peak), expected)
+                const float expected = literalStep.advanceEnvelopeFromPeak(peak);
+                ASSERT_EQ(releasing ? fastStep.advanceEnvelopeReleasing() : fastStep.advanceEnvelopeFromPeak(peak),
+                          expected)
                     << release << " s, group " << g;
                 ASSERT_EQ(fast.getEnvelope(), literal.getEnvelope());
             }

@@ -31,8 +31,8 @@ struct LiteralPath {
         }
         mix.setTime(0.005f);
         meter.init(44100.0f);
-        meter.set(qmsp_follower::kAttackTime, 0.2f, 44100.0f);
-        meter.set(qmsp_follower::kReleaseTime, 0.09f, 44100.0f);
+        meter.setAttackTime(0.2f, 44100.0f);
+        meter.setReleaseTime(0.09f, 44100.0f);
         compressor.setInputGain(0.0f);
         compressor.setThreshold(-10.0f);
         compressor.setAttack(10.0f);
