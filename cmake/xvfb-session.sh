@@ -7,7 +7,7 @@ pidfile="${TMPDIR:-/tmp}/tolvane-xvfb-${display#:}.pid"
 case "$1" in
 start)
   if xdpyinfo -display "$display" >/dev/null 2>&1; then exit 0; fi
-  Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+  Xvfb "$display" -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
   echo $! > "$pidfile"
   for i in $(seq 50); do
     xdpyinfo -display "$display" >/dev/null 2>&1 && exit 0

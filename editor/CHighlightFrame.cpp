@@ -9,11 +9,6 @@ void CHighlightFrame::addControl(CControl* control) {
     controlsByTag[control->getTag()] = control;
 }
 
-void CHighlightFrame::setHighlightColor(uint8_t red, uint8_t green, uint8_t blue, uint8_t alpha) {
-    highlightColor = {red, green, blue, alpha};
-    setDirty(true);
-}
-
 CView* CHighlightFrame::getControlByTag(int32_t tag) {
     const auto found = controlsByTag.find(tag);
     return found == controlsByTag.end() ? nullptr : found->second;
@@ -33,9 +28,18 @@ void CHighlightFrame::drawRect(CDrawContext* context, const CRect& update) {
     const CRect r = highlightedView->getViewSize();
     const CColor savedColor = context->getFrameColor();
     const int32_t savedWidth = context->getLineWidth();
-    context->setLineWidth(1);
+    context->setLineWidth(highlightWidth);
     context->setFrameColor(highlightColor);
     context->drawRectOutline({r.left, r.top, r.right - 1, r.bottom - 1});
     context->setLineWidth(savedWidth);
     context->setFrameColor(savedColor);
+    // A modal view (a menu, the about screen) stays above the outline.
+    if (modalView && modalView->isVisible()) {
+        const CRect clip = modalView->getViewSize().intersect(update.intersect(size));
+        if (!clip.isEmpty()) {
+            context->setClipRect(clip);
+            modalView->drawRect(context, clip);
+            context->resetClipRect();
+        }
+    }
 }

@@ -1,7 +1,8 @@
 // CHighlightFrame: the editor's frame. On top of CFrame it can outline one
-// control, chosen by its tag, with a one-pixel rectangle on the control's
-// outermost pixel ring (drawn after every view, so it stays on top while the
-// control repaints), and it always drags knobs linearly.
+// control, chosen by its tag, with a rectangle on the control's outermost
+// pixel ring (one pixel wide unless set; drawn after every view but a modal
+// one, so it stays on top while the control repaints), and it always drags
+// knobs linearly.
 #pragma once
 
 #include <map>
@@ -21,7 +22,7 @@ public:
     void addControl(CControl* control);
     void setHighlightedView(CView* view) { highlightedView = view; }
     CView* getHighlightedView() const { return highlightedView; }
-    void setHighlightColor(uint8_t red, uint8_t green, uint8_t blue, uint8_t alpha);
+    void setHighlightWidth(int32_t pixels) { highlightWidth = pixels; }
     // On: outlines the control of that tag (none when no control has it).
     // Off: clears whatever is outlined, whatever the tag. Only marks the views
     // concerned dirty; the next idle repaints them.
@@ -32,5 +33,6 @@ public:
 private:
     CView* highlightedView = nullptr;
     CColor highlightColor{255, 255, 255, 255};
+    int32_t highlightWidth = 1;
     std::map<int32_t, CView*> controlsByTag;
 };

@@ -19,4 +19,8 @@ public:
     virtual float getMeterValue() = 0;
     // MIDI learn for a parameter: arms, moves or cancels it.
     virtual void toggleLearn(int32_t parameter) = 0;
+    // The open editor wants a new size in pixels (the user chose another
+    // scale): true when the window around it may take it. Where the editor's
+    // window is its own, nothing is in the way.
+    virtual bool resizeEditor(int32_t /*width*/, int32_t /*height*/) { return true; }
 };

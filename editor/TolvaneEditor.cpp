@@ -4,10 +4,34 @@
 #include "CKnob.h"
 #include "CMovieControls.h"
 #include "CSplashScreen.h"
+#include "CStripMenu.h"
+#include "EditorScale.h"
 
 namespace {
 
-CRect toRect(const tolvane::PanelRect& r) { return {r.left, r.top, r.right, r.bottom}; }
+// A rectangle of the 100 % layout at `percent`.
+CRect toRect(const tolvane::PanelRect& r, int32_t percent) {
+    const tolvane::PanelRect s = editor_scale::rect(r, percent);
+    return {s.left, s.top, s.right, s.bottom};
+}
+
+// A drag of this many pixels at 100 % sweeps a knob's whole range.
+constexpr float kKnobDragDistance = 200.0f;
+
+// The panel itself, under every control: a right-click there offers the sizes.
+class PanelClickArea : public CView {
+public:
+    PanelClickArea(const CRect& r, TolvaneEditor& editor) : CView(r), editor(editor) {}
+    void draw(CDrawContext*) override { setDirty(false); }
+    CMouseEventResult onMouseDown(CPoint where, CButtonState buttons) override {
+        if (!(buttons & platform::kRightButton)) return kMouseEventNotHandled;
+        editor.openSizeMenu(where);
+        return kMouseDownEventHandledButDontNeedMovedOrUpEvents;
+    }
+
+private:
+    TolvaneEditor& editor;
+};
 
 }  // namespace
 
@@ -18,57 +42,133 @@ TolvaneEditor::~TolvaneEditor() {
     close();
 }
 
-bool TolvaneEditor::open(void* parentWindow) {
+int32_t TolvaneEditor::resolveScale(void* parent) const {
+    for (int32_t size : editor_scale::kSizes)
+        if (fixedScale == size) return size;
+    // This editor's own choice counts where the settings folder could not keep it.
+    int32_t userChoice = editor_scale::readUserChoice();
+    if (userChoice == 0) userChoice = unkeptChoice;
+    // The desktop is asked only when neither the user nor the host chose.
+    if (userChoice != 0 || editor_scale::nearest(hostScale) != 0)
+        return editor_scale::choose(userChoice, hostScale, 0.0);
+    return editor_scale::choose(0, 0.0, platform::desktopScale(parent));
+}
+
+int32_t TolvaneEditor::getScale() const { return frame ? openScale : resolveScale(nullptr); }
+
+int32_t TolvaneEditor::getWidth() const { return editor_scale::edge(tolvane::kPanelRect.width(), getScale()); }
+
+int32_t TolvaneEditor::getHeight() const { return editor_scale::edge(tolvane::kPanelRect.height(), getScale()); }
+
+void TolvaneEditor::setHostScale(double factor) {
+    hostScale = factor;
+    if (frame && resolveScale(parentWindow) != openScale) chooseScale(0);
+}
+
+void TolvaneEditor::chooseScale(int32_t percent) {
+    if (percent != 0) unkeptChoice = editor_scale::writeUserChoice(percent) ? 0 : percent;
+    if (!frame) return;
+    const int32_t wanted = resolveScale(parentWindow);
+    if (wanted == openScale) return;
+    const int32_t width = editor_scale::edge(tolvane::kPanelRect.width(), wanted);
+    const int32_t height = editor_scale::edge(tolvane::kPanelRect.height(), wanted);
+    if (!effect->resizeEditor(width, height)) return;  // at the next open
+    void* parent = parentWindow;
+    close();
+    open(parent);
+}
+
+bool TolvaneEditor::open(void* parent) {
     if (frame) close();
-    const CRect whole = toRect(tolvane::kPanelRect);
-    auto* newFrame = new CHighlightFrame(whole, parentWindow, this);
+    const int32_t percent = resolveScale(parent);
+    const CRect whole = toRect(tolvane::kPanelRect, percent);
+    auto* newFrame = new CHighlightFrame(whole, parent, this);
     if (!newFrame->isOpen()) {
         // No window (no display, or a parent that is no window): the host may try again later.
         newFrame->forget();
         return false;
     }
-    CBitmap* background = new CBitmap(tolvane::kPanelImageId);
+    newFrame->setHighlightWidth(editor_scale::edge(1, percent));
+    CBitmap* background = new CBitmap(editor_scale::imageId(tolvane::kPanelImageId, percent));
     newFrame->setBackground(background);
     background->forget();
 
     // Values read now; whatever other threads hand over from here on is applied by idle.
     pendingParameters.store(0);
     pendingHighlight.store(kUnchanged);
+    addControls(newFrame, percent);
+    frame = newFrame;
+    parentWindow = parent;
+    openScale = percent;
+    return true;
+}
+
+void TolvaneEditor::addControls(CHighlightFrame* newFrame, int32_t percent) {
+    auto image = [percent](int32_t id) { return new CBitmap(editor_scale::imageId(id, percent)); };
+    const CRect whole = toRect(tolvane::kPanelRect, percent);
+    newFrame->addView(new PanelClickArea(whole, *this));
     // Creation order is drawing order (later on top) and decides who gets a
     // click where rectangles overlap: the table's order.
     for (int32_t p = 0; p < tolvane::kParameterCount; ++p) {
         const tolvane::ParameterInfo& info = tolvane::kParameters[p];
-        CBitmap* image = new CBitmap(info.imageId);
+        CBitmap* strip = image(info.imageId);
+        const CRect r = toRect(info.rect, percent);
         CControl* control = nullptr;
-        if (info.control == tolvane::Control::kKnob)
-            control = new CAnimKnob(toRect(info.rect), this, p, image);
-        else
-            control = new CMovieButton(toRect(info.rect), this, p, info.frameHeight, image);
-        image->forget();  // the control keeps its own
+        if (info.control == tolvane::Control::kKnob) {
+            auto* knob = new CAnimKnob(r, this, p, strip);
+            knob->setDragDistance(kKnobDragDistance * static_cast<float>(percent) / 100.0f);
+            control = knob;
+        } else {
+            control = new CMovieButton(r, this, p, r.height(), strip);
+        }
+        strip->forget();  // the control keeps its own
         control->setValue(effect->getParameter(p));
         newFrame->addControl(control);
         parameterControls[p] = control;
     }
-    CBitmap* meterImage = new CBitmap(tolvane::kMeterImageId);
-    gainMeter = new CMovieBitmap(toRect(tolvane::kMeterRect), this, tolvane::kMeterTag, tolvane::kMeterFrames,
-                                 tolvane::kMeterRect.height(), meterImage);
+    CBitmap* meterImage = image(tolvane::kMeterImageId);
+    const CRect meterRect = toRect(tolvane::kMeterRect, percent);
+    gainMeter = new CMovieBitmap(meterRect, this, tolvane::kMeterTag, tolvane::kMeterFrames, meterRect.height(),
+                                 meterImage);
     meterImage->forget();
     gainMeter->setValue(1.0f);
     newFrame->addControl(gainMeter);
-    CBitmap* aboutImage = new CBitmap(tolvane::kAboutImageId);
-    aboutArea = new CSplashScreen(toRect(tolvane::kAboutRect), this, tolvane::kAboutTag, aboutImage, whole);
+    CBitmap* aboutImage = image(tolvane::kAboutImageId);
+    aboutArea = new CSplashScreen(toRect(tolvane::kAboutRect, percent), this, tolvane::kAboutTag, aboutImage, whole);
     aboutImage->forget();
     newFrame->addControl(aboutArea);
+}
 
-    frame = newFrame;
-    return true;
+void TolvaneEditor::openSizeMenu(CPoint where) {
+    if (!frame) return;
+    if (!sizeMenu) {
+        // Made when first asked for: most editors never show it.
+        std::vector<CRect> rows;
+        for (const tolvane::PanelRect& row : tolvane::kSizeMenuRows) rows.push_back(toRect(row, openScale));
+        CBitmap* menuImage = new CBitmap(editor_scale::imageId(tolvane::kSizeMenuImageId, openScale));
+        sizeMenu = new CStripMenu(toRect(tolvane::kPanelRect, openScale), this, tolvane::kSizeMenuTag, menuImage,
+                                  toRect(tolvane::kSizeMenuFrame, openScale).height(), std::move(rows));
+        menuImage->forget();
+    }
+    int32_t current = 0;
+    for (int32_t i = 0; i < static_cast<int32_t>(std::size(editor_scale::kSizes)); ++i)
+        if (editor_scale::kSizes[i] == openScale) current = i;
+    sizeMenu->popup(frame, where, current);
 }
 
 void TolvaneEditor::close() {
+    if (sizeMenu) sizeMenu->dismiss();
     if (frame) {
         frame->forget();
         frame = nullptr;
     }
+    if (sizeMenu) {
+        sizeMenu->forget();
+        sizeMenu = nullptr;
+    }
+    parentWindow = nullptr;
+    openScale = 0;
+    pickedScale = 0;
     for (CControl*& control : parameterControls) control = nullptr;
     gainMeter = nullptr;
     aboutArea = nullptr;
@@ -109,6 +209,11 @@ void TolvaneEditor::idle() {
     if (!frame) return;
     applyPendingChanges();
     frame->idle();
+    if (const int32_t picked = pickedScale) {
+        pickedScale = 0;
+        chooseScale(picked);
+        if (!frame) return;
+    }
     // Drawn by the next idle: the needle lags the effect by one idle period.
     if (gainMeter) gainMeter->setValue(effect->getMeterValue());
 }
@@ -116,6 +221,7 @@ void TolvaneEditor::idle() {
 void TolvaneEditor::valueChanged(CControl* control) {
     const int32_t tag = control->getTag();
     if (tolvane::isParameter(tag)) effect->setParameterAutomated(tag, control->getValue());
+    if (tag == tolvane::kSizeMenuTag) pickedScale = editor_scale::kSizes[static_cast<size_t>(control->getValue())];
 }
 
 int32_t TolvaneEditor::controlModifierClicked(CControl* control, CButtonState buttons) {

@@ -5,6 +5,12 @@
 // effect; every parameter change of the effect shows on its control at the
 // next idle; Ctrl+Shift with any button on a control arms MIDI learn for it.
 //
+// Sizes. The panel is drawn at 100 %, 150 % or 200 % from images made for each
+// (EditorScale.h says which it opens at). Every rectangle, drag distance and
+// the learn outline grow with it. A right-click on the panel outside the
+// controls offers the sizes; the user's choice is kept for every editor, and
+// an open editor asks its effect (and so the host) for the new size.
+//
 // It knows the effect only through EditorEffect, and no plug-in format: an
 // adapter opens it in the host's window, idles it and forwards keys.
 //
@@ -24,6 +30,7 @@
 
 class CMovieBitmap;
 class CSplashScreen;
+class CStripMenu;
 class CHighlightFrame;
 
 class TolvaneEditor : public GUIEditorInterface, public CControlListener {
@@ -33,9 +40,19 @@ public:
     TolvaneEditor(const TolvaneEditor&) = delete;
     TolvaneEditor& operator=(const TolvaneEditor&) = delete;
 
-    // The panel's size in pixels, open or not.
-    int32_t getWidth() const { return tolvane::kPanelRect.width(); }
-    int32_t getHeight() const { return tolvane::kPanelRect.height(); }
+    // The size in percent: the open editor's, or the one it would open at now.
+    int32_t getScale() const;
+    // The panel's size in pixels at that scale.
+    int32_t getWidth() const;
+    int32_t getHeight() const;
+    // A scale the host announced (1.0 is 100 %; 0 for none).
+    void setHostScale(double factor);
+    // A size in percent before every other source (pictures of the editor); 0 for none.
+    void setFixedScale(int32_t percent) { fixedScale = percent; }
+    // The user's choice of size, kept for every editor opened later. An open
+    // editor asks its effect for the new size and reopens at it; when the
+    // effect refuses, it stays as it is until it opens next.
+    void chooseScale(int32_t percent);
 
     // Builds the window inside the host's window and the controls; false
     // (and closed) when no window could be made. An open editor is closed first.
@@ -68,17 +85,31 @@ public:
     // While open; null otherwise.
     CHighlightFrame* getFrame() const;
     CControl* getControl(int32_t tag) const;
+    // Opens the menu of sizes at a point of the panel (a right-click outside the controls).
+    void openSizeMenu(CPoint where);
 
 private:
     // Moves what other threads handed over onto the controls and the frame.
     void applyPendingChanges();
+    // The scale the first applying source gives now, for a window inside `parent`.
+    int32_t resolveScale(void* parent) const;
+    void addControls(CHighlightFrame* newFrame, int32_t percent);
 
     EditorEffect* effect;
     CHighlightFrame* frame = nullptr;
+    void* parentWindow = nullptr;  // while open
+    int32_t openScale = 0;         // while open
+    double hostScale = 0.0;
+    int32_t fixedScale = 0;
+    int32_t unkeptChoice = 0;  // the user's, when the settings folder could not keep it
     int32_t knobMode = kLinearMode;
     CControl* parameterControls[tolvane::kParameterCount] = {};
     CMovieBitmap* gainMeter = nullptr;
     CSplashScreen* aboutArea = nullptr;
+    CStripMenu* sizeMenu = nullptr;
+    // A size picked in the menu, applied by the next idle (it rebuilds the
+    // frame, which cannot happen inside the frame's own click); 0 for none.
+    int32_t pickedScale = 0;
 
     std::atomic<float> pendingValues[tolvane::kParameterCount] = {};
     std::atomic<uint32_t> pendingParameters{0};

@@ -39,6 +39,9 @@ public:
     void endEdit(int32_t index) override;
     float getMeterValue() override;
     void toggleLearn(int32_t parameter) override;
+    // Hosts hold on to the editor's window, which a new size would replace: a
+    // size chosen in the editor applies when the host next opens it.
+    bool resizeEditor(int32_t, int32_t) override { return false; }
 
 private:
     struct Uris {

@@ -77,9 +77,15 @@ inline constexpr PanelRect kMeterRect{316, 39, 434, 160};
 inline constexpr int32_t kMeterFrames = 33;
 inline constexpr int32_t kAboutImageId = 10008;
 inline constexpr PanelRect kAboutRect{501, 171, 694, 200};
+// The menu of the editor's sizes: a strip of 128 x 94 frames, frame k with
+// row k marked, rows inside a frame as below (all at 100 %).
+inline constexpr int32_t kSizeMenuImageId = 10009;
+inline constexpr PanelRect kSizeMenuFrame{0, 0, 128, 94};
+inline constexpr PanelRect kSizeMenuRows[] = {{2, 24, 126, 46}, {2, 46, 126, 68}, {2, 68, 126, 90}};
 // Editor controls that are no parameter carry these tags; 6 is unused.
 inline constexpr int32_t kAboutTag = 7;
 inline constexpr int32_t kMeterTag = 8;
+inline constexpr int32_t kSizeMenuTag = 9;
 
 namespace checks {
 constexpr bool inside(const PanelRect& r, const PanelRect& panel) {
@@ -90,10 +96,10 @@ constexpr bool rowsAreSound() {
     for (const ParameterInfo& p : kParameters) {
         if (p.name.empty() || p.shortName.empty() || p.shortName.size() > 8 || p.unit.size() > 8) return false;
         if (!inside(p.rect, kPanelRect)) return false;
-        // A knob's frame is its rectangle; the switch's frames may be taller than its rectangle is not.
-        if (p.control == Control::kKnob && p.frameHeight != p.rect.height()) return false;
+        // A film-strip frame is as tall as its control's rectangle.
+        if (p.frameHeight != p.rect.height()) return false;
         if (p.frameHeight <= 0 || p.imageId == kPanelImageId || p.imageId == kMeterImageId ||
-            p.imageId == kAboutImageId)
+            p.imageId == kAboutImageId || p.imageId == kSizeMenuImageId)
             return false;
     }
     for (int32_t i = 0; i < kParameterCount; ++i)

@@ -347,17 +347,8 @@ bool qm_controllerAssignments::readFile(const std::string& filePath, Table& tabl
 }
 
 bool qm_controllerAssignments::writeFile(const std::string& filePath, std::string_view text) {
-    const std::string temporary = platform::temporaryNameFor(filePath);
     // Binary: kept lines keep their own line ends.
-    std::FILE* f = std::fopen(temporary.c_str(), "wb");
-    if (!f) return false;
-    bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    ok = std::fflush(f) == 0 && ok;
-    ok = ok && platform::syncFile(f);
-    ok = std::fclose(f) == 0 && ok;
-    ok = ok && platform::replaceFile(temporary, filePath);
-    if (!ok) std::remove(temporary.c_str());
-    return ok;
+    return platform::writeWholeFile(filePath, text);
 }
 
 qm_controllerAssignments::FileText::FileText(std::string_view text) : newline(kSystemNewline) {

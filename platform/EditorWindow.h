@@ -69,14 +69,10 @@ public:
     virtual void invalidate(const Rect& area) = 0;
     // Keeps the mouse while a button is held, also outside the window.
     virtual void captureMouse(bool on) = 0;
-    // Shift, Ctrl and Alt as held now.
-    virtual uint32_t modifiers() = 0;
     // Reads the events that arrived and delivers them to the client.
     virtual void dispatchEvents() = 0;
     // Repaints what is invalid.
     virtual void repaint() = 0;
-    // The system's double-click time in milliseconds.
-    virtual uint32_t doubleClickTime() { return 400; }
     // The X11 window's id, for hosts that ask which window the editor made
     // (LV2's); 0 for other windows.
     virtual uintptr_t nativeHandle() const { return 0; }
@@ -90,6 +86,15 @@ std::unique_ptr<EditorWindow> createEditorWindow(void* parent, int32_t width, in
 void useHeadlessWindows(bool on);
 bool headlessWindowsInUse();
 
+// How much the desktop enlarges what it draws, for a window inside `parent`
+// (null: before there is one), 1.0 being 100 %; 0 when it says nothing. X11:
+// the root window's Xft.dpi resource over 96; Windows: the window's DPI over
+// 96, or the screen's. With headless windows, what setHeadlessDesktopScale set
+// (0 at first).
+double desktopScale(void* parent);
+void setHeadlessDesktopScale(double factor);
+double headlessDesktopScale();
+
 // The headless window: an off-screen copy of what a real window would show.
 class HeadlessWindow : public EditorWindow {
 public:
@@ -97,7 +102,6 @@ public:
 
     void invalidate(const Rect& area) override;
     void captureMouse(bool on) override { captured = on; }
-    uint32_t modifiers() override { return heldModifiers; }
     void dispatchEvents() override {}
     // Repaints every invalidated rectangle, in the order invalidated.
     void repaint() override;
@@ -111,7 +115,6 @@ public:
     // Pixels repainted since the last reset.
     uint64_t paintedPixels = 0;
     bool isCapturing() const { return captured; }
-    void setHeldModifiers(uint32_t bits) { heldModifiers = bits; }
 
 private:
     int32_t width, height;
@@ -119,7 +122,6 @@ private:
     std::vector<uint32_t> shown;
     std::vector<Rect> invalid;
     bool captured = false;
-    uint32_t heldModifiers = 0;
 };
 
 }  // namespace platform

@@ -23,6 +23,8 @@ public:
     // Reads the window's events; true once the user asked to close it (the
     // close button, or the window manager's close), and from then on.
     virtual bool closeRequested() = 0;
+    // The editor chose another size: the window takes it (and still offers no other).
+    virtual void resize(int32_t width, int32_t height) = 0;
 };
 
 // Mapped on the default display, `width` x `height` and not resizable; null

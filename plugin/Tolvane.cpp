@@ -179,11 +179,18 @@ bool Tolvane::getProductString(char* text) {
 VstInt32 Tolvane::getVendorVersion() { return 1000; }
 
 VstInt32 Tolvane::canDo(char* text) {
-    static const char* const capabilities[] = {"receiveVstMidiEvent", "plugAsSend", "1in1out",
-                                               "1in2out", "2in2out", "plugAsChannelInsert"};
+    // "sizeWindow": the editor may ask the host for a new size (its scale changed).
+    static const char* const capabilities[] = {"receiveVstMidiEvent", "plugAsSend", "1in1out", "1in2out",
+                                               "2in2out",  "plugAsChannelInsert", "sizeWindow"};
     for (const char* capability : capabilities)
         if (std::strcmp(text, capability) == 0) return 1;
     return 0;
 }
 
 VstInt32 Tolvane::getPlugCategory() { return kPlugCategEffect; }
+
+VstIntPtr Tolvane::vendorSpecific(VstInt32 index, VstIntPtr value, void*, float opt) {
+    if (index != fourCharacters('P', 'r', 'e', 'S') || value != fourCharacters('A', 'e', 'C', 's')) return 0;
+    editorPanel.setHostScale(opt);
+    return 1;
+}

@@ -41,6 +41,8 @@ public:
     VstInt32 getVendorVersion() override;
     VstInt32 canDo(char* text) override;
     VstInt32 getPlugCategory() override;
+    // The editor's scale, as hosts announce it: 'PreS' in index, 'AeCs' in value, the factor in opt.
+    VstIntPtr vendorSpecific(VstInt32 index, VstIntPtr value, void* ptr, float opt) override;
     // Work the audio thread could only flag: the bindings it learned, and the
     // host's notice of a program it changed.
     void controlThreadCall() override;
@@ -59,6 +61,9 @@ private:
         void setParameterAutomated(int32_t index, float value) override { effect.setParameterAutomated(index, value); }
         void beginEdit(int32_t index) override { effect.beginEdit(index); }
         void endEdit(int32_t index) override { effect.endEdit(index); }
+        bool resizeEditor(int32_t width, int32_t height) override {
+            return effect.callHost(audioMasterSizeWindow, width, height) != 0;
+        }
     };
 
     // Tells the host that the programs or parameters changed, unless this is

@@ -161,7 +161,13 @@ public:
         EngineEditorLink::parameterChanged(index, value);
         changed.store(true, std::memory_order_relaxed);
     }
+    // The window is the editor's own: it takes whatever size the editor chooses.
+    bool resizeEditor(int32_t width, int32_t height) override {
+        if (window) window->resize(width, height);
+        return true;
+    }
     std::atomic<bool> changed{false};
+    platform::TopLevelWindow* window = nullptr;
 };
 
 class LiveSession {
@@ -208,6 +214,7 @@ bool LiveSession::start(const LiveOptions& options, std::string& error) {
     shownProgram = engine.getProgram();
     if (options.editor) {
         window = platform::createTopLevelWindow(title(), panel.getWidth(), panel.getHeight());
+        link.window = window.get();
         if (!window) {
             error = "no X display to open the editor on (is DISPLAY set? --no-editor runs without one)";
             return false;

@@ -43,13 +43,13 @@ std::shared_ptr<const DecodedImage> sharedImage(int32_t id) {
 
 CBitmap::CBitmap(int32_t id) : resourceId(id), image(sharedImage(id)) {
     CDrawingRuntime::acquire();
-    noAlpha = image->pixels.empty();
+    decoded = !image->pixels.empty();
 }
 
 CBitmap::CBitmap(const unsigned char* png, size_t size)
     : resourceId(-1), image(std::make_shared<const DecodedImage>(decodePng(png, size))) {
     CDrawingRuntime::acquire();
-    noAlpha = image->pixels.empty();
+    decoded = !image->pixels.empty();
 }
 
 CBitmap::~CBitmap() { CDrawingRuntime::release(); }

@@ -42,10 +42,9 @@ public:
     // How many images of the resources are decoded in the process now.
     static int32_t getSharedImageCount();
 
-    int32_t getResourceId() const { return resourceId; }
     int32_t getWidth() const { return image->width; }
     int32_t getHeight() const { return image->height; }
-    bool isLoaded() const { return !noAlpha; }
+    bool isLoaded() const { return decoded; }
     const uint32_t* getPixels() const { return image->pixels.data(); }
 
     // The piece of the image that starts at `source` and has the destination's
@@ -60,5 +59,5 @@ protected:
 private:
     int32_t resourceId;
     std::shared_ptr<const DecodedImage> image;  // never null
-    bool noAlpha = true;  // until a PNG was decoded
+    bool decoded = false;
 };

@@ -25,8 +25,6 @@ public:
 class IMultiBitmapControl {
 public:
     virtual ~IMultiBitmapControl() = default;
-    void setHeightOfOneImage(int32_t height) { heightOfOneImage = height; }
-    int32_t getHeightOfOneImage() const { return heightOfOneImage; }
 
 protected:
     int32_t heightOfOneImage = 0;
@@ -35,19 +33,15 @@ protected:
 class CControl : public CView {
 public:
     CControl(const CRect& size, CControlListener* listener, int32_t tag, CBitmap* background);
+    CControl* asControl() override { return this; }
 
-    // A plain store: no limiting, no listener call, no drawing. Any thread.
+    // A plain store: no limiting, no listener call, no drawing. The
+    // user-interface thread's; other threads hand values to the editor, which
+    // sets them at its idle.
     virtual void setValue(float v) { value = v; }
     virtual float getValue() const { return value; }
-    void setMin(float v) { vmin = v; }
-    void setMax(float v) { vmax = v; }
     float getMin() const { return vmin; }
     float getMax() const { return vmax; }
-    void setDefaultValue(float v) { defaultValue = v; }
-    float getDefaultValue() const { return defaultValue; }
-    void setWheelInc(float v) { wheelInc = v; }
-    float getWheelInc() const { return wheelInc; }
-    float getOldValue() const { return oldValue; }
     int32_t getTag() const { return tag; }
     CControlListener* getListener() const { return listener; }
 

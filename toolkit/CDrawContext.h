@@ -32,11 +32,9 @@ public:
     uint32_t pixelAt(int32_t x, int32_t y) const { return pixels[static_cast<size_t>(y) * width + x]; }
 
     void setOffset(CPoint o) { offset = o; }
-    CPoint getOffset() const { return offset; }
     // The whole picture when the rectangle is empty of meaning (reset).
     void setClipRect(const CRect& r) { clip = r.intersect(bounds()); }
     void resetClipRect() { clip = bounds(); }
-    const CRect& getClipRect() const { return clip; }
 
     // Puts the source rectangle that starts at `source` and has the size of
     // `destination` over `destination`, 1:1: premultiplied colour over what is

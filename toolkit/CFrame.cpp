@@ -4,6 +4,7 @@
 
 namespace {
 constexpr uint8_t kVirtualKeyTab = 2;
+constexpr uint8_t kKeyShift = 1;  // KeyCode::modifiers: 1 Shift, 2 Alt, 4 Ctrl
 constexpr CButtonState kAnyModifier = platform::kShift | platform::kControl | platform::kAlt | platform::kSystemModifier;
 }  // namespace
 
@@ -90,7 +91,6 @@ void CFrame::endEdit(int32_t tag) {
     if (editor) editor->endEdit(tag);
 }
 
-CButtonState CFrame::getCurrentModifiers() { return window ? static_cast<CButtonState>(window->modifiers()) : 0; }
 
 void CFrame::mouseDown(int32_t x, int32_t y, uint32_t bits) {
     const CPoint where{x, y};
@@ -111,7 +111,7 @@ void CFrame::mouseDown(int32_t x, int32_t y, uint32_t bits) {
         }
     }
     if (!target) return;
-    if (auto* control = dynamic_cast<CControl*>(target); control && control->getListener() && (buttons & kAnyModifier)) {
+    if (CControl* control = target->asControl(); control && control->getListener() && (buttons & kAnyModifier)) {
         if (control->getListener()->controlModifierClicked(control, buttons) != 0) return;
     }
     // Kept alive while it handles the press: it may change the frame's views.
@@ -143,7 +143,7 @@ void CFrame::wheel(int32_t x, int32_t y, float notches, uint32_t modifiers) {
     CView* target = modalView;
     if (!target) {
         for (auto it = views.rbegin(); it != views.rend(); ++it) {
-            if ((*it)->isVisible() && (*it)->getMouseEnabled() && (*it)->getViewSize().pointInside(where)) {
+            if ((*it)->isVisible() && (*it)->getMouseEnabled() && (*it)->hitTest(where, static_cast<CButtonState>(modifiers))) {
                 target = *it;
                 break;
             }
@@ -163,7 +163,7 @@ int32_t CFrame::keyDown(const platform::KeyCode& key) {
         if (result != -1) return result;
     }
     if (key.virtualKey == kVirtualKeyTab) {
-        advanceFocus((key.modifiers & 1) != 0);
+        advanceFocus((key.modifiers & kKeyShift) != 0);
         return 1;
     }
     return -1;

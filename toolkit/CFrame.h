@@ -52,17 +52,11 @@ public:
     bool setModalView(CView* view);
     CView* getModalView() const { return modalView; }
     void setFocusView(CView* view) { focusView = view; }
-    CView* getFocusView() const { return focusView; }
-    CView* getMouseDownView() const { return mouseDownView; }
 
     virtual int32_t getKnobMode() const;
     void beginEdit(int32_t tag);
     void endEdit(int32_t tag);
-    GUIEditorInterface* getEditor() const { return editor; }
-    // Shift, Ctrl and Alt as held now.
-    CButtonState getCurrentModifiers();
 
-    CDrawContext* getDrawContext() { return &picture_; }
     platform::EditorWindow* getPlatformWindow() { return window.get(); }
 
     // The window's events, in the frame's coordinates.

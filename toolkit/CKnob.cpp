@@ -46,7 +46,7 @@ CMouseEventResult CKnob::onMouseDown(CPoint where, CButtonState buttons) {
     startValue = oldValue;
     modeLinear = false;
     entryValue = value;
-    range = 200.0f;
+    range = dragDistance;
     coefficient = (vmax - vmin) / range;
     oldButton = buttons;
     const bool altHeld = (buttons & platform::kAlt) != 0;
@@ -72,7 +72,7 @@ CMouseEventResult CKnob::onMouseMoved(CPoint where, CButtonState buttons) {
     if (modeLinear) {
         const int32_t diff = (firstPoint.y - where.y) + (where.x - firstPoint.x);
         if (buttons != oldButton) {
-            range = (buttons & platform::kShift) ? 200.0f * zoomFactor : 200.0f;
+            range = (buttons & platform::kShift) ? dragDistance * zoomFactor : dragDistance;
             const float newCoefficient = (vmax - vmin) / range;
             entryValue += static_cast<float>(diff) * (coefficient - newCoefficient);
             coefficient = newCoefficient;
@@ -136,7 +136,7 @@ int32_t CAnimKnob::frameTop(float v) const {
     if (!(v >= 0.0f) || heightOfOneImage <= 0) return 0;
     if (v > 1.0f) v = 1.0f;  // the same frame as any value above, with no overflow
     const float span = static_cast<float>(heightOfOneImage * (subPixmaps - 1));
-    int32_t y = static_cast<int32_t>((inverse ? 1.0f - v : v) * span);
+    int32_t y = static_cast<int32_t>(v * span);
     // Down to the start of its frame.
     y = (y / heightOfOneImage + 1) * heightOfOneImage - heightOfOneImage;
     if (y < 0) y = 0;

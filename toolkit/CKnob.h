@@ -1,6 +1,7 @@
 // CKnob: a rotary control. With the frame's linear knob mode (and Alt not
 // held) a drag is relative: moving up or right raises the value, 200 pixels
-// sweep the whole range (300 with Shift, switchable mid-drag without a jump).
+// (or the drag distance set) sweep the whole range (half as much again with
+// Shift, switchable mid-drag without a jump).
 // Otherwise the value follows the pointer's angle around the centre, over 270
 // degrees clockwise from the lower left. Wheel notches and arrow keys step by
 // wheelInc (a tenth of it with Shift); Ctrl with the left button resets.
@@ -21,6 +22,8 @@ public:
     CMouseEventResult onMouseUp(CPoint where, CButtonState buttons) override;
     bool onWheel(CPoint where, float distance, CButtonState buttons) override;
     int32_t onKeyDown(CKeyCode& key) override;
+    // Pixels of a linear drag for the whole range (200 unless set; times 1.5 with Shift).
+    void setDragDistance(float pixels) { dragDistance = pixels; }
 
 protected:
     void compute();
@@ -34,6 +37,7 @@ protected:
     // the drag
     CPoint firstPoint, lastPoint;
     float startValue = 0.0f, entryValue = 0.0f;
+    float dragDistance = 200.0f;
     float range = 200.0f, coefficient = 0.0f;
     CButtonState oldButton = 0;
     bool modeLinear = false;
@@ -45,13 +49,10 @@ public:
 
     void draw(CDrawContext* context) override;
     bool isDirty() const override;
-    int32_t getNumSubPixmaps() const { return subPixmaps; }
-    void setInverseBitmap(bool on) { inverse = on; }
 
 private:
     // Where in the strip the frame for a value starts.
     int32_t frameTop(float v) const;
 
     int32_t subPixmaps;
-    bool inverse = false;
 };

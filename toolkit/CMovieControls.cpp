@@ -1,7 +1,7 @@
 #include "CMovieControls.h"
 
 CMovieButton::CMovieButton(const CRect& r, CControlListener* l, int32_t t, int32_t frameHeight, CBitmap* bitmap)
-    : CControl(r, l, t, bitmap), buttonState(value) {
+    : CControl(r, l, t, bitmap) {
     heightOfOneImage = frameHeight;
 }
 
@@ -17,7 +17,6 @@ bool CMovieButton::isDirty() const { return dirty || frameFor(value) != frameFor
 void CMovieButton::draw(CDrawContext* context) {
     bounceValue();
     if (background) background->draw(context, size, {0, frameFor(value) * heightOfOneImage});
-    buttonState = value;
     setDirty(false);
 }
 

@@ -26,7 +26,6 @@ public:
 private:
     int32_t frameFor(float v) const;
 
-    float buttonState;
     float entryValue = 0.0f;
 };
 
@@ -37,7 +36,6 @@ public:
 
     void draw(CDrawContext* context) override;
     bool isDirty() const override;
-    int32_t getNumSubPixmaps() const { return subPixmaps; }
 
 private:
     int32_t frameFor(float v) const;

@@ -41,8 +41,11 @@ public:
     // -1: not used.
     virtual int32_t onKeyDown(CKeyCode&) { return -1; }
     virtual int32_t onKeyUp(CKeyCode&) { return -1; }
-    // Inside the rectangle, edges included.
+    // Inside the rectangle, edges included: the toolkit's one rule for where
+    // a click or a wheel turn lands.
     virtual bool hitTest(CPoint where, CButtonState buttons);
+    // The view as a control, or null when it is none.
+    virtual class CControl* asControl() { return nullptr; }
 
     virtual bool isDirty() const { return dirty; }
     virtual void setDirty(bool on) { dirty = on; }
@@ -53,9 +56,7 @@ public:
     CBitmap* getBackground() const { return background; }
     const CRect& getViewSize() const { return size; }
     bool isVisible() const { return visible; }
-    void setVisible(bool on) { visible = on; }
     bool getMouseEnabled() const { return mouseEnabled; }
-    void setMouseEnabled(bool on) { mouseEnabled = on; }
     bool wantsFocus() const { return focusWanted; }
     CFrame* getFrame() const { return frame; }
     void setFrame(CFrame* f) { frame = f; }
@@ -82,7 +83,6 @@ public:
     // Releases the container's reference.
     void removeView(CView* view);
     void removeAll();
-    const std::vector<CView*>& getViews() const { return views; }
 
 protected:
     ~CViewContainer() override;

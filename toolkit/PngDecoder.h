@@ -7,7 +7,7 @@
 // samples keep their high byte, interlaced images are assembled.
 //
 // Bad data never crashes or leaks: a missing or unreadable header, or an image
-// larger than kMaxPixels, gives 0 x 0; an error part-way keeps the full size
+// larger than kMaxPngPixels, gives 0 x 0; an error part-way keeps the full size
 // with the rows decoded so far (the rest transparent black).
 #pragma once
 

@@ -43,7 +43,7 @@ const char* const usage =
     "       tolvane [--plugin PATH] demo [DIR]\n"
     "       tolvane [--plugin PATH] edit [--program N|NAME] [--play IN] [--seconds S]\n"
     "       tolvane editor-shot OUT.png [--program N|NAME] [--set NAME=VALUE ...] [--meter V]\n"
-    "                                   [--highlight TAG] [--about]\n"
+    "                                   [--highlight TAG] [--about] [--size-menu] [--scale 1|1.5|2]\n"
     "       tolvane live [--program N|NAME] [--set NAME=VALUE ...] [--connect [PORT,...]] [--no-editor]\n"
     "       tolvane --help | --version\n"
     "Parameter values are host-normalised, 0 to 1, by parameter name (case-insensitive).\n";
@@ -526,6 +526,12 @@ int editCommand(PluginLibrary& library, const std::vector<std::string>& args) {
     XMapWindow(display, window);
     for (XEvent e; XNextEvent(display, &e), e.type != MapNotify;) {
     }
+    // As a host does: the window takes the size the editor asks for (a new scale).
+    plugin->resizeEditorWindow = [&](int32_t w, int32_t h) {
+        XResizeWindow(display, window, static_cast<unsigned>(w), static_cast<unsigned>(h));
+        XSync(display, False);
+        return true;
+    };
     plugin->dispatch(effEditOpen, 0, 0, reinterpret_cast<void*>(window));
     std::printf("Editing; close the window (or Ctrl+C) to end.%s\n", playPath.empty() ? "" : " Playing in a loop.");
 

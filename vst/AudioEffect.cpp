@@ -210,6 +210,8 @@ VstIntPtr AudioEffectX::dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr va
         return getVendorVersion();
     case effCanDo:
         return text ? canDo(text) : 0;
+    case effVendorSpecific:
+        return vendorSpecific(index, value, ptr, opt);
     case effKeysRequired:
         return keysRequired() ? 0 : 1;
     case effGetVstVersion:

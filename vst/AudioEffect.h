@@ -88,6 +88,8 @@ public:
     virtual bool string2parameter(VstInt32, char*) { return false; }
     virtual VstInt32 getVstVersion() { return 2400; }
     virtual bool keysRequired() { return false; }
+    // A host's own extension (effVendorSpecific); 0 when not understood.
+    virtual VstIntPtr vendorSpecific(VstInt32, VstIntPtr, void*, float) { return 0; }
     virtual void setBlockSizeAndSampleRate(VstInt32 size, float rate) {
         blockSize = size;
         sampleRate = rate;

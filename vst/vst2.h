@@ -133,6 +133,7 @@ enum : VstInt32 {
     audioMasterIdle = 3,
     audioMasterPinConnected = 4,
     audioMasterWantMidi = 6,
+    audioMasterSizeWindow = 15,  // the editor asks for a new size: index width, value height; 1 when done
     audioMasterUpdateDisplay = 42,  // the effect's parameters or programs changed: hosts re-read them
     audioMasterBeginEdit = 43,
     audioMasterEndEdit = 44,

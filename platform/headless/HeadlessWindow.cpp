@@ -7,8 +7,12 @@ namespace platform {
 
 static std::atomic<bool> headless{false};
 
+static std::atomic<double> fakeDesktopScale{0.0};
+
 void useHeadlessWindows(bool on) { headless.store(on); }
 bool headlessWindowsInUse() { return headless.load(); }
+void setHeadlessDesktopScale(double factor) { fakeDesktopScale.store(factor); }
+double headlessDesktopScale() { return fakeDesktopScale.load(); }
 
 HeadlessWindow::HeadlessWindow(int32_t w, int32_t h, WindowClient* c)
     : width(w), height(h), client(c), shown(static_cast<size_t>(w) * static_cast<size_t>(h), 0u) {

@@ -46,12 +46,7 @@ public:
         window = XCreateWindow(display, DefaultRootWindow(display), 0, 0, static_cast<unsigned>(width),
                                static_cast<unsigned>(height), 0, CopyFromParent, InputOutput, CopyFromParent,
                                CWBackPixmap | CWEventMask, &attributes);
-        XSizeHints* size = XAllocSizeHints();
-        size->flags = PMinSize | PMaxSize;
-        size->min_width = size->max_width = width;
-        size->min_height = size->max_height = height;
-        XSetWMNormalHints(display, window, size);
-        XFree(size);
+        fixSize(width, height);
         XClassHint* names = XAllocClassHint();
         names->res_name = const_cast<char*>("tolvane");
         names->res_class = const_cast<char*>("Tolvane");
@@ -62,6 +57,22 @@ public:
         setTitle(title);
         XMapWindow(display, window);
         XSync(display, False);
+    }
+
+    void resize(int32_t width, int32_t height) override {
+        fixSize(width, height);
+        XResizeWindow(display, window, static_cast<unsigned>(width), static_cast<unsigned>(height));
+        XSync(display, False);
+    }
+
+    // The window manager offers no resizing: the editor has sizes of its own.
+    void fixSize(int32_t width, int32_t height) {
+        XSizeHints* size = XAllocSizeHints();
+        size->flags = PMinSize | PMaxSize;
+        size->min_width = size->max_width = width;
+        size->min_height = size->max_height = height;
+        XSetWMNormalHints(display, window, size);
+        XFree(size);
     }
 
     ~X11TopLevelWindow() override {

@@ -209,17 +209,6 @@ public:
         // X keeps the pointer with the window from a press to its release.
     }
 
-    uint32_t modifiers() override {
-        ::Window root, child;
-        int rootX, rootY, x, y;
-        unsigned state = 0;
-        if (!destroyed && !lost && XQueryPointer(display, window, &root, &child, &rootX, &rootY, &x, &y, &state))
-            return modifierBits(state);
-        return 0;
-    }
-
-    uint32_t doubleClickTime() override { return doubleClick; }
-
     uintptr_t nativeHandle() const override { return window; }
 
     void dispatchEvents() override {
@@ -350,6 +339,27 @@ private:
 };
 
 }  // namespace
+
+double desktopScale(void*) {
+    // One scale for the whole desktop: the parent window does not matter.
+    if (headlessWindowsInUse()) return headlessDesktopScale();
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) return 0.0;
+    // The resources as the display's root window held them when we connected;
+    // desktops put their scale there as Xft.dpi, 96 being 100 %.
+    double factor = 0.0;
+    for (const char* line = XResourceManagerString(display); line && *line;) {
+        if (std::strncmp(line, "Xft.dpi:", 8) == 0) {
+            const double dpi = std::strtod(line + 8, nullptr);
+            if (dpi > 0.0) factor = dpi / 96.0;
+            break;
+        }
+        line = std::strchr(line, '\n');
+        if (line) ++line;
+    }
+    XCloseDisplay(display);
+    return factor;
+}
 
 std::unique_ptr<EditorWindow> createEditorWindow(void* parent, int32_t width, int32_t height, WindowClient* client) {
     if (headlessWindowsInUse() || !parent) return std::make_unique<HeadlessWindow>(width, height, client);

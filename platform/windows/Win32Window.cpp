@@ -109,8 +109,6 @@ public:
         if (on) SetCapture(window);
         else if (GetCapture() == window) ReleaseCapture();
     }
-    uint32_t modifiers() override { return keyboardModifiers(); }
-    uint32_t doubleClickTime() override { return GetDoubleClickTime(); }
     void dispatchEvents() override {
         // The host's message loop delivers them.
     }
@@ -183,6 +181,25 @@ private:
 };
 
 }  // namespace
+
+double desktopScale(void* parent) {
+    if (headlessWindowsInUse()) return headlessDesktopScale();
+    // Windows 10 knows each window's DPI; older systems one for the screen.
+    using GetDpiForWindowProc = UINT(WINAPI*)(HWND);
+    UINT dpi = 0;
+    if (HMODULE user32 = GetModuleHandleW(L"user32.dll")) {
+        auto getDpiForWindow = reinterpret_cast<GetDpiForWindowProc>(
+            reinterpret_cast<void*>(GetProcAddress(user32, "GetDpiForWindow")));
+        if (getDpiForWindow && parent) dpi = getDpiForWindow(static_cast<HWND>(parent));
+    }
+    if (dpi == 0) {
+        if (HDC screen = GetDC(nullptr)) {
+            dpi = static_cast<UINT>(GetDeviceCaps(screen, LOGPIXELSX));
+            ReleaseDC(nullptr, screen);
+        }
+    }
+    return dpi > 0 ? dpi / 96.0 : 0.0;
+}
 
 std::unique_ptr<EditorWindow> createEditorWindow(void* parent, int32_t width, int32_t height, WindowClient* client) {
     if (headlessWindowsInUse() || !parent) return std::make_unique<HeadlessWindow>(width, height, client);

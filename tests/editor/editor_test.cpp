@@ -3,10 +3,13 @@
 // gesture and outline, what gets repainted, and golden pictures of the editor.
 #include "CHighlightFrame.h"
 #include "CKnob.h"
+#include "CStripMenu.h"
+#include "EditorScale.h"
 #include "EngineEditorLink.h"
 #include "PngEncoder.h"
 #include "TolvaneEditor.h"
 #include "TolvaneEngine.h"
+#include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
 #include <png.h>
@@ -37,6 +40,13 @@ struct RecordingLink : EngineEditorLink {
     }
     void beginEdit(int32_t index) override { calls.push_back({kBeginEdit, index, 0.0f}); }
     void endEdit(int32_t index) override { calls.push_back({kEndEdit, index, 0.0f}); }
+    // The host's window around the editor: resizes asked for, and whether it takes them.
+    std::vector<std::pair<int32_t, int32_t>> resizes;
+    bool windowResizes = true;
+    bool resizeEditor(int32_t width, int32_t height) override {
+        resizes.emplace_back(width, height);
+        return windowResizes;
+    }
 };
 
 class Editor : public ::testing::Test {
@@ -293,7 +303,7 @@ std::vector<uint32_t> readGolden(const std::string& path) {
 void expectGolden(HeadlessWindow* window, const std::string& name) {
     const std::string path = std::string(TOLVANE_GOLDEN_DIR) + "/" + name + ".png";
     if (std::getenv("TOLVANE_UPDATE_GOLDEN")) {
-        ASSERT_TRUE(writePngFile(path, window->getPicture().data(), 750, 200));
+        ASSERT_TRUE(writePngFile(path, window->getPicture().data(), window->getWidth(), window->getHeight()));
         return;
     }
     const std::vector<uint32_t> golden = readGolden(path);
@@ -322,6 +332,119 @@ TEST_F(Editor, LooksAsRecordedForEveryProgramAHighlightAndTheAboutScreen) {
     frame()->mouseDown(100, 100, kLeftButton);
     editor->idle();
     expectGolden(window(), "program-0");
+}
+
+// --- sizes ------------------------------------------------------------------
+
+class EditorSizes : public Editor {
+protected:
+    void SetUp() override {
+        Editor::SetUp();
+        settings = useSettingsRoot(folder.path());
+    }
+    void TearDown() override { setHeadlessDesktopScale(0.0); }
+    std::string choiceFile() const { return settings + "/Tolvane Editor Size.txt"; }
+    CPoint at(int32_t x, int32_t y) const {
+        return {editor_scale::edge(x, editor->getScale()), editor_scale::edge(y, editor->getScale())};
+    }
+    TempFolder folder;
+    std::string settings;
+};
+
+TEST_F(EditorSizes, LookAsRecordedAt150And200Percent) {
+    for (int32_t percent : {150, 200}) {
+        const std::string size = "-" + std::to_string(percent);
+        editor->setFixedScale(percent);
+        open();
+        ASSERT_EQ(window()->getWidth(), editor_scale::edge(750, percent));
+        expectGolden(window(), "program-0" + size);
+        frame()->setHighlight(3, true);
+        editor->idle();
+        expectGolden(window(), "highlight-sensitivity" + size);
+        frame()->setHighlight(3, false);
+        frame()->mouseDown(at(600, 185).x, at(600, 185).y, kLeftButton);
+        editor->idle();
+        expectGolden(window(), "about" + size);
+        editor->close();
+    }
+}
+
+// Drags cover as many screen pixels as the panel grew: half a knob's range
+// is 100 pixels at 100 %, 200 at 200 %, and with Shift half as much again.
+TEST_F(EditorSizes, DragDistancesGrowWithThePanel) {
+    for (int32_t percent : {100, 150, 200}) {
+        for (bool shift : {false, true}) {
+            editor->setFixedScale(percent);
+            effect->setParameter(1, 0.25f);
+            open();
+            const CPoint knob = at(156, 108);
+            const int32_t half = editor_scale::edge(shift ? 150 : 100, percent);
+            const uint32_t buttons = shift ? kLeftButton | kShift : kLeftButton;
+            frame()->mouseDown(knob.x, knob.y, buttons);
+            frame()->mouseMoved(knob.x, knob.y - half, buttons);
+            frame()->mouseUp(knob.x, knob.y - half, buttons);
+            EXPECT_NEAR(effect->getParameter(1), 0.75f, 1e-6f) << percent << " %, shift " << shift;
+            editor->close();
+        }
+    }
+}
+
+// The user's choice first, then the host's scale, then the desktop's, then
+// 100 %; a factor between sizes goes to the nearest.
+TEST_F(EditorSizes, TheSizeComesFromTheUserTheHostOrTheDesktopInThatOrder) {
+    struct Case {
+        int32_t user;
+        double host, desktop;
+        int32_t expected;
+    };
+    for (const Case& c : {Case{0, 0.0, 0.0, 100}, {0, 0.0, 2.0, 200}, {0, 0.0, 1.3, 150}, {0, 0.0, 1.2, 100},
+                          {0, 1.5, 2.0, 150}, {0, 1.0, 2.0, 100}, {100, 1.5, 2.0, 100}, {200, 0.0, 0.0, 200}}) {
+        std::filesystem::remove(choiceFile());
+        if (c.user) {
+            ASSERT_TRUE(editor_scale::writeUserChoice(c.user));
+        }
+        editor->setHostScale(c.host);
+        setHeadlessDesktopScale(c.desktop);
+        EXPECT_EQ(editor->getWidth(), editor_scale::edge(750, c.expected)) << c.user << " " << c.host << " " << c.desktop;
+        open();
+        EXPECT_EQ(window()->getHeight(), editor_scale::edge(200, c.expected));
+        editor->close();
+    }
+}
+
+// A right-click on the panel outside the controls offers the sizes; the
+// choice asks the host for the new size, reopens the editor at it, and is
+// kept for every editor after. A host that refuses keeps the editor as it is
+// until it next opens.
+TEST_F(EditorSizes, TheUserChoosesInAMenuAndEveryLaterEditorKeepsIt) {
+    open();
+    frame()->mouseDown(60, 110, kRightButton);
+    EXPECT_EQ(frame()->getModalView(), nullptr) << "not on a knob";
+    frame()->mouseDown(460, 20, kRightButton);
+    ASSERT_NE(frame()->getModalView(), nullptr);
+    CKeyCode escape{0, 6, 0};
+    EXPECT_TRUE(editor->onKeyDown(escape));
+    EXPECT_EQ(frame()->getModalView(), nullptr);
+
+    frame()->mouseDown(460, 20, kRightButton);
+    const CRect menu = static_cast<CStripMenu*>(frame()->getModalView())->getMenuRect();
+    frame()->mouseDown(menu.left + 60, menu.top + 79, kLeftButton);  // the third row: 200 %
+    editor->idle();
+    EXPECT_EQ(link.resizes, (std::vector<std::pair<int32_t, int32_t>>{{1500, 400}}));
+    EXPECT_EQ(window()->getWidth(), 1500);
+    EXPECT_EQ(readText(choiceFile()), "200 %\n");
+
+    TolvaneEngine another("");
+    RecordingLink anotherLink(another);
+    TolvaneEditor later(&anotherLink);
+    EXPECT_EQ(later.getWidth(), 1500) << "kept for the next editor";
+
+    link.windowResizes = false;
+    editor->chooseScale(150);
+    EXPECT_EQ(window()->getWidth(), 1500) << "the host refused";
+    editor->close();
+    open();
+    EXPECT_EQ(window()->getWidth(), 1125) << "the choice applies at the next open";
 }
 
 }  // namespace

@@ -24,6 +24,7 @@
 
 // Last: Xlib's macros (None, Bool, Status) would clash with the headers above.
 #include <X11/Xlib.h>
+#include <X11/Xatom.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
@@ -355,6 +356,80 @@ TEST_F(X11Editor, ALostDisplayClosesTheEditorAndTheHostLivesOn) {
         EXPECT_EQ(capture(), headlessPicture(*plugin)) << "a fresh window, drawn in full";
     }
     XSetIOErrorHandler(hostsBefore);
+}
+
+}  // namespace
+
+namespace {
+
+// The desktop's scale as X11 desktops publish it: Xft.dpi in the root
+// window's resources, 96 being 100 %. Removed again when the test ends, as
+// the X server outlives it.
+struct DesktopDpi {
+    Display* display;
+    DesktopDpi(Display* d, int dpi) : display(d) {
+        const std::string resources = "Xft.dpi:\t" + std::to_string(dpi) + "\n";
+        XChangeProperty(display, DefaultRootWindow(display), XA_RESOURCE_MANAGER, XA_STRING, 8, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(resources.data()), static_cast<int>(resources.size()));
+        XSync(display, False);
+    }
+    ~DesktopDpi() {
+        XDeleteProperty(display, DefaultRootWindow(display), XA_RESOURCE_MANAGER);
+        XSync(display, False);
+    }
+};
+
+// The size of the plug-in's window inside the host's.
+std::pair<unsigned, unsigned> editorWindowSize(Display* display, Window host) {
+    XSync(display, False);
+    Window root, above, *children = nullptr;
+    unsigned count = 0;
+    std::pair<unsigned, unsigned> size{0, 0};
+    if (XQueryTree(display, host, &root, &above, &children, &count) && count == 1) {
+        int x, y;
+        unsigned border, depth;
+        XGetGeometry(display, children[0], &root, &x, &y, &size.first, &size.second, &border, &depth);
+    }
+    if (children) XFree(children);
+    return size;
+}
+
+// The desktop's 192 dpi opens the editor at 200 %, a host's announced scale
+// comes before it, and the user's choice in the menu before both: the host
+// is asked for the new size and the window follows.
+TEST_F(X11Editor, TheDesktopTheHostAndTheUserSizeTheWindowInThatOrder) {
+    plugin->dispatch(effEditClose);
+    DesktopDpi desktop(display, 192);
+    auto rect = [&] {
+        ERect* r = nullptr;
+        plugin->dispatch(effEditGetRect, 0, 0, &r);
+        return r ? std::pair<unsigned, unsigned>(r->right, r->bottom) : std::pair<unsigned, unsigned>{};
+    };
+    EXPECT_EQ(rect(), (std::pair<unsigned, unsigned>{1500, 400}));
+    XResizeWindow(display, host, 1500, 400);
+    ASSERT_EQ(plugin->dispatch(effEditOpen, 0, 0, reinterpret_cast<void*>(host)), 1);
+    EXPECT_EQ(editorWindowSize(display, host), (std::pair<unsigned, unsigned>{1500, 400}));
+    plugin->dispatch(effEditClose);
+
+    EXPECT_EQ(plugin->dispatch(effVendorSpecific, fourCharacters('P', 'r', 'e', 'S'), fourCharacters('A', 'e', 'C', 's'),
+                               nullptr, 1.5f), 1);
+    EXPECT_EQ(rect(), (std::pair<unsigned, unsigned>{1125, 300})) << "the host's scale before the desktop's";
+    XResizeWindow(display, host, 1125, 300);
+    ASSERT_EQ(plugin->dispatch(effEditOpen, 0, 0, reinterpret_cast<void*>(host)), 1);
+    settle();
+    plugin->resizeEditorWindow = [&](int32_t w, int32_t h) {
+        XResizeWindow(display, host, static_cast<unsigned>(w), static_cast<unsigned>(h));
+        return true;
+    };
+    plugin->calls.clear();
+    click(690, 30, 3);     // a right-click on the panel, above the controls
+    click(740, 148);       // the menu's third row: 200 %
+    settle();
+    bool asked = false;
+    for (const HostCall& c : plugin->calls) asked = asked || (c.opcode == audioMasterSizeWindow && c.index == 1500 && c.value == 400);
+    EXPECT_TRUE(asked) << "the host hears the new size";
+    EXPECT_EQ(editorWindowSize(display, host), (std::pair<unsigned, unsigned>{1500, 400}));
+    EXPECT_EQ(readText(settings + "/Tolvane Editor Size.txt"), "200 %\n");
 }
 
 }  // namespace

@@ -16,6 +16,8 @@ VstIntPtr VSTCALLBACK PluginInstance::hostCallback(AEffect* effect, VstInt32 opc
         const int connected = value == 0 ? self->connectedInputs : self->connectedOutputs;
         return index < connected ? 0 : 1;  // 0 means connected
     }
+    if (opcode == audioMasterSizeWindow && self->resizeEditorWindow)
+        return self->resizeEditorWindow(index, static_cast<int32_t>(value)) ? 1 : 0;
     return 0;
 }
 

@@ -3,6 +3,7 @@
 // workstation does. Used by the command-line host and the host-level tests.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -39,6 +40,9 @@ public:
     int connectedOutputs = 2;
     // Every call the plug-in made, in order.
     std::vector<HostCall> calls;
+    // What the host does when the editor asks for a new size (width, height):
+    // true when its window took it. Unset: the host refuses.
+    std::function<bool(int32_t, int32_t)> resizeEditorWindow;
 
 private:
     friend class PluginLibrary;
