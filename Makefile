@@ -34,7 +34,7 @@ test-sanitize: deps
 test-thread: deps
 	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOLVANE_SANITIZE=thread -DTOLVANE_BENCH=OFF $(CMAKE_ARGS)
 	cmake --build build-tsan -j $(JOBS)
-	cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest $(CTEST_FLAGS)
+	cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(CURDIR)/tests/tsan.supp ctest $(CTEST_FLAGS)
 
 # The Windows plug-in, 32-bit (the design's own target) and 64-bit, cross-built with mingw-w64.
 windows: deps-windows
