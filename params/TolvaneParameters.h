@@ -53,7 +53,8 @@ struct ParameterInfo {
 
 // Index = position: 0 Ratio, 1 Attack, 2 Release, 3 Sensitivity, 4 Make-Up
 // Gain, 5 Active. Hosts, programs, MIDI bindings and stored files use these
-// numbers, so rows are only ever appended.
+// numbers, so rows are only ever appended. One row per parameter, read across.
+// clang-format off
 inline constexpr ParameterInfo kParameters[] = {
     {"Ratio", "Ratio", " ", 1.0f, 1000.0f, 1.0f, Setting::kRatio, Control::kKnob, 10001, {14, 65, 109, 152}, 87},
     {"Attack", "Attack", "", 0.01f, 100.0f, 0.5f, Setting::kAttack, Control::kKnob, 10002, {109, 65, 204, 152}, 87},
@@ -62,6 +63,7 @@ inline constexpr ParameterInfo kParameters[] = {
     {"Make-Up Gain", "Makeup", "dB", 0.0f, 30.0f, 0.0f, Setting::kOutputGain, Control::kKnob, 10005, {568, 65, 663, 152}, 87},
     {"Active", "Active", " ", 0.0f, 1.0f, 1.0f, Setting::kWetShare, Control::kSwitch, 10007, {668, 54, 750, 143}, 89},
 };
+// clang-format on
 inline constexpr int32_t kParameterCount = static_cast<int32_t>(std::size(kParameters));
 
 // Indexes by name, for code that means one parameter in particular.

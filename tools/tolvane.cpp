@@ -206,40 +206,155 @@ bool sameFile(const std::string& a, const std::string& b) {
     return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
-// Renders IN into OUT through a new instance. OUT is written under a temporary
-// name and renamed only when everything succeeded.
-bool render(PluginLibrary& library, const std::string& inPath, const std::string& outPath,
-            const RenderSettings& settings, Level* inLevel, Level* outLevel, std::string& error) {
+// The input of a render: one or two channels, and not the output file itself.
+SNDFILE* openRenderInput(const std::string& inPath, const std::string& outPath, SF_INFO& info, std::string& error) {
     if (sameFile(inPath, outPath)) {
         error = "the output " + outPath + " is the input file; choose another name";
-        return false;
+        return nullptr;
     }
-    SF_INFO info{};
     SNDFILE* in = sf_open(inPath.c_str(), SFM_READ, &info);
     if (!in) {
         error = "cannot read " + inPath + ": " + sf_strerror(nullptr);
-        return false;
+        return nullptr;
     }
     if (info.channels != 1 && info.channels != 2) {
         sf_close(in);
         error = inPath + " has " + std::to_string(info.channels) + " channels; Tolvane takes mono or stereo files";
-        return false;
+        return nullptr;
     }
+    return in;
+}
+
+// A new instance for the input's channels and rate, the settings applied, switched on.
+std::unique_ptr<PluginInstance> startRenderInstance(PluginLibrary& library, const SF_INFO& info,
+                                                    const RenderSettings& settings, std::string& error) {
     auto plugin = library.createInstance();
     if (!plugin) {
-        sf_close(in);
         error = library.error();
-        return false;
+        return nullptr;
     }
     plugin->connectedInputs = plugin->connectedOutputs = info.channels;
     plugin->dispatch(effOpen);
     plugin->dispatch(effSetSampleRate, 0, 0, nullptr, static_cast<float>(info.samplerate));
     plugin->dispatch(effSetBlockSize, 0, settings.block);
-    if (!applySettings(*plugin, settings, error)) {
+    if (!applySettings(*plugin, settings, error)) return nullptr;
+    plugin->dispatch(effMainsChanged, 0, 1);
+    return plugin;
+}
+
+// Plays MIDI messages to an instance at their frames. Messages due at the same
+// point go in one list of up to MidiBatch::kSize.
+class MidiPlayer {
+public:
+    MidiPlayer(PluginInstance& plugin, const std::vector<MidiMessage>& messages, int sampleRate)
+        : plugin(plugin), messages(messages), sampleRate(sampleRate) {}
+
+    // Sends every message due by `frame`.
+    void deliverDueBy(sf_count_t frame) {
+        while (next < messages.size() && frameOf(next) <= frame) {
+            const MidiMessage& m = messages[next++];
+            VstMidiEvent& e = batch->storage[batch->numEvents];
+            e.type = kVstMidiType;
+            e.byteSize = sizeof e;
+            e.midiData[0] = static_cast<char>(m.status);
+            e.midiData[1] = static_cast<char>(m.data1);
+            e.midiData[2] = static_cast<char>(m.data2);
+            batch->events[batch->numEvents++] = reinterpret_cast<VstEvent*>(&e);
+            if (batch->numEvents == MidiBatch::kSize || next == messages.size() || frameOf(next) > frame) {
+                plugin.dispatch(effProcessEvents, 0, 0, batch.get());
+                batch->numEvents = 0;
+            }
+        }
+    }
+    bool pending() const { return next < messages.size(); }
+    // The frame of the next message to send; only while one is pending.
+    sf_count_t nextFrame() const { return frameOf(next); }
+
+private:
+    sf_count_t frameOf(size_t i) const {
+        return static_cast<sf_count_t>(std::llround(messages[i].seconds * sampleRate));
+    }
+
+    PluginInstance& plugin;
+    const std::vector<MidiMessage>& messages;
+    const int sampleRate;
+    size_t next = 0;
+    std::unique_ptr<MidiBatch> batch = std::make_unique<MidiBatch>();
+};
+
+// Processes `frames` frames that start at frame `done` of the stream, split
+// where MIDI messages fall, so each takes effect at its own frame.
+void processSplitAtMidi(PluginInstance& plugin, MidiPlayer& midi, float* const inputs[2], float* const outputs[2],
+                        sf_count_t done, sf_count_t frames) {
+    for (sf_count_t start = 0; start < frames;) {
+        midi.deliverDueBy(done + start);
+        sf_count_t end = frames;
+        if (midi.pending()) end = std::min(end, std::max(start + 1, midi.nextFrame() - done));
+        float* ins[2] = {inputs[0] + start, inputs[1] + start};
+        float* outs[2] = {outputs[0] + start, outputs[1] + start};
+        plugin.process(ins, outs, static_cast<VstInt32>(end - start));
+        start = end;
+    }
+}
+
+// Runs the whole input through the instance into the output, block by block,
+// measuring the levels asked for. False when the output refuses a block.
+bool streamThrough(PluginInstance& plugin, SNDFILE* in, SNDFILE* out, const SF_INFO& info,
+                   const RenderSettings& settings, Level* inLevel, Level* outLevel) {
+    const size_t block = static_cast<size_t>(settings.block);
+    const int channels = info.channels;
+    std::vector<float> interleaved(block * channels), inputs(block * 2), outputs(block * 2);
+    float* inputPointers[2] = {inputs.data(), inputs.data() + block};
+    float* outputPointers[2] = {outputs.data(), outputs.data() + block};
+    MidiPlayer midi(plugin, settings.midi, info.samplerate);
+    sf_count_t done = 0;
+    for (;;) {
+        const sf_count_t got = sf_readf_float(in, interleaved.data(), static_cast<sf_count_t>(block));
+        if (got <= 0) return true;
+        for (sf_count_t t = 0; t < got; ++t)
+            for (int c = 0; c < channels; ++c) {
+                inputPointers[c][t] = interleaved[t * channels + c];
+                if (inLevel) inLevel->add(inputPointers[c][t]);
+            }
+        processSplitAtMidi(plugin, midi, inputPointers, outputPointers, done, got);
+        for (sf_count_t t = 0; t < got; ++t)
+            for (int c = 0; c < channels; ++c) {
+                interleaved[t * channels + c] = outputPointers[c][t];
+                if (outLevel) outLevel->add(outputPointers[c][t]);
+            }
+        if (sf_writef_float(out, interleaved.data(), got) != got) return false;
+        done += got;
+        if (settings.progress) showProgress(done, info.frames);
+    }
+}
+
+// Closes the output written under `tempPath` and, when all went well, gives it
+// its name; otherwise removes it.
+bool finishOutput(SNDFILE* out, const std::string& tempPath, const std::string& outPath, bool ok, std::string& error) {
+    if (sf_close(out) != 0 && ok) {
+        error = "cannot finish " + outPath;
+        ok = false;
+    }
+    if (ok && std::rename(tempPath.c_str(), outPath.c_str()) != 0) {
+        error = "cannot write " + outPath + ": " + std::strerror(errno);
+        ok = false;
+    }
+    if (!ok) std::remove(tempPath.c_str());
+    return ok;
+}
+
+// Renders IN into OUT through a new instance. OUT is written under a temporary
+// name and renamed only when everything succeeded.
+bool render(PluginLibrary& library, const std::string& inPath, const std::string& outPath,
+            const RenderSettings& settings, Level* inLevel, Level* outLevel, std::string& error) {
+    SF_INFO info{};
+    SNDFILE* in = openRenderInput(inPath, outPath, info, error);
+    if (!in) return false;
+    auto plugin = startRenderInstance(library, info, settings, error);
+    if (!plugin) {
         sf_close(in);
         return false;
     }
-    plugin->dispatch(effMainsChanged, 0, 1);
 
     const std::string tempPath = outPath + ".part";
     SF_INFO outInfo = info;
@@ -251,82 +366,16 @@ bool render(PluginLibrary& library, const std::string& inPath, const std::string
     }
     sf_command(out, SFC_SET_CLIPPING, nullptr, SF_TRUE);
 
-    const size_t block = static_cast<size_t>(settings.block);
-    const int channels = info.channels;
-    std::vector<float> interleaved(block * channels), inputs(block * 2), outputs(block * 2);
-    float* inputPointers[2] = {inputs.data(), inputs.data() + block};
-    float* outputPointers[2] = {outputs.data(), outputs.data() + block};
-    sf_count_t done = 0;
-    bool ok = true;
-    size_t nextMessage = 0;
-    auto messageFrame = [&](size_t i) {
-        return static_cast<sf_count_t>(std::llround(settings.midi[i].seconds * info.samplerate));
-    };
-    auto batch = std::make_unique<MidiBatch>();
-    auto deliverMidiDueBy = [&](sf_count_t frame) {
-        while (nextMessage < settings.midi.size() && messageFrame(nextMessage) <= frame) {
-            const MidiMessage& m = settings.midi[nextMessage++];
-            VstMidiEvent& e = batch->storage[batch->numEvents];
-            e.type = kVstMidiType;
-            e.byteSize = sizeof e;
-            e.midiData[0] = static_cast<char>(m.status);
-            e.midiData[1] = static_cast<char>(m.data1);
-            e.midiData[2] = static_cast<char>(m.data2);
-            batch->events[batch->numEvents++] = reinterpret_cast<VstEvent*>(&e);
-            if (batch->numEvents == MidiBatch::kSize || nextMessage == settings.midi.size() ||
-                messageFrame(nextMessage) > frame) {
-                plugin->dispatch(effProcessEvents, 0, 0, batch.get());
-                batch->numEvents = 0;
-            }
-        }
-    };
-    for (;;) {
-        const sf_count_t got = sf_readf_float(in, interleaved.data(), static_cast<sf_count_t>(block));
-        if (got <= 0) break;
-        for (sf_count_t t = 0; t < got; ++t)
-            for (int c = 0; c < channels; ++c) {
-                inputPointers[c][t] = interleaved[t * channels + c];
-                if (inLevel) inLevel->add(inputPointers[c][t]);
-            }
-        // Split the block where MIDI messages fall, so each takes effect at its own frame.
-        for (sf_count_t start = 0; start < got;) {
-            deliverMidiDueBy(done + start);
-            sf_count_t end = got;
-            if (nextMessage < settings.midi.size()) end = std::min(end, std::max(start + 1, messageFrame(nextMessage) - done));
-            float* ins[2] = {inputPointers[0] + start, inputPointers[1] + start};
-            float* outs[2] = {outputPointers[0] + start, outputPointers[1] + start};
-            plugin->process(ins, outs, static_cast<VstInt32>(end - start));
-            start = end;
-        }
-        for (sf_count_t t = 0; t < got; ++t)
-            for (int c = 0; c < channels; ++c) {
-                interleaved[t * channels + c] = outputPointers[c][t];
-                if (outLevel) outLevel->add(outputPointers[c][t]);
-            }
-        if (sf_writef_float(out, interleaved.data(), got) != got) {
-            error = "cannot write " + outPath + ": " + sf_strerror(out);
-            ok = false;
-            break;
-        }
-        done += got;
-        if (settings.progress) showProgress(done, info.frames);
-    }
-    if (ok && sf_error(in) != SF_ERR_NO_ERROR) {
+    bool ok = streamThrough(*plugin, in, out, info, settings, inLevel, outLevel);
+    if (!ok) {
+        error = "cannot write " + outPath + ": " + sf_strerror(out);
+    } else if (sf_error(in) != SF_ERR_NO_ERROR) {
         error = "cannot read " + inPath + ": " + sf_strerror(in);
         ok = false;
     }
     plugin->dispatch(effMainsChanged, 0, 0);
     sf_close(in);
-    if (sf_close(out) != 0 && ok) {
-        error = "cannot finish " + outPath;
-        ok = false;
-    }
-    if (ok && std::rename(tempPath.c_str(), outPath.c_str()) != 0) {
-        error = "cannot write " + outPath + ": " + std::strerror(errno);
-        ok = false;
-    }
-    if (!ok) std::remove(tempPath.c_str());
-    return ok;
+    return finishOutput(out, tempPath, outPath, ok, error);
 }
 
 int info(PluginLibrary& library) {
@@ -469,38 +518,48 @@ int demo(PluginLibrary& library, const std::string& directory) {
     return 0;
 }
 
-}  // namespace
-
-// The editor in a top-level window of our own, idled about 60 times a second
-// as a host does; with --play, the file runs through the effect in real time,
-// in a loop, so the meter moves. Prints what the host hears.
-int editCommand(PluginLibrary& library, const std::vector<std::string>& args) {
+// The options of `edit`.
+struct EditOptions {
     std::string program, playPath;
-    double seconds = 0.0;
+    double seconds = 0.0;  // 0: until the window is closed
+};
+
+// False, with the message in `error`, on an argument edit does not take.
+bool parseEditOptions(const std::vector<std::string>& args, EditOptions& options, std::string& error) {
     for (size_t i = 0; i < args.size(); ++i) {
         const bool hasValue = i + 1 < args.size();
-        if (args[i] == "--program" && hasValue) program = args[++i];
-        else if (args[i] == "--play" && hasValue) playPath = args[++i];
-        else if (args[i] == "--seconds" && hasValue && parseNumber(args[i + 1], seconds) && seconds > 0) ++i;
-        else return fail("edit takes --program N|NAME, --play FILE and --seconds S, not '" + args[i] + "'", 2);
+        if (args[i] == "--program" && hasValue) options.program = args[++i];
+        else if (args[i] == "--play" && hasValue) options.playPath = args[++i];
+        else if (args[i] == "--seconds" && hasValue && parseNumber(args[i + 1], options.seconds) &&
+                 options.seconds > 0)
+            ++i;
+        else {
+            error = "edit takes --program N|NAME, --play FILE and --seconds S, not '" + args[i] + "'";
+            return false;
+        }
     }
-    Display* display = XOpenDisplay(nullptr);
-    if (!display) return fail("no X display to open the editor on (is DISPLAY set?)");
-    auto plugin = library.createInstance();
-    if (!plugin) return fail(library.error());
-    plugin->dispatch(effOpen);
-    std::string error;
-    if (!program.empty() && !selectProgram(*plugin, program, error)) return fail(error, 2);
+    return true;
+}
 
+// What `edit --play` plays in a loop: a mono or stereo file, each channel on
+// its own (a mono file's on both), in real time.
+struct LoopedAudio {
     std::vector<float> left, right;
     double rate = 44100.0;
-    if (!playPath.empty()) {
+    size_t played = 0;  // frames played, over every turn of the loop
+    std::vector<float> outLeft = std::vector<float>(512), outRight = std::vector<float>(512);
+
+    bool read(const std::string& path, std::string& error) {
         SF_INFO info{};
-        SNDFILE* in = sf_open(playPath.c_str(), SFM_READ, &info);
-        if (!in) return fail("cannot read " + playPath + ": " + sf_strerror(nullptr));
+        SNDFILE* in = sf_open(path.c_str(), SFM_READ, &info);
+        if (!in) {
+            error = "cannot read " + path + ": " + sf_strerror(nullptr);
+            return false;
+        }
         if (info.channels < 1 || info.channels > 2 || info.frames <= 0) {
             sf_close(in);
-            return fail(playPath + " must be mono or stereo audio");
+            error = path + " must be mono or stereo audio";
+            return false;
         }
         std::vector<float> frames(static_cast<size_t>(info.frames) * static_cast<size_t>(info.channels));
         sf_readf_float(in, frames.data(), info.frames);
@@ -510,88 +569,154 @@ int editCommand(PluginLibrary& library, const std::vector<std::string>& args) {
             right.push_back(frames[static_cast<size_t>(n * info.channels + info.channels - 1)]);
         }
         rate = info.samplerate;
-        plugin->dispatch(effSetSampleRate, 0, 0, nullptr, static_cast<float>(rate));
-    }
-    plugin->dispatch(effMainsChanged, 0, 1);
-
-    ERect* size = nullptr;
-    plugin->dispatch(effEditGetRect, 0, 0, &size);
-    const unsigned width = size ? static_cast<unsigned>(size->right - size->left) : 750;
-    const unsigned height = size ? static_cast<unsigned>(size->bottom - size->top) : 200;
-    Window window = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, width, height, 0, 0, 0);
-    XStoreName(display, window, "Tolvane");
-    Atom deleteWindow = XInternAtom(display, "WM_DELETE_WINDOW", False);
-    XSetWMProtocols(display, window, &deleteWindow, 1);
-    XSelectInput(display, window, StructureNotifyMask);
-    XMapWindow(display, window);
-    for (XEvent e; XNextEvent(display, &e), e.type != MapNotify;) {
-    }
-    // As a host does: the window takes the size the editor asks for (a new scale).
-    plugin->resizeEditorWindow = [&](int32_t w, int32_t h) {
-        XResizeWindow(display, window, static_cast<unsigned>(w), static_cast<unsigned>(h));
-        XSync(display, False);
         return true;
-    };
-    plugin->dispatch(effEditOpen, 0, 0, reinterpret_cast<void*>(window));
-    std::printf("Editing; close the window (or Ctrl+C) to end.%s\n", playPath.empty() ? "" : " Playing in a loop.");
+    }
 
-    const std::string bindings = platform::settingsFolder() + "Tolvane MIDI Assignments.txt";
-    struct stat seen {};
-    stat(bindings.c_str(), &seen);
-    const auto start = std::chrono::steady_clock::now();
-    size_t reported = plugin->calls.size(), played = 0;
-    std::vector<float> outLeft(512), outRight(512);
-    for (bool running = true; running;) {
-        while (XPending(display)) {
-            XEvent e;
-            XNextEvent(display, &e);
-            if (e.type == ClientMessage && static_cast<Atom>(e.xclient.data.l[0]) == deleteWindow) running = false;
-        }
-        plugin->dispatch(effEditIdle);
-        const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        if (seconds > 0 && elapsed >= seconds) running = false;
-        // The audio that real time has reached, in blocks of up to 512.
+    // Plays what real time has reached after `elapsed` seconds, in blocks of up to 512.
+    void playUntil(PluginInstance& plugin, double elapsed) {
         while (!left.empty() && static_cast<double>(played) < elapsed * rate) {
             const size_t at = played % left.size();
             const size_t n = std::min<size_t>(512, left.size() - at);
             float* inputs[2] = {left.data() + at, right.data() + at};
             float* outputs[2] = {outLeft.data(), outRight.data()};
-            plugin->process(inputs, outputs, static_cast<VstInt32>(n));
+            plugin.process(inputs, outputs, static_cast<VstInt32>(n));
             played += n;
         }
-        for (; reported < plugin->calls.size(); ++reported) {
-            const HostCall& c = plugin->calls[reported];
-            const std::string name = plugin->text(effGetParamName, c.index);
-            if (c.opcode == audioMasterBeginEdit) std::printf("begin edit   %s\n", name.c_str());
-            if (c.opcode == audioMasterEndEdit) std::printf("end edit     %s\n", name.c_str());
-            if (c.opcode == audioMasterAutomate)
-                std::printf("automate     %-8s %.6f  (%s %s)\n", name.c_str(), static_cast<double>(c.opt),
-                            plugin->text(effGetParamDisplay, c.index).c_str(), plugin->text(effGetParamLabel, c.index).c_str());
-        }
-        if (plugin->calls.size() > 10000) {
-            plugin->calls.clear();
-            reported = 0;
-        }
+    }
+};
+
+// A top-level window of the editor's size, mapped, with the editor open in it;
+// it takes the size the editor asks for (a new scale), as a host's does.
+Window openEditorWindow(Display* display, PluginInstance& plugin, Atom& deleteWindow) {
+    ERect* size = nullptr;
+    plugin.dispatch(effEditGetRect, 0, 0, &size);
+    const unsigned width = size ? static_cast<unsigned>(size->right - size->left) : 750;
+    const unsigned height = size ? static_cast<unsigned>(size->bottom - size->top) : 200;
+    const Window window = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, width, height, 0, 0, 0);
+    XStoreName(display, window, "Tolvane");
+    deleteWindow = XInternAtom(display, "WM_DELETE_WINDOW", False);
+    XSetWMProtocols(display, window, &deleteWindow, 1);
+    XSelectInput(display, window, StructureNotifyMask);
+    XMapWindow(display, window);
+    for (XEvent e; XNextEvent(display, &e), e.type != MapNotify;) {
+    }
+    plugin.resizeEditorWindow = [display, window](int32_t w, int32_t h) {
+        XResizeWindow(display, window, static_cast<unsigned>(w), static_cast<unsigned>(h));
+        XSync(display, False);
+        return true;
+    };
+    plugin.dispatch(effEditOpen, 0, 0, reinterpret_cast<void*>(window));
+    return window;
+}
+
+// Reads the window's events; true when the window manager asked to close it.
+bool closeRequested(Display* display, Atom deleteWindow) {
+    bool close = false;
+    while (XPending(display)) {
+        XEvent e;
+        XNextEvent(display, &e);
+        if (e.type == ClientMessage && static_cast<Atom>(e.xclient.data.l[0]) == deleteWindow) close = true;
+    }
+    return close;
+}
+
+// Prints what the host heard since the last call (`reported` calls ago): the
+// begin and end of each edit and every automated change with its text.
+void reportHostCalls(PluginInstance& plugin, size_t& reported) {
+    for (; reported < plugin.calls.size(); ++reported) {
+        const HostCall& c = plugin.calls[reported];
+        const std::string name = plugin.text(effGetParamName, c.index);
+        if (c.opcode == audioMasterBeginEdit) std::printf("begin edit   %s\n", name.c_str());
+        if (c.opcode == audioMasterEndEdit) std::printf("end edit     %s\n", name.c_str());
+        if (c.opcode == audioMasterAutomate)
+            std::printf("automate     %-8s %.6f  (%s %s)\n", name.c_str(), static_cast<double>(c.opt),
+                        plugin.text(effGetParamDisplay, c.index).c_str(),
+                        plugin.text(effGetParamLabel, c.index).c_str());
+    }
+    if (plugin.calls.size() > 10000) {
+        plugin.calls.clear();
+        reported = 0;
+    }
+}
+
+// The MIDI bindings file, watched through its modification time.
+class BindingsWatch {
+public:
+    BindingsWatch() : path(platform::settingsFolder() + "Tolvane MIDI Assignments.txt") { stat(path.c_str(), &seen); }
+
+    // Prints the bindings when the file changed since the last look.
+    void report(PluginInstance& plugin) {
         struct stat now {};
-        if (stat(bindings.c_str(), &now) == 0 && now.st_mtim.tv_nsec + now.st_mtim.tv_sec * 1000000000L !=
-                                                      seen.st_mtim.tv_nsec + seen.st_mtim.tv_sec * 1000000000L) {
-            seen = now;
-            std::printf("learn        the MIDI bindings changed:\n");
-            auto table = std::make_unique<qm_controllerAssignments::Table>();
-            if (qm_controllerAssignments::readFile(bindings, *table))
-                for (uint32_t k = 0; k < table->count; ++k)
-                    std::printf("             CC %d -> %s\n", static_cast<int>(table->entries[k].controller),
-                                plugin->text(effGetParamName, table->entries[k].parameter).c_str());
-        }
+        if (stat(path.c_str(), &now) != 0 || now.st_mtim.tv_nsec + now.st_mtim.tv_sec * 1000000000L ==
+                                                 seen.st_mtim.tv_nsec + seen.st_mtim.tv_sec * 1000000000L)
+            return;
+        seen = now;
+        std::printf("learn        the MIDI bindings changed:\n");
+        auto table = std::make_unique<qm_controllerAssignments::Table>();
+        if (qm_controllerAssignments::readFile(path, *table))
+            for (uint32_t k = 0; k < table->count; ++k)
+                std::printf("             CC %d -> %s\n", static_cast<int>(table->entries[k].controller),
+                            plugin.text(effGetParamName, table->entries[k].parameter).c_str());
+    }
+
+private:
+    const std::string path;
+    struct stat seen {};
+};
+
+// Idles the editor about 60 times a second as a host does, plays the loop as
+// real time passes and prints what the host hears, until the window is closed
+// or, when `seconds` is above 0, that time has passed.
+void idleEditor(Display* display, Atom deleteWindow, PluginInstance& plugin, LoopedAudio& audio, double seconds) {
+    BindingsWatch bindings;
+    const auto start = std::chrono::steady_clock::now();
+    size_t reported = plugin.calls.size();
+    for (bool running = true; running;) {
+        if (closeRequested(display, deleteWindow)) running = false;
+        plugin.dispatch(effEditIdle);
+        const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (seconds > 0 && elapsed >= seconds) running = false;
+        audio.playUntil(plugin, elapsed);
+        reportHostCalls(plugin, reported);
+        bindings.report(plugin);
         std::fflush(stdout);
         std::this_thread::sleep_for(std::chrono::milliseconds(16));
     }
+}
+
+// The editor in a top-level window of our own, idled about 60 times a second
+// as a host does; with --play, the file runs through the effect in real time,
+// in a loop, so the meter moves. Prints what the host hears.
+int editCommand(PluginLibrary& library, const std::vector<std::string>& args) {
+    EditOptions options;
+    std::string error;
+    if (!parseEditOptions(args, options, error)) return fail(error, 2);
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) return fail("no X display to open the editor on (is DISPLAY set?)");
+    auto plugin = library.createInstance();
+    if (!plugin) return fail(library.error());
+    plugin->dispatch(effOpen);
+    if (!options.program.empty() && !selectProgram(*plugin, options.program, error)) return fail(error, 2);
+    LoopedAudio audio;
+    if (!options.playPath.empty()) {
+        if (!audio.read(options.playPath, error)) return fail(error);
+        plugin->dispatch(effSetSampleRate, 0, 0, nullptr, static_cast<float>(audio.rate));
+    }
+    plugin->dispatch(effMainsChanged, 0, 1);
+
+    Atom deleteWindow;
+    const Window window = openEditorWindow(display, *plugin, deleteWindow);
+    std::printf("Editing; close the window (or Ctrl+C) to end.%s\n",
+                options.playPath.empty() ? "" : " Playing in a loop.");
+    idleEditor(display, deleteWindow, *plugin, audio, options.seconds);
     plugin->dispatch(effEditClose);
     plugin.reset();
     XDestroyWindow(display, window);
     XCloseDisplay(display);
     return 0;
 }
+
+}  // namespace
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);

@@ -105,7 +105,9 @@ enum : VstInt32 {
     effFlagsCanDoubleReplacing = 1 << 12,
 };
 
-// Opcodes the host sends to the effect's dispatcher.
+// Opcodes the host sends to the effect's dispatcher, numbered by position;
+// kept packed (a formatter would give each its own line).
+// clang-format off
 enum : VstInt32 {
     effOpen = 0, effClose, effSetProgram, effGetProgram, effSetProgramName, effGetProgramName,
     effGetParamLabel, effGetParamDisplay, effGetParamName, effGetVu, effSetSampleRate, effSetBlockSize,
@@ -124,6 +126,7 @@ enum : VstInt32 {
     effSetTotalSampleToProcess, effSetPanLaw, effBeginLoadBank, effBeginLoadProgram,
     effSetProcessPrecision, effGetNumMidiInputChannels, effGetNumMidiOutputChannels,
 };
+// clang-format on
 static_assert(effGetVstVersion == 58 && effGetNumMidiOutputChannels == 79, "opcode numbering");
 
 // Opcodes the effect sends to the host callback.

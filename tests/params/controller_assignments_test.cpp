@@ -6,12 +6,10 @@
 #include "support/temp_folder.h"
 
 #if !defined(_WIN32)
-#include <sys/resource.h>
 #include <sys/stat.h>
 #endif
 
 #include <chrono>
-#include <csignal>
 #include <filesystem>
 #include <random>
 #include <thread>
@@ -54,34 +52,6 @@ TEST(AssignmentsFile, FormatIsOneLinePerEntry) {
     const Table table{{-112, 4}, {3, 2}, {7, 1}};
     EXPECT_EQ(qm_controllerAssignments::format(table.data(), 3), "4 -112\n2 3\n1 7\n");
     EXPECT_EQ(parsed(qm_controllerAssignments::format(table.data(), 3)), table) << "what is written reads back";
-}
-
-#if !defined(_WIN32)
-TEST(AssignmentsFile, AFailedWriteLeavesTheOldFile) {
-    TempFolder folder;
-    const std::string file = folder / "assignments.txt";
-    writeText(file, "1 7\n");
-    // A full disk, as far as this process can tell: no file may grow beyond 16 bytes.
-    Table many(500, qm_controllerAssignment{5, 3});
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit saved;
-    getrlimit(RLIMIT_FSIZE, &saved);
-    rlimit tiny = saved;
-    tiny.rlim_cur = 16;
-    setrlimit(RLIMIT_FSIZE, &tiny);
-    const bool written = qm_controllerAssignments::writeFile(file, qm_controllerAssignments::format(many.data(), 500));
-    setrlimit(RLIMIT_FSIZE, &saved);
-    EXPECT_FALSE(written);
-    EXPECT_EQ(readText(file), "1 7\n");
-    size_t files = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(folder.path())) files += entry.is_regular_file();
-    EXPECT_EQ(files, 1u) << "no temporary file left";
-}
-#endif
-
-TEST(AssignmentsFile, WritingIntoAMissingFolderFails) {
-    TempFolder folder;
-    EXPECT_FALSE(qm_controllerAssignments::writeFile(folder / "missing/x.txt", "3 5\n"));
 }
 
 TEST(AssignmentsFile, HostileFilesNeitherStallNorOverflow) {
