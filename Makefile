@@ -10,7 +10,7 @@ FUZZ_SECONDS ?= 60
 FUZZ_TARGETS = assignments parameter_text midi_file dispatcher
 
 .PHONY: all deps deps-windows test test-sanitize test-thread windows test-windows bench demo install clean fuzz artwork verify-fastmath \
-  dist test-dist
+  dist test-dist format format-check
 
 all: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_ARGS)
@@ -50,6 +50,15 @@ test-windows: windows all
 
 deps-windows:
 	@tools/install-deps.sh windows
+
+# The tree's layout (.clang-format): `format` applies it, `format-check` fails on any difference.
+FORMAT_FILES = $(shell git ls-files '*.cpp' '*.h')
+format:
+	@tools/install-deps.sh format
+	clang-format -i $(FORMAT_FILES)
+format-check:
+	@tools/install-deps.sh format
+	clang-format --dry-run --Werror $(FORMAT_FILES)
 
 # Coverage-guided fuzzing of the file reader, parameter texts, MIDI files and
 # dispatcher call sequences (libFuzzer with ASan and UBSan); corpora in build-fuzz/corpus/,

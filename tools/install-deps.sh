@@ -26,6 +26,10 @@ fi
 if [[ "${1:-}" == dist ]]; then
   packages+=(help2man lintian dpkg-dev file binutils)
 fi
+# `install-deps.sh format` adds clang-format, which `make format-check` runs.
+if [[ "${1:-}" == format ]]; then
+  packages+=(clang-format)
+fi
 # `install-deps.sh ardour` adds Ardour, whose plug-in scanner `make test-dist` then runs.
 if [[ "${1:-}" == ardour ]]; then
   packages+=(ardour)
