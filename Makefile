@@ -55,10 +55,10 @@ deps-windows:
 FORMAT_FILES = $(shell git ls-files '*.cpp' '*.h')
 format:
 	@tools/install-deps.sh format
-	clang-format -i $(FORMAT_FILES)
+	@clang-format -i $(FORMAT_FILES)
 format-check:
 	@tools/install-deps.sh format
-	clang-format --dry-run --Werror $(FORMAT_FILES)
+	@clang-format --dry-run --Werror $(FORMAT_FILES) && echo "The layout is the tree's own."
 
 # Coverage-guided fuzzing of the file reader, parameter texts, MIDI files and
 # dispatcher call sequences (libFuzzer with ASan and UBSan); corpora in build-fuzz/corpus/,

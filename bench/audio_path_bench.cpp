@@ -69,7 +69,8 @@ struct Literal {
         if (!(envelope <= 3.4028235e38f)) envelope = 1.0f;
         const float lg = static_cast<float>(std::log10(static_cast<double>(envelope < 1e-5f ? 1e-5f : envelope)));
         const float level = static_cast<float>(20.0 * lg);
-        gr = threshold > level ? 0.0f : static_cast<float>((1.0 / ratio - 1.0) * (static_cast<double>(level) - threshold));
+        gr = threshold > level ? 0.0f
+                               : static_cast<float>((1.0 / ratio - 1.0) * (static_cast<double>(level) - threshold));
         const float e = static_cast<float>(static_cast<double>(gr) / 20.0);
         return static_cast<float>(std::pow(10.0, static_cast<double>(e)));
     }
@@ -159,7 +160,6 @@ Literal literalFor(int32_t program) {
     return l;
 }
 
-
 double median(std::vector<double> times) {
     std::sort(times.begin(), times.end());
     return times[times.size() / 2];
@@ -183,8 +183,7 @@ Row measure(int32_t program, int channels, const std::vector<float>& left, const
             const int n = static_cast<int>(std::min<size_t>(kBlock, frames - start));
             if (channels == 2)
                 literal.process(left.data() + start, right.data() + start, litL.data() + start, litR.data() + start, n);
-            else
-                literal.process(left.data() + start, litL.data() + start, n);
+            else literal.process(left.data() + start, litL.data() + start, n);
         }
         literalTimes.push_back(cpuSeconds() - t0);
         for (bool baseline : {false, true}) {
@@ -197,8 +196,7 @@ Row measure(int32_t program, int channels, const std::vector<float>& left, const
                 if (channels == 2)
                     effect.processStereo(left.data() + start, right.data() + start, outL.data() + start,
                                          outR.data() + start, n);
-                else
-                    effect.processMono(left.data() + start, outL.data() + start, n);
+                else effect.processMono(left.data() + start, outL.data() + start, n);
             }
             (baseline ? baselineTimes : nativeTimes).push_back(cpuSeconds() - t1);
             same = same && std::memcmp(outL.data(), litL.data(), frames * 4) == 0 &&

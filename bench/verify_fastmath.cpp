@@ -114,8 +114,7 @@ uint64_t checkFactoryPrograms() {
     std::vector<float> levels(65536);
     for (const TolvanePreset& preset : tolvaneFactoryPresets) {
         const float ratio = manager.normalizedToPlain(tolvane::kRatio, preset.values[0]);
-        const LiteralKnee knee{manager.normalizedToPlain(tolvane::kSensitivity, preset.values[3]),
-                               1.0 / ratio - 1.0};
+        const LiteralKnee knee{manager.normalizedToPlain(tolvane::kSensitivity, preset.values[3]), 1.0 / ratio - 1.0};
         uint64_t checked = 0, programDifferences = 0;
         const uint32_t last = bitsOf(1048576.0f);
         for (uint64_t b = bitsOf(1e-5f); b <= last;) {

@@ -66,7 +66,7 @@ float qmsp_smoother::process(float x) {
 
 void qmsp_smoother::updateCoefficient() {
     // A time of 0 gives e = -inf and a coefficient of exactly 0.
-    const float e = static_cast<float>(
-        -1.0 / ((static_cast<double>(time) / static_cast<double>(timeConstants)) * sampleRate));
+    const float e =
+        static_cast<float>(-1.0 / ((static_cast<double>(time) / static_cast<double>(timeConstants)) * sampleRate));
     coefficient = static_cast<float>(std::exp(static_cast<double>(e)));
 }

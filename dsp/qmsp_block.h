@@ -49,7 +49,7 @@ public:
     void setSampleRate(float hz) override;  // keeps the time in seconds; value and target untouched
     // Ends any glide: the output jumps to the target.
     void reset() override;
-    float process(float x) override;        // setTarget(x) and tick() in one call
+    float process(float x) override;  // setTarget(x) and tick() in one call
 
     // Seconds, >= 0. 0 makes the output jump to the target on the next tick.
     virtual void setTime(float seconds);
@@ -86,7 +86,7 @@ private:
     float time;             // seconds, 0.005 after construction
     int32_t timeConstants;  // 1 after construction
     // derived coefficient
-    float coefficient;      // 0..1; 0.99547511 for 5 ms at 44100 Hz
+    float coefficient;  // 0..1; 0.99547511 for 5 ms at 44100 Hz
     // running state (both include denormalOffset)
     float current;
     float target;

@@ -3,7 +3,6 @@
 #include <cmath>
 #include <cstring>
 
-
 static float dBToGain(float dB) {
     const float exponent = static_cast<float>(static_cast<double>(dB) / 20.0);
     return static_cast<float>(std::pow(10.0, static_cast<double>(exponent)));
@@ -43,8 +42,8 @@ void qmsp_compressor::updateShortStep() {
     releaseKeep = 1.0 - c;
     const double keptOverGroup = std::pow(releaseKeep * (1.0 - 0x1p-20), kGroup);
     keptOverTwoGroups = keptOverGroup * keptOverGroup;
-    shortStepFloor = exact && keptOverGroup > 0.0 ? static_cast<float>(2.0 * envelopeFlushLevel / keptOverGroup)
-                                                  : INFINITY;
+    shortStepFloor =
+        exact && keptOverGroup > 0.0 ? static_cast<float>(2.0 * envelopeFlushLevel / keptOverGroup) : INFINITY;
 }
 
 float qmsp_compressor::envelopeCoefficient(float seconds) const {
@@ -84,7 +83,7 @@ float qmsp_compressor::levelReaching(float dB) {
         return dB > static_cast<float>(20.0 * lg);
     };
     uint32_t low = 0x00800000u, high = 0x7F7FFFFFu;  // the normal floats
-    if (!below(low) || dB != dB) return 0.0f;          // every level reaches it (or none: compute them all)
+    if (!below(low) || dB != dB) return 0.0f;        // every level reaches it (or none: compute them all)
     if (below(high)) return 3.4028235e38f;
     while (high - low > 1) {
         const uint32_t middle = low + (high - low) / 2;

@@ -50,12 +50,12 @@ public:
 
     // Each setter stores its value and derives from it only when the value
     // changed; a comparison involving a NaN counts as a change.
-    void setRatio(float ratio) override;        // n in n:1, > 0 (1 = no compression)
-    void setThreshold(float dB) override;       // dB, 0 = full scale
-    void setInputGain(float dB) override;       // dB
-    void setOutputGain(float dB) override;      // dB, the make-up gain
-    void setAttack(float seconds) override;     // seconds, >= 0 (0 jumps to each peak)
-    void setRelease(float seconds) override;    // seconds, >= 0
+    void setRatio(float ratio) override;      // n in n:1, > 0 (1 = no compression)
+    void setThreshold(float dB) override;     // dB, 0 = full scale
+    void setInputGain(float dB) override;     // dB
+    void setOutputGain(float dB) override;    // dB, the make-up gain
+    void setAttack(float seconds) override;   // seconds, >= 0 (0 jumps to each peak)
+    void setRelease(float seconds) override;  // seconds, >= 0
     // Linked stereo: both channels get the gain of the louder one.
     void processStereo(float left, float right, float* leftOut, float* rightOut) override;
     // dB of the most recent frame, 0 or negative; 0 before the first.
@@ -92,9 +92,9 @@ private:
 
     // settings
     float ratio;
-    float threshold;      // dB
-    float attack;         // s
-    float release;        // s
+    float threshold;  // dB
+    float attack;     // s
+    float release;    // s
     float inputGainDb;
     float outputGainDb;
     // last result
@@ -104,11 +104,11 @@ private:
     float thresholdLevel;    // Steps: the smallest envelope whose level reaches the threshold
     float attackCoefficient;
     float releaseCoefficient;
-    float inputGain;   // linear
-    float outputGain;  // linear
-    double releaseKeep;    // Steps: 1 - releaseCoefficient
-    float shortStepFloor;  // Steps: the envelope above which the short step holds (infinite: never)
+    float inputGain;           // linear
+    float outputGain;          // linear
+    double releaseKeep;        // Steps: 1 - releaseCoefficient
+    float shortStepFloor;      // Steps: the envelope above which the short step holds (infinite: never)
     double keptOverTwoGroups;  // Steps: at most what 2 kGroup release steps keep of the envelope
     // running state
-    float envelope;    // linear amplitude
+    float envelope;  // linear amplitude
 };

@@ -202,8 +202,7 @@ struct Kernels {
         QMSP_ALWAYS_INLINE void halfStep(size_t h) {
             if constexpr (k == 0) {
                 vf x = vf{} + 1.0f;
-                if (countIn(h) == kLanes)
-                    qmsp_load(levels + h * kLanes, x);
+                if (countIn(h) == kLanes) qmsp_load(levels + h * kLanes, x);
                 else
                     for (size_t i = 0; i < countIn(h); ++i) x[i] = levels[h * kLanes + i];
                 log[h].reduce(x);

@@ -34,9 +34,17 @@ void qmsp_filter::setResonance(float value) { setQ(value); }
 
 qmsp_filter_butterworth::qmsp_filter_butterworth(float hz)
     : qmsp_filter(hz),
-      b0(0.0), b1(0.0), b2(0.0), a1(0.0), a2(0.0),
-      omega(0.0), warp(0.0),
-      y1(0.0f), y2(0.0f), x1(0.0f), x2(0.0f) {
+      b0(0.0),
+      b1(0.0),
+      b2(0.0),
+      a1(0.0),
+      a2(0.0),
+      omega(0.0),
+      warp(0.0),
+      y1(0.0f),
+      y2(0.0f),
+      x1(0.0f),
+      x2(0.0f) {
     // Virtual calls inside a constructor reach this class, not a derived one:
     // only omega and warp are computed here.
     updatePrewarp();

@@ -128,8 +128,8 @@ void TolvaneEditor::addControls(CHighlightFrame* newFrame, int32_t percent) {
     }
     CBitmap* meterImage = image(tolvane::kMeterImageId);
     const CRect meterRect = toRect(tolvane::kMeterRect, percent);
-    gainMeter = new CMovieBitmap(meterRect, this, tolvane::kMeterTag, tolvane::kMeterFrames, meterRect.height(),
-                                 meterImage);
+    gainMeter =
+        new CMovieBitmap(meterRect, this, tolvane::kMeterTag, tolvane::kMeterFrames, meterRect.height(), meterImage);
     meterImage->forget();
     gainMeter->setValue(1.0f);
     newFrame->addControl(gainMeter);

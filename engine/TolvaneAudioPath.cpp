@@ -463,14 +463,12 @@ struct AudioPath {
     // stages come between frames (stages.afterFrame<j>()).
     template <bool gainComputer, bool releasing, int j = 0, class Frames>
     QMSP_ALWAYS_INLINE static void wholeGroup(qmsp_compressor::Steps& detector, OutputRecursions& recursions,
-                                              const Frames& io, typename K::HardKneeSteps& computer,
-                                              const float* peaks, float* levels, typename Frames::Group& output,
-                                              const double* meterInputs, const VectorStages<Frames>& stages) {
+                                              const Frames& io, typename K::HardKneeSteps& computer, const float* peaks,
+                                              float* levels, typename Frames::Group& output, const double* meterInputs,
+                                              const VectorStages<Frames>& stages) {
         if constexpr (j < kGroup) {
-            if constexpr (releasing)
-                levels[j] = detector.advanceEnvelopeReleasing();
-            else
-                levels[j] = detector.advanceEnvelopeShort(peaks[j]);
+            if constexpr (releasing) levels[j] = detector.advanceEnvelopeReleasing();
+            else levels[j] = detector.advanceEnvelopeShort(peaks[j]);
             if constexpr (gainComputer && j < K::HardKneeSteps::kSteps) computer.template step<j>();
             io.settledFrame(recursions, output, j);
             recursions.meter.stepWidened(meterInputs[j], io.settings.meterAttack, io.settings.meterRelease);

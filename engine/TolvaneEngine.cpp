@@ -174,10 +174,8 @@ void TolvaneEngine::setProgram(int32_t program) {
 void TolvaneEngine::getProgramName(char* text) const {
     const int32_t current = currentProgram.load();
     const TolvaneProgram& program = programs[current];
-    if (std::strcmp(program.name, "init") == 0)
-        std::snprintf(text, sizeof program.name, "init %d", current + 1);
-    else
-        std::strcpy(text, program.name);
+    if (std::strcmp(program.name, "init") == 0) std::snprintf(text, sizeof program.name, "init %d", current + 1);
+    else std::strcpy(text, program.name);
 }
 
 bool TolvaneEngine::getProgramNameIndexed(int32_t index, char* text) const {

@@ -21,8 +21,9 @@ struct TolvanePreset {
     float values[tolvane::kParameterCount];
 
     template <class... Values>
-        requires(sizeof...(Values) == tolvane::kParameterCount)
-    constexpr TolvanePreset(const char* presetName, Values... v) : name(presetName), values{v...} {}
+    requires(sizeof...(Values) == tolvane::kParameterCount) constexpr TolvanePreset(const char* presetName, Values... v)
+        : name(presetName),
+          values{v...} {}
 };
 
 constexpr int32_t kTolvaneProgramCount = 5;

@@ -41,10 +41,13 @@ TolvaneLv2* TolvaneLv2::create(bool mono, double sampleRate, const LV2_Feature* 
 
 TolvaneLv2::TolvaneLv2(bool isMono, double rate, LV2_URID_Map* map, LV2_Worker_Schedule* worker,
                        const Lv2InlineDisplay* inlineDisplay)
-    : mono(isMono), sampleRate(static_cast<float>(rate)), schedule(worker), display(inlineDisplay) {
+    : mono(isMono),
+      sampleRate(static_cast<float>(rate)),
+      schedule(worker),
+      display(inlineDisplay) {
     auto id = [map](const char* uri) { return map->map(map->handle, uri); };
-    uris = {id(LV2_MIDI__MidiEvent), id(kToggleLearnUri), id(kStateRequestUri), id(kParameterValueUri),
-            id(kLearnUri),           id(kParameterKeyUri), id(kValueKeyUri),    id(kArmedKeyUri)};
+    uris = {id(LV2_MIDI__MidiEvent), id(kToggleLearnUri),  id(kStateRequestUri), id(kParameterValueUri),
+            id(kLearnUri),           id(kParameterKeyUri), id(kValueKeyUri),     id(kArmedKeyUri)};
     lv2_atom_forge_init(&forge, map);
     std::fill(std::begin(appliedPorts), std::end(appliedPorts), NAN);
     engine.setSampleRate(sampleRate);
@@ -148,8 +151,8 @@ void TolvaneLv2::scheduleBindingsWrite(uint32_t frames) {
     writeScheduled = schedule->schedule_work(schedule->handle, sizeof item, &item) == LV2_WORKER_SUCCESS;
 }
 
-LV2_Worker_Status TolvaneLv2::work(LV2_Worker_Respond_Function respond, LV2_Worker_Respond_Handle handle,
-                                   uint32_t size, const void* data) {
+LV2_Worker_Status TolvaneLv2::work(LV2_Worker_Respond_Function respond, LV2_Worker_Respond_Handle handle, uint32_t size,
+                                   const void* data) {
     if (size != sizeof(WorkItem)) return LV2_WORKER_ERR_UNKNOWN;
     WorkItem item;
     std::memcpy(&item, data, sizeof item);
@@ -245,8 +248,8 @@ Lv2InlineDisplaySurface* TolvaneLv2::renderInlineDisplay(uint32_t width, uint32_
             displayPixels[static_cast<size_t>(y) * w + x] = pixel;
         }
     }
-    displaySurface = {reinterpret_cast<unsigned char*>(displayPixels.data()), static_cast<int>(w),
-                      static_cast<int>(h), static_cast<int>(w * sizeof(uint32_t))};
+    displaySurface = {reinterpret_cast<unsigned char*>(displayPixels.data()), static_cast<int>(w), static_cast<int>(h),
+                      static_cast<int>(w * sizeof(uint32_t))};
     return &displaySurface;
 }
 

@@ -47,10 +47,12 @@ TolvaneLv2Ui* TolvaneLv2Ui::create(LV2UI_Write_Function write, LV2UI_Controller 
 }
 
 TolvaneLv2Ui::TolvaneLv2Ui(LV2UI_Write_Function writeFunction, LV2UI_Controller hostController, LV2_URID_Map* map)
-    : write(writeFunction), controller(hostController) {
+    : write(writeFunction),
+      controller(hostController) {
     auto id = [map](const char* uri) { return map->map(map->handle, uri); };
-    uris = {id(LV2_ATOM__eventTransfer), id(kToggleLearnUri), id(kStateRequestUri), id(kParameterValueUri),
-            id(kLearnUri),               id(kParameterKeyUri), id(kValueKeyUri),    id(kArmedKeyUri)};
+    uris = {
+        id(LV2_ATOM__eventTransfer), id(kToggleLearnUri), id(kStateRequestUri), id(kParameterValueUri), id(kLearnUri),
+        id(kParameterKeyUri),        id(kValueKeyUri),    id(kArmedKeyUri)};
     lv2_atom_forge_init(&forge, map);
     // A fresh instance's values, as its ports' defaults give them.
     for (int32_t i = 0; i < tolvane::kParameterCount; ++i) {

@@ -76,7 +76,8 @@ std::string controlPort(TolvaneParameterManager& manager, int32_t index) {
     port += "        lv2:index " + std::to_string(index) + " ;\n";
     port += "        lv2:symbol \"" + std::string(kPortSymbols[index]) + "\" ;\n";
     port += "        lv2:name \"" + std::string(p.name) + "\" ;\n";
-    port += "        lv2:default " + number(portValueOf(manager, index, tolvaneFactoryPresets[0].values[index])) + " ;\n";
+    port +=
+        "        lv2:default " + number(portValueOf(manager, index, tolvaneFactoryPresets[0].values[index])) + " ;\n";
     port += "        lv2:minimum " + number(a < b ? a : b) + " ;\n";
     port += "        lv2:maximum " + number(a < b ? b : a) + " ;\n";
     if (p.setting == Setting::kRatio) port += "        lv2:portProperty pprops:logarithmic ;\n";
@@ -100,21 +101,23 @@ std::string plugin(TolvaneParameterManager& manager, bool mono, const std::strin
          "        lv2:minimum 0 ;\n        lv2:maximum 60 ;\n        units:unit units:db\n    ] , ";
     s += "[\n        a lv2:InputPort, atom:AtomPort ;\n        atom:bufferType atom:Sequence ;\n"
          "        atom:supports midi:MidiEvent, atom:Object ;\n        lv2:designation lv2:control ;\n"
-         "        lv2:index " + std::to_string(kControlPort) + " ;\n        lv2:symbol \"control\" ;\n"
+         "        lv2:index " +
+         std::to_string(kControlPort) +
+         " ;\n        lv2:symbol \"control\" ;\n"
          "        lv2:name \"Control\"\n    ] , ";
     s += "[\n        a lv2:OutputPort, atom:AtomPort ;\n        atom:bufferType atom:Sequence ;\n"
-         "        atom:supports atom:Object ;\n        rsz:minimumSize " + std::to_string(kNotifyBufferSize) +
-         " ;\n        lv2:index " + std::to_string(kNotifyPort) + " ;\n        lv2:symbol \"notify\" ;\n"
+         "        atom:supports atom:Object ;\n        rsz:minimumSize " +
+         std::to_string(kNotifyBufferSize) + " ;\n        lv2:index " + std::to_string(kNotifyPort) +
+         " ;\n        lv2:symbol \"notify\" ;\n"
          "        lv2:name \"Notify\"\n    ]";
     struct Audio {
         const char *direction, *symbol, *name;
     };
-    const std::vector<Audio> audio =
-        mono ? std::vector<Audio>{{"InputPort", "in", "In"}, {"OutputPort", "out", "Out"}}
-             : std::vector<Audio>{{"InputPort", "in_l", "In Left"},
-                                  {"InputPort", "in_r", "In Right"},
-                                  {"OutputPort", "out_l", "Out Left"},
-                                  {"OutputPort", "out_r", "Out Right"}};
+    const std::vector<Audio> audio = mono ? std::vector<Audio>{{"InputPort", "in", "In"}, {"OutputPort", "out", "Out"}}
+                                          : std::vector<Audio>{{"InputPort", "in_l", "In Left"},
+                                                               {"InputPort", "in_r", "In Right"},
+                                                               {"OutputPort", "out_l", "Out Left"},
+                                                               {"OutputPort", "out_r", "Out Right"}};
     uint32_t index = kFirstAudioPort;
     for (const Audio& a : audio) {
         s += std::string(" , [\n        a lv2:AudioPort, lv2:") + a.direction + " ;\n        lv2:index " +
@@ -134,9 +137,10 @@ std::string userInterface() {
     for (const char* plugin : {kStereoUri, kMonoUri}) {
         if (!first) s += " , ";
         first = false;
-        s += "[\n        ui:plugin " + uri(plugin) + " ;\n        lv2:symbol \"notify\" ;\n"
-             "        ui:notifyType atom:Object\n    ] , [\n        ui:plugin " + uri(plugin) +
-             " ;\n        lv2:symbol \"gain_reduction\" ;\n        ui:protocol ui:floatProtocol\n    ]";
+        s += "[\n        ui:plugin " + uri(plugin) +
+             " ;\n        lv2:symbol \"notify\" ;\n"
+             "        ui:notifyType atom:Object\n    ] , [\n        ui:plugin " +
+             uri(plugin) + " ;\n        lv2:symbol \"gain_reduction\" ;\n        ui:protocol ui:floatProtocol\n    ]";
     }
     return s + " .\n";
 }
@@ -160,7 +164,8 @@ int main(int argc, char** argv) {
 
     std::string manifest = std::string(kPrefixes);
     for (const char* plugin : {kStereoUri, kMonoUri})
-        manifest += uri(plugin) + "\n    a lv2:Plugin ;\n    lv2:binary <" + dsp + "> ;\n    rdfs:seeAlso <tolvane.ttl> .\n\n";
+        manifest +=
+            uri(plugin) + "\n    a lv2:Plugin ;\n    lv2:binary <" + dsp + "> ;\n    rdfs:seeAlso <tolvane.ttl> .\n\n";
     manifest += uri(kUiUri) + "\n    a ui:X11UI ;\n    ui:binary <" + ui + "> ;\n    rdfs:seeAlso <tolvane.ttl> .\n";
     for (const TolvanePreset& preset : tolvaneFactoryPresets)
         manifest += "\n" + uri(presetUri(preset.name)) + "\n    a pset:Preset ;\n    lv2:appliesTo " + uri(kStereoUri) +
@@ -170,7 +175,8 @@ int main(int argc, char** argv) {
     // The inline display is Ardour's extension; its two terms are declared here
     // so that validators know what they are.
     description += "idpy:interface a lv2:ExtensionData .\nidpy:queue_draw a lv2:Feature .\n\n";
-    description += uri(kProjectUri) + "\n    a doap:Project ;\n    doap:name \"Tolvane\" ;\n"
+    description += uri(kProjectUri) +
+                   "\n    a doap:Project ;\n    doap:name \"Tolvane\" ;\n"
                    "    doap:maintainer [ a foaf:Organization ; foaf:name \"Quenmark, Inc.\" ; "
                    "foaf:homepage <https://quenmark.com/> ] .\n\n";
     description += plugin(manager, false, minor, micro) + plugin(manager, true, minor, micro) + userInterface();
@@ -180,8 +186,8 @@ int main(int argc, char** argv) {
         presets += uri(presetUri(preset.name)) + "\n    a pset:Preset ;\n    lv2:appliesTo " + uri(kStereoUri) + ", " +
                    uri(kMonoUri) + " ;\n    rdfs:label \"" + preset.name + "\" ;\n    lv2:port ";
         for (int32_t i = 0; i < kParameterCount; ++i)
-            presets += std::string(i ? " , " : "") + "[\n        lv2:symbol \"" + kPortSymbols[i] + "\" ;\n        pset:value " +
-                       number(portValueOf(manager, i, preset.values[i])) + "\n    ]";
+            presets += std::string(i ? " , " : "") + "[\n        lv2:symbol \"" + kPortSymbols[i] +
+                       "\" ;\n        pset:value " + number(portValueOf(manager, i, preset.values[i])) + "\n    ]";
         presets += " .\n\n";
     }
 

@@ -55,8 +55,6 @@ void TolvaneParameterManager::getDisplay(int32_t index, char* text, int32_t leng
         // In double: 0.29 as a float is just below 0.29, so it shows 28%.
         std::snprintf(text, static_cast<size_t>(length), "%d%%", truncateToInt(n * 100.0));
         break;
-    default:
-        formatValue(index, text, getPlain(index), length);
-        break;
+    default: formatValue(index, text, getPlain(index), length); break;
     }
 }

@@ -18,12 +18,12 @@ namespace tolvane {
 
 // What a parameter's plain value becomes in the signal path.
 enum class Setting : int32_t {
-    kRatio,        // the compressor's ratio, n in n:1
-    kAttack,       // the compressor's attack: plain milliseconds, as seconds
-    kRelease,      // the compressor's release: plain milliseconds, as seconds
-    kThreshold,    // the compressor's threshold, plain decibels
-    kOutputGain,   // the compressor's make-up gain, plain decibels
-    kWetShare,     // the Active fade's target: the normalised value itself
+    kRatio,       // the compressor's ratio, n in n:1
+    kAttack,      // the compressor's attack: plain milliseconds, as seconds
+    kRelease,     // the compressor's release: plain milliseconds, as seconds
+    kThreshold,   // the compressor's threshold, plain decibels
+    kOutputGain,  // the compressor's make-up gain, plain decibels
+    kWetShare,    // the Active fade's target: the normalised value itself
 };
 
 // How the editor shows a parameter.
@@ -42,13 +42,13 @@ struct ParameterInfo {
     std::string_view name;       // the host's name (and the short name's source where it fits 8 characters)
     std::string_view shortName;  // at most 8 characters
     std::string_view unit;
-    float min, max;              // plain range; min may lie above max (Sensitivity)
-    float defaultPlain;          // the parameter store's starting value, until the first program replaces it
+    float min, max;      // plain range; min may lie above max (Sensitivity)
+    float defaultPlain;  // the parameter store's starting value, until the first program replaces it
     Setting setting;
     Control control;
-    int32_t imageId;             // the film strip, among the editor's images
-    PanelRect rect;              // on the 1x panel
-    int32_t frameHeight;         // of one film-strip frame at 1x
+    int32_t imageId;      // the film strip, among the editor's images
+    PanelRect rect;       // on the 1x panel
+    int32_t frameHeight;  // of one film-strip frame at 1x
 };
 
 // Index = position: 0 Ratio, 1 Attack, 2 Release, 3 Sensitivity, 4 Make-Up

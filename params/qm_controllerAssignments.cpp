@@ -33,8 +33,7 @@ void qm_controllerAssignments::Table::removeParameter(int32_t parameter) {
     count = kept;
 }
 
-qm_controllerAssignments::qm_controllerAssignments(std::string filePath)
-    : path(std::move(filePath)), slots(kSlots) {
+qm_controllerAssignments::qm_controllerAssignments(std::string filePath) : path(std::move(filePath)), slots(kSlots) {
     for (auto& h : hazards) h.store(-1);
     for (auto& c : claimed) c.store(false);
     changes.reserve(kQueueCapacity);
@@ -76,7 +75,8 @@ int qm_controllerAssignments::claimFreeSlot() {
     }
 }
 
-template <class Edit> bool qm_controllerAssignments::change(Role role, Edit edit, uint64_t* version) {
+template <class Edit>
+bool qm_controllerAssignments::change(Role role, Edit edit, uint64_t* version) {
     for (;;) {
         const int source = acquire(role);
         const int target = claimFreeSlot();
@@ -100,7 +100,8 @@ template <class Edit> bool qm_controllerAssignments::change(Role role, Edit edit
 bool qm_controllerAssignments::bind(int8_t controller, int32_t parameter) {
     audioPublishing.store(true);
     uint64_t version = 0;
-    const bool added = change(kAudio, [&](Table& t) { return t.bind(controller, parameter); }, &version);
+    const bool added = change(
+        kAudio, [&](Table& t) { return t.bind(controller, parameter); }, &version);
     if (added) {
         const uint32_t head = queueHead.load(std::memory_order_relaxed);
         if (head - queueTail.load(std::memory_order_acquire) < kQueueCapacity) {
@@ -129,10 +130,13 @@ void qm_controllerAssignments::collectQueuedBinds() {
 void qm_controllerAssignments::removeParameter(int32_t parameter) {
     std::lock_guard<std::mutex> control(controlMutex);
     uint64_t version = 0;
-    change(kControl, [&](Table& t) {
-        t.removeParameter(parameter);
-        return true;
-    }, &version);
+    change(
+        kControl,
+        [&](Table& t) {
+            t.removeParameter(parameter);
+            return true;
+        },
+        &version);
     // Every bind published before this removal must be queued before it is
     // ordered against it; the audio thread is at most a table copy away.
     while (audioPublishing.load()) std::this_thread::yield();

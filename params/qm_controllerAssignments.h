@@ -84,7 +84,8 @@ public:
 
     // --- audio thread -------------------------------------------------------
     // Calls visit(parameter) for every entry of the controller, in table order.
-    template <class Visit> void forEachParameterOf(int8_t controller, Visit visit);
+    template <class Visit>
+    void forEachParameterOf(int8_t controller, Visit visit);
     // Binds the pair in the table and queues it for the file. False when the
     // table is full. One audio thread at a time.
     bool bind(int8_t controller, int32_t parameter);
@@ -154,7 +155,7 @@ public:
 
         std::string byteOrderMark;
         std::vector<Line> lines;
-        const char* newline;                  // the first line's end, or the system's
+        const char* newline;                   // the first line's end, or the system's
         std::map<uint64_t, uint32_t> holders;  // lines per distinct pair
     };
 
@@ -179,7 +180,8 @@ private:
     // Copies the published table, applies edit(Table&) -> bool (false: leave it)
     // and publishes the result. Returns what edit returned; *version is the
     // published table's version.
-    template <class Edit> bool change(Role role, Edit edit, uint64_t* version = nullptr);
+    template <class Edit>
+    bool change(Role role, Edit edit, uint64_t* version = nullptr);
     // Moves the audio thread's queued binds into `changes`, in version order.
     // Control thread, under controlMutex.
     void collectQueuedBinds();
@@ -203,14 +205,15 @@ private:
     std::atomic<bool> queueOverflowed{false};
     std::atomic<bool> audioPublishing{false};
 
-    std::mutex controlMutex;             // control threads only
-    std::vector<FileChange> changes;     // not yet in the file; under controlMutex
-    bool mergeWholeTable = false;        // under controlMutex
-    bool lockWasBusy = false;            // the last write found the lock held elsewhere; under controlMutex
+    std::mutex controlMutex;          // control threads only
+    std::vector<FileChange> changes;  // not yet in the file; under controlMutex
+    bool mergeWholeTable = false;     // under controlMutex
+    bool lockWasBusy = false;         // the last write found the lock held elsewhere; under controlMutex
     std::atomic<bool> controlPending{false};
 };
 
-template <class Visit> void qm_controllerAssignments::forEachParameterOf(int8_t controller, Visit visit) {
+template <class Visit>
+void qm_controllerAssignments::forEachParameterOf(int8_t controller, Visit visit) {
     const Table& table = slots[static_cast<size_t>(acquire(kAudio))];
     for (uint32_t i = 0; i < table.count; ++i) {
         if (table.entries[i].controller > controller) break;

@@ -6,17 +6,14 @@
 #include <cstring>
 #include <new>
 
-const char* const noteDivisionNames[16] = {
-    "1/32 ", "1/16T", "1/16 ", "1/8 T", "1/16.", "1/8  ", "1/4 T", "1/8. ",
-    "1/4  ", "1/2 T", "1/4. ", "1/2  ", "1/1 T", "1/2. ", "1/1  ", "1/1  "};
+const char* const noteDivisionNames[16] = {"1/32 ", "1/16T", "1/16 ", "1/8 T", "1/16.", "1/8  ", "1/4 T", "1/8. ",
+                                           "1/4  ", "1/2 T", "1/4. ", "1/2  ", "1/1 T", "1/2. ", "1/1  ", "1/1  "};
 
-const float noteDivisionBeats[16] = {
-    0.125f, 1.0f / 6.0f, 0.25f, 1.0f / 3.0f, 0.375f, 0.5f, 2.0f / 3.0f, 0.75f,
-    1.0f,   4.0f / 3.0f, 1.5f,  2.0f,        8.0f / 3.0f, 3.0f, 4.0f, 4.0f};
+const float noteDivisionBeats[16] = {0.125f, 1.0f / 6.0f, 0.25f, 1.0f / 3.0f, 0.375f,      0.5f, 2.0f / 3.0f, 0.75f,
+                                     1.0f,   4.0f / 3.0f, 1.5f,  2.0f,        8.0f / 3.0f, 3.0f, 4.0f,        4.0f};
 
-static const char* const noteDivisionParseTexts[15] = {
-    "1/32", "1/16T", "1/16", "1/8T", "1/16.", "1/8", "1/4T", "1/8.",
-    "1/4",  "1/2T",  "1/4.", "1/2",  "1/1T",  "1/2.", "1/1"};
+static const char* const noteDivisionParseTexts[15] = {"1/32", "1/16T", "1/16", "1/8T", "1/16.", "1/8",  "1/4T", "1/8.",
+                                                       "1/4",  "1/2T",  "1/4.", "1/2",  "1/1T",  "1/2.", "1/1"};
 
 namespace {
 
@@ -199,22 +196,15 @@ float qm_paramManager::normalizedToPlain(int32_t index, float n) {
     const double min = minValues[index], max = maxValues[index];
     const bool synced = isTempoSynced(index);
     switch (kind) {
-    case kOnOff:
-        return n > 0.5f ? 1.0f : 0.0f;
+    case kOnOff: return n > 0.5f ? 1.0f : 0.0f;
     case kLogarithmic:
-    case kFader:
-        return curveAt(index, n);
-    case kInteger:
-        return std::floor(toFloat(min + (max - min) * n + 0.5));
-    case kNoteDivision:
-        return std::floor(toFloat(n * static_cast<double>(0.99f) * 15.0));
-    case kTime:
-        return synced ? std::floor(toFloat(n * 15.0)) : toFloat(min + (max - min) * n);
-    case kRate:
-        return synced ? std::floor(toFloat((1.0 - n) * 15.0)) : curveAt(index, n);
+    case kFader: return curveAt(index, n);
+    case kInteger: return std::floor(toFloat(min + (max - min) * n + 0.5));
+    case kNoteDivision: return std::floor(toFloat(n * static_cast<double>(0.99f) * 15.0));
+    case kTime: return synced ? std::floor(toFloat(n * 15.0)) : toFloat(min + (max - min) * n);
+    case kRate: return synced ? std::floor(toFloat((1.0 - n) * 15.0)) : curveAt(index, n);
     case kTimeNormalized:
-    case kRateNormalized:
-        return n;
+    case kRateNormalized: return n;
     default:  // kLinear, kPercent, kLinearDecimal and unknown kinds
         return toFloat(min + (max - min) * n);
     }
@@ -228,24 +218,12 @@ float qm_paramManager::plainToNormalized(int32_t index, float p) {
     switch (kind) {
     case kOnOff:
     case kTimeNormalized:
-    case kRateNormalized:
-        n = p;
-        break;
-    case kLogarithmic:
-        n = std::log(p / min) / std::log(max / min);
-        break;
-    case kFader:
-        n = std::pow(10.0, (p - (max - 0.25)) / 44.0) - 0.0131;
-        break;
-    case kNoteDivision:
-        n = p / 15.0;
-        break;
-    case kTime:
-        n = synced ? p / 15.0 : (p - min) / (max - min);
-        break;
-    case kRate:
-        n = synced ? 1.0 - p / 15.0 : std::log(p / min) / std::log(max / min);
-        break;
+    case kRateNormalized: n = p; break;
+    case kLogarithmic: n = std::log(p / min) / std::log(max / min); break;
+    case kFader: n = std::pow(10.0, (p - (max - 0.25)) / 44.0) - 0.0131; break;
+    case kNoteDivision: n = p / 15.0; break;
+    case kTime: n = synced ? p / 15.0 : (p - min) / (max - min); break;
+    case kRate: n = synced ? 1.0 - p / 15.0 : std::log(p / min) / std::log(max / min); break;
     default:  // kLinear, kPercent, kLinearDecimal, kInteger and unknown kinds
         n = (p - min) / (max - min);
         break;
@@ -258,19 +236,13 @@ float qm_paramManager::plainToProcessing(int32_t index, float v) {
     const double min = minValues[index], max = maxValues[index];
     const bool synced = isTempoSynced(index);
     switch (kind) {
-    case kNoteDivision:
-        return noteDivisionBeats[tableIndex(v, 16)];
-    case kTime:
-        return synced ? noteDivisionBeats[tableIndex(v, 16)] : v;
-    case kRate:
-        return synced ? toFloat(1.0 / noteDivisionBeats[tableIndex(v, 16)]) : v;
-    case kTimeNormalized:
-        return synced ? noteDivisionBeats[tableIndex(15.0 * v, 16)] : toFloat(min + (max - min) * v);
+    case kNoteDivision: return noteDivisionBeats[tableIndex(v, 16)];
+    case kTime: return synced ? noteDivisionBeats[tableIndex(v, 16)] : v;
+    case kRate: return synced ? toFloat(1.0 / noteDivisionBeats[tableIndex(v, 16)]) : v;
+    case kTimeNormalized: return synced ? noteDivisionBeats[tableIndex(15.0 * v, 16)] : toFloat(min + (max - min) * v);
     case kRateNormalized:
-        return synced ? toFloat(1.0 / noteDivisionBeats[tableIndex(15.0 * (1.0 - v), 16)])
-                      : curveAt(index, v);
-    default:
-        break;
+        return synced ? toFloat(1.0 / noteDivisionBeats[tableIndex(15.0 * (1.0 - v), 16)]) : curveAt(index, v);
+    default: break;
     }
     // The maximum is tested first.
     if (max < v) v = static_cast<float>(max);
@@ -289,12 +261,9 @@ void qm_paramManager::getName(int32_t index, char* text, int32_t length) {
 void qm_paramManager::getLabel(int32_t index, char* text, int32_t length) {
     const int32_t kind = kinds[index];
     const bool synced = isTempoSynced(index);
-    if (kind == kTime || kind == kTimeNormalized)
-        copyText(text, synced ? "" : length < 5 ? "ms" : "msec", length);
-    else if (kind == kRate || kind == kRateNormalized)
-        copyText(text, synced ? "" : "Hz", length);
-    else
-        copyText(text, units[index].c_str(), length);
+    if (kind == kTime || kind == kTimeNormalized) copyText(text, synced ? "" : length < 5 ? "ms" : "msec", length);
+    else if (kind == kRate || kind == kRateNormalized) copyText(text, synced ? "" : "Hz", length);
+    else copyText(text, units[index].c_str(), length);
 }
 
 void qm_paramManager::getDisplay(int32_t index, char* text, int32_t length) {
@@ -319,19 +288,11 @@ void qm_paramManager::formatValue(int32_t index, char* text, float v, int32_t le
         std::strncpy(scratch, noteDivisionNames[tableIndex(position, 16)], sizeof scratch - 1);
     };
     switch (kind) {
-    case kOnOff:
-        std::strcpy(scratch, v > 0.5f ? "On" : "Off");
-        break;
+    case kOnOff: std::strcpy(scratch, v > 0.5f ? "On" : "Off"); break;
     case kLinearDecimal:
-    case kLogarithmic:
-        formatByMagnitude(scratch, sizeof scratch, v);
-        break;
-    case kInteger:
-        std::snprintf(scratch, sizeof scratch, "%4d", truncateToInt(v));
-        break;
-    case kNoteDivision:
-        divisionName(15.0 * plainToNormalized(index, v));
-        break;
+    case kLogarithmic: formatByMagnitude(scratch, sizeof scratch, v); break;
+    case kInteger: std::snprintf(scratch, sizeof scratch, "%4d", truncateToInt(v)); break;
+    case kNoteDivision: divisionName(15.0 * plainToNormalized(index, v)); break;
     case kTime:
         if (synced) divisionName(v);
         else std::snprintf(scratch, sizeof scratch, "%4.0f", static_cast<double>(v));
@@ -392,8 +353,7 @@ bool qm_paramManager::textToPlain(int32_t index, const char* text, float* out) {
     };
     int32_t division = 0;
     switch (kind) {
-    case kOnOff:
-        break;
+    case kOnOff: break;
     case kNoteDivision:
         if ((understood = parseNoteDivision(text, &division))) *out = static_cast<float>(division);
         break;
@@ -411,9 +371,7 @@ bool qm_paramManager::textToPlain(int32_t index, const char* text, float* out) {
             understood = scanNumber();
         }
         break;
-    default:
-        understood = scanNumber();
-        break;
+    default: understood = scanNumber(); break;
     }
     const float min = minValues[index], max = maxValues[index];
     if (max < *out) *out = max;
@@ -424,12 +382,11 @@ bool qm_paramManager::textToPlain(int32_t index, const char* text, float* out) {
 void qm_paramManager::formatMilliseconds(char* text, float milliseconds, int32_t length) {
     if (length < 0) return;
     char scratch[64];
-    if (milliseconds > 1000.0f)
-        std::snprintf(scratch, sizeof scratch, "%4.3f", milliseconds * 0.001);
-    else
-        std::snprintf(scratch, sizeof scratch, "%3.0f", static_cast<double>(milliseconds));
+    if (milliseconds > 1000.0f) std::snprintf(scratch, sizeof scratch, "%4.3f", milliseconds * 0.001);
+    else std::snprintf(scratch, sizeof scratch, "%3.0f", static_cast<double>(milliseconds));
     // The number is cut at `length` characters rather than written past it.
-    const size_t n = std::strlen(scratch) < static_cast<size_t>(length) ? std::strlen(scratch) : static_cast<size_t>(length);
+    const size_t n =
+        std::strlen(scratch) < static_cast<size_t>(length) ? std::strlen(scratch) : static_cast<size_t>(length);
     std::memcpy(text, scratch, n);
     text[n] = '\0';
     text[length] = '\0';

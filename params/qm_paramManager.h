@@ -80,8 +80,8 @@ public:
     // Registers (or replaces) a parameter. Texts are copied; the randomizable
     // flag is set; curved kinds get a fresh table; syncable kinds start unsynced;
     // finally setPlain(defaultValue).
-    virtual void addParameter(int32_t index, const char* longName, const char* shortName, const char* unit,
-                              float min, float max, float defaultValue, int32_t kind);
+    virtual void addParameter(int32_t index, const char* longName, const char* shortName, const char* unit, float min,
+                              float max, float defaultValue, int32_t kind);
     virtual float getNormalized(int32_t index);
     // Stores the value as given (no limiting), then the plain value derived from it.
     virtual void setNormalized(int32_t index, float value);
@@ -117,7 +117,7 @@ public:
     virtual void getDisplay(int32_t index, char* text, int32_t length);
     virtual void formatValue(int32_t index, char* text, float plain, int32_t length);
     virtual void formatNormalized(int32_t index, char* text, float normalized);
-    virtual void getNormalizedText(int32_t index, char* text);  // "%f", cut to 8 characters
+    virtual void getNormalizedText(int32_t index, char* text);                  // "%f", cut to 8 characters
     virtual void getDisplayCompact(int32_t index, char* text, int32_t length);  // display without blanks
 
     virtual float plainToNormalized(int32_t index, float plain);

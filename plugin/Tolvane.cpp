@@ -180,8 +180,8 @@ VstInt32 Tolvane::getVendorVersion() { return 1000; }
 
 VstInt32 Tolvane::canDo(char* text) {
     // "sizeWindow": the editor may ask the host for a new size (its scale changed).
-    static const char* const capabilities[] = {"receiveVstMidiEvent", "plugAsSend", "1in1out", "1in2out",
-                                               "2in2out",  "plugAsChannelInsert", "sizeWindow"};
+    static const char* const capabilities[] = {"receiveVstMidiEvent", "plugAsSend", "1in1out", "1in2out", "2in2out",
+                                               "plugAsChannelInsert", "sizeWindow"};
     for (const char* capability : capabilities)
         if (std::strcmp(text, capability) == 0) return 1;
     return 0;

@@ -41,6 +41,5 @@ TOLVANE_EXPORT AEffect* VSTCALLBACK VSTPluginMain(audioMasterCallback host) {
 #if !defined(_WIN32)
 // Older hosts look the entry point up as "main". The same function, under a
 // symbol name C++ cannot spell directly.
-TOLVANE_EXPORT AEffect* vstMainAlias(audioMasterCallback host) __asm__("main")
-    __attribute__((alias("VSTPluginMain")));
+TOLVANE_EXPORT AEffect* vstMainAlias(audioMasterCallback host) __asm__("main") __attribute__((alias("VSTPluginMain")));
 #endif

@@ -30,8 +30,7 @@ bool LiveJackClient::open(const char* name, std::string& error) {
             error = "no JACK server is running (start one, or under PipeWire run `pw-jack tolvane live`)";
         else if (status & JackVersionError)
             error = "the JACK server speaks another protocol version than this program's libjack";
-        else
-            error = "the JACK server refused the client (status " + std::to_string(status) + ")";
+        else error = "the JACK server refused the client (status " + std::to_string(status) + ")";
         return false;
     }
     const char* audio = JACK_DEFAULT_AUDIO_TYPE;
@@ -56,7 +55,8 @@ bool LiveJackClient::open(const char* name, std::string& error) {
     // jackd calls the first when both are set; PipeWire's library (0.3)
     // only the second.
     jack_on_info_shutdown(client, shutDown, this);
-    jack_on_shutdown(client, [](void* self) { shutDown(JackFailure, "", self); }, this);
+    jack_on_shutdown(
+        client, [](void* self) { shutDown(JackFailure, "", self); }, this);
     return true;
 }
 

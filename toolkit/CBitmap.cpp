@@ -47,7 +47,8 @@ CBitmap::CBitmap(int32_t id) : resourceId(id), image(sharedImage(id)) {
 }
 
 CBitmap::CBitmap(const unsigned char* png, size_t size)
-    : resourceId(-1), image(std::make_shared<const DecodedImage>(decodePng(png, size))) {
+    : resourceId(-1),
+      image(std::make_shared<const DecodedImage>(decodePng(png, size))) {
     CDrawingRuntime::acquire();
     decoded = !image->pixels.empty();
 }

@@ -11,8 +11,7 @@ inline uint32_t divide255(uint32_t x) {
 inline uint32_t over(uint32_t source, uint32_t destination, uint32_t opacity) {
     if (opacity != 255) {
         uint32_t scaled = 0;
-        for (int shift = 0; shift < 32; shift += 8)
-            scaled |= divide255(((source >> shift) & 0xFF) * opacity) << shift;
+        for (int shift = 0; shift < 32; shift += 8) scaled |= divide255(((source >> shift) & 0xFF) * opacity) << shift;
         source = scaled;
     }
     const uint32_t alpha = source >> 24;
@@ -30,7 +29,9 @@ inline uint32_t over(uint32_t source, uint32_t destination, uint32_t opacity) {
 }  // namespace
 
 CDrawContext::CDrawContext(int32_t w, int32_t h)
-    : width(w > 0 ? w : 0), height(h > 0 ? h : 0), pixels(static_cast<size_t>(width) * height, 0u) {
+    : width(w > 0 ? w : 0),
+      height(h > 0 ? h : 0),
+      pixels(static_cast<size_t>(width) * height, 0u) {
     clip = bounds();
 }
 
@@ -62,7 +63,8 @@ void CDrawContext::drawPixels(const uint32_t* sourcePixels, int32_t sourceWidth,
     const CRect area = placed.intersect(clip).intersect(image);
     if (area.isEmpty()) return;
     for (int32_t y = area.top; y < area.bottom; ++y) {
-        const uint32_t* from = sourcePixels + static_cast<size_t>(y - image.top) * sourceWidth + (area.left - image.left);
+        const uint32_t* from =
+            sourcePixels + static_cast<size_t>(y - image.top) * sourceWidth + (area.left - image.left);
         uint32_t* to = pixels.data() + static_cast<size_t>(y) * width + area.left;
         for (int32_t x = 0; x < area.width(); ++x) to[x] = over(from[x], to[x], opacity);
     }

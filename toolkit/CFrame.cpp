@@ -5,11 +5,14 @@
 namespace {
 constexpr uint8_t kVirtualKeyTab = 2;
 constexpr uint8_t kKeyShift = 1;  // KeyCode::modifiers: 1 Shift, 2 Alt, 4 Ctrl
-constexpr CButtonState kAnyModifier = platform::kShift | platform::kControl | platform::kAlt | platform::kSystemModifier;
+constexpr CButtonState kAnyModifier =
+    platform::kShift | platform::kControl | platform::kAlt | platform::kSystemModifier;
 }  // namespace
 
 CFrame::CFrame(const CRect& r, void* parentWindow, GUIEditorInterface* owner)
-    : CViewContainer(r), editor(owner), picture_(r.width(), r.height()) {
+    : CViewContainer(r),
+      editor(owner),
+      picture_(r.width(), r.height()) {
     CDrawingRuntime::acquire();
     frame = this;
     window = platform::createEditorWindow(parentWindow, r.width(), r.height(), this);
@@ -91,7 +94,6 @@ void CFrame::endEdit(int32_t tag) {
     if (editor) editor->endEdit(tag);
 }
 
-
 void CFrame::mouseDown(int32_t x, int32_t y, uint32_t bits) {
     const CPoint where{x, y};
     const auto buttons = static_cast<CButtonState>(bits);
@@ -143,7 +145,8 @@ void CFrame::wheel(int32_t x, int32_t y, float notches, uint32_t modifiers) {
     CView* target = modalView;
     if (!target) {
         for (auto it = views.rbegin(); it != views.rend(); ++it) {
-            if ((*it)->isVisible() && (*it)->getMouseEnabled() && (*it)->hitTest(where, static_cast<CButtonState>(modifiers))) {
+            if ((*it)->isVisible() && (*it)->getMouseEnabled() &&
+                (*it)->hitTest(where, static_cast<CButtonState>(modifiers))) {
                 target = *it;
                 break;
             }

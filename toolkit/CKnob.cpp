@@ -10,7 +10,9 @@ constexpr float twoPi = 6.283185307f;
 }  // namespace
 
 CKnob::CKnob(const CRect& r, CControlListener* l, int32_t t, CBitmap* bitmap)
-    : CControl(r, l, t, bitmap), startAngle(5.0f * pi / 4.0f), rangeAngle(-3.0f * pi / 2.0f) {
+    : CControl(r, l, t, bitmap),
+      startAngle(5.0f * pi / 4.0f),
+      rangeAngle(-3.0f * pi / 2.0f) {
     radius = static_cast<float>(r.width()) / 2.0f;
     focusWanted = true;
     compute();
@@ -120,8 +122,7 @@ int32_t CKnob::onKeyDown(CKeyCode& key) {
     case 13:  // right
         step = 1.0f;
         break;
-    default:
-        return -1;
+    default: return -1;
     }
     onWheel({}, step, (key.modifiers & 1) ? CButtonState{platform::kShift} : CButtonState{0});
     return 1;

@@ -44,7 +44,8 @@ CMouseEventResult CMovieButton::onMouseUp(CPoint, CButtonState) {
 
 CMovieBitmap::CMovieBitmap(const CRect& r, CControlListener* l, int32_t t, int32_t frames, int32_t frameHeight,
                            CBitmap* bitmap)
-    : CControl(r, l, t, bitmap), subPixmaps(frames) {
+    : CControl(r, l, t, bitmap),
+      subPixmaps(frames) {
     heightOfOneImage = frameHeight;
 }
 

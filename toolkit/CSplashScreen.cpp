@@ -20,7 +20,8 @@ CMouseEventResult CDefaultSplashScreenView::onMouseDown(CPoint, CButtonState but
 
 CSplashScreen::CSplashScreen(const CRect& r, CControlListener* l, int32_t t, CBitmap* bitmap, const CRect& toDisplay,
                              CPoint offset)
-    : CControl(r, l, t, bitmap), splashView(new CDefaultSplashScreenView(toDisplay, this, bitmap, offset)) {}
+    : CControl(r, l, t, bitmap),
+      splashView(new CDefaultSplashScreenView(toDisplay, this, bitmap, offset)) {}
 
 CSplashScreen::~CSplashScreen() {
     if (frame && frame->getModalView() == splashView) frame->setModalView(nullptr);

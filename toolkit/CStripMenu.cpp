@@ -10,7 +10,9 @@ constexpr uint8_t kVirtualKeyEscape = 6;
 
 CStripMenu::CStripMenu(const CRect& area, CControlListener* l, int32_t t, CBitmap* strip, int32_t height,
                        std::vector<CRect> choiceRows)
-    : CControl(area, l, t, strip), frameHeight(height), rows(std::move(choiceRows)) {}
+    : CControl(area, l, t, strip),
+      frameHeight(height),
+      rows(std::move(choiceRows)) {}
 
 bool CStripMenu::popup(CFrame* owner, CPoint where, int32_t current) {
     if (!owner || !background) return false;

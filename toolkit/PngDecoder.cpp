@@ -27,7 +27,8 @@ void readFromMemory(png_structp png, png_bytep out, png_size_t count) {
 constexpr uint32_t kMaxPngSide = 65535;
 
 uint32_t bigEndian32(const unsigned char* p) {
-    return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) | (static_cast<uint32_t>(p[2]) << 8) | p[3];
+    return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
+           (static_cast<uint32_t>(p[2]) << 8) | p[3];
 }
 
 void silentError(png_structp png, png_const_charp) { png_longjmp(png, 1); }

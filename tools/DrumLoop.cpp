@@ -18,7 +18,7 @@ struct Noise {
         state ^= state << 5;
         return state;
     }
-    double bipolar() { return next() / 2147483648.0 - 1.0; }     // -1 .. 1
+    double bipolar() { return next() / 2147483648.0 - 1.0; }  // -1 .. 1
     double between(double lo, double hi) { return lo + (hi - lo) * (next() / 4294967296.0); }
 };
 

@@ -127,7 +127,9 @@ int editorShotCommand(const std::vector<std::string>& args) {
         frame->idle();  // draws it, without reading the engine's (silent) meter
     }
     if (o.highlight >= 0.0) frame->setHighlight(static_cast<int32_t>(o.highlight), true);
-    auto at = [&](int32_t x, int32_t y) { return CPoint{editor_scale::edge(x, o.scale), editor_scale::edge(y, o.scale)}; };
+    auto at = [&](int32_t x, int32_t y) {
+        return CPoint{editor_scale::edge(x, o.scale), editor_scale::edge(y, o.scale)};
+    };
     if (o.about) frame->mouseDown(at(600, 185).x, at(600, 185).y, platform::kLeftButton);
     if (o.sizeMenu) editor.openSizeMenu(at(460, 20));
     frame->idle();

@@ -130,7 +130,11 @@ bool readTrack(Reader chunk, uint32_t track, std::vector<TimedEvent>& events, st
             const uint8_t data1 = chunk.byte();
             const bool twoBytes = (status & 0xF0) != 0xC0 && (status & 0xF0) != 0xD0;
             const uint8_t data2 = twoBytes ? chunk.byte() : 0;
-            events.push_back({tick, static_cast<int>(track), events.size(), false, 0,
+            events.push_back({tick,
+                              static_cast<int>(track),
+                              events.size(),
+                              false,
+                              0,
                               {0.0, status, static_cast<uint8_t>(data1 & 0x7F), static_cast<uint8_t>(data2 & 0x7F)}});
         }
     }

@@ -10,7 +10,7 @@ struct MidiMessage {
     double seconds;
     uint8_t status;  // 0x80..0xEF
     uint8_t data1;
-    uint8_t data2;   // 0 for messages with one data byte
+    uint8_t data2;  // 0 for messages with one data byte
 };
 
 // Parses a whole file in memory. On success the messages are sorted by time

@@ -91,7 +91,8 @@ int compare(const std::string& a, const std::string& b) {
     }
     std::printf("%s vs %s: %zu of %zu samples differ, largest %lld ULP", a.c_str(), b.c_str(), differing, x.size(),
                 static_cast<long long>(largest));
-    if (largest) std::printf(" at sample %zu (%.9g vs %.9g)", at, static_cast<double>(x[at]), static_cast<double>(y[at]));
+    if (largest)
+        std::printf(" at sample %zu (%.9g vs %.9g)", at, static_cast<double>(x[at]), static_cast<double>(y[at]));
     std::printf("\n");
     return 0;
 }
@@ -102,7 +103,8 @@ int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "--make-input") == 0) {
         const StereoSignal loop = makeDrumLoop();
         std::vector<float> interleaved(loop.frames() * 2);
-        for (size_t n = 0; n < loop.frames(); ++n) interleaved[2 * n] = loop.left[n], interleaved[2 * n + 1] = loop.right[n];
+        for (size_t n = 0; n < loop.frames(); ++n)
+            interleaved[2 * n] = loop.left[n], interleaved[2 * n + 1] = loop.right[n];
         return writeRaw(argv[2], interleaved) ? 0 : 1;
     }
     if (argc == 4 && std::strcmp(argv[1], "--compare") == 0) return compare(argv[2], argv[3]);

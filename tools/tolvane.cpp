@@ -133,7 +133,7 @@ struct Level {
 };
 
 struct RenderSettings {
-    std::string program;                                   // number or name; empty keeps program 0
+    std::string program;                                    // number or name; empty keeps program 0
     std::vector<std::pair<std::string, std::string>> sets;  // name, value
     long block = 512;
     bool progress = false;
@@ -247,7 +247,9 @@ std::unique_ptr<PluginInstance> startRenderInstance(PluginLibrary& library, cons
 class MidiPlayer {
 public:
     MidiPlayer(PluginInstance& plugin, const std::vector<MidiMessage>& messages, int sampleRate)
-        : plugin(plugin), messages(messages), sampleRate(sampleRate) {}
+        : plugin(plugin),
+          messages(messages),
+          sampleRate(sampleRate) {}
 
     // Sends every message due by `frame`.
     void deliverDueBy(sf_count_t frame) {
@@ -499,8 +501,8 @@ int demo(PluginLibrary& library, const std::string& directory) {
     auto plugin = library.createInstance();
     if (!plugin) return fail(library.error());
     std::printf("Input: %s\n\n", inPath.c_str());
-    std::printf("%-2s %-20s %9s %9s %9s %9s %7s %7s  %s\n", "#", "program", "in peak", "in RMS", "out peak",
-                "out RMS", "crest", "crest", "file");
+    std::printf("%-2s %-20s %9s %9s %9s %9s %7s %7s  %s\n", "#", "program", "in peak", "in RMS", "out peak", "out RMS",
+                "crest", "crest", "file");
     std::printf("%-2s %-20s %9s %9s %9s %9s %7s %7s\n", "", "", "dBFS", "dBFS", "dBFS", "dBFS", "in dB", "out dB");
     for (VstInt32 p = 0; p < plugin->effect()->numPrograms; ++p) {
         char name[kVstMaxProgNameLen + 1] = {};
@@ -530,8 +532,7 @@ bool parseEditOptions(const std::vector<std::string>& args, EditOptions& options
         const bool hasValue = i + 1 < args.size();
         if (args[i] == "--program" && hasValue) options.program = args[++i];
         else if (args[i] == "--play" && hasValue) options.playPath = args[++i];
-        else if (args[i] == "--seconds" && hasValue && parseNumber(args[i + 1], options.seconds) &&
-                 options.seconds > 0)
+        else if (args[i] == "--seconds" && hasValue && parseNumber(args[i + 1], options.seconds) && options.seconds > 0)
             ++i;
         else {
             error = "edit takes --program N|NAME, --play FILE and --seconds S, not '" + args[i] + "'";

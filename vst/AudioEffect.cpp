@@ -24,10 +24,8 @@ bool isControlThreadCall(VstInt32 opcode) {
     case effEditOpen:
     case effEditClose:
     case effEditIdle:
-    case effIdle:
-        return true;
-    default:
-        return false;
+    case effIdle: return true;
+    default: return false;
     }
 }
 
@@ -86,7 +84,9 @@ float VSTCALLBACK getParameterCallback(AEffect* e, VstInt32 index) {
 }  // namespace
 
 AudioEffect::AudioEffect(audioMasterCallback host, VstInt32 programCount, VstInt32 parameterCount)
-    : audioMaster(host), numPrograms(programCount), numParams(parameterCount) {
+    : audioMaster(host),
+      numPrograms(programCount),
+      numParams(parameterCount) {
     std::memset(&cEffect, 0, sizeof cEffect);
     cEffect.magic = kEffectMagic;
     cEffect.dispatcher = dispatchEffect;
@@ -113,18 +113,13 @@ VstIntPtr AudioEffect::callHost(VstInt32 opcode, VstInt32 index, VstIntPtr value
 VstIntPtr AudioEffect::dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr, float opt) {
     char* text = static_cast<char*>(ptr);
     switch (opcode) {
-    case effOpen:
-        open();
-        return 0;
-    case effClose:
-        close();
-        return 0;
+    case effOpen: open(); return 0;
+    case effClose: close(); return 0;
     case effSetProgram:
         // A negative number is no program: refused like one that is too large.
         if (value >= 0 && value < numPrograms) setProgram(static_cast<VstInt32>(value));
         return 0;
-    case effGetProgram:
-        return getProgram();
+    case effGetProgram: return getProgram();
     case effSetProgramName:
         if (text) setProgramName(text);
         return 0;
@@ -140,36 +135,25 @@ VstIntPtr AudioEffect::dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr val
     case effGetParamName:
         if (text) getParameterName(index, text);
         return 0;
-    case effGetVu:
-        return static_cast<VstIntPtr>(getVu() * 32767.0f);
-    case effSetSampleRate:
-        setSampleRate(opt);
-        return 0;
-    case effSetBlockSize:
-        setBlockSize(static_cast<VstInt32>(value));
-        return 0;
+    case effGetVu: return static_cast<VstIntPtr>(getVu() * 32767.0f);
+    case effSetSampleRate: setSampleRate(opt); return 0;
+    case effSetBlockSize: setBlockSize(static_cast<VstInt32>(value)); return 0;
     case effMainsChanged:
         if (value == 0) suspend();
         else resume();
         return 0;
-    case effEditGetRect:
-        return editor && ptr && editor->getRect(static_cast<ERect**>(ptr)) ? 1 : 0;
-    case effEditOpen:
-        return editor && editor->open(ptr) ? 1 : 0;
+    case effEditGetRect: return editor && ptr && editor->getRect(static_cast<ERect**>(ptr)) ? 1 : 0;
+    case effEditOpen: return editor && editor->open(ptr) ? 1 : 0;
     case effEditClose:
         if (editor) editor->close();
         return 0;
     case effEditIdle:
         if (editor) editor->idle();
         return 0;
-    case effIdentify:
-        return kEffectIdentity;
-    case effGetChunk:
-        return ptr ? getChunk(static_cast<void**>(ptr), index != 0) : 0;
-    case effSetChunk:
-        return setChunk(ptr, static_cast<VstInt32>(value), index != 0);
-    default:
-        return 0;
+    case effIdentify: return kEffectIdentity;
+    case effGetChunk: return ptr ? getChunk(static_cast<void**>(ptr), index != 0) : 0;
+    case effSetChunk: return setChunk(ptr, static_cast<VstInt32>(value), index != 0);
+    default: return 0;
     }
 }
 
@@ -178,44 +162,27 @@ void AudioEffect::setParameterAutomated(VstInt32 index, float value) {
     callHost(audioMasterAutomate, index, 0, nullptr, value);
 }
 
-
 VstIntPtr AudioEffectX::dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr, float opt) {
     char* text = static_cast<char*>(ptr);
     switch (opcode) {
-    case effProcessEvents:
-        return ptr ? processEvents(static_cast<VstEvents*>(ptr)) : 1;
-    case effCanBeAutomated:
-        return canParameterBeAutomated(index) ? 1 : 0;
-    case effString2Parameter:
-        return text && string2parameter(index, text) ? 1 : 0;
-    case effGetNumProgramCategories:
-        return 1;
+    case effProcessEvents: return ptr ? processEvents(static_cast<VstEvents*>(ptr)) : 1;
+    case effCanBeAutomated: return canParameterBeAutomated(index) ? 1 : 0;
+    case effString2Parameter: return text && string2parameter(index, text) ? 1 : 0;
+    case effGetNumProgramCategories: return 1;
     case effGetProgramNameIndexed:
         return text && getProgramNameIndexed(static_cast<VstInt32>(value), index, text) ? 1 : 0;
     case effConnectInput:
-    case effConnectOutput:
-        return 1;
-    case effGetPlugCategory:
-        return getPlugCategory();
-    case effSetBlockSizeAndSampleRate:
-        setBlockSizeAndSampleRate(static_cast<VstInt32>(value), opt);
-        return 1;
-    case effGetEffectName:
-        return text && getEffectName(text) ? 1 : 0;
-    case effGetVendorString:
-        return text && getVendorString(text) ? 1 : 0;
-    case effGetProductString:
-        return text && getProductString(text) ? 1 : 0;
-    case effGetVendorVersion:
-        return getVendorVersion();
-    case effCanDo:
-        return text ? canDo(text) : 0;
-    case effVendorSpecific:
-        return vendorSpecific(index, value, ptr, opt);
-    case effKeysRequired:
-        return keysRequired() ? 0 : 1;
-    case effGetVstVersion:
-        return getVstVersion();
+    case effConnectOutput: return 1;
+    case effGetPlugCategory: return getPlugCategory();
+    case effSetBlockSizeAndSampleRate: setBlockSizeAndSampleRate(static_cast<VstInt32>(value), opt); return 1;
+    case effGetEffectName: return text && getEffectName(text) ? 1 : 0;
+    case effGetVendorString: return text && getVendorString(text) ? 1 : 0;
+    case effGetProductString: return text && getProductString(text) ? 1 : 0;
+    case effGetVendorVersion: return getVendorVersion();
+    case effCanDo: return text ? canDo(text) : 0;
+    case effVendorSpecific: return vendorSpecific(index, value, ptr, opt);
+    case effKeysRequired: return keysRequired() ? 0 : 1;
+    case effGetVstVersion: return getVstVersion();
     case effEditKeyDown:
     case effEditKeyUp: {
         if (!editor) return 0;
@@ -224,10 +191,8 @@ VstIntPtr AudioEffectX::dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr va
         VstKeyCode key{index, static_cast<unsigned char>(value), modifiers};
         return (opcode == effEditKeyDown ? editor->onKeyDown(key) : editor->onKeyUp(key)) ? 1 : 0;
     }
-    case effSetEditKnobMode:
-        return editor && editor->setKnobMode(static_cast<VstInt32>(value)) ? 1 : 0;
-    case effGetCurrentMidiProgram:
-        return -1;
+    case effSetEditKnobMode: return editor && editor->setKnobMode(static_cast<VstInt32>(value)) ? 1 : 0;
+    case effGetCurrentMidiProgram: return -1;
     case effGetSpeakerArrangement: {
         // value and ptr carry the addresses of the host's two arrangement
         // pointers. A missing or misaligned one means the host sent something
@@ -238,8 +203,7 @@ VstIntPtr AudioEffectX::dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr va
         if (usable(input) && usable(output)) *input = *output = nullptr;
         return 0;
     }
-    case effSetTotalSampleToProcess:
-        return value;
+    case effSetTotalSampleToProcess: return value;
     default:
         // Opcodes 0..24 belong to the basic layer; every other number answers 0 there.
         if (opcode >= effOpen && opcode <= effSetChunk) return AudioEffect::dispatcher(opcode, index, value, ptr, opt);

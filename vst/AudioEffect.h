@@ -52,8 +52,7 @@ public:
     void setEditor(AEffEditor* newEditor) { editor = newEditor; }
 
 protected:
-    VstIntPtr callHost(VstInt32 opcode, VstInt32 index = 0, VstIntPtr value = 0, void* ptr = nullptr,
-                       float opt = 0.0f);
+    VstIntPtr callHost(VstInt32 opcode, VstInt32 index = 0, VstIntPtr value = 0, void* ptr = nullptr, float opt = 0.0f);
 
     audioMasterCallback audioMaster;
     AEffEditor* editor = nullptr;
@@ -96,7 +95,7 @@ public:
     }
 
     // Host callbacks.
-    virtual bool isInputConnected(VstInt32 input);    // true when the host answers 0, or there is no host
+    virtual bool isInputConnected(VstInt32 input);  // true when the host answers 0, or there is no host
     virtual bool isOutputConnected(VstInt32 output);
     virtual void wantEvents(VstInt32 filter = 1);
     virtual bool beginEdit(VstInt32 index);

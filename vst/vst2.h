@@ -18,12 +18,11 @@ using VstIntPtr = intptr_t;
 
 struct AEffect;
 
-using audioMasterCallback = VstIntPtr(VSTCALLBACK*)(AEffect* effect, VstInt32 opcode, VstInt32 index,
-                                                     VstIntPtr value, void* ptr, float opt);
-using AEffectDispatcherProc = VstIntPtr(VSTCALLBACK*)(AEffect* effect, VstInt32 opcode, VstInt32 index,
-                                                       VstIntPtr value, void* ptr, float opt);
-using AEffectProcessProc = void(VSTCALLBACK*)(AEffect* effect, float** inputs, float** outputs,
-                                              VstInt32 sampleFrames);
+using audioMasterCallback = VstIntPtr(VSTCALLBACK*)(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value,
+                                                    void* ptr, float opt);
+using AEffectDispatcherProc = VstIntPtr(VSTCALLBACK*)(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value,
+                                                      void* ptr, float opt);
+using AEffectProcessProc = void(VSTCALLBACK*)(AEffect* effect, float** inputs, float** outputs, VstInt32 sampleFrames);
 using AEffectProcessDoubleProc = void(VSTCALLBACK*)(AEffect* effect, double** inputs, double** outputs,
                                                     VstInt32 sampleFrames);
 using AEffectSetParameterProc = void(VSTCALLBACK*)(AEffect* effect, VstInt32 index, float parameter);
@@ -136,7 +135,7 @@ enum : VstInt32 {
     audioMasterIdle = 3,
     audioMasterPinConnected = 4,
     audioMasterWantMidi = 6,
-    audioMasterSizeWindow = 15,  // the editor asks for a new size: index width, value height; 1 when done
+    audioMasterSizeWindow = 15,     // the editor asks for a new size: index width, value height; 1 when done
     audioMasterUpdateDisplay = 42,  // the effect's parameters or programs changed: hosts re-read them
     audioMasterBeginEdit = 43,
     audioMasterEndEdit = 44,

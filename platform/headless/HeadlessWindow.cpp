@@ -15,7 +15,10 @@ void setHeadlessDesktopScale(double factor) { fakeDesktopScale.store(factor); }
 double headlessDesktopScale() { return fakeDesktopScale.load(); }
 
 HeadlessWindow::HeadlessWindow(int32_t w, int32_t h, WindowClient* c)
-    : width(w), height(h), client(c), shown(static_cast<size_t>(w) * static_cast<size_t>(h), 0u) {
+    : width(w),
+      height(h),
+      client(c),
+      shown(static_cast<size_t>(w) * static_cast<size_t>(h), 0u) {
     invalidate({0, 0, width, height});
 }
 
@@ -32,7 +35,8 @@ void HeadlessWindow::repaint() {
         client->paint(r);
         const uint32_t* picture = client->picture();
         for (int32_t y = r.top; y < r.bottom; ++y)
-            std::copy(picture + static_cast<size_t>(y) * width + r.left, picture + static_cast<size_t>(y) * width + r.right,
+            std::copy(picture + static_cast<size_t>(y) * width + r.left,
+                      picture + static_cast<size_t>(y) * width + r.right,
                       shown.begin() + static_cast<ptrdiff_t>(static_cast<size_t>(y) * width + r.left));
         paintedPixels += static_cast<uint64_t>(r.right - r.left) * static_cast<uint64_t>(r.bottom - r.top);
     }

@@ -124,10 +124,10 @@ KeyCode keyCodeOf(XKeyEvent& event) {
         uint8_t key;
     };
     static const Virtual virtuals[] = {
-        {XK_BackSpace, 1}, {XK_Tab, 2},       {XK_ISO_Left_Tab, 2}, {XK_Clear, 3},  {XK_Return, 4},
-        {XK_Pause, 5},     {XK_Escape, 6},    {XK_space, 7},        {XK_Next, 8},   {XK_End, 9},
-        {XK_Home, 10},     {XK_Left, 11},     {XK_Up, 12},          {XK_Right, 13}, {XK_Down, 14},
-        {XK_Page_Up, 15},  {XK_Page_Down, 16}, {XK_Insert, 21},     {XK_Delete, 22}, {XK_KP_Enter, 19},
+        {XK_BackSpace, 1}, {XK_Tab, 2},        {XK_ISO_Left_Tab, 2}, {XK_Clear, 3},   {XK_Return, 4},
+        {XK_Pause, 5},     {XK_Escape, 6},     {XK_space, 7},        {XK_Next, 8},    {XK_End, 9},
+        {XK_Home, 10},     {XK_Left, 11},      {XK_Up, 12},          {XK_Right, 13},  {XK_Down, 14},
+        {XK_Page_Up, 15},  {XK_Page_Down, 16}, {XK_Insert, 21},      {XK_Delete, 22}, {XK_KP_Enter, 19},
     };
     for (const Virtual& v : virtuals)
         if (v.symbol == symbol) key.virtualKey = v.key;
@@ -146,7 +146,10 @@ uint64_t nowMs() {
 class X11Window : public EditorWindow {
 public:
     X11Window(Display* d, ::Window parentWindow, int32_t w, int32_t h, WindowClient* c)
-        : display(d), width(w), height(h), client(c) {
+        : display(d),
+          width(w),
+          height(h),
+          client(c) {
         registerDisplay(display);
         XSetIOErrorExitHandler(display, connectionLost, this);
         // A parent that is no window makes no editor window (see created).
@@ -189,7 +192,7 @@ public:
         // On a lost connection Xlib sends nothing more: this only frees the GC's record.
         if (gc) XFreeGC(display, gc);
         if (!lost) XSync(display, False);  // any error from a window already gone arrives while ours is the handler
-        XCloseDisplay(display);             // still ours while it closes, should the connection go now
+        XCloseDisplay(display);            // still ours while it closes, should the connection go now
         unregisterDisplay(display);
     }
 
@@ -197,10 +200,12 @@ public:
     bool created() const { return window && !lost; }
 
     void invalidate(const Rect& area) override {
-        const Rect r{std::max(area.left, 0), std::max(area.top, 0), std::min(area.right, width), std::min(area.bottom, height)};
+        const Rect r{std::max(area.left, 0), std::max(area.top, 0), std::min(area.right, width),
+                     std::min(area.bottom, height)};
         if (r.right <= r.left || r.bottom <= r.top) return;
         for (const Rect& pending : invalid)
-            if (pending.left <= r.left && pending.top <= r.top && pending.right >= r.right && pending.bottom >= r.bottom)
+            if (pending.left <= r.left && pending.top <= r.top && pending.right >= r.right &&
+                pending.bottom >= r.bottom)
                 return;
         invalid.push_back(r);
     }

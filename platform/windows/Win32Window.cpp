@@ -52,9 +52,15 @@ uint32_t mouseBits(WPARAM wParam) {
 uint32_t buttonOf(UINT message, WPARAM wParam) {
     const bool swapped = GetSystemMetrics(SM_SWAPBUTTON) != 0;
     switch (message) {
-    case WM_LBUTTONDOWN: case WM_LBUTTONUP: case WM_LBUTTONDBLCLK: return swapped ? kRightButton : kLeftButton;
-    case WM_RBUTTONDOWN: case WM_RBUTTONUP: case WM_RBUTTONDBLCLK: return swapped ? kLeftButton : kRightButton;
-    case WM_MBUTTONDOWN: case WM_MBUTTONUP: case WM_MBUTTONDBLCLK: return kMiddleButton;
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONUP:
+    case WM_LBUTTONDBLCLK: return swapped ? kRightButton : kLeftButton;
+    case WM_RBUTTONDOWN:
+    case WM_RBUTTONUP:
+    case WM_RBUTTONDBLCLK: return swapped ? kLeftButton : kRightButton;
+    case WM_MBUTTONDOWN:
+    case WM_MBUTTONUP:
+    case WM_MBUTTONDBLCLK: return kMiddleButton;
     default: return GET_XBUTTON_WPARAM(wParam) == XBUTTON1 ? kButton4 : kButton5;
     }
 }
@@ -143,16 +149,27 @@ private:
             EndPaint(hwnd, &paint);
             return 0;
         }
-        case WM_LBUTTONDOWN: case WM_RBUTTONDOWN: case WM_MBUTTONDOWN: case WM_XBUTTONDOWN:
-        case WM_LBUTTONDBLCLK: case WM_RBUTTONDBLCLK: case WM_MBUTTONDBLCLK: case WM_XBUTTONDBLCLK: {
+        case WM_LBUTTONDOWN:
+        case WM_RBUTTONDOWN:
+        case WM_MBUTTONDOWN:
+        case WM_XBUTTONDOWN:
+        case WM_LBUTTONDBLCLK:
+        case WM_RBUTTONDBLCLK:
+        case WM_MBUTTONDBLCLK:
+        case WM_XBUTTONDBLCLK: {
             const bool twice = message == WM_LBUTTONDBLCLK || message == WM_RBUTTONDBLCLK ||
                                message == WM_MBUTTONDBLCLK || message == WM_XBUTTONDBLCLK;
-            const uint32_t held = mouseBits(wParam) & ~(kLeftButton | kRightButton | kMiddleButton | kButton4 | kButton5);
+            const uint32_t held =
+                mouseBits(wParam) & ~(kLeftButton | kRightButton | kMiddleButton | kButton4 | kButton5);
             client->mouseDown(x, y, held | buttonOf(message, wParam) | (twice ? uint32_t{kDoubleClick} : 0u));
             return message == WM_XBUTTONDOWN || message == WM_XBUTTONDBLCLK ? TRUE : 0;
         }
-        case WM_LBUTTONUP: case WM_RBUTTONUP: case WM_MBUTTONUP: case WM_XBUTTONUP: {
-            const uint32_t held = mouseBits(wParam) & ~(kLeftButton | kRightButton | kMiddleButton | kButton4 | kButton5);
+        case WM_LBUTTONUP:
+        case WM_RBUTTONUP:
+        case WM_MBUTTONUP:
+        case WM_XBUTTONUP: {
+            const uint32_t held =
+                mouseBits(wParam) & ~(kLeftButton | kRightButton | kMiddleButton | kButton4 | kButton5);
             client->mouseUp(x, y, held | buttonOf(message, wParam));
             return message == WM_XBUTTONUP ? TRUE : 0;
         }
@@ -188,8 +205,8 @@ double desktopScale(void* parent) {
     using GetDpiForWindowProc = UINT(WINAPI*)(HWND);
     UINT dpi = 0;
     if (HMODULE user32 = GetModuleHandleW(L"user32.dll")) {
-        auto getDpiForWindow = reinterpret_cast<GetDpiForWindowProc>(
-            reinterpret_cast<void*>(GetProcAddress(user32, "GetDpiForWindow")));
+        auto getDpiForWindow =
+            reinterpret_cast<GetDpiForWindowProc>(reinterpret_cast<void*>(GetProcAddress(user32, "GetDpiForWindow")));
         if (getDpiForWindow && parent) dpi = getDpiForWindow(static_cast<HWND>(parent));
     }
     if (dpi == 0) {

@@ -48,8 +48,10 @@ TEST(Smoother, GlideFromZeroToOneFollowsTheDefaultTimeConstant) {
     qmsp_smoother smoother;
     smoother.setTarget(1.0f);
     // Worked values of the 5 ms glide at 44100 Hz, by number of ticks.
-    const struct { int ticks; double value; } expected[] = {
-        {1, 0.0045249}, {220, 0.63129}, {221, 0.63295}, {441, 0.86467}, {1000, 0.98927}};
+    const struct {
+        int ticks;
+        double value;
+    } expected[] = {{1, 0.0045249}, {220, 0.63129}, {221, 0.63295}, {441, 0.86467}, {1000, 0.98927}};
     int done = 0;
     for (const auto& point : expected) {
         float value = 0.0f;

@@ -17,20 +17,25 @@ struct ReferenceCompressor {
     float ratio, threshold, attackCoefficient, releaseCoefficient, outputGain, envelope = 1.0f, gainReduction = 0.0f;
 
     static float coefficient(float seconds, float rate) {
-        const float x = static_cast<float>(std::exp(static_cast<double>(static_cast<float>(-1.0 / (double(seconds) * rate)))));
+        const float x =
+            static_cast<float>(std::exp(static_cast<double>(static_cast<float>(-1.0 / (double(seconds) * rate)))));
         return static_cast<float>(1.0 - x);
     }
     ReferenceCompressor(float ratio_, float thresholdDb, float attackS, float releaseS, float outputDb)
-        : ratio(ratio_), threshold(thresholdDb),
-          attackCoefficient(coefficient(attackS, 44100.0f)), releaseCoefficient(coefficient(releaseS, 44100.0f)),
+        : ratio(ratio_),
+          threshold(thresholdDb),
+          attackCoefficient(coefficient(attackS, 44100.0f)),
+          releaseCoefficient(coefficient(releaseS, 44100.0f)),
           outputGain(static_cast<float>(std::pow(10.0, double(static_cast<float>(outputDb / 20.0))))) {}
 
     void processStereo(float left, float right, float* l, float* r) {
         const float peak = std::fabs(left) < std::fabs(right) ? std::fabs(right) : std::fabs(left);
         envelope = static_cast<float>(envelope - double(envelope) * releaseCoefficient);
         if (envelope < peak) envelope = static_cast<float>(envelope + (double(peak) - envelope) * attackCoefficient);
-        const float level = static_cast<float>(20.0 * static_cast<float>(std::log10(double(std::fmax(envelope, 1e-5f)))));
-        gainReduction = threshold > level ? 0.0f : static_cast<float>((1.0 / ratio - 1.0) * (double(level) - threshold));
+        const float level =
+            static_cast<float>(20.0 * static_cast<float>(std::log10(double(std::fmax(envelope, 1e-5f)))));
+        gainReduction =
+            threshold > level ? 0.0f : static_cast<float>((1.0 / ratio - 1.0) * (double(level) - threshold));
         const float g = static_cast<float>(std::pow(10.0, double(static_cast<float>(gainReduction / 20.0))));
         *l = static_cast<float>(double(g) * left * outputGain);
         *r = static_cast<float>(double(g) * right * outputGain);

@@ -27,10 +27,11 @@ double gainDb(float sampleRate, double hz) {
 }
 
 TEST(LowPass, CoefficientsAtTheEffectsCutoff) {
-    const struct { float rate; double b0, a1; } table[] = {
-        {44100.0f, 0.43462665, -0.13074670},
-        {48000.0f, 0.40733048, -0.18533904},
-        {96000.0f, 0.23693727, -0.52612545}};
+    const struct {
+        float rate;
+        double b0, a1;
+    } table[] = {
+        {44100.0f, 0.43462665, -0.13074670}, {48000.0f, 0.40733048, -0.18533904}, {96000.0f, 0.23693727, -0.52612545}};
     for (const auto& row : table) {
         const auto filter = lowPassAt(row.rate);
         EXPECT_NEAR(filter.getB0(), row.b0, 5e-9) << row.rate << " Hz";
@@ -45,7 +46,8 @@ TEST(LowPass, ImpulseAndStepResponsesAt44100) {
     qmsp_filter_butterworth_first_order_low_pass impulse(9200.0f);
     // Eight decimal places, so within half of the last one.
     const double impulseResponse[] = {0.43462664, 0.49145263, 0.06425581, 0.00840123};
-    for (int n = 0; n < 4; ++n) EXPECT_NEAR(impulse.process(n == 0 ? 1.0f : 0.0f), impulseResponse[n], 5e-9) << "sample " << n;
+    for (int n = 0; n < 4; ++n)
+        EXPECT_NEAR(impulse.process(n == 0 ? 1.0f : 0.0f), impulseResponse[n], 5e-9) << "sample " << n;
 
     auto step = lowPassAt(44100.0f);
     const double stepResponse[] = {0.43462664, 0.92607927, 0.99033511};

@@ -94,8 +94,8 @@ protected:
     TolvaneEditor* editor = &panel;
 };
 
-const CRect kAttack{109, 65, 204, 152}, kRelease{201, 65, 296, 152},
-    kSensitivity{475, 65, 570, 152}, kMeter{316, 39, 434, 160}, kAbout{501, 171, 694, 200};
+const CRect kAttack{109, 65, 204, 152}, kRelease{201, 65, 296, 152}, kSensitivity{475, 65, 570, 152},
+    kMeter{316, 39, 434, 160}, kAbout{501, 171, 694, 200};
 
 TEST_F(Editor, OpensAtTheEffectsValuesWithTheMeterFullUntilTheSecondIdle) {
     effect->setParameter(0, 0.25f);
@@ -134,10 +134,8 @@ TEST_F(Editor, AKnobDragTellsTheHostBeginEachChangeAndEnd) {
     frame()->mouseMoved(250, 90, kLeftButton);  // no movement, no change
     frame()->mouseMoved(250, 80, kLeftButton);
     frame()->mouseUp(250, 80, kLeftButton);
-    ASSERT_EQ(editCalls(), (std::vector<std::pair<HostHears, int32_t>>{{kBeginEdit, 2},
-                                                                        {kAutomate, 2},
-                                                                        {kAutomate, 2},
-                                                                        {kEndEdit, 2}}));
+    ASSERT_EQ(editCalls(), (std::vector<std::pair<HostHears, int32_t>>{
+                               {kBeginEdit, 2}, {kAutomate, 2}, {kAutomate, 2}, {kEndEdit, 2}}));
     EXPECT_NEAR(calls[2].opt, 0.3f, 1e-5f);
     EXPECT_EQ(effect->getParameter(2), calls[2].opt);
     // At the Ratio knob's right edge the Attack knob, added later, takes the click.
@@ -176,8 +174,13 @@ TEST_F(Editor, TheLearnOutlineFollowsTheArmedControl) {
         bool on;
         CRect expected;  // empty: no outline
     };
-    for (const Step& s : {Step{3, true, kSensitivity}, {1, true, kAttack}, {5, false, {}}, {8, true, kMeter},
-                          {7, true, kAbout}, {6, true, {}}, {3, true, kSensitivity}}) {
+    for (const Step& s : {Step{3, true, kSensitivity},
+                          {1, true, kAttack},
+                          {5, false, {}},
+                          {8, true, kMeter},
+                          {7, true, kAbout},
+                          {6, true, {}},
+                          {3, true, kSensitivity}}) {
         frame()->setHighlight(s.tag, s.on);
         editor->idle();
         for (const CRect& r : {kSensitivity, kAttack, kMeter, kAbout})
@@ -256,9 +259,12 @@ TEST_F(Editor, ControlsRepaintOnlyWhenTheFrameTheyShowChanges) {
         float value;
         uint64_t painted;
     };
-    for (const Step& s : {Step{"the meter still falls", -1, 0.0f, 0}, {"Attack to frame 16", 1, 0.5f, 95 * 87},
-                          {"Attack within frame 16", 1, 0.52f, 0}, {"Attack to frame 17", 1, 0.5315f, 95 * 87},
-                          {"Active off", 5, 0.0f, 82 * 89}, {"Active at 0.5: on", 5, 0.5f, 82 * 89},
+    for (const Step& s : {Step{"the meter still falls", -1, 0.0f, 0},
+                          {"Attack to frame 16", 1, 0.5f, 95 * 87},
+                          {"Attack within frame 16", 1, 0.52f, 0},
+                          {"Attack to frame 17", 1, 0.5315f, 95 * 87},
+                          {"Active off", 5, 0.0f, 82 * 89},
+                          {"Active at 0.5: on", 5, 0.5f, 82 * 89},
                           {"Active at 1: on all the same", 5, 1.0f, 0}}) {
         window()->paintedPixels = 0;
         const float meterBefore = meter->getValue();
@@ -397,15 +403,22 @@ TEST_F(EditorSizes, TheSizeComesFromTheUserTheHostOrTheDesktopInThatOrder) {
         double host, desktop;
         int32_t expected;
     };
-    for (const Case& c : {Case{0, 0.0, 0.0, 100}, {0, 0.0, 2.0, 200}, {0, 0.0, 1.3, 150}, {0, 0.0, 1.2, 100},
-                          {0, 1.5, 2.0, 150}, {0, 1.0, 2.0, 100}, {100, 1.5, 2.0, 100}, {200, 0.0, 0.0, 200}}) {
+    for (const Case& c : {Case{0, 0.0, 0.0, 100},
+                          {0, 0.0, 2.0, 200},
+                          {0, 0.0, 1.3, 150},
+                          {0, 0.0, 1.2, 100},
+                          {0, 1.5, 2.0, 150},
+                          {0, 1.0, 2.0, 100},
+                          {100, 1.5, 2.0, 100},
+                          {200, 0.0, 0.0, 200}}) {
         std::filesystem::remove(choiceFile());
         if (c.user) {
             ASSERT_TRUE(editor_scale::writeUserChoice(c.user));
         }
         editor->setHostScale(c.host);
         setHeadlessDesktopScale(c.desktop);
-        EXPECT_EQ(editor->getWidth(), editor_scale::edge(750, c.expected)) << c.user << " " << c.host << " " << c.desktop;
+        EXPECT_EQ(editor->getWidth(), editor_scale::edge(750, c.expected))
+            << c.user << " " << c.host << " " << c.desktop;
         open();
         EXPECT_EQ(window()->getHeight(), editor_scale::edge(200, c.expected));
         editor->close();

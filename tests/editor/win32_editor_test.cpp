@@ -77,7 +77,8 @@ protected:
         HGDIOBJ old = SelectObject(memory, bitmap);
         BitBlt(memory, 0, 0, 750, 200, window, 0, 0, SRCCOPY);
         GdiFlush();
-        std::vector<uint32_t> pixels(static_cast<const uint32_t*>(bits), static_cast<const uint32_t*>(bits) + 750 * 200);
+        std::vector<uint32_t> pixels(static_cast<const uint32_t*>(bits),
+                                     static_cast<const uint32_t*>(bits) + 750 * 200);
         for (uint32_t& p : pixels) p |= 0xFF000000u;
         SelectObject(memory, old);
         DeleteObject(bitmap);

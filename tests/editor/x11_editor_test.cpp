@@ -199,8 +199,10 @@ TEST_F(X11Editor, RealInputDrivesTheKnobsAndTheHostHearsEachEdit) {
     ASSERT_GE(calls.size(), 3u);
     EXPECT_EQ(calls.front(), (std::pair<VstInt32, VstInt32>{audioMasterBeginEdit, 0}));
     EXPECT_EQ(calls.back(), (std::pair<VstInt32, VstInt32>{audioMasterEndEdit, 0}));
-    for (size_t i = 1; i + 1 < calls.size(); ++i) EXPECT_EQ(calls[i], (std::pair<VstInt32, VstInt32>{audioMasterAutomate, 0}));
-    EXPECT_EQ(plugin->calls[plugin->calls.size() - 2].opt, plugin->getParameter(0)) << "the last automation carries the value";
+    for (size_t i = 1; i + 1 < calls.size(); ++i)
+        EXPECT_EQ(calls[i], (std::pair<VstInt32, VstInt32>{audioMasterAutomate, 0}));
+    EXPECT_EQ(plugin->calls[plugin->calls.size() - 2].opt, plugin->getParameter(0))
+        << "the last automation carries the value";
 
     const float attack = plugin->getParameter(1);
     key(XK_Shift_L, true);
@@ -411,8 +413,9 @@ TEST_F(X11Editor, TheDesktopTheHostAndTheUserSizeTheWindowInThatOrder) {
     EXPECT_EQ(editorWindowSize(display, host), (std::pair<unsigned, unsigned>{1500, 400}));
     plugin->dispatch(effEditClose);
 
-    EXPECT_EQ(plugin->dispatch(effVendorSpecific, fourCharacters('P', 'r', 'e', 'S'), fourCharacters('A', 'e', 'C', 's'),
-                               nullptr, 1.5f), 1);
+    EXPECT_EQ(plugin->dispatch(effVendorSpecific, fourCharacters('P', 'r', 'e', 'S'),
+                               fourCharacters('A', 'e', 'C', 's'), nullptr, 1.5f),
+              1);
     EXPECT_EQ(rect(), (std::pair<unsigned, unsigned>{1125, 300})) << "the host's scale before the desktop's";
     XResizeWindow(display, host, 1125, 300);
     ASSERT_EQ(plugin->dispatch(effEditOpen, 0, 0, reinterpret_cast<void*>(host)), 1);
@@ -422,11 +425,12 @@ TEST_F(X11Editor, TheDesktopTheHostAndTheUserSizeTheWindowInThatOrder) {
         return true;
     };
     plugin->calls.clear();
-    click(690, 30, 3);     // a right-click on the panel, above the controls
-    click(740, 148);       // the menu's third row: 200 %
+    click(690, 30, 3);  // a right-click on the panel, above the controls
+    click(740, 148);    // the menu's third row: 200 %
     settle();
     bool asked = false;
-    for (const HostCall& c : plugin->calls) asked = asked || (c.opcode == audioMasterSizeWindow && c.index == 1500 && c.value == 400);
+    for (const HostCall& c : plugin->calls)
+        asked = asked || (c.opcode == audioMasterSizeWindow && c.index == 1500 && c.value == 400);
     EXPECT_TRUE(asked) << "the host hears the new size";
     EXPECT_EQ(editorWindowSize(display, host), (std::pair<unsigned, unsigned>{1500, 400}));
     EXPECT_EQ(readText(settings + "/Tolvane Editor Size.txt"), "200 %\n");

@@ -62,8 +62,10 @@ struct LiteralPath {
             yR = clip(yR);
             const float m = mix.tick();
             const float d = static_cast<float>(1.0 - m);
-            const float oL = static_cast<float>(static_cast<double>(lowPassLeft.process(yL)) * m + static_cast<double>(l[t]) * d);
-            const float oR = static_cast<float>(static_cast<double>(lowPassRight.process(yR)) * m + static_cast<double>(r[t]) * d);
+            const float oL =
+                static_cast<float>(static_cast<double>(lowPassLeft.process(yL)) * m + static_cast<double>(l[t]) * d);
+            const float oR =
+                static_cast<float>(static_cast<double>(lowPassRight.process(yR)) * m + static_cast<double>(r[t]) * d);
             outL[t] = oL;
             outR[t] = oR;
             meter.step(static_cast<float>(static_cast<double>(compressor.getGainReduction()) * m));

@@ -18,7 +18,8 @@ VstIntPtr VSTCALLBACK host(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*
 struct Reader {
     const uint8_t* data;
     size_t size;
-    template <class T> T take() {
+    template <class T>
+    T take() {
         T value{};
         const size_t n = size < sizeof value ? size : sizeof value;
         std::memcpy(&value, data, n);

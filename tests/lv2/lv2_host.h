@@ -34,10 +34,10 @@ public:
         return static_cast<LV2_URID>(uris.size());
     }
     const char* unmap(LV2_URID id) const { return id >= 1 && id <= uris.size() ? uris[id - 1].c_str() : nullptr; }
-    LV2_URID_Map mapFeature{this, [](LV2_URID_Map_Handle h, const char* uri) { return static_cast<UridMap*>(h)->map(uri); }};
-    LV2_URID_Unmap unmapFeature{this, [](LV2_URID_Unmap_Handle h, LV2_URID id) {
-                                    return static_cast<UridMap*>(h)->unmap(id);
-                                }};
+    LV2_URID_Map mapFeature{this,
+                            [](LV2_URID_Map_Handle h, const char* uri) { return static_cast<UridMap*>(h)->map(uri); }};
+    LV2_URID_Unmap unmapFeature{
+        this, [](LV2_URID_Unmap_Handle h, LV2_URID id) { return static_cast<UridMap*>(h)->unmap(id); }};
 
 private:
     std::vector<std::string> uris;
@@ -70,7 +70,7 @@ public:
         LilvNode* presetClass = node(LV2_PRESETS__Preset);
         LilvNode* label = node("http://www.w3.org/2000/01/rdf-schema#label");
         LilvNodes* related = lilv_plugin_get_related(plugin(mono), presetClass);
-        LILV_FOREACH (nodes, i, related) {
+        LILV_FOREACH(nodes, i, related) {
             const LilvNode* uri = lilv_nodes_get(related, i);
             lilv_world_load_resource(world_, uri);
             Preset preset;
@@ -129,7 +129,8 @@ public:
         list.push_back(nullptr);
         instance = lilv_plugin_instantiate(w.plugin(mono), rate, list.data());
         if (!instance) return;
-        worker = static_cast<const LV2_Worker_Interface*>(lilv_instance_get_extension_data(instance, LV2_WORKER__interface));
+        worker =
+            static_cast<const LV2_Worker_Interface*>(lilv_instance_get_extension_data(instance, LV2_WORKER__interface));
         for (uint32_t i = 0; i < tolvane::kParameterCount; ++i) {
             controls[i] = defaultValue(i);
             lilv_instance_connect_port(instance, i, &controls[i]);
@@ -254,16 +255,19 @@ private:
 
     void collectNotifications(const LV2_Atom_Sequence& notify) {
         UridMap& u = Lv2World::get().urids();
-        LV2_ATOM_SEQUENCE_FOREACH (&notify, event) {
+        LV2_ATOM_SEQUENCE_FOREACH(&notify, event) {
             if (!lv2_atom_forge_is_object_type(&forge, event->body.type)) continue;
             const auto* object = reinterpret_cast<const LV2_Atom_Object*>(&event->body);
             Notification n;
             n.type = u.unmap(object->body.otype);
-            LV2_ATOM_OBJECT_FOREACH (object, property) {
+            LV2_ATOM_OBJECT_FOREACH(object, property) {
                 const std::string key = u.unmap(property->key);
-                if (key == tolvane::lv2::kParameterKeyUri) n.parameter = reinterpret_cast<const LV2_Atom_Int&>(property->value).body;
-                if (key == tolvane::lv2::kValueKeyUri) n.value = reinterpret_cast<const LV2_Atom_Float&>(property->value).body;
-                if (key == tolvane::lv2::kArmedKeyUri) n.armed = reinterpret_cast<const LV2_Atom_Bool&>(property->value).body;
+                if (key == tolvane::lv2::kParameterKeyUri)
+                    n.parameter = reinterpret_cast<const LV2_Atom_Int&>(property->value).body;
+                if (key == tolvane::lv2::kValueKeyUri)
+                    n.value = reinterpret_cast<const LV2_Atom_Float&>(property->value).body;
+                if (key == tolvane::lv2::kArmedKeyUri)
+                    n.armed = reinterpret_cast<const LV2_Atom_Bool&>(property->value).body;
             }
             notifications.push_back(n);
         }

@@ -187,14 +187,13 @@ TEST_F(Lv2Plugin, EveryPresetSoundsAsTheVstProgramInEveryBlockSize) {
         const Signal in = testSignal(mono ? 1 : 2);
         const std::vector<Lv2World::Preset> presets = Lv2World::get().presets(mono);
         for (int32_t program = 0; program < kTolvaneProgramCount; ++program) {
-            const auto preset =
-                std::find_if(presets.begin(), presets.end(), [&](const Lv2World::Preset& p) {
-                    return p.name == tolvaneFactoryPresets[program].name;
-                });
+            const auto preset = std::find_if(presets.begin(), presets.end(), [&](const Lv2World::Preset& p) {
+                return p.name == tolvaneFactoryPresets[program].name;
+            });
             ASSERT_NE(preset, presets.end());
             for (size_t block : {1, 64, 4096}) {
-                const Signal vst = renderWithCli(folder, in, "--program " + std::to_string(program) +
-                                                                 " --block " + std::to_string(block));
+                const Signal vst = renderWithCli(
+                    folder, in, "--program " + std::to_string(program) + " --block " + std::to_string(block));
                 ASSERT_EQ(vst.frames(), in.frames());
                 Lv2Instance plugin(mono);
                 ASSERT_TRUE(plugin);
@@ -250,7 +249,8 @@ TEST_F(Lv2Plugin, PortValuesSoundAsTheVstPluginsParameters) {
         float* ins[2] = {l.data(), r.data()};
         float* outs[2] = {ol.data(), orr.data()};
         vst->process(ins, outs, static_cast<VstInt32>(count));
-        for (size_t n = 0; n < count; ++n) vstOut.samples[(start + n) * 2] = ol[n], vstOut.samples[(start + n) * 2 + 1] = orr[n];
+        for (size_t n = 0; n < count; ++n)
+            vstOut.samples[(start + n) * 2] = ol[n], vstOut.samples[(start + n) * 2 + 1] = orr[n];
     }
     EXPECT_TRUE(lv2Out == vstOut);
 }

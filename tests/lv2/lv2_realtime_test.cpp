@@ -38,12 +38,14 @@ void note(const char* what) {
     lastCall.store(what, std::memory_order_relaxed);
 }
 
-template <class F> F real(const char* name) {
+template <class F>
+F real(const char* name) {
     return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
 }
 
 // Counts the calls `body` makes; with `onlyInRun`, those the plug-in's run() makes.
-template <class Body> int watch(Body body, bool onlyInRun = false) {
+template <class Body>
+int watch(Body body, bool onlyInRun = false) {
     calls = 0;
     watching = !onlyInRun;
     body();
@@ -139,10 +141,12 @@ TEST(Lv2Realtime, RunCallsNoAllocatorLockFileOrSleep) {
     std::vector<float> left(4096), right(4096), outLeft(4096), outRight(4096);
     for (size_t n = 0; n < left.size(); ++n) left[n] = right[n] = (n % 50 < 25 ? 0.9f : -0.9f);
     auto runBoth = [&](uint32_t frames) {
-        return watch([&] {
-            stereo.run(left.data(), right.data(), outLeft.data(), outRight.data(), frames);
-            mono.run(left.data(), nullptr, outLeft.data(), nullptr, frames);
-        }, true);
+        return watch(
+            [&] {
+                stereo.run(left.data(), right.data(), outLeft.data(), outRight.data(), frames);
+                mono.run(left.data(), nullptr, outLeft.data(), nullptr, frames);
+            },
+            true);
     };
 
     // Ports, MIDI through the bindings, a learn toggle and a state request.

@@ -104,7 +104,8 @@ protected:
         const auto* object = reinterpret_cast<const LV2_Atom_Object*>(w.data.data());
         const LV2_Atom* parameter = nullptr;
         lv2_atom_object_get(object, urids.map(kParameterKeyUri), &parameter, 0);
-        return {urids.unmap(object->body.otype), parameter ? reinterpret_cast<const LV2_Atom_Int*>(parameter)->body : -1};
+        return {urids.unmap(object->body.otype),
+                parameter ? reinterpret_cast<const LV2_Atom_Int*>(parameter)->body : -1};
     }
 
     static void recordWrite(LV2UI_Controller controller, uint32_t port, uint32_t size, uint32_t format,

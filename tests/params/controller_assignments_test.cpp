@@ -27,7 +27,9 @@ Table parsed(const std::string& text) {
 TEST(AssignmentsFile, PairsAreParameterThenController) {
     EXPECT_EQ(parsed("0 1\n3 -1\n5 7\n2 255\n"), (Table{{1, 0}, {7, 5}})) << "-1, also as 255, is skipped";
     EXPECT_EQ(parsed("2 74"), (Table{{74, 2}})) << "no final line end needed";
-    EXPECT_EQ(parsed("\xEF\xBB\xBF\r\n 4\t\t9 \r\xEF\xBB\xBF" "1 2"), (Table{{2, 1}, {9, 4}}))
+    EXPECT_EQ(parsed("\xEF\xBB\xBF\r\n 4\t\t9 \r\xEF\xBB\xBF"
+                     "1 2"),
+              (Table{{2, 1}, {9, 4}}))
         << "byte-order marks (also of files joined together), blanks and tabs; CR LF and CR end lines too";
 }
 
@@ -56,8 +58,9 @@ TEST(AssignmentsFile, FormatIsOneLinePerEntry) {
 
 TEST(AssignmentsFile, HostileFilesNeitherStallNorOverflow) {
     std::mt19937 random(20261207);
-    const char* pieces[] = {"0", "-1", "127", "-2147483648", "2147483647", "2147483648", "+5", "--3", "0x10",
-                            "1e3", " ", "\n", "\r\n", "\t", "abc", "\xff\xfe", "\0", "9999999999999999999999"};
+    const char* pieces[] = {"0",    "-1",  "127",  "-2147483648", "2147483647", "2147483648",
+                            "+5",   "--3", "0x10", "1e3",         " ",          "\n",
+                            "\r\n", "\t",  "abc",  "\xff\xfe",    "\0",         "9999999999999999999999"};
     for (int round = 0; round < 300; ++round) {
         std::string text;
         const int count = static_cast<int>(random() % 200);
@@ -72,7 +75,8 @@ TEST(AssignmentsFile, HostileFilesNeitherStallNorOverflow) {
     }
     // A multi-megabyte file fills the table and stops there; only its start is read.
     std::string huge;
-    for (int i = 0; huge.size() < 4u << 20; ++i) huge += std::to_string(i % 1500) + " " + std::to_string(i % 128) + "\n";
+    for (int i = 0; huge.size() < 4u << 20; ++i)
+        huge += std::to_string(i % 1500) + " " + std::to_string(i % 128) + "\n";
     EXPECT_EQ(parsed(huge).size(), qm_controllerAssignments::kCapacity);
     TempFolder folder;
     writeText(folder / "big.txt", huge);
@@ -214,17 +218,25 @@ TEST(ControllerTable, WritesKeepTheLinesTheyDoNotOwn) {
     const Case cases[] = {
         {"byte-order mark", mark + "0 21\n1 22\n2 23\n", {{21, 0}, {22, 1}, {23, 2}}, mark + "0 21\n2 23\n4 30\n"},
         {"mark before a removed pair", mark + "1 22\n0 21", {{21, 0}, {22, 1}}, mark + "0 21\n4 30\n"},
-        {"comment line", "# my knobs\n0 21\n1 22\n2 23\n", {{21, 0}, {22, 1}, {23, 2}},
+        {"comment line",
+         "# my knobs\n0 21\n1 22\n2 23\n",
+         {{21, 0}, {22, 1}, {23, 2}},
          "# my knobs\n0 21\n2 23\n4 30\n"},
         {"CR LF", "0 21\r\n1 22\r\n2 23\r\n", {{21, 0}, {22, 1}, {23, 2}}, "0 21\r\n2 23\r\n4 30\r\n"},
         {"blanks and tabs", "\t0\t21 \n  1   22\n2 23\t\n", {{21, 0}, {22, 1}, {23, 2}}, "\t0\t21 \n2 23\t\n4 30\n"},
         {"trailing text", "0 21 # gain\n1 22 x\n2 23\n", {{21, 0}, {23, 2}}, "0 21 # gain\n1 22 x\n2 23\n4 30\n"},
         {"pair split over lines", "0\n21\n1 22\n2 23", {{22, 1}, {23, 2}}, "0\n21\n2 23\n4 30\n"},
-        {"garbage between pairs", "0 21\nfoo bar\n1 22\n\n3 -1\n2 23\n", {{21, 0}, {22, 1}, {23, 2}},
+        {"garbage between pairs",
+         "0 21\nfoo bar\n1 22\n\n3 -1\n2 23\n",
+         {{21, 0}, {22, 1}, {23, 2}},
          "0 21\nfoo bar\n\n3 -1\n2 23\n4 30\n"},
-        {"learned pair already last of its controller", "4 30 # fader\n0 21\n1 22\n", {{21, 0}, {22, 1}, {30, 4}},
+        {"learned pair already last of its controller",
+         "4 30 # fader\n0 21\n1 22\n",
+         {{21, 0}, {22, 1}, {30, 4}},
          "4 30 # fader\n0 21\n"},
-        {"learned pair moves behind its controller", "4 30 # fader\n0 30\n1 22\n", {{22, 1}, {30, 4}, {30, 0}},
+        {"learned pair moves behind its controller",
+         "4 30 # fader\n0 30\n1 22\n",
+         {{22, 1}, {30, 4}, {30, 0}},
          "0 30\n4 30 # fader\n"},
     };
     TempFolder folder;

@@ -181,8 +181,7 @@ TEST(ParamSafety, NoTextOperationWritesPastItsLength) {
                 m.formatValue(index, c.data(), v, length);
                 m.getLabel(index, d.data(), length);
                 m.getDisplayCompact(index, e.data(), length);
-                ASSERT_TRUE(a.guardIntact() && b.guardIntact() && c.guardIntact() && d.guardIntact() &&
-                            e.guardIntact())
+                ASSERT_TRUE(a.guardIntact() && b.guardIntact() && c.guardIntact() && d.guardIntact() && e.guardIntact())
                     << "index " << index << " length " << length << " value " << v;
                 if (length < 0) {
                     ASSERT_TRUE(a.untouched() && b.untouched());
@@ -206,8 +205,18 @@ TEST(ParamSafety, ParsersSurviveRandomText) {
     m.setTempoSync(kRate, true);
     std::mt19937 random(20261207);
     const std::string alphabet = "0123456789/.T -+eEinfaINFx\t\n%s";
-    const char* hostile[] = {"", " ", "1e999999", "-1e999999", "%s%s%s%n", "1/", "      1/4", "1/4.....",
-                             "nan(0x123)", "0x1p-200", "99999999999999999999999999999999", "1/1T\xff\xfe"};
+    const char* hostile[] = {"",
+                             " ",
+                             "1e999999",
+                             "-1e999999",
+                             "%s%s%s%n",
+                             "1/",
+                             "      1/4",
+                             "1/4.....",
+                             "nan(0x123)",
+                             "0x1p-200",
+                             "99999999999999999999999999999999",
+                             "1/1T\xff\xfe"};
     for (int i = 0; i < 20000; ++i) {
         std::string text;
         if (i < static_cast<int>(std::size(hostile))) {

@@ -16,8 +16,8 @@ std::string hostDisplay(TolvaneParameterManager& m, int32_t index, float normali
     return text.str();
 }
 
-std::string hostText(TolvaneParameterManager& m, void (qm_paramManager::*get)(int32_t, char*, int32_t),
-                     int32_t index, int32_t length = 8) {
+std::string hostText(TolvaneParameterManager& m, void (qm_paramManager::*get)(int32_t, char*, int32_t), int32_t index,
+                     int32_t length = 8) {
     GuardedText text(static_cast<size_t>(length) + 1);
     (m.*get)(index, text.data(), length);
     EXPECT_TRUE(text.guardIntact());

@@ -221,7 +221,8 @@ TEST(HostAudio, ZeroFramesWritesNothing) {
 // Runs `work` with the floating-point unit set as a careless host might leave
 // it: flush-to-zero, denormals-are-zero, rounding toward zero, and on 32-bit
 // x86 the x87 unit at single precision. The host's mode must come back.
-template <class Work> void inHostileFloatingPointMode(Work work) {
+template <class Work>
+void inHostileFloatingPointMode(Work work) {
 #if defined(__SSE2__)
     const unsigned saved = __builtin_ia32_stmxcsr();
     const unsigned hostile = saved | 0x8040u | 0x6000u;
@@ -282,13 +283,15 @@ uint64_t fingerprint(const StereoBuffer& b) {
 // Any change of arithmetic, evaluation order or compiler flags shows up here;
 // the tolerance tests above say whether such a change is still right.
 TEST(HostGolden, EachProgramGivesTheRecordedBits) {
-    struct Golden { uint64_t fingerprint; float left1000, right15000; };
-    const Golden golden[5] = {
-        {0x0a2d5f9a43d33fe6ull, -0x1.63e44ap-7f, -0x1.1f5e82p-3f},
-        {0x6102871aab9f9331ull, -0x1.4e80cap-7f, -0x1.3cdc38p-4f},
-        {0x31cab62f624b0866ull, -0x1.538a06p-7f, -0x1.c89b7ap-5f},
-        {0x540d92e92c8d23b5ull, -0x1.227dd4p-5f, -0x1.adf3d2p-3f},
-        {0xb85a7d9e5f662695ull, 0x1.81d9f4p-3f, -0x1.b3958cp-2f}};
+    struct Golden {
+        uint64_t fingerprint;
+        float left1000, right15000;
+    };
+    const Golden golden[5] = {{0x0a2d5f9a43d33fe6ull, -0x1.63e44ap-7f, -0x1.1f5e82p-3f},
+                              {0x6102871aab9f9331ull, -0x1.4e80cap-7f, -0x1.3cdc38p-4f},
+                              {0x31cab62f624b0866ull, -0x1.538a06p-7f, -0x1.c89b7ap-5f},
+                              {0x540d92e92c8d23b5ull, -0x1.227dd4p-5f, -0x1.adf3d2p-3f},
+                              {0xb85a7d9e5f662695ull, 0x1.81d9f4p-3f, -0x1.b3958cp-2f}};
     const StereoBuffer in = burstSignal(22050, 42);
     for (VstInt32 p = 0; p < 5; ++p) {
         auto plugin = newTolvane();
@@ -296,8 +299,8 @@ TEST(HostGolden, EachProgramGivesTheRecordedBits) {
         plugin->dispatch(effSetProgram, 0, p);
         const StereoBuffer out = processInBlocks(*plugin, in, 333);
         EXPECT_EQ(fingerprint(out), golden[p].fingerprint)
-            << "program " << p << "; if the change is intended, record: {0x" << std::hex << fingerprint(out)
-            << "ull, " << std::hexfloat << out.left[1000] << "f, " << out.right[15000] << "f}";
+            << "program " << p << "; if the change is intended, record: {0x" << std::hex << fingerprint(out) << "ull, "
+            << std::hexfloat << out.left[1000] << "f, " << out.right[15000] << "f}";
         EXPECT_EQ(out.left[1000], golden[p].left1000) << "program " << p;
         EXPECT_EQ(out.right[15000], golden[p].right15000) << "program " << p;
     }

@@ -40,7 +40,8 @@ TEST(HostHostile, ValuesThatAreNoNumbersAreRefusedAndLeaveNoTrace) {
             EXPECT_EQ(plugin->getParameter(index), 0.3f) << index << " " << bad;
             EXPECT_EQ(processInBlocks(*plugin, in), processInBlocks(*reference, in)) << index << " " << bad;
             // Nor does it hide in the program, to come back with a program change.
-            for (auto* p : {plugin.get(), reference.get()}) p->dispatch(effSetProgram, 0, 1), p->dispatch(effSetProgram, 0, 0);
+            for (auto* p : {plugin.get(), reference.get()})
+                p->dispatch(effSetProgram, 0, 1), p->dispatch(effSetProgram, 0, 0);
             EXPECT_EQ(plugin->getParameter(index), 0.3f);
             EXPECT_EQ(processInBlocks(*plugin, in), processInBlocks(*reference, in)) << index << " " << bad;
         }
@@ -48,10 +49,18 @@ TEST(HostHostile, ValuesThatAreNoNumbersAreRefusedAndLeaveNoTrace) {
 }
 
 TEST(HostHostile, ValuesOutsideTheRangeAreKeptButTheSoundUsesTheEnds) {
-    struct Case { VstInt32 index; float given, limited; };
+    struct Case {
+        VstInt32 index;
+        float given, limited;
+    };
     const StereoBuffer in = burstSignal(8192);
-    for (const Case c : {Case{0, 7.0f, 1.0f}, {1, -2.0f, 0.0f}, {2, -0.5f, 0.0f}, {3, 1.5f, 1.0f},
-                         {4, 40.0f, 1.0f}, {5, 1.44f, 1.0f}, {5, -0.44f, 0.0f}}) {
+    for (const Case c : {Case{0, 7.0f, 1.0f},
+                         {1, -2.0f, 0.0f},
+                         {2, -0.5f, 0.0f},
+                         {3, 1.5f, 1.0f},
+                         {4, 40.0f, 1.0f},
+                         {5, 1.44f, 1.0f},
+                         {5, -0.44f, 0.0f}}) {
         auto plugin = newTolvane(), reference = newTolvane();
         plugin->setParameter(c.index, c.given);
         reference->setParameter(c.index, c.limited);

@@ -46,8 +46,8 @@ TEST(HostRecord, FreshInstance) {
     EXPECT_EQ(e->resvd1, 0);
     EXPECT_EQ(e->resvd2, 0);
     EXPECT_NE(e->object, nullptr);
-    EXPECT_TRUE(e->dispatcher && e->process && e->processReplacing && e->processDoubleReplacing &&
-                e->setParameter && e->getParameter);
+    EXPECT_TRUE(e->dispatcher && e->process && e->processReplacing && e->processDoubleReplacing && e->setParameter &&
+                e->getParameter);
     const char zeros[56] = {};
     EXPECT_EQ(std::memcmp(e->future, zeros, sizeof zeros), 0);
 }
@@ -88,8 +88,8 @@ TEST(HostOpcodes, FixedAnswers) {
     EXPECT_EQ(plugin->dispatch(effEditKeyDown, 'a', 0), 0);
     EXPECT_EQ(plugin->dispatch(effSetEditKnobMode, 0, 2), 1);
 
-    const VstInt32 silent[] = {16, 17, 18, 20, 21, 23, 24, 27, 30, 33, 34, 36, 37, 38, 39, 40, 41, 42, 44, 46, 50,
-                               52, 53, 54, 55, 56, 62, 64, 65, 66, 67, 68, 70, 71, 72, 74, 75, 76, 77, 78, 79, 80, 500};
+    const VstInt32 silent[] = {16, 17, 18, 20, 21, 23, 24, 27, 30, 33, 34, 36, 37, 38, 39, 40, 41, 42, 44, 46, 50, 52,
+                               53, 54, 55, 56, 62, 64, 65, 66, 67, 68, 70, 71, 72, 74, 75, 76, 77, 78, 79, 80, 500};
     char scratch[512] = {};
     for (VstInt32 opcode : silent) EXPECT_EQ(plugin->dispatch(opcode, 0, 0, scratch), 0) << "opcode " << opcode;
 }
@@ -99,8 +99,12 @@ TEST(HostOpcodes, FixedAnswers) {
 TEST(HostOpcodes, SpeakerArrangementWritesOnlyThroughTwoUsablePointers) {
     auto plugin = newTolvane();
     enum Kind { usable, none, misaligned };
-    for (auto [input, output] : {std::pair{usable, none}, {none, usable}, {usable, misaligned}, {misaligned, usable},
-                                 {misaligned, misaligned}, {none, none}}) {
+    for (auto [input, output] : {std::pair{usable, none},
+                                 {none, usable},
+                                 {usable, misaligned},
+                                 {misaligned, usable},
+                                 {misaligned, misaligned},
+                                 {none, none}}) {
         alignas(void*) unsigned char in[2 * sizeof(void*)], out[2 * sizeof(void*)];
         std::memset(in, 0xA5, sizeof in);
         std::memset(out, 0xA5, sizeof out);
@@ -128,7 +132,8 @@ TEST(HostIdentity, NamesAndCapabilities) {
     EXPECT_EQ(plugin->text(effGetVendorString), "Quenmark, Inc.");
     EXPECT_EQ(plugin->text(effGetProductString), "Tolvane");
     EXPECT_EQ(plugin->dispatch(effGetEffectName, 0, 0, nullptr), 0) << "a host without a buffer gets nothing";
-    for (const char* yes : {"receiveVstMidiEvent", "plugAsSend", "1in1out", "1in2out", "2in2out", "plugAsChannelInsert"}) {
+    for (const char* yes :
+         {"receiveVstMidiEvent", "plugAsSend", "1in1out", "1in2out", "2in2out", "plugAsChannelInsert"}) {
         char text[64];
         std::strcpy(text, yes);
         EXPECT_EQ(plugin->dispatch(effCanDo, 0, 0, text), 1) << yes;

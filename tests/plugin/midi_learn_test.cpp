@@ -99,10 +99,10 @@ TEST_F(MidiLearn, FourteenBitControllersBindTheirCoarseNumber) {
         {{0, 32, 0, 32}, {{0, 2}}},
         {{31, 63, 31, 63}, {{31, 2}}},
         {{7, 39, 39, 39, 7}, {{7, 2}}},
-        {{40, 40}, {{40, 2}}},          // a fine number alone is a controller like any other
+        {{40, 40}, {{40, 2}}},  // a fine number alone is a controller like any other
         {{5, 40, 40}, {{40, 2}}},
-        {{8, 41, 41}, {{41, 2}}},       // not the fine number of 8
-        {{64, 96, 64}, {}},             // controllers from 64 have no fine number
+        {{8, 41, 41}, {{41, 2}}},  // not the fine number of 8
+        {{64, 96, 64}, {}},        // controllers from 64 have no fine number
     };
     for (const Case& c : cases) {
         std::filesystem::remove(assignmentsFile());
@@ -207,13 +207,23 @@ TEST_F(MidiLearn, OnlyControlChangesCount) {
     auto effect = newEffect();
     effect->getEngine().toggleLearn(1);
     EventList ignored;
-    ignored.cc(123).cc(123).cc(126).cc(126)        // all notes off, mono mode
-        .add(0x90, 7, 100).add(0x90, 7, 100)         // note on
-        .add(0x80, 7, 0).add(0x80, 7, 0)             // note off
-        .add(0xE0, 7, 64).add(0xE0, 7, 64)           // pitch bend
-        .add(0xC0, 7, 0).add(0xC0, 7, 0)             // program change
-        .add(0xA0, 7, 1).add(0xD0, 7, 1).add(0xF0, 7, 7)
-        .add(0xB0, 7, 7, 6).add(0xB0, 7, 7, 6);      // a control change that is no MIDI event
+    ignored.cc(123)
+        .cc(123)
+        .cc(126)
+        .cc(126)  // all notes off, mono mode
+        .add(0x90, 7, 100)
+        .add(0x90, 7, 100)  // note on
+        .add(0x80, 7, 0)
+        .add(0x80, 7, 0)  // note off
+        .add(0xE0, 7, 64)
+        .add(0xE0, 7, 64)  // pitch bend
+        .add(0xC0, 7, 0)
+        .add(0xC0, 7, 0)  // program change
+        .add(0xA0, 7, 1)
+        .add(0xD0, 7, 1)
+        .add(0xF0, 7, 7)
+        .add(0xB0, 7, 7, 6)
+        .add(0xB0, 7, 7, 6);  // a control change that is no MIDI event
     send(*effect, ignored);
     EXPECT_EQ(effect->getEngine().isLearning(), true);
     EXPECT_TRUE(table(*effect).empty());
@@ -324,7 +334,7 @@ TEST_F(MidiLearn, LearningWhileProcessingIsSafe) {
         state = state * 1664525u + 1013904223u;
         effect->getEngine().toggleLearn(static_cast<VstInt32>((state >> 24) % 6));
         if (toggle % 16 == 0) effect->getEngine().writePendingAssignments();  // as the editor's idle does
-        std::this_thread::yield();  // let some learns complete
+        std::this_thread::yield();                                            // let some learns complete
     }
     done.store(true);
     audio.join();

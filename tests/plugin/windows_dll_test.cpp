@@ -19,7 +19,8 @@ HMODULE loadedDll() {
     return GetModuleHandleA("Tolvane.dll");
 }
 
-template <class T> const T* at(HMODULE module, DWORD offset) {
+template <class T>
+const T* at(HMODULE module, DWORD offset) {
     return reinterpret_cast<const T*>(reinterpret_cast<const BYTE*>(module) + offset);
 }
 
@@ -50,8 +51,8 @@ TEST(WindowsDll, ExportsExactlyTheTwoEntryPointNames) {
 TEST(WindowsDll, NeedsOnlyTheSystemsOwnDlls) {
     const HMODULE module = loadedDll();
     const IMAGE_DATA_DIRECTORY& imports = directory(module, IMAGE_DIRECTORY_ENTRY_IMPORT);
-    const std::set<std::string> system = {"KERNEL32.DLL", "MSVCRT.DLL", "USER32.DLL", "GDI32.DLL", "ADVAPI32.DLL",
-                                          "OLE32.DLL", "SHELL32.DLL", "GDIPLUS.DLL", "UCRTBASE.DLL"};
+    const std::set<std::string> system = {"KERNEL32.DLL", "MSVCRT.DLL",  "USER32.DLL",  "GDI32.DLL",   "ADVAPI32.DLL",
+                                          "OLE32.DLL",    "SHELL32.DLL", "GDIPLUS.DLL", "UCRTBASE.DLL"};
     for (const auto* d = at<IMAGE_IMPORT_DESCRIPTOR>(module, imports.VirtualAddress); d->Name; ++d) {
         const std::string name = upper(at<char>(module, d->Name));
         EXPECT_TRUE(system.count(name) || name.rfind("API-MS-WIN-", 0) == 0) << name << " is not a system DLL";

@@ -155,8 +155,8 @@ TEST_F(LiveEditor, DragChangesTheSoundTheTitleFollowsTheProgramAndCloseEnds) {
         << readText(bindings);
     // Bound now: the controller drives Ratio, and the settings follow within a second.
     player.send({0xB0, 22, 127});
-    EXPECT_TRUE(waitFor([&] { return parseLiveSettings(readText(liveSettingsPath())).values[tolvane::kRatio] == 1.0f; },
-                        5s));
+    EXPECT_TRUE(
+        waitFor([&] { return parseLiveSettings(readText(liveSettingsPath())).values[tolvane::kRatio] == 1.0f; }, 5s));
 
     close(window);
     EXPECT_EQ(live.waitExit(), 0) << live.errors();

@@ -56,7 +56,8 @@ bool waitFor(Done done, std::chrono::milliseconds limit = 10s) {
 class Child {
 public:
     Child(const std::vector<std::string>& args, const std::string& outputs)
-        : out(outputs + ".out"), err(outputs + ".err") {
+        : out(outputs + ".out"),
+          err(outputs + ".err") {
         std::vector<char*> argv;
         for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
@@ -166,7 +167,10 @@ public:
     };
 
     Player(const std::string& name, std::vector<float> left, std::vector<float> right, std::vector<Message> cued = {})
-        : TestClient(name), left(std::move(left)), right(std::move(right)), cued(std::move(cued)) {
+        : TestClient(name),
+          left(std::move(left)),
+          right(std::move(right)),
+          cued(std::move(cued)) {
         cycles.reserve(1 << 16);
         if (!client) return;
         out[0] = jack_port_register(client, "out_1", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
@@ -239,7 +243,10 @@ private:
 class Recorder : public TestClient {
 public:
     Recorder(const std::string& name, const Player& player, size_t capacity)
-        : TestClient(name), left(capacity), right(capacity), player(player) {
+        : TestClient(name),
+          left(capacity),
+          right(capacity),
+          player(player) {
         cycles.reserve(1 << 16);
         if (!client) return;
         in[0] = jack_port_register(client, "in_1", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);

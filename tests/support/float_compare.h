@@ -21,8 +21,8 @@ inline int64_t ulpDistance(float a, float b) {
 inline ::testing::AssertionResult withinUlps(float actual, float expected, int64_t ulps) {
     const int64_t d = ulpDistance(actual, expected);
     if (d <= ulps) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "got " << std::hexfloat << actual << " (" << std::defaultfloat
-                                         << actual << "), expected " << expected << ": " << d << " ulps apart";
+    return ::testing::AssertionFailure() << "got " << std::hexfloat << actual << " (" << std::defaultfloat << actual
+                                         << "), expected " << expected << ": " << d << " ulps apart";
 }
 
 // The float nearest to a decimal written with the given number of significant
@@ -30,6 +30,6 @@ inline ::testing::AssertionResult withinUlps(float actual, float expected, int64
 inline ::testing::AssertionResult matchesDigits(float actual, double expected, int significantDigits) {
     const double scale = std::pow(10.0, significantDigits - 1 - std::floor(std::log10(std::fabs(expected))));
     if (std::round(actual * scale) == std::round(expected * scale)) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "got " << actual << ", expected " << expected << " to "
-                                         << significantDigits << " digits";
+    return ::testing::AssertionFailure() << "got " << actual << ", expected " << expected << " to " << significantDigits
+                                         << " digits";
 }

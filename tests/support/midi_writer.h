@@ -24,8 +24,9 @@ struct MidiTrackBuilder {
     }
     MidiTrackBuilder& at(uint32_t ticks, std::initializer_list<uint8_t> b) { return delta(ticks).raw(b); }
     MidiTrackBuilder& tempo(uint32_t ticks, uint32_t microsecondsPerQuarter) {
-        return at(ticks, {0xFF, 0x51, 0x03, static_cast<uint8_t>(microsecondsPerQuarter >> 16),
-                          static_cast<uint8_t>(microsecondsPerQuarter >> 8), static_cast<uint8_t>(microsecondsPerQuarter)});
+        return at(ticks,
+                  {0xFF, 0x51, 0x03, static_cast<uint8_t>(microsecondsPerQuarter >> 16),
+                   static_cast<uint8_t>(microsecondsPerQuarter >> 8), static_cast<uint8_t>(microsecondsPerQuarter)});
     }
     MidiTrackBuilder& end() { return at(0, {0xFF, 0x2F, 0x00}); }
 };

@@ -31,9 +31,9 @@ struct Strip {
 // The size menu opens wherever it is asked for, over the panel: its rectangle is its own.
 constexpr int32_t kSizeMenu = 10009;
 const Strip strips[] = {
-    {10001, {14, 65, 109, 152}, 33, 87},   {10002, {109, 65, 204, 152}, 33, 87}, {10003, {201, 65, 296, 152}, 33, 87},
-    {10004, {475, 65, 570, 152}, 33, 87},  {10005, {568, 65, 663, 152}, 33, 87}, {10006, {316, 39, 434, 160}, 33, 121},
-    {10007, {668, 54, 750, 143}, 2, 89},   {kSizeMenu, {0, 0, 128, 94}, 3, 94},
+    {10001, {14, 65, 109, 152}, 33, 87},  {10002, {109, 65, 204, 152}, 33, 87}, {10003, {201, 65, 296, 152}, 33, 87},
+    {10004, {475, 65, 570, 152}, 33, 87}, {10005, {568, 65, 663, 152}, 33, 87}, {10006, {316, 39, 434, 160}, 33, 121},
+    {10007, {668, 54, 750, 143}, 2, 89},  {kSizeMenu, {0, 0, 128, 94}, 3, 94},
 };
 
 // Each image is also drawn at 150 % (id + 100) and 200 % (id + 200). Scaling
@@ -145,24 +145,33 @@ TEST(PngDecoding, EveryColourTypeAndDepthBecomesPremultipliedBgra) {
         // Two cases spell their pixels out, so a fault bgra() shared with the decoder
         // would still show: opaque white is 254, and 200 at alpha 128 is 100.
         {"grey 1", {2, 1, PNG_COLOR_TYPE_GRAY, 1, false, {}, {}, {}, {0, 1}}, {0xFF000000u, 0xFFFEFEFEu}},
-        {"grey 2", {4, 1, PNG_COLOR_TYPE_GRAY, 2, false, {}, {}, {}, {0, 1, 2, 3}},
+        {"grey 2",
+         {4, 1, PNG_COLOR_TYPE_GRAY, 2, false, {}, {}, {}, {0, 1, 2, 3}},
          {bgra(0, 0, 0), bgra(85, 85, 85), bgra(170, 170, 170), bgra(255, 255, 255)}},
         {"grey 4", {2, 1, PNG_COLOR_TYPE_GRAY, 4, false, {}, {}, {}, {5, 15}}, {bgra(85, 85, 85), bgra(255, 255, 255)}},
         {"grey 8", {1, 1, PNG_COLOR_TYPE_GRAY, 8, false, {}, {}, {}, {200}}, {bgra(200, 200, 200)}},
         {"grey 16", {1, 1, PNG_COLOR_TYPE_GRAY, 16, false, {}, {}, {}, {0xABFF}}, {bgra(0xAB, 0xAB, 0xAB)}},
         {"grey with alpha", {1, 1, PNG_COLOR_TYPE_GRAY_ALPHA, 8, false, {}, {}, {}, {200, 128}}, {0x80646464u}},
-        {"grey with a transparent level", {2, 1, PNG_COLOR_TYPE_GRAY, 8, false, {}, {}, {7}, {7, 8}},
+        {"grey with a transparent level",
+         {2, 1, PNG_COLOR_TYPE_GRAY, 8, false, {}, {}, {7}, {7, 8}},
          {0u, bgra(8, 8, 8)}},
-        {"palette", {3, 1, PNG_COLOR_TYPE_PALETTE, 8, false, {palette, palette + 3}, {}, {}, {0, 1, 2}},
+        {"palette",
+         {3, 1, PNG_COLOR_TYPE_PALETTE, 8, false, {palette, palette + 3}, {}, {}, {0, 1, 2}},
          {bgra(255, 0, 0), bgra(0, 128, 255), bgra(255, 255, 255)}},
-        {"palette 2 bits with transparency", {2, 1, PNG_COLOR_TYPE_PALETTE, 2, false, {palette, palette + 3}, {64, 0}, {}, {0, 1}},
+        {"palette 2 bits with transparency",
+         {2, 1, PNG_COLOR_TYPE_PALETTE, 2, false, {palette, palette + 3}, {64, 0}, {}, {0, 1}},
          {bgra(255, 0, 0, 64), 0u}},
-        {"RGB 16", {1, 1, PNG_COLOR_TYPE_RGB, 16, false, {}, {}, {}, {0x1234, 0x5678, 0x9ABC}}, {bgra(0x12, 0x56, 0x9A)}},
-        {"RGB with a transparent colour", {2, 1, PNG_COLOR_TYPE_RGB, 8, false, {}, {}, {1, 2, 3}, {1, 2, 3, 1, 2, 4}},
+        {"RGB 16",
+         {1, 1, PNG_COLOR_TYPE_RGB, 16, false, {}, {}, {}, {0x1234, 0x5678, 0x9ABC}},
+         {bgra(0x12, 0x56, 0x9A)}},
+        {"RGB with a transparent colour",
+         {2, 1, PNG_COLOR_TYPE_RGB, 8, false, {}, {}, {1, 2, 3}, {1, 2, 3, 1, 2, 4}},
          {0u, bgra(1, 2, 4)}},
-        {"RGBA", {2, 1, PNG_COLOR_TYPE_RGB_ALPHA, 8, false, {}, {}, {}, {255, 255, 255, 255, 9, 99, 199, 0}},
+        {"RGBA",
+         {2, 1, PNG_COLOR_TYPE_RGB_ALPHA, 8, false, {}, {}, {}, {255, 255, 255, 255, 9, 99, 199, 0}},
          {bgra(255, 255, 255), 0u}},
-        {"interlaced", {3, 3, PNG_COLOR_TYPE_GRAY, 8, true, {}, {}, {}, {0, 10, 20, 30, 40, 50, 60, 70, 80}},
+        {"interlaced",
+         {3, 3, PNG_COLOR_TYPE_GRAY, 8, true, {}, {}, {}, {0, 10, 20, 30, 40, 50, 60, 70, 80}},
          {bgra(0, 0, 0), bgra(10, 10, 10), bgra(20, 20, 20), bgra(30, 30, 30), bgra(40, 40, 40), bgra(50, 50, 50),
           bgra(60, 60, 60), bgra(70, 70, 70), bgra(80, 80, 80)}},
     };
@@ -183,7 +192,8 @@ TEST(PngDecoding, BadDataGivesNothingOrTheRowsDecodedSoFar) {
     const DecodedImage whole = decodePng(good.data(), good.size());
     ASSERT_EQ(whole.width, 750);
 
-    for (size_t cut : {size_t{0}, size_t{7}, size_t{8}, size_t{20}, size_t{32}, size_t{33}, size_t{100}, good.size() / 2, good.size() - 13}) {
+    for (size_t cut : {size_t{0}, size_t{7}, size_t{8}, size_t{20}, size_t{32}, size_t{33}, size_t{100},
+                       good.size() / 2, good.size() - 13}) {
         const DecodedImage part = decodePng(good.data(), cut);
         // The header alone gives the size wherever the decoder gets past it.
         EXPECT_EQ(readPngSize(good.data(), cut).width, cut < 33 ? 0 : 750) << cut;

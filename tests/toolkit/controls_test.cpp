@@ -30,7 +30,8 @@ struct Bench : GUIEditorInterface, CControlListener {
         events.push_back("value " + std::to_string(c->getTag()) + " " + std::to_string(c->getValue()));
     }
 
-    template <class Control> Control* add(Control* control) {
+    template <class Control>
+    Control* add(Control* control) {
         frame->addView(control);
         return control;
     }
@@ -177,9 +178,9 @@ TEST(Controls, TheSwitchTogglesAndDraggingOutRestores) {
     bench.frame->mouseMoved(600, 100, kLeftButton);
     bench.frame->mouseUp(600, 100, kLeftButton);
     bench.frame->mouseDown(700, 100, kRightButton);
-    EXPECT_EQ(bench.events, (std::vector<std::string>{"begin 5", "value 5 1.000000", "end 5", "begin 5",
-                                                      "value 5 0.000000", "end 5", "begin 5", "value 5 1.000000",
-                                                      "value 5 0.000000", "end 5"}));
+    EXPECT_EQ(bench.events,
+              (std::vector<std::string>{"begin 5", "value 5 1.000000", "end 5", "begin 5", "value 5 0.000000", "end 5",
+                                        "begin 5", "value 5 1.000000", "value 5 0.000000", "end 5"}));
     EXPECT_EQ(button->getValue(), 0.0f);
 }
 

@@ -36,7 +36,8 @@ inline std::vector<unsigned char> writePng(const PngLayout& layout) {
     png_set_IHDR(png, info, layout.width, layout.height, layout.depth, layout.colourType,
                  layout.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                  PNG_FILTER_TYPE_DEFAULT);
-    if (!layout.palette.empty()) png_set_PLTE(png, info, layout.palette.data(), static_cast<int>(layout.palette.size()));
+    if (!layout.palette.empty())
+        png_set_PLTE(png, info, layout.palette.data(), static_cast<int>(layout.palette.size()));
     if (!layout.transparency.empty() || !layout.transparentColour.empty()) {
         png_color_16 colour{};
         if (layout.transparentColour.size() == 1) colour.gray = layout.transparentColour[0];

@@ -19,9 +19,9 @@ std::vector<MidiMessage> parse(const std::vector<uint8_t>& bytes, std::string* e
 TEST(MidiFile, TimesFollowTheTempo) {
     MidiTrackBuilder track;
     track.at(0, {0xB0, 7, 100})
-        .at(480, {0xB1, 7, 50})   // one quarter at the default 120 bpm: 0.5 s
-        .tempo(0, 1000000)        // 60 bpm from here
-        .at(480, {0xB0, 10, 1})   // one more quarter: 1 s later
+        .at(480, {0xB1, 7, 50})  // one quarter at the default 120 bpm: 0.5 s
+        .tempo(0, 1000000)       // 60 bpm from here
+        .at(480, {0xB0, 10, 1})  // one more quarter: 1 s later
         .end();
     const auto m = parse(midiFile(0, 480, {track}));
     ASSERT_EQ(m.size(), 3u);

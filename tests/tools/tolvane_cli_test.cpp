@@ -93,15 +93,16 @@ protected:
 TEST_F(TolvaneCli, InfoShowsWhatAHostSees) {
     const CliResult r = run("info");
     ASSERT_EQ(r.status, 0) << r.err;
-    for (const char* expected : {"Tolvane by Quenmark, Inc.", "'QMtv' (0x514D7476)", "vendor version 1000",
-                                 "2 in, 2 out", "0  Drum Buss Squisher", "4  NY Compression", "Ratio", "12:1",
-                                 "Sense", " -35 dB", "Makeup", "100%"})
+    for (const char* expected :
+         {"Tolvane by Quenmark, Inc.", "'QMtv' (0x514D7476)", "vendor version 1000", "2 in, 2 out",
+          "0  Drum Buss Squisher", "4  NY Compression", "Ratio", "12:1", "Sense", " -35 dB", "Makeup", "100%"})
         EXPECT_NE(r.out.find(expected), std::string::npos) << expected << " in\n" << r.out;
 }
 
 TEST_F(TolvaneCli, RendersStereoFloatExactlyAsTheHostInterfaceDoes) {
     writeSignal(path("in.wav"), 2, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
-    const CliResult r = run("render " + path("in.wav") + " " + path("out.wav") + " --program 'ny compression' --set RATIO=0.6 --block 100");
+    const CliResult r = run("render " + path("in.wav") + " " + path("out.wav") +
+                            " --program 'ny compression' --set RATIO=0.6 --block 100");
     ASSERT_EQ(r.status, 0) << r.err;
     SF_INFO info;
     const std::vector<float> out = readAll(path("out.wav"), info);
@@ -137,8 +138,8 @@ TEST_F(TolvaneCli, MonoFilesRunInTheMonoConfiguration) {
 
 // Installed, the program sits in bin/ and the plug-in in lib/vst/ of the same tree.
 TEST_F(TolvaneCli, FindsThePluginOfTheTreeItIsInstalledIn) {
-    ASSERT_EQ(std::system(("mkdir -p '" + dir + "/usr/bin' '" + dir + "/usr/lib/vst' && cp " + TOLVANE_CLI_PATH +
-                           " '" + dir + "/usr/bin/' && cp " + TOLVANE_PLUGIN_PATH + " '" + dir + "/usr/lib/vst/'")
+    ASSERT_EQ(std::system(("mkdir -p '" + dir + "/usr/bin' '" + dir + "/usr/lib/vst' && cp " + TOLVANE_CLI_PATH + " '" +
+                           dir + "/usr/bin/' && cp " + TOLVANE_PLUGIN_PATH + " '" + dir + "/usr/lib/vst/'")
                               .c_str()),
               0);
     const std::string command = "'" + dir + "/usr/bin/tolvane' ";
@@ -180,7 +181,8 @@ TEST_F(TolvaneCli, RefusesBadRequestsWithOneClearLine) {
 
 TEST_F(TolvaneCli, MidiControllersDriveTheirBoundParameters) {
     std::system(("mkdir -p '" + dir + "/config/Quenmark' && printf '5 7\\n' > '" + dir +
-                 "/config/Quenmark/Tolvane MIDI Assignments.txt'").c_str());
+                 "/config/Quenmark/Tolvane MIDI Assignments.txt'")
+                    .c_str());
     const CliResult info = run("info");
     EXPECT_NE(info.out.find("CC   7 -> Active"), std::string::npos) << info.out;
 
@@ -200,7 +202,8 @@ TEST_F(TolvaneCli, MidiControllersDriveTheirBoundParameters) {
     size_t differentBefore = 0;
     for (size_t n = 0; n < 4800; ++n) differentBefore += out[2 * n] != in[2 * n];
     EXPECT_GT(differentBefore, 4000u) << "compressed before the message";
-    for (size_t n = 4800 + 240 * 20; n < 24000; ++n) ASSERT_NEAR(out[2 * n], in[2 * n], 1e-6f) << "dry after it, frame " << n;
+    for (size_t n = 4800 + 240 * 20; n < 24000; ++n)
+        ASSERT_NEAR(out[2 * n], in[2 * n], 1e-6f) << "dry after it, frame " << n;
 
     expectRefused(run("render " + path("in.wav") + " " + path("x.wav") + " --midi " + path("in.wav")),
                   "not a standard MIDI file", path("x.wav"));
@@ -210,8 +213,8 @@ TEST_F(TolvaneCli, DemoRendersEveryProgram) {
     const CliResult r = run("demo " + path("demo"));
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(exists(path("demo/drum-loop.wav")));
-    for (const char* file : {"0-drum-buss-squisher.wav", "1-gone-nuclear.wav", "2-full-monty.wav",
-                             "3-just-a-touch.wav", "4-ny-compression.wav"})
+    for (const char* file : {"0-drum-buss-squisher.wav", "1-gone-nuclear.wav", "2-full-monty.wav", "3-just-a-touch.wav",
+                             "4-ny-compression.wav"})
         EXPECT_TRUE(exists(path("demo/") + file)) << file;
     EXPECT_NE(r.out.find("NY Compression"), std::string::npos) << r.out;
 }

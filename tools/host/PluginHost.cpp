@@ -6,8 +6,8 @@
 #include <dlfcn.h>
 #endif
 
-VstIntPtr VSTCALLBACK PluginInstance::hostCallback(AEffect* effect, VstInt32 opcode, VstInt32 index,
-                                                   VstIntPtr value, void*, float opt) {
+VstIntPtr VSTCALLBACK PluginInstance::hostCallback(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value,
+                                                   void*, float opt) {
     if (opcode == audioMasterVersion) return 2400;
     auto* self = effect ? static_cast<PluginInstance*>(effect->user) : nullptr;
     if (!self) return 0;

@@ -25,8 +25,7 @@ public:
     PluginInstance& operator=(const PluginInstance&) = delete;
 
     AEffect* effect() const { return effect_; }
-    VstIntPtr dispatch(VstInt32 opcode, VstInt32 index = 0, VstIntPtr value = 0, void* ptr = nullptr,
-                       float opt = 0.0f);
+    VstIntPtr dispatch(VstInt32 opcode, VstInt32 index = 0, VstIntPtr value = 0, void* ptr = nullptr, float opt = 0.0f);
     // A text opcode into a buffer of `size` bytes.
     std::string text(VstInt32 opcode, VstInt32 index = 0, size_t size = 256);
     void process(float** inputs, float** outputs, VstInt32 frames);
