@@ -92,14 +92,14 @@ float Tolvane::getParameter(VstInt32 index) { return engine.getParameter(index);
 void Tolvane::setProgram(VstInt32 program) {
     if (program < 0 || program >= kNumPrograms) return;
     engine.setProgram(program);
-    announceDisplayChange();
+    announceChange(kNames | kValues);
 }
 
 VstInt32 Tolvane::getProgram() { return engine.getProgram(); }
 
 void Tolvane::setProgramName(char* name) {
     engine.setProgramName(name);
-    announceDisplayChange();
+    announceChange(kNames);
 }
 
 void Tolvane::getProgramName(char* name) { engine.getProgramName(name); }
@@ -149,16 +149,23 @@ void Tolvane::processReplacing(float** inputs, float** outputs, VstInt32 frames)
 
 void Tolvane::controlThreadCall() {
     engine.writePendingAssignments();
-    if (displayChangePending.exchange(false)) callHost(audioMasterUpdateDisplay);
+    if (const int change = pendingChange.exchange(0)) tellHost(change);
 }
 
 void Tolvane::markAudioThread() { audioThread.store(currentThread(), std::memory_order_relaxed); }
 
 bool Tolvane::onAudioThread() const { return audioThread.load(std::memory_order_relaxed) == currentThread(); }
 
-void Tolvane::announceDisplayChange() {
-    if (onAudioThread()) displayChangePending.store(true);
-    else callHost(audioMasterUpdateDisplay);
+void Tolvane::announceChange(int change) {
+    if (onAudioThread()) pendingChange.fetch_or(change);
+    else tellHost(change);
+}
+
+void Tolvane::tellHost(int change) {
+    if (change & kValues)
+        for (VstInt32 index = 0; index < kNumParams; ++index)
+            callHost(audioMasterAutomate, index, 0, nullptr, engine.getParameter(index));
+    callHost(audioMasterUpdateDisplay);
 }
 
 bool Tolvane::getEffectName(char* name) {

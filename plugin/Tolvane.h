@@ -66,9 +66,15 @@ private:
         }
     };
 
-    // Tells the host that the programs or parameters changed, unless this is
-    // the audio thread: then the next call off it does.
-    void announceDisplayChange();
+    // What the host shows that a call changed: a program's name, or with a
+    // program change every parameter's value too.
+    enum Change : int { kNames = 1, kValues = 2 };
+    // Tells the host of the change, unless this is the audio thread: then the
+    // next call off it does. New values go as automation (a host that reads
+    // the parameters back before it changes the program, as Ardour does,
+    // shows them only then), and "update display" follows.
+    void announceChange(int change);
+    void tellHost(int change);
     bool onAudioThread() const;
     void markAudioThread();
 
@@ -81,5 +87,5 @@ private:
     // The thread that last processed audio or events, and a notice to the host
     // that it could not send.
     std::atomic<uintptr_t> audioThread{0};
-    std::atomic<bool> displayChangePending{false};
+    std::atomic<int> pendingChange{0};
 };

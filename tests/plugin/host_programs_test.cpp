@@ -138,29 +138,47 @@ TEST(HostParameters, ChangesLandInTheCurrentProgram) {
 
 namespace {
 
-// Which thread heard the host's "update display" (42), in order.
-std::vector<std::thread::id> displayUpdates;
-VstIntPtr VSTCALLBACK displayHost(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float) {
-    if (opcode == audioMasterUpdateDisplay) displayUpdates.push_back(std::this_thread::get_id());
+// What the host heard of the display: each parameter's new value (automate, 0)
+// and "update display" (42), with the thread that sent it.
+struct Heard {
+    std::thread::id thread;
+    VstInt32 opcode, index;
+    float value;
+    bool operator==(const Heard&) const = default;
+};
+std::vector<Heard> heard;
+VstIntPtr VSTCALLBACK displayHost(AEffect*, VstInt32 opcode, VstInt32 index, VstIntPtr, void*, float opt) {
+    if (opcode == audioMasterAutomate || opcode == audioMasterUpdateDisplay)
+        heard.push_back({std::this_thread::get_id(), opcode, opcode == audioMasterAutomate ? index : 0, opt});
     return opcode == audioMasterVersion ? 2400 : 0;
 }
 
-// A program change or rename tells the host to read the parameters again, on
-// the thread that made it; one on the audio thread waits for the next call
-// off it (an idle).
+// A program change sends every parameter's new value, then "update display";
+// a rename only the latter. Both go on the thread that made the change; one
+// on the audio thread waits for the next call off it (an idle).
 TEST(HostPrograms, ProgramChangesTellTheHostOffTheAudioThread) {
-    displayUpdates.clear();
+    heard.clear();
     AEffect* effect = tolvaneLibrary().callEntryPoint(displayHost);
     ASSERT_NE(effect, nullptr);
     auto dispatch = [&](VstInt32 opcode, VstIntPtr value = 0, void* ptr = nullptr) {
         return effect->dispatcher(effect, opcode, 0, value, ptr, 0.0f);
     };
     const std::thread::id ui = std::this_thread::get_id();
+    auto programChange = [&] {
+        std::vector<Heard> told;
+        for (VstInt32 i = 0; i < 6; ++i) told.push_back({ui, audioMasterAutomate, i, effect->getParameter(effect, i)});
+        told.push_back({ui, audioMasterUpdateDisplay, 0, 0.0f});
+        return told;
+    };
     dispatch(effSetProgram, 2);
+    EXPECT_EQ(heard, programChange());
+    EXPECT_EQ(heard[0].value, 1.0f) << "Full Monty's ratio";
+    heard.clear();
     char name[] = "Mine";
     dispatch(effSetProgramName, 0, name);
-    EXPECT_EQ(displayUpdates, (std::vector<std::thread::id>{ui, ui}));
+    EXPECT_EQ(heard, (std::vector<Heard>{{ui, audioMasterUpdateDisplay, 0, 0.0f}}));
 
+    heard.clear();
     dispatch(effMainsChanged, 1);
     std::thread audio([&] {
         std::vector<float> in(64), out(64);
@@ -170,11 +188,11 @@ TEST(HostPrograms, ProgramChangesTellTheHostOffTheAudioThread) {
         dispatch(effSetProgram, 3);  // as a host's automation of programs may
     });
     audio.join();
-    EXPECT_EQ(displayUpdates.size(), 2u) << "nothing on the audio thread";
+    EXPECT_TRUE(heard.empty()) << "nothing on the audio thread";
     dispatch(effEditIdle);
-    EXPECT_EQ(displayUpdates, (std::vector<std::thread::id>{ui, ui, ui})) << "the next idle sends it";
+    EXPECT_EQ(heard, programChange()) << "the next idle sends it";
     dispatch(effEditIdle);
-    EXPECT_EQ(displayUpdates.size(), 3u) << "once";
+    EXPECT_EQ(heard.size(), 7u) << "once";
     dispatch(effClose);
 }
 
