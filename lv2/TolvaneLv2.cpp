@@ -297,6 +297,6 @@ const LV2_Descriptor descriptors[] = {
 
 }  // namespace
 
-extern "C" LV2_SYMBOL_EXPORT const LV2_Descriptor* lv2_descriptor(uint32_t index) {
+LV2_SYMBOL_EXPORT const LV2_Descriptor* lv2_descriptor(uint32_t index) {
     return index < std::size(descriptors) ? &descriptors[index] : nullptr;
 }

@@ -172,6 +172,6 @@ const LV2UI_Descriptor descriptor{kUiUri, instantiate, cleanup, portEvent, exten
 
 }  // namespace
 
-extern "C" LV2_SYMBOL_EXPORT const LV2UI_Descriptor* lv2ui_descriptor(uint32_t index) {
+LV2_SYMBOL_EXPORT const LV2UI_Descriptor* lv2ui_descriptor(uint32_t index) {
     return index == 0 ? &descriptor : nullptr;
 }

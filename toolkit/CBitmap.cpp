@@ -41,14 +41,13 @@ std::shared_ptr<const DecodedImage> sharedImage(int32_t id) {
 
 }  // namespace
 
-CBitmap::CBitmap(int32_t id) : resourceId(id), image(sharedImage(id)) {
+CBitmap::CBitmap(int32_t id) : image(sharedImage(id)) {
     CDrawingRuntime::acquire();
     decoded = !image->pixels.empty();
 }
 
 CBitmap::CBitmap(const unsigned char* png, size_t size)
-    : resourceId(-1),
-      image(std::make_shared<const DecodedImage>(decodePng(png, size))) {
+    : image(std::make_shared<const DecodedImage>(decodePng(png, size))) {
     CDrawingRuntime::acquire();
     decoded = !image->pixels.empty();
 }

@@ -57,7 +57,6 @@ protected:
     ~CBitmap() override;
 
 private:
-    int32_t resourceId;
     std::shared_ptr<const DecodedImage> image;  // never null
     bool decoded = false;
 };

@@ -31,7 +31,7 @@ inline uint32_t over(uint32_t source, uint32_t destination, uint32_t opacity) {
 CDrawContext::CDrawContext(int32_t w, int32_t h)
     : width(w > 0 ? w : 0),
       height(h > 0 ? h : 0),
-      pixels(static_cast<size_t>(width) * height, 0u) {
+      pixels(std::make_unique<uint32_t[]>(static_cast<size_t>(width) * height)) {
     clip = bounds();
 }
 
@@ -65,7 +65,7 @@ void CDrawContext::drawPixels(const uint32_t* sourcePixels, int32_t sourceWidth,
     for (int32_t y = area.top; y < area.bottom; ++y) {
         const uint32_t* from =
             sourcePixels + static_cast<size_t>(y - image.top) * sourceWidth + (area.left - image.left);
-        uint32_t* to = pixels.data() + static_cast<size_t>(y) * width + area.left;
+        uint32_t* to = pixels.get() + static_cast<size_t>(y) * width + area.left;
         for (int32_t x = 0; x < area.width(); ++x) to[x] = over(from[x], to[x], opacity);
     }
 }

@@ -7,7 +7,7 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
+#include <memory>
 
 #include "CGeometry.h"
 
@@ -27,8 +27,8 @@ public:
 
     int32_t getWidth() const { return width; }
     int32_t getHeight() const { return height; }
-    uint32_t* getPixels() { return pixels.data(); }
-    const uint32_t* getPixels() const { return pixels.data(); }
+    uint32_t* getPixels() { return pixels.get(); }
+    const uint32_t* getPixels() const { return pixels.get(); }
     uint32_t pixelAt(int32_t x, int32_t y) const { return pixels[static_cast<size_t>(y) * width + x]; }
 
     void setOffset(CPoint o) { offset = o; }
@@ -58,7 +58,8 @@ private:
     CRect bounds() const { return {0, 0, width, height}; }
 
     int32_t width, height;
-    std::vector<uint32_t> pixels;
+    // Cleared to 0 (transparent black) at construction, in one memset.
+    std::unique_ptr<uint32_t[]> pixels;
     CPoint offset;
     CRect clip;
     CColor frameColor{0, 0, 0, 255};
