@@ -5,9 +5,13 @@
 // A new parameter is a row here, and then:
 //   - a value for it in each factory preset (engine/TolvanePrograms.cpp; the
 //     compiler refuses a preset that lacks one);
-//   - a case in TolvaneEngine::applySetting when it drives a new kind of setting;
-//   - its artwork: a film strip drawn by tools/make-artwork.py and listed in
-//     resources/CMakeLists.txt under the row's image id.
+//   - a case in TolvaneEngine::applySetting when it drives a new kind of setting
+//     (and in lv2/make_ttl.cpp's unit for it);
+//   - a case in TolvaneParameterManager::getDisplay when its text is not its
+//     plain value and unit;
+//   - its artwork: a film strip drawn by tools/make-artwork.py at 100, 150 and
+//     200 % and listed in resources/CMakeLists.txt under the row's image id
+//     (id + 100 and id + 200 for the larger sizes).
 // The checks below and the tests hold the rest together.
 #pragma once
 
