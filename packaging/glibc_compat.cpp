@@ -8,12 +8,19 @@
 //                                           called until 2.33
 //   __libc_single_threaded  GLIBC_2.32  ->  a 0 of our own: the C++ runtime then always takes its
 //                                           thread-safe paths, as it did before 2.32
+//   arc4random              GLIBC_2.36  ->  getrandom (GLIBC_2.25): the C++ runtime's
+//                                           std::random_device names it; nothing of ours draws
+//                                           random numbers, but the name alone raises the floor
 //
 // exp, log and pow stay at GLIBC_2.29 (see glibc_compat_program.cpp for the programs' own symbols):
 // their older versions exist, but glibc before 2.28 computes them with other code whose last bit
 // can differ, and the audio path's coefficients and its fast path's exact fall-backs use them.
 #if defined(__x86_64__) && defined(__linux__)
+#include <sys/random.h>
 #include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdint>
 
 extern "C" {
 
@@ -31,6 +38,13 @@ int __wrap_lstat(const char* path, struct stat* buffer) { return tolvane_lxstat(
 
 // Read where the C++ runtime asks whether the process has only one thread.
 __attribute__((visibility("hidden"))) char __wrap___libc_single_threaded = 0;
+
+uint32_t __wrap_arc4random() {
+    uint32_t value = 0;
+    while (getrandom(&value, sizeof value, 0) < 0 && errno == EINTR) {
+    }
+    return value;
+}
 
 }  // extern "C"
 #endif

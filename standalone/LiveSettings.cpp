@@ -4,8 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
+#include <string>
 
 #include "SettingsFolder.h"
 #include "TolvaneParameters.h"
@@ -83,8 +82,13 @@ std::string formatLiveSettings(const LiveSettings& settings, const char* program
 
 LiveSettings parseLiveSettings(const std::string& text) {
     LiveSettings settings;
-    std::istringstream lines(text);
-    for (std::string line; std::getline(lines, line);) {
+    // Split by hand: the programs we hand out carry their C++ library, and its
+    // streams would bring symbols of a newer glibc than they promise.
+    for (size_t start = 0; start < text.size();) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(start, end - start);
+        start = end + 1;
         while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t')) line.pop_back();
         parseLine(line, settings);
     }
