@@ -5,6 +5,7 @@
 # the server name given as the second argument, so no user's server is touched.
 # A server that already answers under that name is used as it is.
 set -e
+. "$(dirname "$0")/server-session.sh"
 name="$2"
 pidfile="${TMPDIR:-/tmp}/tolvane-jackd-$name.pid"
 log="${TMPDIR:-/tmp}/tolvane-jackd-$name.log"
@@ -14,25 +15,10 @@ start)
   if answers; then exit 0; fi
   jackd --no-realtime --silent --name "$name" -d dummy -r 48000 -p 64 >"$log" 2>&1 &
   echo $! > "$pidfile"
-  for i in $(seq 150); do
-    answers && exit 0
-    kill -0 "$(cat "$pidfile")" 2>/dev/null || break
-    sleep 0.1
-  done
+  await_server "$pidfile" 150 && exit 0
   echo "jackd did not start as '$name':" >&2
   cat "$log" >&2
   exit 1
   ;;
-stop)
-  # Wait until it is gone: the next start must not find a server on its way out.
-  if [ -f "$pidfile" ]; then
-    pid=$(cat "$pidfile")
-    kill "$pid" 2>/dev/null || true
-    for i in $(seq 100); do
-      kill -0 "$pid" 2>/dev/null || break
-      sleep 0.05
-    done
-  fi
-  rm -f "$pidfile"
-  ;;
+stop) stop_server "$pidfile" ;;
 esac

@@ -7,13 +7,6 @@
 
 namespace {
 
-bool sameFloat(float a, float b) {
-    uint32_t x, y;
-    std::memcpy(&x, &a, sizeof x);
-    std::memcpy(&y, &b, sizeof y);
-    return x == y;
-}
-
 // Every block starts at 44100 Hz, and a new rate keeps its times in seconds:
 // a 5 ms glide covers 1 - 1/e of a step in 5 ms worth of samples, whatever
 // the rate. The value and the target survive the change.

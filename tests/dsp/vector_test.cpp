@@ -1,5 +1,6 @@
 // The vector vocabulary: the branch-free choices and the lane tests.
 #include "qmsp_vector.h"
+#include "support/float_compare.h"
 
 #include <gtest/gtest.h>
 
@@ -7,13 +8,6 @@
 #include <cstring>
 
 namespace {
-
-bool sameFloat(float a, float b) {
-    uint32_t x, y;
-    std::memcpy(&x, &a, sizeof x);
-    std::memcpy(&y, &b, sizeof y);
-    return x == y;
-}
 
 // The branch-free choices keep C++'s meaning for every kind of value, NaN included.
 TEST(Selects, AgreeWithTheConditionalExpressions) {

@@ -7,6 +7,14 @@
 
 #include <gtest/gtest.h>
 
+// The same bits: tells -0 from +0 and one NaN from another, as == cannot.
+inline bool sameFloat(float a, float b) {
+    uint32_t x, y;
+    std::memcpy(&x, &a, sizeof x);
+    std::memcpy(&y, &b, sizeof y);
+    return x == y;
+}
+
 // Distance between two finite floats in representable steps (0 when equal, also for +0/-0).
 inline int64_t ulpDistance(float a, float b) {
     auto ordered = [](float f) {
