@@ -48,7 +48,11 @@ std::atomic<uint8_t>& tolvaneLastController() { return lastControllerSeen; }
 
 TolvaneEngine::TolvaneEngine() : TolvaneEngine(defaultAssignmentsFile()) {}
 
+// The environment is set before the blocks are built: their constructors derive coefficients.
 TolvaneEngine::TolvaneEngine(const std::string& assignmentsFile)
+    : TolvaneEngine(assignmentsFile, ScopedFloatingPointEnvironment()) {}
+
+TolvaneEngine::TolvaneEngine(const std::string& assignmentsFile, const ScopedFloatingPointEnvironment&)
     : parameterManager(std::make_unique<TolvaneParameterManager>()),
       controllerAssignments(std::make_unique<qm_controllerAssignments>(assignmentsFile)) {
     path.mix.setTime(kMixTime);
@@ -84,6 +88,7 @@ TolvaneEngine::TolvaneEngine(const std::string& assignmentsFile)
 TolvaneEngine::~TolvaneEngine() = default;
 
 void TolvaneEngine::setParameter(int32_t index, float value) {
+    ScopedFloatingPointEnvironment defaultFloatingPoint;  // the parameter's curve
     // A value that is no number would stay in the program and the blocks for good.
     if (!tolvane::isParameter(index) || !std::isfinite(value)) return;
     const float limited = std::clamp(value, 0.0f, 1.0f);
@@ -91,6 +96,7 @@ void TolvaneEngine::setParameter(int32_t index, float value) {
 }
 
 void TolvaneEngine::setParameterPlain(int32_t index, float plain) {
+    ScopedFloatingPointEnvironment defaultFloatingPoint;
     if (!tolvane::isParameter(index) || !std::isfinite(plain)) return;
     const tolvane::ParameterInfo& p = tolvane::kParameters[index];
     const float limited = std::clamp(plain, std::min(p.min, p.max), std::max(p.min, p.max));
@@ -150,17 +156,20 @@ void TolvaneEngine::getParameterLabel(int32_t index, char* text, int32_t length)
 }
 
 void TolvaneEngine::getParameterDisplay(int32_t index, char* text, int32_t length) {
+    ScopedFloatingPointEnvironment defaultFloatingPoint;
     parameterManager->setNormalized(index, parameterValues[index].load());
     parameterManager->getDisplay(index, text, length);
 }
 
 float TolvaneEngine::getParameterPlain(int32_t index) {
+    ScopedFloatingPointEnvironment defaultFloatingPoint;
     if (!tolvane::isParameter(index)) return 0.0f;
     parameterManager->setNormalized(index, parameterValues[index].load());
     return parameterManager->getPlain(index);
 }
 
 float TolvaneEngine::plainToNormalized(int32_t index, float plain) {
+    ScopedFloatingPointEnvironment defaultFloatingPoint;
     return tolvane::isParameter(index) ? parameterManager->plainToNormalized(index, plain) : 0.0f;
 }
 
@@ -190,6 +199,7 @@ void TolvaneEngine::setProgramName(const char* name) {
 }
 
 void TolvaneEngine::setSampleRate(float rate) {
+    ScopedFloatingPointEnvironment defaultFloatingPoint;
     // A rate must be a positive number of hertz; anything else would leave the
     // filter's coefficients NaN.
     if (!(rate > 0.0f) || !std::isfinite(rate)) return;
@@ -214,19 +224,65 @@ void TolvaneEngine::suspend() {
     if (!std::isfinite(path.meter.level)) path.meter.reset();
 }
 
+TolvaneEngine::Event TolvaneEngine::Event::midi(uint32_t frame, const uint8_t* bytes, size_t size) {
+    Event e{frame, Kind::kMidi, static_cast<uint8_t>(std::min<size_t>(size, 3)), {}, 0, 0.0f};
+    std::memcpy(e.bytes, bytes, e.size);
+    return e;
+}
+
+TolvaneEngine::Event TolvaneEngine::Event::parameter(uint32_t frame, int32_t index, float normalized) {
+    return Event{frame, Kind::kParameter, 0, {}, index, normalized};
+}
+
+TolvaneEngine::Event TolvaneEngine::Event::plainParameter(uint32_t frame, int32_t index, float plain) {
+    return Event{frame, Kind::kPlainParameter, 0, {}, index, plain};
+}
+
+TolvaneEngine::Event TolvaneEngine::Event::program(uint32_t frame, int32_t program) {
+    return Event{frame, Kind::kProgram, 0, {}, program, 0.0f};
+}
+
+void TolvaneEngine::run(const Audio& audio, uint32_t frames, const Event* events, size_t count) {
+    Block block(*this, audio, frames);
+    for (size_t i = 0; i < count; ++i) block.add(events[i]);
+}
+
 void TolvaneEngine::processStereo(const float* left, const float* right, float* leftOut, float* rightOut,
                                   int32_t frames) {
-    if (frames <= 0) return;
-    applyChangedSettings();
-    tolvaneRunStereo(path, left, right, leftOut, rightOut, frames);
-    meterLevel.store(path.meter.level, std::memory_order_relaxed);
+    if (frames > 0) run(Audio{false, left, right, leftOut, rightOut}, static_cast<uint32_t>(frames), nullptr, 0);
 }
 
 void TolvaneEngine::processMono(const float* input, float* output, int32_t frames) {
-    if (frames <= 0) return;
-    applyChangedSettings();
-    tolvaneRunMono(path, input, output, frames);
+    if (frames > 0) run(Audio{true, input, nullptr, output, nullptr}, static_cast<uint32_t>(frames), nullptr, 0);
+}
+
+void TolvaneEngine::runAudio(const Audio& audio, uint32_t from, uint32_t to) {
+    if (!audio.left || !audio.leftOut) return;
+    if (!audio.mono && (!audio.right || !audio.rightOut)) return;
+    // The pipeline counts frames as int32_t; a longer block goes in parts.
+    constexpr uint32_t kLongest = 1u << 30;
+    while (from < to) {
+        const uint32_t end = to - from > kLongest ? from + kLongest : to;
+        const auto frames = static_cast<int32_t>(end - from);
+        applyChangedSettings();
+        if (audio.mono) {
+            tolvaneRunMono(path, audio.left + from, audio.leftOut + from, frames);
+        } else {
+            tolvaneRunStereo(path, audio.left + from, audio.right + from, audio.leftOut + from, audio.rightOut + from,
+                             frames);
+        }
+        from = end;
+    }
     meterLevel.store(path.meter.level, std::memory_order_relaxed);
+}
+
+void TolvaneEngine::apply(const Event& event) {
+    switch (event.kind) {
+    case Event::Kind::kMidi: handleMidi(event.bytes, event.size); break;
+    case Event::Kind::kParameter: setParameter(event.index, event.value); break;
+    case Event::Kind::kPlainParameter: setParameterPlain(event.index, event.value); break;
+    case Event::Kind::kProgram: setProgram(event.index); break;
+    }
 }
 
 float TolvaneEngine::getMeterValue() const {
@@ -237,6 +293,11 @@ float TolvaneEngine::getMeterValue() const {
 float TolvaneEngine::getGainReduction() const { return std::fabs(meterLevel.load(std::memory_order_relaxed)); }
 
 void TolvaneEngine::handleMidi(const uint8_t* bytes, size_t size) {
+    // Program changes on any channel; a number that is no program is ignored.
+    if (midiProgramChanges && size >= 2 && (bytes[0] & 0xF0) == 0xC0) {
+        setProgram(bytes[1]);
+        return;
+    }
     if (size < 3 || (bytes[0] & 0xF0) != 0xB0) return;
     const uint8_t controller = bytes[1], value = bytes[2];
     // Data bytes have bit 7 clear; anything else is no MIDI message.

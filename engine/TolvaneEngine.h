@@ -13,11 +13,18 @@
 // program) owns an engine and translates its host's calls into these; the
 // engine knows no format.
 //
-// Threads. process*, handleMidi and handleController belong to the audio
-// thread: they allocate nothing and take no lock. setParameter and setProgram
-// may come from any thread; the value as given is what getParameter answers at
-// once, and the audio thread applies the derived setting at the start of its
-// next block. Everything else (texts, learning's toggle, the file) belongs to
+// A format runs a block with its events through run() (or a Block): the engine
+// splits the block at each event's frame, so an event takes effect at its own
+// frame, and it computes under the default floating-point environment whatever
+// the host left set, so every format gives the same bits.
+//
+// Threads. run(), Block and the process* shorthands belong to the audio thread:
+// they allocate nothing and take no lock. setParameter and setProgram may come
+// from any thread; the value as given is what getParameter answers at once, and
+// the audio thread applies the derived setting at the start of its next block
+// or at the event's frame. setSampleRate comes between blocks, from any thread
+// that does not run concurrently with the audio thread (the audio thread itself
+// included). Everything else (texts, learning's toggle, the file) belongs to
 // threads other than the audio thread.
 #pragma once
 
@@ -26,6 +33,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "FloatingPointEnvironment.h"
 #include "TolvaneAudioPath.h"
 #include "TolvaneParameters.h"
 #include "TolvanePrograms.h"
@@ -98,21 +106,54 @@ public:
     // Renames the current program; longer names keep their first 23 characters.
     void setProgramName(const char* name);
 
-    // --- audio thread ----------------------------------------------------------
-    // Hz, > 0 and finite; anything else is ignored. Not the audio thread, but
-    // not while it processes either (hosts change the rate while suspended).
+    // --- audio ------------------------------------------------------------------
+    // Hz, > 0 and finite; anything else is ignored. Between blocks (see Threads).
     void setSampleRate(float rate);
     // Clears the filters' and the detector's memory (a pause in the stream).
     void suspend();
-    // Linked stereo; `right` may be `left` (one input feeding both channels).
-    // Input and output may share buffers. No frames change nothing.
+
+    // Where a block's audio is: one channel, with the compressor's mono
+    // formulas, or linked stereo, whose right input may be its left (one input
+    // feeding both). Input and output may share buffers. A missing buffer
+    // leaves the audio alone; the events still apply.
+    struct Audio {
+        bool mono;
+        const float* left;
+        const float* right;  // stereo only
+        float* leftOut;
+        float* rightOut;  // stereo only
+    };
+    // Something that happens at a frame of a block: a MIDI message (control
+    // changes on any channel drive the bound parameters or complete a learn;
+    // program changes only where enabled; the rest is ignored), a parameter's
+    // normalised or plain value (as setParameter and setParameterPlain), or a
+    // program (as setProgram).
+    struct Event {
+        enum class Kind : uint8_t { kMidi, kParameter, kPlainParameter, kProgram };
+        uint32_t frame;
+        Kind kind;
+        uint8_t size;  // of a MIDI message's bytes; longer messages keep their first three
+        uint8_t bytes[3];
+        int32_t index;  // the parameter or program
+        float value;
+
+        static Event midi(uint32_t frame, const uint8_t* bytes, size_t size);
+        static Event parameter(uint32_t frame, int32_t index, float normalized);
+        static Event plainParameter(uint32_t frame, int32_t index, float plain);
+        static Event program(uint32_t frame, int32_t program);
+    };
+    // Runs `frames` frames of audio with their events, in frame order: the
+    // audio up to each event's frame, then the event. An event before the
+    // previous one's frame applies where the block has got to; one past the
+    // block applies at its end. No frames apply the events at once.
+    void run(const Audio& audio, uint32_t frames, const Event* events, size_t count);
+    class Block;
+    // A block without events, linked stereo or mono.
     void processStereo(const float* left, const float* right, float* leftOut, float* rightOut, int32_t frames);
-    // One channel, with the compressor's mono formulas.
     void processMono(const float* input, float* output, int32_t frames);
-    // One MIDI message: control changes on any channel drive the bound
-    // parameters or complete a learn; everything else is ignored.
-    void handleMidi(const uint8_t* bytes, size_t size);
-    void handleController(uint8_t controller, uint8_t value);
+    // MIDI program changes 0..4 select a program, for a program of our own
+    // whose controller is its only switch; plug-in hosts select programs themselves.
+    void setMidiProgramChanges(bool on) { midiProgramChanges = on; }
 
     // 0..1: the smoothed gain reduction, 0 dB -> 0, 20 dB or more -> 1.
     float getMeterValue() const;
@@ -136,6 +177,11 @@ public:
     qm_controllerAssignments& getControllerAssignments() { return *controllerAssignments; }
 
 private:
+    TolvaneEngine(const std::string& assignmentsFile, const ScopedFloatingPointEnvironment&);
+    void runAudio(const Audio& audio, uint32_t from, uint32_t to);
+    void apply(const Event& event);
+    void handleMidi(const uint8_t* bytes, size_t size);
+    void handleController(uint8_t controller, uint8_t value);
     // The audio thread's side of parameter changes, at the start of each block.
     void applyChangedSettings();
     void applySetting(int32_t index, float setting);
@@ -148,6 +194,7 @@ private:
     std::atomic<int32_t> currentProgram{0};
     TolvaneSignalBlocks path;
     std::atomic<Observer*> observer{nullptr};
+    bool midiProgramChanges = false;
     // The follower's level as of the last processed block, for other threads.
     std::atomic<float> meterLevel{0.0f};
 
@@ -176,3 +223,33 @@ std::atomic<uint8_t>& tolvaneLastController();
 // takes its coefficients from it, not from its own instance's rate; an
 // instance that sets a new rate writes it here.
 std::atomic<float>& tolvaneProcessSampleRate();
+
+// A block whose events come one at a time, as a host's event list is read:
+// add() runs the audio up to the event's frame and applies the event, and the
+// rest of the block runs when the Block goes. It holds the default
+// floating-point environment meanwhile. Audio thread only.
+class TolvaneEngine::Block {
+public:
+    Block(TolvaneEngine& engine, const Audio& audio, uint32_t frames) : engine(engine), audio(audio), frames(frames) {}
+    ~Block() { runTo(frames); }
+    Block(const Block&) = delete;
+    Block& operator=(const Block&) = delete;
+
+    void add(const Event& event) {
+        runTo(event.frame < frames ? event.frame : frames);
+        engine.apply(event);
+    }
+
+private:
+    void runTo(uint32_t frame) {
+        if (frame <= done) return;
+        engine.runAudio(audio, done, frame);
+        done = frame;
+    }
+
+    ScopedFloatingPointEnvironment defaultFloatingPoint;
+    TolvaneEngine& engine;
+    const Audio audio;
+    const uint32_t frames;
+    uint32_t done = 0;
+};

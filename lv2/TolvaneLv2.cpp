@@ -8,7 +8,6 @@
 #include <cstring>
 #include <new>
 
-#include "FloatingPointEnvironment.h"
 #include "qm_controllerAssignments.h"
 
 namespace {
@@ -31,7 +30,6 @@ TolvaneLv2* TolvaneLv2::create(bool mono, double sampleRate, const LV2_Feature* 
     if (!map) return nullptr;
     auto* schedule = static_cast<LV2_Worker_Schedule*>(const_cast<void*>(feature(features, LV2_WORKER__schedule)));
     const auto* display = static_cast<const Lv2InlineDisplay*>(feature(features, TOLVANE_INLINEDISPLAY__queue_draw));
-    ScopedFloatingPointEnvironment defaultFloatingPoint;  // the blocks derive coefficients
     try {
         return new TolvaneLv2(mono, sampleRate, map, schedule, display);
     } catch (...) {
@@ -86,19 +84,16 @@ void TolvaneLv2::applyChangedPorts() {
 }
 
 void TolvaneLv2::run(uint32_t frames) {
-    ScopedFloatingPointEnvironment defaultFloatingPoint;
     applyChangedPorts();
-    uint32_t done = 0;
-    if (control) {
-        LV2_ATOM_SEQUENCE_FOREACH(control, event) {
-            // Audio up to the event's frame first, so the event applies at its frame.
-            const uint32_t at = static_cast<uint32_t>(std::clamp<int64_t>(event->time.frames, done, frames));
-            process(done, at);
-            done = at;
-            handleEvent(*event);
+    {
+        TolvaneEngine::Block block(engine, audio(), frames);
+        if (control) {
+            LV2_ATOM_SEQUENCE_FOREACH(control, event) {
+                const auto at = static_cast<uint32_t>(std::clamp<int64_t>(event->time.frames, 0, frames));
+                handleEvent(block, at, *event);
+            }
         }
     }
-    process(done, frames);
     if (gainReduction) *gainReduction = engine.getGainReduction();
     scheduleBindingsWrite(frames);
     writeNotifications();
@@ -111,20 +106,16 @@ void TolvaneLv2::run(uint32_t frames) {
     }
 }
 
-void TolvaneLv2::process(uint32_t from, uint32_t to) {
-    if (to <= from) return;
-    const auto frames = static_cast<int32_t>(to - from);
-    if (mono) {
-        if (inputs[0] && outputs[0]) engine.processMono(inputs[0] + from, outputs[0] + from, frames);
-    } else if (inputs[0] && inputs[1] && outputs[0] && outputs[1]) {
-        engine.processStereo(inputs[0] + from, inputs[1] + from, outputs[0] + from, outputs[1] + from, frames);
-    }
+TolvaneEngine::Audio TolvaneLv2::audio() const {
+    if (mono) return {true, inputs[0], nullptr, outputs[0], nullptr};
+    return {false, inputs[0], inputs[1], outputs[0], outputs[1]};
 }
 
-void TolvaneLv2::handleEvent(const LV2_Atom_Event& event) {
+void TolvaneLv2::handleEvent(TolvaneEngine::Block& block, uint32_t frame, const LV2_Atom_Event& event) {
     if (event.body.type == uris.midiEvent) {
         inMidi = true;
-        engine.handleMidi(reinterpret_cast<const uint8_t*>(&event.body + 1), event.body.size);
+        block.add(
+            TolvaneEngine::Event::midi(frame, reinterpret_cast<const uint8_t*>(&event.body + 1), event.body.size));
         inMidi = false;
         return;
     }

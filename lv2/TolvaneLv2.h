@@ -2,8 +2,8 @@
 //
 // Control ports carry plain values; a port's value applies, at the start of
 // a block, whenever it differs from the value the port last had. MIDI control
-// changes on the control port apply at their frames in between, as in the
-// VST 2.4 plug-in, and leave the engine's value apart from the port's until
+// changes on the control port apply at their frames in between (the engine
+// splits the block there), and leave the engine's value apart from the port's until
 // the port changes again; the notify port tells the user interface each such
 // value, so its knobs follow MIDI. Learning is armed by the user interface's
 // message; the toggle and every write of the bindings file run on the host's
@@ -56,8 +56,8 @@ private:
     void learnChanged(int32_t, bool) override {}  // run() compares the state itself
 
     void applyChangedPorts();
-    void handleEvent(const LV2_Atom_Event& event);
-    void process(uint32_t from, uint32_t to);
+    void handleEvent(TolvaneEngine::Block& block, uint32_t frame, const LV2_Atom_Event& event);
+    TolvaneEngine::Audio audio() const;
     void scheduleBindingsWrite(uint32_t frames);
     void writeNotifications();
     bool writeParameterValue(int32_t index);

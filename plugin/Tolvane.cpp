@@ -124,27 +124,33 @@ void Tolvane::getParameterName(VstInt32 index, char* text) {
     else std::memset(text, 0, kVstMaxParamStrLen + 1);
 }
 
+// Controller messages apply as they arrive, before the next block: VST 2.4's
+// own timing, which getParameter shows at once.
 VstInt32 Tolvane::processEvents(VstEvents* events) {
     markAudioThread();
+    TolvaneEngine::Block now(engine, TolvaneEngine::Audio{}, 0);
     for (VstInt32 i = 0; i < events->numEvents; ++i) {
         const VstEvent* event = events->events[i];
         if (!event || event->type != kVstMidiType) continue;
         const auto* midi = reinterpret_cast<const VstMidiEvent*>(event);
         const uint8_t bytes[3] = {static_cast<uint8_t>(midi->midiData[0]), static_cast<uint8_t>(midi->midiData[1]),
                                   static_cast<uint8_t>(midi->midiData[2])};
-        engine.handleMidi(bytes, sizeof bytes);
+        now.add(TolvaneEngine::Event::midi(0, bytes, sizeof bytes));
     }
     return 1;
 }
 
 void Tolvane::processReplacing(float** inputs, float** outputs, VstInt32 frames) {
     markAudioThread();
+    if (frames <= 0) return;
+    TolvaneEngine::Audio audio;
     if (activeOutputs == 1) {
-        engine.processMono(inputs[0], outputs[0], frames);
+        audio = {true, inputs[0], nullptr, outputs[0], nullptr};
     } else {
         // One connected input feeds both channels.
-        engine.processStereo(inputs[0], activeInputs == 1 ? inputs[0] : inputs[1], outputs[0], outputs[1], frames);
+        audio = {false, inputs[0], activeInputs == 1 ? inputs[0] : inputs[1], outputs[0], outputs[1]};
     }
+    engine.run(audio, static_cast<uint32_t>(frames), nullptr, 0);
 }
 
 void Tolvane::controlThreadCall() {

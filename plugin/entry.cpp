@@ -2,7 +2,6 @@
 // callback and keeps the returned record.
 #include <new>
 
-#include "FloatingPointEnvironment.h"
 #include "ImageResources.h"
 #include "Tolvane.h"
 
@@ -28,7 +27,6 @@ TOLVANE_EXPORT AEffect* VSTCALLBACK VSTPluginMain(audioMasterCallback host) {
     // A host that passes no callback cannot be asked its version.
     if (!host) return nullptr;
     if (host(nullptr, audioMasterVersion, 0, 0, nullptr, 0.0f) == 0) return nullptr;
-    ScopedFloatingPointEnvironment defaultFloatingPoint;  // the constructor derives coefficients
     try {
         Tolvane* effect = new Tolvane(host);
         return effect->getAeffect();

@@ -6,8 +6,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include "FloatingPointEnvironment.h"
-
 namespace {
 
 // libjack writes its own errors (lost sockets, refused connections) to
@@ -47,6 +45,8 @@ bool LiveJackClient::open(const char* name, std::string& error) {
     serverFrames.store(jack_get_buffer_size(client));
     engineRate = serverRate.load();
     engine.setSampleRate(static_cast<float>(engineRate));
+    // With no host around it, a controller's program change is how a player switches.
+    engine.setMidiProgramChanges(true);
 
     jack_set_process_callback(client, processCallback, this);
     jack_set_sample_rate_callback(client, rateChanged, this);
@@ -108,9 +108,6 @@ void LiveJackClient::shutDown(jack_status_t, const char* why, void* arg) {
 }
 
 int LiveJackClient::process(jack_nframes_t frames) {
-    // The results are defined for IEEE arithmetic without flush-to-zero,
-    // whatever the JACK library set up on this thread.
-    ScopedFloatingPointEnvironment defaultFloatingPoint;
     // A new rate between two blocks, never while the engine processes.
     const uint32_t rate = serverRate.load(std::memory_order_relaxed);
     if (rate != engineRate && rate > 0) {
@@ -125,34 +122,15 @@ int LiveJackClient::process(jack_nframes_t frames) {
     auto* rightOut = static_cast<float*>(jack_port_get_buffer(audioOut[1], frames));
     void* midi = jack_port_get_buffer(midiIn, frames);
 
-    // Each message takes effect at its own frame: the block is split there.
-    jack_nframes_t done = 0;
+    // Each message takes effect at its own frame.
+    TolvaneEngine::Block block(engine, TolvaneEngine::Audio{false, left, right, leftOut, rightOut}, frames);
     const uint32_t count = jack_midi_get_event_count(midi);
     for (uint32_t i = 0; i < count; ++i) {
         jack_midi_event_t event;
-        if (jack_midi_event_get(&event, midi, i) != 0) continue;
-        const jack_nframes_t at = std::min(event.time, frames);
-        if (at > done) {
-            engine.processStereo(left + done, right + done, leftOut + done, rightOut + done,
-                                 static_cast<int32_t>(at - done));
-            done = at;
-        }
-        handleMessage(event.buffer, event.size);
+        if (jack_midi_event_get(&event, midi, i) == 0)
+            block.add(TolvaneEngine::Event::midi(event.time, event.buffer, event.size));
     }
-    if (frames > done)
-        engine.processStereo(left + done, right + done, leftOut + done, rightOut + done,
-                             static_cast<int32_t>(frames - done));
     return 0;
-}
-
-void LiveJackClient::handleMessage(const uint8_t* bytes, size_t size) {
-    // Program changes on any channel; the engine takes control changes and
-    // ignores the rest.
-    if (size >= 2 && (bytes[0] & 0xF0) == 0xC0) {
-        if (bytes[1] < TolvaneEngine::kProgramCount) engine.setProgram(bytes[1]);
-        return;
-    }
-    engine.handleMidi(bytes, size);
 }
 
 bool LiveJackClient::planConnections(const std::vector<std::string>& ports, std::string& error) {

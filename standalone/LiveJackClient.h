@@ -59,7 +59,6 @@ private:
     static void connectionChanged(jack_port_id_t a, jack_port_id_t b, int connected, void* self);
     static void shutDown(jack_status_t status, const char* why, void* self);
     int process(jack_nframes_t frames);
-    void handleMessage(const uint8_t* bytes, size_t size);
     void planSystemConnections();
     bool planPort(const std::string& port, int& inputs, int& outputs, std::string& error);
 

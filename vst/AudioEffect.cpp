@@ -3,16 +3,13 @@
 #include <cstdint>
 #include <cstring>
 
-#include "FloatingPointEnvironment.h"
-
 namespace {
 
 AudioEffect* effectOf(AEffect* e) { return static_cast<AudioEffect*>(e->object); }
 
-// Every call from the host runs under the default floating-point environment
-// (the host's is restored on return), so coefficients and audio come out the
-// same whatever mode the host works in. No exception crosses into the host: a
-// call that throws (running out of memory) fails quietly with 0.
+// No exception crosses into the host: a call that throws (running out of
+// memory) fails quietly with 0. (The engine sets the floating-point
+// environment it computes in itself, whatever mode the host works in.)
 
 // The host's calls that never come from its audio thread: there the effect may
 // do work that the audio thread only flags.
@@ -31,7 +28,6 @@ bool isControlThreadCall(VstInt32 opcode) {
 
 VstIntPtr VSTCALLBACK dispatchEffect(AEffect* e, VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr,
                                      float opt) {
-    ScopedFloatingPointEnvironment defaultFloatingPoint;
     AudioEffect* effect = effectOf(e);
     try {
         if (isControlThreadCall(opcode)) effect->controlThreadCall();
@@ -49,7 +45,6 @@ VstIntPtr VSTCALLBACK dispatchEffect(AEffect* e, VstInt32 opcode, VstInt32 index
 void VSTCALLBACK processAccumulating(AEffect*, float**, float**, VstInt32) {}
 
 void VSTCALLBACK processReplacingCallback(AEffect* e, float** inputs, float** outputs, VstInt32 frames) {
-    ScopedFloatingPointEnvironment defaultFloatingPoint;
     try {
         effectOf(e)->processReplacing(inputs, outputs, frames);
     } catch (...) {
@@ -57,7 +52,6 @@ void VSTCALLBACK processReplacingCallback(AEffect* e, float** inputs, float** ou
 }
 
 void VSTCALLBACK processDoubleReplacingCallback(AEffect* e, double** inputs, double** outputs, VstInt32 frames) {
-    ScopedFloatingPointEnvironment defaultFloatingPoint;
     try {
         effectOf(e)->processDoubleReplacing(inputs, outputs, frames);
     } catch (...) {
@@ -65,7 +59,6 @@ void VSTCALLBACK processDoubleReplacingCallback(AEffect* e, double** inputs, dou
 }
 
 void VSTCALLBACK setParameterCallback(AEffect* e, VstInt32 index, float value) {
-    ScopedFloatingPointEnvironment defaultFloatingPoint;
     try {
         effectOf(e)->setParameter(index, value);
     } catch (...) {
@@ -73,7 +66,6 @@ void VSTCALLBACK setParameterCallback(AEffect* e, VstInt32 index, float value) {
 }
 
 float VSTCALLBACK getParameterCallback(AEffect* e, VstInt32 index) {
-    ScopedFloatingPointEnvironment defaultFloatingPoint;
     try {
         return effectOf(e)->getParameter(index);
     } catch (...) {

@@ -480,8 +480,10 @@ TEST(EditorThreads, AudioThreadTrafficWhileTheEditorOpensAndCloses) {
         while (!done.load()) {
             state = state * 1664525u + 1013904223u;
             effect.setParameter(static_cast<int32_t>((state >> 24) % 6), static_cast<float>(state >> 8) / 16777216.0f);
-            effect.handleController(static_cast<uint8_t>(30 + (state >> 30)), 64);  // completes learns now and then
-            effect.processStereo(in.data(), in.data(), out.data(), out.data(), 64);
+            // A controller completes learns now and then.
+            const uint8_t controller[3] = {0xB0, static_cast<uint8_t>(30 + (state >> 30)), 64};
+            const auto event = TolvaneEngine::Event::midi(0, controller, 3);
+            effect.run({false, in.data(), in.data(), out.data(), out.data()}, 64, &event, 1);
         }
     });
     for (int round = 0; round < 60; ++round) {

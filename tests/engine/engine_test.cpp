@@ -1,7 +1,9 @@
-// The engine as every format drives it: the gain-reduction meter, and
-// parameter changes from another thread than the audio's.
+// The engine as every format drives it: a block with its events, the
+// gain-reduction meter, and parameter changes from another thread than the audio's.
 #include "TolvaneEngine.h"
+#include "qm_controllerAssignments.h"
 #include "TolvaneParameterManager.h"
+#include "support/float_compare.h"
 
 #include <gtest/gtest.h>
 
@@ -99,6 +101,82 @@ TEST(EffectThreads, ParameterChangesFromAnotherThreadAreSafe) {
     }
     done.store(true);
     audio.join();
+}
+
+}  // namespace
+
+namespace {
+
+using Event = TolvaneEngine::Event;
+
+// run() with events against the same changes made by hand between parts of
+// the block: each event applies at its own frame, out-of-order and late
+// events where the block has got to, and a program change only where enabled.
+TEST(EngineBlock, EventsApplyAtTheirFrames) {
+    constexpr uint32_t kFrames = 300;
+    const uint8_t cc7[3] = {0xB3, 7, 100}, program2[2] = {0xC0, 2}, sysex[4] = {0xF0, 1, 2, 0xF7};
+    struct Case {
+        const char* what;
+        std::vector<Event> events;
+        bool midiPrograms;
+        // The same by hand: (frame, change) in order.
+        std::vector<std::pair<uint32_t, void (*)(TolvaneEngine&)>> byHand;
+    };
+    auto ratio = [](TolvaneEngine& e) { e.setParameter(0, 0.9f); };
+    auto attackPlain = [](TolvaneEngine& e) { e.setParameterPlain(1, 0.5f); };
+    auto toProgram3 = [](TolvaneEngine& e) { e.setProgram(3); };
+    auto toProgram2 = [](TolvaneEngine& e) { e.setProgram(2); };
+    auto boundController = [](TolvaneEngine& e) { e.setParameter(4, 100 * 0.007874016f); };
+    const Case cases[] = {
+        {"parameter at 17, plain at 120",
+         {Event::parameter(17, 0, 0.9f), Event::plainParameter(120, 1, 0.5f)},
+         false,
+         {{17, ratio}, {120, attackPlain}}},
+        {"program at 64", {Event::program(64, 3)}, false, {{64, toProgram3}}},
+        {"out of order: at 200, then at 50",
+         {Event::program(200, 3), Event::parameter(50, 0, 0.9f)},
+         false,
+         {{200, toProgram3}, {200, ratio}}},
+        {"past the end", {Event::parameter(5000, 0, 0.9f)}, false, {{kFrames, ratio}}},
+        {"controller 7 bound to make-up", {Event::midi(99, cc7, 3)}, false, {{99, boundController}}},
+        {"program change ignored", {Event::midi(10, program2, 2), Event::midi(11, sysex, 4)}, false, {}},
+        {"program change enabled", {Event::midi(10, program2, 2)}, true, {{10, toProgram2}}},
+    };
+    std::vector<float> left(kFrames), right(kFrames);
+    for (uint32_t n = 0; n < kFrames; ++n) {
+        left[n] = 0.9f * std::sin(0.05f * static_cast<float>(n));
+        right[n] = 0.6f * std::cos(0.03f * static_cast<float>(n));
+    }
+    for (const Case& c : cases) {
+        for (bool mono : {false, true}) {
+            TolvaneEngine withEvents{""}, byHand{""};
+            withEvents.setMidiProgramChanges(c.midiPrograms);
+            for (TolvaneEngine* e : {&withEvents, &byHand}) e->getControllerAssignments().bind(7, 4);
+            std::vector<float> outL(kFrames), outR(kFrames), refL(kFrames), refR(kFrames);
+            withEvents.run({mono, left.data(), right.data(), outL.data(), outR.data()}, kFrames, c.events.data(),
+                           c.events.size());
+            uint32_t done = 0;
+            auto processTo = [&](uint32_t frame) {
+                if (frame <= done) return;
+                byHand.run({mono, left.data() + done, right.data() + done, refL.data() + done, refR.data() + done},
+                           frame - done, nullptr, 0);
+                done = frame;
+            };
+            for (const auto& [frame, change] : c.byHand) {
+                processTo(frame);
+                change(byHand);
+            }
+            processTo(kFrames);
+            for (uint32_t n = 0; n < kFrames; ++n) {
+                ASSERT_TRUE(sameFloat(outL[n], refL[n])) << c.what << (mono ? ", mono" : "") << ", frame " << n;
+                if (!mono) {
+                    ASSERT_TRUE(sameFloat(outR[n], refR[n])) << c.what << ", right, frame " << n;
+                }
+            }
+            for (int32_t i = 0; i < 6; ++i) EXPECT_EQ(withEvents.getParameter(i), byHand.getParameter(i)) << c.what;
+            EXPECT_EQ(withEvents.getProgram(), byHand.getProgram()) << c.what;
+        }
+    }
 }
 
 }  // namespace
