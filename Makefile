@@ -9,12 +9,14 @@ CMAKE_ARGS ?=
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS = assignments parameter_text midi_file dispatcher
 
-.PHONY: all deps deps-windows test test-sanitize test-thread windows test-windows bench demo install clean fuzz artwork verify-fastmath \
+.PHONY: all configure deps deps-windows test test-sanitize test-thread windows test-windows bench demo install clean fuzz artwork verify-fastmath \
   dist test-dist format format-check
 
-all: deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_ARGS)
+all: configure
 	cmake --build $(BUILD) -j $(JOBS)
+
+configure: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_ARGS)
 
 deps:
 	@tools/install-deps.sh
@@ -93,8 +95,10 @@ clean:
 	rm -rf $(BUILD) build-asan build-tsan build-win32 build-win64 build-fuzz build-release build-release-win32 \
 	  build-release-win64 dist
 
-# Builds everything and renders a drum loop through the five programs into build/demo/.
-demo: all
+# Builds the plug-ins and the command (no tests, no benchmarks) and renders a
+# drum loop through the five programs into build/demo/.
+demo: configure
+	cmake --build $(BUILD) -j $(JOBS) --target Tolvane tolvane_lv2 tolvane
 	$(BUILD)/tolvane demo $(BUILD)/demo
 
 # Copies the VST 2.4 plug-in into the user's VST folder and the LV2 bundle into
