@@ -218,6 +218,11 @@ void TolvaneEditor::idle() {
     if (gainMeter) gainMeter->setValue(effect->getMeterValue());
 }
 
+int TolvaneEditor::eventDescriptor() const {
+    platform::EditorWindow* window = frame ? frame->getPlatformWindow() : nullptr;
+    return window ? window->eventDescriptor() : -1;
+}
+
 void TolvaneEditor::valueChanged(CControl* control) {
     const int32_t tag = control->getTag();
     if (tolvane::isParameter(tag)) effect->setParameterAutomated(tag, control->getValue());

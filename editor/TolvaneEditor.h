@@ -62,6 +62,9 @@ public:
     // Applies what other threads handed over, handles the window's events,
     // repaints what changed and moves the meter.
     void idle();
+    // The descriptor the open window's events arrive on, for hosts that run
+    // idle() when it is readable (as well as on their timer); -1 for none.
+    int eventDescriptor() const;
     // True when a control used the key.
     bool onKeyDown(const platform::KeyCode& key);
     bool onKeyUp(const platform::KeyCode& key);

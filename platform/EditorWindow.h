@@ -76,6 +76,10 @@ public:
     // The X11 window's id, for hosts that ask which window the editor made
     // (LV2's); 0 for other windows.
     virtual uintptr_t nativeHandle() const { return 0; }
+    // The file descriptor the window's events arrive on (its X connection),
+    // for hosts that watch descriptors and call dispatchEvents when it is
+    // readable; -1 for windows without one.
+    virtual int eventDescriptor() const { return -1; }
 };
 
 // A child window of `parent` (the host's window handle) of the given size, or

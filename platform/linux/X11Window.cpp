@@ -215,6 +215,7 @@ public:
     }
 
     uintptr_t nativeHandle() const override { return window; }
+    int eventDescriptor() const override { return lost ? -1 : ConnectionNumber(display); }
 
     void dispatchEvents() override {
         while (!destroyed && !lost && XPending(display) > 0) {
