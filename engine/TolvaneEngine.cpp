@@ -4,6 +4,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "SettingsFolder.h"
@@ -171,6 +172,32 @@ float TolvaneEngine::getParameterPlain(int32_t index) {
 float TolvaneEngine::plainToNormalized(int32_t index, float plain) {
     ScopedFloatingPointEnvironment defaultFloatingPoint;
     return tolvane::isParameter(index) ? parameterManager->plainToNormalized(index, plain) : 0.0f;
+}
+
+bool TolvaneEngine::normalizedFromText(int32_t index, const char* text, float& normalized) {
+    if (!tolvane::isParameter(index) || !text) return false;
+    ScopedFloatingPointEnvironment defaultFloatingPoint;
+    char* end = nullptr;
+    const double number = std::strtod(text, &end);
+    if (end == text || !std::isfinite(number)) return false;
+    const tolvane::ParameterInfo& p = tolvane::kParameters[index];
+    double n;
+    switch (index) {
+    case tolvane::kAttack:
+    case tolvane::kRelease: n = (number - 1.0) / 9.0; break;  // the display's 1.0 .. 10.0 scale
+    case tolvane::kActive: n = number / 100.0; break;         // a percentage
+    default: {
+        const double plain = std::clamp(number, double(std::min(p.min, p.max)), double(std::max(p.min, p.max)));
+        n = plainToNormalized(index, static_cast<float>(plain));
+        break;
+    }
+    }
+    float value = static_cast<float>(std::clamp(n, 0.0, 1.0));
+    // The percentage shows truncated: a float just below 0.76 would show 75 %.
+    if (index == tolvane::kActive && value < 1.0f && std::trunc(value * 100.0) < std::trunc(number))
+        value = std::nextafter(value, 1.0f);
+    normalized = value;
+    return true;
 }
 
 void TolvaneEngine::setProgram(int32_t program) {

@@ -92,6 +92,11 @@ public:
     float getParameterPlain(int32_t index);
     // The normalised value of a plain one, by the parameter's curve.
     float plainToNormalized(int32_t index, float plain);
+    // The normalised value whose display text the user typed: a number in the
+    // display's own terms (a ratio, the 1 to 10 scale of the times, decibels,
+    // a percentage), units and spaces around it allowed, limited to the range.
+    // False for no parameter or no number.
+    bool normalizedFromText(int32_t index, const char* text, float& normalized);
 
     // --- programs ------------------------------------------------------------
     // Makes the program current and applies its values; a number that is no

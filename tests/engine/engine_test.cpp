@@ -180,3 +180,33 @@ TEST(EngineBlock, EventsApplyAtTheirFrames) {
 }
 
 }  // namespace
+
+namespace {
+
+// Typing back what the display shows lands on a value that shows the same
+// text, for every parameter across its range; units and stray text around the
+// number are allowed, no number at all is refused.
+TEST(EngineText, DisplayTextsReadBackToTheSameText) {
+    TolvaneEngine engine{""};
+    for (int32_t index = 0; index < 6; ++index) {
+        for (float value : {0.0f, 0.013f, 0.25f, 0.5f, 0.77f, 0.999f, 1.0f}) {
+            char shown[16] = {}, again[16] = {};
+            engine.setParameter(index, value);
+            engine.getParameterDisplay(index, shown, 8);
+            float typed = -1.0f;
+            ASSERT_TRUE(engine.normalizedFromText(index, shown, typed)) << index << " '" << shown << "'";
+            engine.setParameter(index, typed);
+            engine.getParameterDisplay(index, again, 8);
+            EXPECT_STREQ(again, shown) << "parameter " << index << " at " << value;
+        }
+    }
+    float n = -1.0f;
+    EXPECT_TRUE(engine.normalizedFromText(tolvane::kSensitivity, " -30 dB", n));
+    EXPECT_EQ(n, 0.5f);
+    EXPECT_TRUE(engine.normalizedFromText(tolvane::kActive, "250%", n));
+    EXPECT_EQ(n, 1.0f) << "limited to the range";
+    for (const char* text : {"", "dB", "loud", "nan"}) EXPECT_FALSE(engine.normalizedFromText(0, text, n)) << text;
+    EXPECT_FALSE(engine.normalizedFromText(6, "1", n));
+}
+
+}  // namespace
