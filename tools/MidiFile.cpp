@@ -1,7 +1,9 @@
 #include "MidiFile.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <filesystem>
+
+#include "SettingsFolder.h"
 
 namespace {
 
@@ -205,17 +207,25 @@ bool parseMidiFile(const std::vector<uint8_t>& bytes, std::vector<MidiMessage>& 
 }
 
 bool readMidiFile(const std::string& path, std::vector<MidiMessage>& messages, std::string& error) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) {
-        error = "cannot read " + path;
+    std::string text;
+    const platform::ReadResult got = platform::readRegularFile(path, kMaxMidiFileBytes + 1, text);
+    std::error_code ignored;
+    const auto found = std::filesystem::status(path, ignored);
+    if (got == platform::ReadResult::kFailed && std::filesystem::exists(found) &&
+        !std::filesystem::is_regular_file(found)) {
+        error = path + " is not a regular file; --midi reads a standard MIDI file";
         return false;
     }
-    std::vector<uint8_t> bytes;
-    uint8_t buffer[65536];
-    size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) bytes.insert(bytes.end(), buffer, buffer + got);
-    std::fclose(f);
-    if (!parseMidiFile(bytes, messages, error)) {
+    if (got != platform::ReadResult::kRead) {
+        error = "cannot read " + path + (got == platform::ReadResult::kMissing ? ": no such file" : "");
+        return false;
+    }
+    if (text.size() > kMaxMidiFileBytes) {
+        error = path + " is larger than any standard MIDI file (over " + std::to_string(kMaxMidiFileBytes >> 20) +
+                " MB); not read";
+        return false;
+    }
+    if (!parseMidiFile(std::vector<uint8_t>(text.begin(), text.end()), messages, error)) {
         error = path + ": " + error;
         return false;
     }

@@ -27,6 +27,7 @@
 #include "LiveCommand.h"
 #include "MidiFile.h"
 #include "PluginHost.h"
+#include "RenderFiles.h"
 #include "SettingsFolder.h"
 #include "qm_controllerAssignments.h"
 
@@ -39,7 +40,7 @@ namespace {
 const char* const usage =
     "usage: tolvane [--plugin PATH] info\n"
     "       tolvane [--plugin PATH] render IN OUT [--program N|NAME] [--set NAME=VALUE ...] [--block N]\n"
-    "                                     [--midi FILE]\n"
+    "                                     [--midi FILE] [--pre-roll SECONDS]\n"
     "       tolvane [--plugin PATH] demo [DIR]\n"
     "       tolvane [--plugin PATH] edit [--program N|NAME] [--play IN] [--seconds S]\n"
     "       tolvane editor-shot OUT.png [--program N|NAME] [--set NAME=VALUE ...] [--meter V]\n"
@@ -53,7 +54,9 @@ const char* const helpDetails =
     "Tolvane's command-line host: loads the Tolvane VST 2.4 plug-in as a workstation does.\n"
     "\n"
     "  info           the plug-in's identity, programs, parameters and MIDI bindings\n"
-    "  render         process a WAV, AIFF or FLAC file (mono or stereo) into OUT, same format\n"
+    "  render         process a WAV, AIFF or FLAC file (mono or stereo) into OUT, same format;\n"
+    "                 --pre-roll runs that much silence (0 to 60 s) through the effect first,\n"
+    "                 as a workstation's export does, so the file starts as a running instance would\n"
     "  demo           render a drum loop through every program into DIR (default: demo)\n"
     "  edit           the editor in an X window of its own, idled as a host does\n"
     "  editor-shot    a PNG picture of the editor, built in rather than loaded\n"
@@ -136,7 +139,8 @@ struct RenderSettings {
     std::string program;                                    // number or name; empty keeps program 0
     std::vector<std::pair<std::string, std::string>> sets;  // name, value
     long block = 512;
-    bool progress = false;
+    double preRoll = 0.0;           // seconds of silence through the effect before the file
+    bool progress = false;          // on a terminal: shown for a file long enough to wait for
     std::vector<MidiMessage> midi;  // played to the plug-in at their times
 };
 
@@ -193,6 +197,10 @@ bool applySettings(PluginInstance& plugin, const RenderSettings& settings, std::
     return true;
 }
 
+bool showsProgress(const RenderSettings& settings, const SF_INFO& info) {
+    return settings.progress && info.frames > 30 * static_cast<sf_count_t>(info.samplerate);
+}
+
 void showProgress(sf_count_t done, sf_count_t total) {
     const int width = 40;
     const int filled = static_cast<int>(width * done / std::max<sf_count_t>(total, 1));
@@ -204,25 +212,6 @@ void showProgress(sf_count_t done, sf_count_t total) {
 bool sameFile(const std::string& a, const std::string& b) {
     struct stat sa, sb;
     return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
-
-// The input of a render: one or two channels, and not the output file itself.
-SNDFILE* openRenderInput(const std::string& inPath, const std::string& outPath, SF_INFO& info, std::string& error) {
-    if (sameFile(inPath, outPath)) {
-        error = "the output " + outPath + " is the input file; choose another name";
-        return nullptr;
-    }
-    SNDFILE* in = sf_open(inPath.c_str(), SFM_READ, &info);
-    if (!in) {
-        error = "cannot read " + inPath + ": " + sf_strerror(nullptr);
-        return nullptr;
-    }
-    if (info.channels != 1 && info.channels != 2) {
-        sf_close(in);
-        error = inPath + " has " + std::to_string(info.channels) + " channels; Tolvane takes mono or stereo files";
-        return nullptr;
-    }
-    return in;
 }
 
 // A new instance for the input's channels and rate, the settings applied, switched on.
@@ -300,19 +289,20 @@ void processSplitAtMidi(PluginInstance& plugin, MidiPlayer& midi, float* const i
 }
 
 // Runs the whole input through the instance into the output, block by block,
-// measuring the levels asked for. False when the output refuses a block.
-bool streamThrough(PluginInstance& plugin, SNDFILE* in, SNDFILE* out, const SF_INFO& info,
-                   const RenderSettings& settings, Level* inLevel, Level* outLevel) {
+// measuring the levels asked for. The frames read; -1 when the output refuses a block.
+sf_count_t streamThrough(PluginInstance& plugin, SNDFILE* in, SNDFILE* out, const SF_INFO& info,
+                         const RenderSettings& settings, Level* inLevel, Level* outLevel) {
     const size_t block = static_cast<size_t>(settings.block);
     const int channels = info.channels;
     std::vector<float> interleaved(block * channels), inputs(block * 2), outputs(block * 2);
     float* inputPointers[2] = {inputs.data(), inputs.data() + block};
     float* outputPointers[2] = {outputs.data(), outputs.data() + block};
     MidiPlayer midi(plugin, settings.midi, info.samplerate);
+    const bool progress = showsProgress(settings, info);
     sf_count_t done = 0;
     for (;;) {
         const sf_count_t got = sf_readf_float(in, interleaved.data(), static_cast<sf_count_t>(block));
-        if (got <= 0) return true;
+        if (got <= 0) return done;
         for (sf_count_t t = 0; t < got; ++t)
             for (int c = 0; c < channels; ++c) {
                 inputPointers[c][t] = interleaved[t * channels + c];
@@ -324,60 +314,60 @@ bool streamThrough(PluginInstance& plugin, SNDFILE* in, SNDFILE* out, const SF_I
                 interleaved[t * channels + c] = outputPointers[c][t];
                 if (outLevel) outLevel->add(outputPointers[c][t]);
             }
-        if (sf_writef_float(out, interleaved.data(), got) != got) return false;
+        if (sf_writef_float(out, interleaved.data(), got) != got) return -1;
         done += got;
-        if (settings.progress) showProgress(done, info.frames);
+        if (progress) showProgress(done, info.frames);
     }
 }
 
-// Closes the output written under `tempPath` and, when all went well, gives it
-// its name; otherwise removes it.
-bool finishOutput(SNDFILE* out, const std::string& tempPath, const std::string& outPath, bool ok, std::string& error) {
-    if (sf_close(out) != 0 && ok) {
-        error = "cannot finish " + outPath;
-        ok = false;
+// Runs `frames` frames of silence through the instance, its output dropped.
+void preRoll(PluginInstance& plugin, sf_count_t frames, long block) {
+    std::vector<float> silence(static_cast<size_t>(block) * 2), dropped(static_cast<size_t>(block) * 2);
+    float* inputs[2] = {silence.data(), silence.data() + block};
+    float* outputs[2] = {dropped.data(), dropped.data() + block};
+    for (sf_count_t n; frames > 0; frames -= n) {
+        n = std::min<sf_count_t>(frames, block);
+        plugin.process(inputs, outputs, static_cast<VstInt32>(n));
     }
-    if (ok && std::rename(tempPath.c_str(), outPath.c_str()) != 0) {
-        error = "cannot write " + outPath + ": " + std::strerror(errno);
-        ok = false;
-    }
-    if (!ok) std::remove(tempPath.c_str());
-    return ok;
 }
 
-// Renders IN into OUT through a new instance. OUT is written under a temporary
-// name and renamed only when everything succeeded.
+void warn(const std::string& message) { std::fprintf(stderr, "tolvane: %s\n", message.c_str()); }
+
+// Renders IN into OUT through a new instance; OUT gets the output only when
+// everything succeeded.
 bool render(PluginLibrary& library, const std::string& inPath, const std::string& outPath,
             const RenderSettings& settings, Level* inLevel, Level* outLevel, std::string& error) {
-    SF_INFO info{};
-    SNDFILE* in = openRenderInput(inPath, outPath, info, error);
-    if (!in) return false;
+    if (sameFile(inPath, outPath)) {
+        error = "the output " + outPath + " is the input file; choose another name";
+        return false;
+    }
+    RenderInput in;
+    std::string warning;
+    if (!in.open(inPath, error, warning)) return false;
+    if (!warning.empty()) warn(warning);
+    const SF_INFO& info = in.info();
     auto plugin = startRenderInstance(library, info, settings, error);
-    if (!plugin) {
-        sf_close(in);
-        return false;
-    }
+    if (!plugin) return false;
+    RenderOutput out;
+    if (!out.open(outPath, info, error)) return false;
+    sf_command(out.file(), SFC_SET_CLIPPING, nullptr, SF_TRUE);
 
-    const std::string tempPath = outPath + ".part";
-    SF_INFO outInfo = info;
-    SNDFILE* out = sf_open(tempPath.c_str(), SFM_WRITE, &outInfo);
-    if (!out) {
-        sf_close(in);
-        error = "cannot write " + outPath + ": " + sf_strerror(nullptr);
-        return false;
-    }
-    sf_command(out, SFC_SET_CLIPPING, nullptr, SF_TRUE);
-
-    bool ok = streamThrough(*plugin, in, out, info, settings, inLevel, outLevel);
-    if (!ok) {
-        error = "cannot write " + outPath + ": " + sf_strerror(out);
-    } else if (sf_error(in) != SF_ERR_NO_ERROR) {
-        error = "cannot read " + inPath + ": " + sf_strerror(in);
-        ok = false;
-    }
+    preRoll(*plugin, std::llround(settings.preRoll * info.samplerate), settings.block);
+    const sf_count_t frames = streamThrough(*plugin, in.file(), out.file(), info, settings, inLevel, outLevel);
     plugin->dispatch(effMainsChanged, 0, 0);
-    sf_close(in);
-    return finishOutput(out, tempPath, outPath, ok, error);
+    if (frames < 0) {
+        error = "cannot write " + outPath + ": " + sf_strerror(out.file());
+        return false;
+    }
+    // A file cut short keeps what it held, as a cut WAV file does in libsndfile.
+    const std::string shortfall = in.shortfall(frames);
+    if (shortfall.empty() && sf_error(in.file()) != SF_ERR_NO_ERROR) {
+        error = "cannot read " + inPath + ": " + sf_strerror(in.file());
+        return false;
+    }
+    if (!out.finish(error)) return false;
+    if (!shortfall.empty()) warn((showsProgress(settings, info) ? "\n" : "") + shortfall);  // the bar stopped short
+    return true;
 }
 
 int info(PluginLibrary& library) {
@@ -451,6 +441,10 @@ int renderCommand(PluginLibrary& library, const std::vector<std::string>& args) 
             if (!hasValue()) return fail("--midi needs a standard MIDI file", 2);
             std::string midiError;
             if (!readMidiFile(args[++i], settings.midi, midiError)) return fail(midiError);
+        } else if (a == "--pre-roll") {
+            if (!hasValue() || !parseNumber(args[++i], settings.preRoll) || settings.preRoll < 0.0 ||
+                settings.preRoll > 60.0)
+                return fail("--pre-roll needs a number of seconds from 0 to 60", 2);
         } else if (a == "--block") {
             long block;
             if (!hasValue() || !parseCount(args[++i], block) || block < 1 || block > 65536)
@@ -463,11 +457,7 @@ int renderCommand(PluginLibrary& library, const std::vector<std::string>& args) 
         }
     }
     if (files.size() != 2) return fail("render needs an input and an output file (see 'tolvane --help')", 2);
-    SF_INFO probe{};
-    if (SNDFILE* f = sf_open(files[0].c_str(), SFM_READ, &probe)) {
-        settings.progress = isatty(2) && probe.frames > 30 * static_cast<sf_count_t>(probe.samplerate);
-        sf_close(f);
-    }
+    settings.progress = isatty(2);
     std::string error;
     if (!render(library, files[0], files[1], settings, nullptr, nullptr, error)) return fail(error);
     return 0;

@@ -1,19 +1,26 @@
 // The tolvane command-line host end to end: what it prints, what it renders,
 // and how it refuses bad requests.
+#include <fcntl.h>
 #include <sndfile.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "MidiFile.h"
 #include "support/midi_writer.h"
 #include "support/plugin_fixture.h"
+#include "support/temp_folder.h"
 
 namespace {
 
@@ -31,11 +38,12 @@ protected:
     }
     void TearDown() override { std::system(("rm -rf '" + dir + "'").c_str()); }
 
-    CliResult run(const std::string& arguments) {
+    // `feed`, when given, is a pipeline that ends in "|" and feeds the command's input.
+    CliResult run(const std::string& arguments, const std::string& feed = "") {
         const std::string out = dir + "/stdout.txt", err = dir + "/stderr.txt";
         // Each test keeps its own settings folder (and so its own MIDI bindings).
-        const std::string command = "XDG_CONFIG_HOME='" + dir + "/config' " + TOLVANE_CLI_PATH + " " + arguments +
-                                    " >'" + out + "' 2>'" + err + "'";
+        const std::string command = feed + "XDG_CONFIG_HOME='" + dir + "/config' " + TOLVANE_CLI_PATH + " " +
+                                    arguments + " >'" + out + "' 2>'" + err + "'";
         const int status = std::system(command.c_str());
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(out), slurp(err)};
     }
@@ -166,6 +174,18 @@ TEST_F(TolvaneCli, RefusesBadRequestsWithOneClearLine) {
     expectRefused(run("render " + in + " " + out + " --set Ratio=2"), "from 0 to 1", out);
     expectRefused(run("render " + in + " " + out + " --set Ratio"), "NAME=VALUE", out);
     expectRefused(run("render " + in + " " + out + " --block 0"), "--block", out);
+    for (const char* seconds : {"-1", "61", "nan"})
+        expectRefused(run("render " + in + " " + out + " --pre-roll " + seconds), "--pre-roll", out);
+    expectRefused(run("render " + in + " " + out + " --midi /dev/null"), "not a regular file", out);
+    // A valid file with more than any real one behind it.
+    std::vector<uint8_t> huge = midiFile(0, 480, {MidiTrackBuilder().end()});
+    huge.resize(kMaxMidiFileBytes + 1);
+    writeText(path("huge.mid"), std::string(huge.begin(), huge.end()));
+    expectRefused(run("render " + in + " " + out + " --midi " + path("huge.mid")), "larger than any", out);
+    std::string noRate = slurp(in);
+    noRate.replace(noRate.find("fmt ") + 12, 4, std::string(4, '\0'));
+    writeText(path("no-rate.wav"), noRate);
+    expectRefused(run("render " + path("no-rate.wav") + " " + out), "sample rate of 0 Hz", out);
     expectRefused(run("render " + in + " " + out + " --fast"), "unknown option --fast", out);
     expectRefused(run("render " + in), "an input and an output", out);
     expectRefused(run("render " + in + " " + path("no/such/dir/out.wav")), "cannot write");
@@ -177,6 +197,155 @@ TEST_F(TolvaneCli, RefusesBadRequestsWithOneClearLine) {
     expectRefused(run("render " + in + " " + in), "is the input file");
     SF_INFO after;
     EXPECT_EQ(readAll(in, after), original) << "the input is never overwritten";
+}
+
+// Whatever the output path names, and whatever lies beside it, no file that
+// was there before the render is lost.
+TEST_F(TolvaneCli, NoOutputPathCostsAFileThatWasThere) {
+    // 4 kB, within a pipe's buffer; 16-bit, so no time stamp (float files' PEAK chunk) tells renders apart.
+    writeSignal(path("in.wav"), 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1000);
+    const std::string in = slurp(path("in.wav"));
+    ASSERT_EQ(run("render " + path("in.wav") + " " + path("plain.wav")).status, 0);
+    const std::string rendered = slurp(path("plain.wav"));
+    auto render = [&](const std::string& from, const std::string& to) {
+        const CliResult r = run("render " + path(from) + " " + path(to));
+        EXPECT_EQ(r.status, 0) << to << ": " << r.err;
+    };
+    auto mode = [&](const std::string& name) {
+        struct stat s {};
+        lstat(path(name).c_str(), &s);
+        return s.st_mode;
+    };
+
+    // An input named as a temporary output once was, and such a name beside the output.
+    writeText(path("take.wav.part"), in);
+    writeText(path("mix.wav.part"), "keep");
+    render("take.wav.part", "take.wav");
+    render("in.wav", "mix.wav");
+    EXPECT_TRUE(slurp(path("take.wav.part")) == in) << "the input, untouched";
+    EXPECT_TRUE(slurp(path("take.wav")) == rendered);
+    EXPECT_EQ(slurp(path("mix.wav.part")), "keep");
+
+    // A symbolic link is written through; a file keeps its mode, a new one gets the usual one.
+    ASSERT_EQ(symlink("real.wav", path("link.wav").c_str()), 0);
+    writeText(path("private.wav"), "old");
+    chmod(path("private.wav").c_str(), 0600);
+    render("in.wav", "link.wav");
+    render("in.wav", "private.wav");
+    EXPECT_TRUE(S_ISLNK(mode("link.wav")));
+    EXPECT_TRUE(slurp(path("real.wav")) == rendered) << "written through the link";
+    EXPECT_TRUE(slurp(path("private.wav")) == rendered);
+    EXPECT_EQ(mode("private.wav") & 07777, 0600u);
+    const mode_t mask = umask(0);
+    umask(mask);
+    EXPECT_EQ(mode("plain.wav") & 07777, 0666u & ~mask);
+
+    // A FIFO (as /dev/stdout often is) gets the file and stays; so does a device.
+    ASSERT_EQ(mkfifo(path("pipe.wav").c_str(), 0644), 0);
+    const int reader = open(path("pipe.wav").c_str(), O_RDONLY | O_NONBLOCK);
+    render("in.wav", "pipe.wav");
+    std::string piped;
+    char buffer[4096];
+    for (ssize_t n; (n = read(reader, buffer, sizeof buffer)) > 0;) piped.append(buffer, static_cast<size_t>(n));
+    close(reader);
+    EXPECT_TRUE(piped == rendered) << piped.size() << " bytes through the FIFO";
+    EXPECT_TRUE(S_ISFIFO(mode("pipe.wav")));
+    if (mknod(path("null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0) {  // a copy of /dev/null, as root
+        render("in.wav", "null");
+        EXPECT_TRUE(S_ISCHR(mode("null")));
+    }
+}
+
+// Ctrl+C or SIGTERM mid-render ends the program as the signal says, and its
+// temporary file goes with it.
+TEST_F(TolvaneCli, AnInterruptedRenderLeavesNothingBehind) {
+    writeSignal(path("in.wav"), 2, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000);
+    const std::string in = slurp(path("in.wav")), out = path("out.wav");
+    auto leftBehind = [&] {
+        std::string names;
+        for (const auto& entry : std::filesystem::directory_iterator(dir))
+            if (entry.path().filename() != "in.wav") names += entry.path().filename().string() + " ";
+        return names;
+    };
+    for (int signal : {SIGINT, SIGTERM}) {
+        // A part of the file through a pipe that stays open: the render waits mid-file.
+        int feed[2];
+        ASSERT_EQ(pipe(feed), 0);
+        const pid_t child = fork();
+        if (child == 0) {
+            dup2(feed[0], 0);
+            close(feed[1]);
+            std::signal(SIGINT, SIG_DFL);  // as a terminal's foreground job has it
+            execl(TOLVANE_CLI_PATH, "tolvane", "render", "/dev/stdin", out.c_str(), nullptr);
+            _exit(127);
+        }
+        close(feed[0]);
+        EXPECT_EQ(write(feed[1], in.data(), 32768), 32768);
+        for (int wait = 0; wait < 1000 && leftBehind().empty(); ++wait) usleep(10000);
+        EXPECT_NE(leftBehind(), "") << "the render under way";
+        kill(child, signal);
+        int status = 0;
+        waitpid(child, &status, 0);
+        close(feed[1]);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+        EXPECT_EQ(leftBehind(), "");
+    }
+}
+
+// A pipe, a file cut short and a recording whose header is not yet written
+// render what they hold; the last two say so.
+TEST_F(TolvaneCli, RendersWhatAnInputHolds) {
+    writeSignal(path("in.wav"), 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    writeSignal(path("in.flac"), 2, SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
+    const std::string whole = slurp(path("in.wav")), flac = slurp(path("in.flac"));
+    const size_t audio = whole.find("data") + 8;
+    std::string unfinished = whole;
+    unfinished.replace(audio - 4, 4, std::string(4, '\0'));
+    writeText(path("unfinished.wav"), unfinished);
+    writeText(path("cut.wav"), whole.substr(0, 1000));
+    writeText(path("cut.flac"), flac.substr(0, flac.size() / 2));
+    const sf_count_t cutFrames = static_cast<sf_count_t>(1000 - audio) / 4;
+    struct Case {
+        std::string feed, in, out;
+        sf_count_t leastFrames, mostFrames;
+        const char* warning;
+    } cases[] = {
+        {"cat '" + path("in.wav") + "' | ", "/dev/stdin", path("piped.wav"), 9000, 9000, nullptr},
+        {"", path("unfinished.wav"), path("out.wav"), 9000, 9000, "header gives no audio"},
+        {"", path("cut.wav"), path("out.wav"), cutFrames, cutFrames, "shorter than its header says"},
+        {"", path("cut.flac"), path("out.flac"), 1, 8999, "ended after"},
+    };
+    for (const Case& c : cases) {
+        const std::string& out = c.out;
+        const CliResult r = run("render " + c.in + " " + out, c.feed);
+        EXPECT_EQ(r.status, 0) << c.in << ": " << r.err;
+        if (c.warning) EXPECT_NE(r.err.find(c.warning), std::string::npos) << c.in << ": " << r.err;
+        else EXPECT_EQ(r.err, "") << c.in;
+        SF_INFO info;
+        readAll(out, info);
+        EXPECT_GE(info.frames, c.leastFrames) << c.in;
+        EXPECT_LE(info.frames, c.mostFrames) << c.in;
+    }
+}
+
+// --pre-roll 2 gives exactly the end of a render of two seconds of silence followed by the file.
+TEST_F(TolvaneCli, PreRollIsSilenceRunThroughFirst) {
+    writeSignal(path("in.wav"), 2, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    SF_INFO info;
+    std::vector<float> longer(2 * 48000 * 2, 0.0f);
+    const std::vector<float> in = readAll(path("in.wav"), info);
+    longer.insert(longer.end(), in.begin(), in.end());
+    SNDFILE* f = sf_open(path("longer.wav").c_str(), SFM_WRITE, &info);
+    ASSERT_NE(f, nullptr);
+    sf_writef_float(f, longer.data(), static_cast<sf_count_t>(longer.size() / 2));
+    sf_close(f);
+
+    ASSERT_EQ(run("render " + path("in.wav") + " " + path("out.wav") + " --pre-roll 2").status, 0);
+    ASSERT_EQ(run("render " + path("longer.wav") + " " + path("longer-out.wav")).status, 0);
+    const std::vector<float> out = readAll(path("out.wav"), info), whole = readAll(path("longer-out.wav"), info);
+    ASSERT_EQ(out.size(), in.size());
+    ASSERT_EQ(whole.size(), longer.size());
+    EXPECT_EQ(std::memcmp(out.data(), whole.data() + (whole.size() - out.size()), out.size() * sizeof(float)), 0);
 }
 
 TEST_F(TolvaneCli, MidiControllersDriveTheirBoundParameters) {
