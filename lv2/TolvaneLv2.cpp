@@ -1,11 +1,9 @@
 #include "TolvaneLv2.h"
 
-#include <lv2/atom/util.h>
-#include <lv2/midi/midi.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <new>
 
 #include "FloatingPointEnvironment.h"
@@ -27,8 +25,8 @@ constexpr uint32_t kLargestMessage = 128;
 // A host's rate that is no number, not above 0 or beyond a float leaves the
 // engine at its own rate, which then counts everywhere.
 float usableRate(double rate) {
-    const auto r = static_cast<float>(rate);
-    return r > 0.0f && std::isfinite(r) ? r : 44100.0f;
+    const float r = rate > 0.0 && rate <= std::numeric_limits<float>::max() ? static_cast<float>(rate) : 0.0f;
+    return r > 0.0f ? r : 44100.0f;
 }
 
 }  // namespace

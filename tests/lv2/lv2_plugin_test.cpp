@@ -409,8 +409,8 @@ TEST_F(Lv2Plugin, AFailedBindingsWriteIsTriedAgainASecondLaterAtAnyRate) {
         double rate;
         uint8_t written;
         uint32_t second;
-    } cases[] = {{48000.0, 0, 48000}, {NAN, 0, 44100},      {-44100.0, 0, 44100},
-                 {0.0, 0, 44100},     {INFINITY, 0, 44100}, {48000.0, 2, 48000}};
+    } cases[] = {{48000.0, 0, 48000},  {NAN, 0, 44100},   {-44100.0, 0, 44100}, {0.0, 0, 44100},
+                 {INFINITY, 0, 44100}, {1e300, 0, 44100}, {48000.0, 2, 48000}};
     std::vector<float> silence(480), sink(480);
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.rate << " Hz, written " << int(c.written));
