@@ -7,7 +7,7 @@ CMAKE_ARGS ?=
 
 # Seconds each fuzz target runs in `make fuzz`; CI runs them briefly.
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS = assignments parameter_text midi_file dispatcher
+FUZZ_TARGETS = assignments parameter_text midi_file dispatcher lv2_atoms
 
 .PHONY: all configure deps deps-windows test test-sanitize test-thread windows test-windows bench demo install clean fuzz artwork verify-fastmath \
   dist test-dist format format-check
@@ -62,9 +62,11 @@ format-check:
 	@tools/install-deps.sh format
 	@clang-format --dry-run --Werror $(FORMAT_FILES) && echo "The layout is the tree's own."
 
-# Coverage-guided fuzzing of the file reader, parameter texts, MIDI files and
-# dispatcher call sequences (libFuzzer with ASan and UBSan); corpora in build-fuzz/corpus/,
-# crash, leak and timeout inputs in build-fuzz/artifacts/<target>/.
+# Coverage-guided fuzzing of the file reader, parameter texts, MIDI files,
+# dispatcher call sequences and the LV2 plug-in's and editor's atoms (libFuzzer
+# with ASan and UBSan); corpora in build-fuzz/corpus/, crash, leak and timeout
+# inputs in build-fuzz/artifacts/<target>/; tests/fuzz/<target>.dict, where
+# there is one, gives a target well-formed pieces to start from.
 fuzz:
 	@tools/install-deps.sh fuzz
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOLVANE_FUZZ=ON \
@@ -73,6 +75,7 @@ fuzz:
 	for t in $(FUZZ_TARGETS); do \
 	  mkdir -p build-fuzz/corpus/$$t build-fuzz/artifacts/$$t && \
 	  build-fuzz/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -timeout=10 -rss_limit_mb=2048 \
+	    $$(test -f tests/fuzz/$$t.dict && echo -dict=tests/fuzz/$$t.dict) \
 	    -artifact_prefix=build-fuzz/artifacts/$$t/ -print_final_stats=1 build-fuzz/corpus/$$t || exit 1; \
 	done
 

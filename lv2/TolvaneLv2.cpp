@@ -1,11 +1,9 @@
 #include "TolvaneLv2.h"
 
-#include <lv2/atom/util.h>
-#include <lv2/midi/midi.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <new>
 
 #include "qm_controllerAssignments.h"
@@ -22,6 +20,13 @@ const void* feature(const LV2_Feature* const* features, const char* uri) {
 
 // The largest message the notify port carries, with its event header.
 constexpr uint32_t kLargestMessage = 128;
+
+// A host's rate that is no number, not above 0 or beyond a float leaves the
+// engine at its own rate, which then counts everywhere.
+float usableRate(double rate) {
+    const float r = rate > 0.0 && rate <= std::numeric_limits<float>::max() ? static_cast<float>(rate) : 0.0f;
+    return r > 0.0f ? r : 44100.0f;
+}
 
 }  // namespace
 
@@ -40,12 +45,11 @@ TolvaneLv2* TolvaneLv2::create(bool mono, double sampleRate, const LV2_Feature* 
 TolvaneLv2::TolvaneLv2(bool isMono, double rate, LV2_URID_Map* map, LV2_Worker_Schedule* worker,
                        const Lv2InlineDisplay* inlineDisplay)
     : mono(isMono),
-      sampleRate(static_cast<float>(rate)),
+      sampleRate(usableRate(rate)),
+      retryFrames(static_cast<uint64_t>(std::min(sampleRate, 4.0e9f))),
+      uris(MessageUris::map(map)),
       schedule(worker),
       display(inlineDisplay) {
-    auto id = [map](const char* uri) { return map->map(map->handle, uri); };
-    uris = {id(LV2_MIDI__MidiEvent), id(kToggleLearnUri),  id(kStateRequestUri), id(kParameterValueUri),
-            id(kLearnUri),           id(kParameterKeyUri), id(kValueKeyUri),     id(kArmedKeyUri)};
     lv2_atom_forge_init(&forge, map);
     std::fill(std::begin(appliedPorts), std::end(appliedPorts), NAN);
     engine.setSampleRate(sampleRate);
@@ -88,10 +92,9 @@ void TolvaneLv2::run(uint32_t frames) {
     {
         TolvaneEngine::Block block(engine, audio(), frames);
         if (control) {
-            LV2_ATOM_SEQUENCE_FOREACH(control, event) {
-                const auto at = static_cast<uint32_t>(std::clamp<int64_t>(event->time.frames, 0, frames));
-                handleEvent(block, at, *event);
-            }
+            forEachMessage(*control, uris, [&](int64_t time, const Message& message) {
+                handleMessage(block, static_cast<uint32_t>(std::clamp<int64_t>(time, 0, frames)), message);
+            });
         }
     }
     if (gainReduction) *gainReduction = engine.getGainReduction();
@@ -111,24 +114,16 @@ TolvaneEngine::Audio TolvaneLv2::audio() const {
     return {false, inputs[0], inputs[1], outputs[0], outputs[1]};
 }
 
-void TolvaneLv2::handleEvent(TolvaneEngine::Block& block, uint32_t frame, const LV2_Atom_Event& event) {
-    if (event.body.type == uris.midiEvent) {
+void TolvaneLv2::handleMessage(TolvaneEngine::Block& block, uint32_t frame, const Message& message) {
+    if (message.kind == Message::kMidi) {
         inMidi = true;
-        block.add(
-            TolvaneEngine::Event::midi(frame, reinterpret_cast<const uint8_t*>(&event.body + 1), event.body.size));
+        block.add(TolvaneEngine::Event::midi(frame, message.midi, message.midiSize));
         inMidi = false;
-        return;
-    }
-    if (!lv2_atom_forge_is_object_type(&forge, event.body.type)) return;
-    const auto& object = reinterpret_cast<const LV2_Atom_Object&>(event.body);
-    if (object.body.otype == uris.stateRequest) {
+    } else if (message.kind == Message::kStateRequest) {
         stateRequested = true;
-    } else if (object.body.otype == uris.toggleLearn && schedule) {
-        const LV2_Atom* parameter = nullptr;
-        lv2_atom_object_get(&object, uris.parameter, &parameter, 0);
-        if (!parameter || parameter->type != forge.Int || parameter->size < sizeof(int32_t)) return;
-        const WorkItem item{WorkItem::kToggleLearn, reinterpret_cast<const LV2_Atom_Int*>(parameter)->body, false};
-        if (tolvane::isParameter(item.parameter)) schedule->schedule_work(schedule->handle, sizeof item, &item);
+    } else if (message.kind == Message::kToggleLearn && schedule) {
+        const WorkItem item{WorkItem::kToggleLearn, message.parameter, 0};
+        schedule->schedule_work(schedule->handle, sizeof item, &item);
     }
 }
 
@@ -138,7 +133,7 @@ void TolvaneLv2::scheduleBindingsWrite(uint32_t frames) {
         return;
     }
     if (!schedule || writeScheduled || !engine.getControllerAssignments().hasPendingWrite()) return;
-    const WorkItem item{WorkItem::kWriteBindings, 0, false};
+    const WorkItem item{WorkItem::kWriteBindings, 0, 0};
     writeScheduled = schedule->schedule_work(schedule->handle, sizeof item, &item) == LV2_WORKER_SUCCESS;
 }
 
@@ -147,11 +142,13 @@ LV2_Worker_Status TolvaneLv2::work(LV2_Worker_Respond_Function respond, LV2_Work
     if (size != sizeof(WorkItem)) return LV2_WORKER_ERR_UNKNOWN;
     WorkItem item;
     std::memcpy(&item, data, sizeof item);
-    if (item.kind == WorkItem::kToggleLearn) {
+    if (item.kind == WorkItem::kToggleLearn && tolvane::isParameter(item.parameter)) {
         engine.toggleLearn(item.parameter);
-    } else {
-        item.written = engine.getControllerAssignments().writePending();
+    } else if (item.kind == WorkItem::kWriteBindings) {
+        item.written = engine.getControllerAssignments().writePending() ? 1 : 0;
         respond(handle, sizeof item, &item);
+    } else {
+        return LV2_WORKER_ERR_UNKNOWN;
     }
     return LV2_WORKER_SUCCESS;
 }
@@ -160,11 +157,11 @@ LV2_Worker_Status TolvaneLv2::workResponse(uint32_t size, const void* data) {
     if (size != sizeof(WorkItem)) return LV2_WORKER_ERR_UNKNOWN;
     WorkItem item;
     std::memcpy(&item, data, sizeof item);
-    if (item.kind == WorkItem::kWriteBindings) {
-        writeScheduled = false;
-        // A file that cannot be written now is tried again in about a second.
-        if (!item.written) framesUntilRetry = static_cast<uint64_t>(sampleRate);
-    }
+    if (item.kind != WorkItem::kWriteBindings) return LV2_WORKER_ERR_UNKNOWN;
+    writeScheduled = false;
+    // A file that cannot be written now (or an answer that cannot be ours) is
+    // tried again in about a second.
+    if (item.written != 1) framesUntilRetry = retryFrames;
     return LV2_WORKER_SUCCESS;
 }
 
@@ -219,9 +216,11 @@ bool TolvaneLv2::writeLearnState(bool armed, int32_t parameter) {
 
 Lv2InlineDisplaySurface* TolvaneLv2::renderInlineDisplay(uint32_t width, uint32_t maxHeight) {
     // A bar of the gain reduction on the editor meter's scale (20 dB fill it),
-    // with a tick every 5 dB.
-    const uint32_t w = std::clamp<uint32_t>(width, 16, 1024);
-    const uint32_t h = std::clamp<uint32_t>(w / 8, 6, std::max<uint32_t>(6, std::min<uint32_t>(maxHeight, 24)));
+    // with a tick every 5 dB, within the bounds asked for: none where a frame
+    // around one row of bar does not fit.
+    const uint32_t w = std::min<uint32_t>(width, 1024);
+    const uint32_t h = std::min<uint32_t>(std::clamp<uint32_t>(w / 8, 6, 24), maxHeight);
+    if (w < 3 || h < 3) return nullptr;
     try {
         displayPixels.resize(static_cast<size_t>(w) * h);
     } catch (...) {

@@ -22,6 +22,7 @@
 
 #include "InlineDisplay.h"
 #include "TolvaneEngine.h"
+#include "TolvaneLv2Messages.h"
 #include "TolvaneLv2Ports.h"
 
 class TolvaneLv2 : private TolvaneEngine::Observer {
@@ -39,14 +40,12 @@ public:
     Lv2InlineDisplaySurface* renderInlineDisplay(uint32_t width, uint32_t maxHeight);
 
 private:
-    struct Uris {
-        LV2_URID midiEvent, toggleLearn, stateRequest, parameterValue, learn, parameter, value, armed;
-    };
-    // What run() hands to the worker, and what comes back.
+    // What run() hands to the worker, and what comes back. The host copies
+    // the bytes: they are checked as any input is.
     struct WorkItem {
         enum Kind : uint32_t { kToggleLearn, kWriteBindings } kind;
         int32_t parameter;
-        bool written;
+        uint8_t written;  // 1: the file was written
     };
 
     TolvaneLv2(bool mono, double sampleRate, LV2_URID_Map* map, LV2_Worker_Schedule* schedule,
@@ -56,7 +55,7 @@ private:
     void learnChanged(int32_t, bool) override {}  // run() compares the state itself
 
     void applyChangedPorts();
-    void handleEvent(TolvaneEngine::Block& block, uint32_t frame, const LV2_Atom_Event& event);
+    void handleMessage(TolvaneEngine::Block& block, uint32_t frame, const tolvane::lv2::Message& message);
     TolvaneEngine::Audio audio() const;
     void scheduleBindingsWrite(uint32_t frames);
     void writeNotifications();
@@ -65,8 +64,9 @@ private:
 
     TolvaneEngine engine;
     const bool mono;
-    const float sampleRate;
-    Uris uris{};
+    const float sampleRate;      // the host's, when usable; else the engine's own 44100 Hz
+    const uint64_t retryFrames;  // about a second
+    tolvane::lv2::MessageUris uris{};
     LV2_Atom_Forge forge{};
     LV2_Worker_Schedule* schedule;
     const Lv2InlineDisplay* display;

@@ -48,11 +48,9 @@ TolvaneLv2Ui* TolvaneLv2Ui::create(LV2UI_Write_Function write, LV2UI_Controller 
 
 TolvaneLv2Ui::TolvaneLv2Ui(LV2UI_Write_Function writeFunction, LV2UI_Controller hostController, LV2_URID_Map* map)
     : write(writeFunction),
-      controller(hostController) {
-    auto id = [map](const char* uri) { return map->map(map->handle, uri); };
-    uris = {
-        id(LV2_ATOM__eventTransfer), id(kToggleLearnUri), id(kStateRequestUri), id(kParameterValueUri), id(kLearnUri),
-        id(kParameterKeyUri),        id(kValueKeyUri),    id(kArmedKeyUri)};
+      controller(hostController),
+      uris(MessageUris::map(map)),
+      eventTransfer(map->map(map->handle, LV2_ATOM__eventTransfer)) {
     lv2_atom_forge_init(&forge, map);
     // A fresh instance's values, as its ports' defaults give them.
     for (int32_t i = 0; i < tolvane::kParameterCount; ++i) {
@@ -70,6 +68,7 @@ int TolvaneLv2Ui::idle() {
 }
 
 void TolvaneLv2Ui::portEvent(uint32_t port, uint32_t size, uint32_t format, const void* buffer) {
+    if (!buffer) return;
     if (format == 0 && size == sizeof(float)) {
         float value;
         std::memcpy(&value, buffer, sizeof value);
@@ -80,25 +79,17 @@ void TolvaneLv2Ui::portEvent(uint32_t port, uint32_t size, uint32_t format, cons
             values[port] = normalizedOfPortValue(manager, static_cast<int32_t>(port), value);
             editor.setParameter(static_cast<int32_t>(port), values[port]);
         }
-    } else if (format == uris.eventTransfer && port == kNotifyPort && size >= sizeof(LV2_Atom)) {
-        const auto* atom = static_cast<const LV2_Atom*>(buffer);
-        if (lv2_atom_forge_is_object_type(&forge, atom->type) && size >= sizeof(LV2_Atom_Object) &&
-            sizeof(LV2_Atom) + atom->size <= size)
-            handleMessage(*static_cast<const LV2_Atom_Object*>(buffer));
+    } else if (format == eventTransfer && port == kNotifyPort) {
+        handleMessage(readMessage(static_cast<const LV2_Atom*>(buffer), size, uris));
     }
 }
 
-void TolvaneLv2Ui::handleMessage(const LV2_Atom_Object& object) {
-    const LV2_Atom *parameter = nullptr, *value = nullptr, *armed = nullptr;
-    lv2_atom_object_get(&object, uris.parameter, &parameter, uris.value, &value, uris.armed, &armed, 0);
-    if (!parameter || parameter->type != forge.Int) return;
-    const int32_t index = reinterpret_cast<const LV2_Atom_Int*>(parameter)->body;
-    if (!tolvane::isParameter(index)) return;
-    if (object.body.otype == uris.parameterValue && value && value->type == forge.Float) {
-        values[index] = reinterpret_cast<const LV2_Atom_Float*>(value)->body;
-        editor.setParameter(index, values[index]);
-    } else if (object.body.otype == uris.learn && armed && armed->type == forge.Bool) {
-        editor.setHighlight(index, reinterpret_cast<const LV2_Atom_Bool*>(armed)->body != 0);
+void TolvaneLv2Ui::handleMessage(const Message& message) {
+    if (message.kind == Message::kParameterValue) {
+        values[message.parameter] = message.value;
+        editor.setParameter(message.parameter, message.value);
+    } else if (message.kind == Message::kLearn) {
+        editor.setHighlight(message.parameter, message.armed);
     }
 }
 
@@ -140,7 +131,7 @@ void TolvaneLv2Ui::sendMessage(LV2_URID type, const int32_t* parameter) {
         lv2_atom_forge_int(&forge, *parameter);
     }
     lv2_atom_forge_pop(&forge, &frame);
-    write(controller, kControlPort, lv2_atom_total_size(message), uris.eventTransfer, message);
+    write(controller, kControlPort, lv2_atom_total_size(message), eventTransfer, message);
 }
 
 // --- the LV2 entry points -----------------------------------------------------

@@ -16,6 +16,7 @@
 
 #include "EditorEffect.h"
 #include "TolvaneEditor.h"
+#include "TolvaneLv2Messages.h"
 #include "TolvaneLv2Ports.h"
 #include "TolvaneParameterManager.h"
 
@@ -44,12 +45,8 @@ public:
     bool resizeEditor(int32_t, int32_t) override { return false; }
 
 private:
-    struct Uris {
-        LV2_URID eventTransfer, toggleLearn, stateRequest, parameterValue, learn, parameter, value, armed;
-    };
-
     TolvaneLv2Ui(LV2UI_Write_Function write, LV2UI_Controller controller, LV2_URID_Map* map);
-    void handleMessage(const LV2_Atom_Object& object);
+    void handleMessage(const tolvane::lv2::Message& message);
     // Sends an object with at most an int parameter to the plug-in's control port.
     void sendMessage(LV2_URID type, const int32_t* parameter);
 
@@ -58,7 +55,8 @@ private:
     LV2UI_Write_Function write;
     LV2UI_Controller controller;
     const LV2UI_Touch* touch = nullptr;
-    Uris uris{};
+    tolvane::lv2::MessageUris uris{};
+    LV2_URID eventTransfer = 0;
     LV2_Atom_Forge forge{};
 
     // The knobs' values, and the port value each came from (or went to): a

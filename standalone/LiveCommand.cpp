@@ -20,6 +20,7 @@
 #include "TolvaneEditor.h"
 #include "TolvaneEngine.h"
 #include "TopLevelWindow.h"
+#include "qm_controllerAssignments.h"
 
 namespace {
 
@@ -174,7 +175,7 @@ class LiveSession {
 public:
     LiveSession() { link.setEditor(&panel); }
     ~LiveSession() {
-        jack.close();  // no process call may outlive the engine
+        closeJack();  // no process call may outlive the engine
         link.setEditor(nullptr);
         panel.close();
     }
@@ -187,6 +188,9 @@ private:
     void showChanges();
     void showMeter();
     void save(bool force);
+    bool saveBindings(bool last);
+    void closeJack();
+    void tell(const std::string& message);
     std::string title();
 
     TolvaneEngine engine;
@@ -198,7 +202,11 @@ private:
 
     bool closed = false;
     bool meterShown = false;
-    bool saveFailed = false;
+    // Whether the last write of each file succeeded, and whether the user has
+    // been told that it cannot be saved (once a run is enough).
+    bool settingsSaved = true, settingsTold = false;
+    bool bindingsSaved = true, bindingsTold = false;
+    Clock::time_point bindingsFailingSince{};
     int32_t shownProgram = -1;
     uint32_t shownRate = 0, shownFrames = 0;
     Clock::time_point lastSave = Clock::now(), lastMeter{};
@@ -260,22 +268,31 @@ int LiveSession::run(const LiveOptions& options) {
         std::fprintf(stderr, "tolvane: %s\n", error.c_str());
         return 1;
     }
+    if (settingsPath.empty())
+        tell(
+            "no settings folder ($XDG_CONFIG_HOME/Quenmark or $HOME/.config/Quenmark): settings and MIDI "
+            "bindings will not be saved");
     while (!closed && stopSignal.load() == 0 && !jack.serverGone()) {
         tick();
         poll(nullptr, 0, 15);  // returns early for a signal
     }
-    const bool serverGone = jack.serverGone();
-    jack.close();
-    panel.close();
-    engine.writePendingAssignments();
-    save(true);
     if (meterShown) std::fputc('\n', stdout);
+    meterShown = false;
     std::fflush(stdout);
+    const bool serverGone = jack.serverGone();
+    // Saved before the client closes: a server that does not answer ends the
+    // program there.
+    save(true);
+    saveBindings(true);
+    closeJack();
+    panel.close();
+    // What MIDI changed in the client's last moments.
+    if (link.changed.load()) save(true);
+    saveBindings(true);
     if (!serverGone) return 0;
     const std::string why = jack.shutdownReason();
-    const std::string saved = saveFailed ? "the settings could not be saved in " + settingsPath : "settings saved";
-    std::fprintf(stderr, "tolvane: the JACK server went away%s; %s\n", why.empty() ? "" : (" (" + why + ")").c_str(),
-                 saved.c_str());
+    tell("the JACK server went away" + (why.empty() ? "" : " (" + why + ")") +
+         (settingsSaved && bindingsSaved ? "; settings saved" : ""));
     return 1;
 }
 
@@ -285,7 +302,7 @@ void LiveSession::tick() {
         panel.idle();
     }
     // Learns completed on the audio thread go to the bindings file here.
-    engine.writePendingAssignments();
+    saveBindings(false);
     showChanges();
     if (!window) showMeter();
     save(false);
@@ -318,14 +335,54 @@ void LiveSession::showMeter() {
 
 // At most once a second while things change, and once more at the end.
 void LiveSession::save(bool force) {
-    if (settingsPath.empty()) return;
     if (!force && (!link.changed.load() || Clock::now() - lastSave < std::chrono::seconds(1))) return;
     link.changed.store(false);
     lastSave = Clock::now();
-    const bool written = writeLiveSettings(settingsPath, engine);
-    if (!written && !saveFailed && !force)
-        std::fprintf(stderr, "%stolvane: cannot write %s\n", meterShown ? "\r\x1b[K" : "", settingsPath.c_str());
-    saveFailed = !written;
+    settingsSaved = writeLiveSettings(settingsPath, engine);  // false without a folder, told at the start
+    if (settingsSaved || settingsTold || settingsPath.empty()) return;
+    settingsTold = true;
+    tell("cannot save the settings in " + settingsPath);
+}
+
+// True when no binding waits for the file. Another program holds the file's
+// lock for moments only: a write that fails is told once it has kept failing
+// for a second, or at the end.
+bool LiveSession::saveBindings(bool last) {
+    qm_controllerAssignments& bindings = engine.getControllerAssignments();
+    bindingsSaved = bindings.writePending();
+    if (bindingsSaved) {
+        bindingsFailingSince = {};
+        return true;
+    }
+    const Clock::time_point now = Clock::now();
+    if (bindingsFailingSince == Clock::time_point{}) bindingsFailingSince = now;
+    if (bindingsTold || (!last && now - bindingsFailingSince < std::chrono::seconds(1))) return false;
+    bindingsTold = true;
+    tell("cannot save the MIDI bindings in " + bindings.filePath() + ": what was learned is lost at exit");
+    return false;
+}
+
+// jack_client_close waits for the server's answer, which a stopped server
+// (SIGSTOP, a debugger) never gives. Everything is saved by then, so after a
+// few seconds the program ends without it.
+void LiveSession::closeJack() {
+    struct sigaction action {};
+    action.sa_handler = [](int) {
+        static const char message[] = "tolvane: the JACK server does not answer; ending without it\n";
+        if (write(STDERR_FILENO, message, sizeof message - 1) < 0) {
+        }
+        _exit(1);
+    };
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGALRM, &action, nullptr);
+    alarm(3);
+    jack.close();
+    alarm(0);
+}
+
+// A line of its own on stderr, also while the meter line shows.
+void LiveSession::tell(const std::string& message) {
+    std::fprintf(stderr, "%stolvane: %s\n", meterShown ? "\r\x1b[K" : "", message.c_str());
 }
 
 }  // namespace

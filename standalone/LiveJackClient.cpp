@@ -147,8 +147,14 @@ bool LiveJackClient::planConnections(const std::vector<std::string>& ports, std:
 
 bool LiveJackClient::planPort(const std::string& port, int& inputs, int& outputs, std::string& error) {
     const jack_port_t* found = jack_port_by_name(client, port.c_str());
-    if (!found || jack_port_is_mine(client, found)) {
+    if (!found) {
         error = "no JACK port '" + port + "' to connect (jack_lsp lists them)";
+        return false;
+    }
+    // Joining Tolvane to itself would only make a loop: the names say what to join it to.
+    if (jack_port_is_mine(client, found)) {
+        error = "'" + port +
+                "' is Tolvane's own port: --connect takes the ports to join Tolvane's to (jack_lsp lists them)";
         return false;
     }
     const bool midi = std::strcmp(jack_port_type(found), JACK_DEFAULT_MIDI_TYPE) == 0;

@@ -152,9 +152,10 @@ public:
           client(c) {
         registerDisplay(display);
         XSetIOErrorExitHandler(display, connectionLost, this);
-        // A parent that is no window makes no editor window (see created).
+        // A parent that is no window, or one that cannot hold a drawn child
+        // (InputOnly), makes no editor window (see created).
         XWindowAttributes parent{};
-        if (!XGetWindowAttributes(display, parentWindow, &parent)) return;
+        if (!XGetWindowAttributes(display, parentWindow, &parent) || parent.c_class == InputOnly) return;
         XSetWindowAttributes attributes{};
         attributes.colormap = parent.colormap;
         attributes.border_pixel = 0;

@@ -295,6 +295,9 @@ TEST_F(X11Editor, AnOpenThatMakesNoWindowAnswersZeroAndALaterOneWorks) {
     const Pixmap pixmap = XCreatePixmap(display, host, 8, 8, static_cast<unsigned>(DefaultDepth(display, 0)));
     const Window gone = XCreateSimpleWindow(display, host, 0, 0, 8, 8, 0, 0, 0);
     XDestroyWindow(display, gone);
+    XSetWindowAttributes none{};
+    const Window inputOnly =
+        XCreateWindow(display, DefaultRootWindow(display), 0, 0, 8, 8, 0, 0, InputOnly, CopyFromParent, 0, &none);
     XSync(display, False);
     const struct {
         const char* name;
@@ -304,6 +307,7 @@ TEST_F(X11Editor, AnOpenThatMakesNoWindowAnswersZeroAndALaterOneWorks) {
         {"DISPLAY unset", false, host},
         {"a pixmap for a parent", true, pixmap},
         {"a window already destroyed", true, gone},
+        {"an InputOnly window, which cannot hold one that draws", true, inputOnly},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -316,6 +320,7 @@ TEST_F(X11Editor, AnOpenThatMakesNoWindowAnswersZeroAndALaterOneWorks) {
         EXPECT_EQ(childCount(display, host), 1u);
     }
     XFreePixmap(display, pixmap);
+    XDestroyWindow(display, inputOnly);
 }
 
 // The plug-in's X server ends with the editor open (a remote display dropped, a

@@ -202,9 +202,12 @@ public:
         auto* notify = reinterpret_cast<LV2_Atom_Sequence*>(notifyBuffer.data());
         notify->atom.type = 0;
         notify->atom.size = static_cast<uint32_t>(notifyBuffer.size() * sizeof(uint64_t) - sizeof(LV2_Atom));
+        if (rawControl) lilv_instance_connect_port(instance, tolvane::lv2::kControlPort, rawControl);
         if (aroundRun) aroundRun(true);
         lilv_instance_run(instance, frames);
         if (aroundRun) aroundRun(false);
+        lilv_instance_connect_port(instance, tolvane::lv2::kControlPort, controlBuffer.data());
+        rawControl = nullptr;
         collectNotifications(*notify);
         clearControl();
     }
@@ -221,6 +224,14 @@ public:
         return count;
     }
     size_t pendingWorkCount() const { return pendingCount; }
+    // Bytes for the worker that no instance of ours would send, as a host may
+    // hand them over: a request for work(), or a response for work_response().
+    LV2_Worker_Status workBytes(const std::vector<uint8_t>& bytes, bool response) {
+        LV2_Handle handle = lilv_instance_get_handle(instance);
+        const auto size = static_cast<uint32_t>(bytes.size());
+        return response ? worker->work_response(handle, size, bytes.data())
+                        : worker->work(handle, respond, this, size, bytes.data());
+    }
 
     const bool mono;
     float controls[tolvane::kParameterCount] = {};
@@ -229,6 +240,8 @@ public:
     int drawRequests = 0;
     // Called just before (true) and after (false) the plug-in's run().
     void (*aroundRun)(bool entering) = nullptr;
+    // The next run's control port, when set: a whole sequence, header and all.
+    void* rawControl = nullptr;
 
 private:
     static LV2_Worker_Status respond(LV2_Worker_Respond_Handle handle, uint32_t size, const void* data) {

@@ -401,6 +401,106 @@ TEST_F(Lv2Plugin, WithoutAWorkerMidiControlStillWorks) {
     EXPECT_EQ(plugin.notifications[0].parameter, 4);
 }
 
+// A write that failed, or an answer that cannot be the worker's (its byte for
+// "written" is neither 0 nor 1), is tried again a second later, counted at the
+// engine's rate: the host's, or 44100 Hz where the host's is no usable rate.
+TEST_F(Lv2Plugin, AFailedBindingsWriteIsTriedAgainASecondLaterAtAnyRate) {
+    const struct {
+        double rate;
+        uint8_t written;
+        uint32_t second;
+    } cases[] = {{48000.0, 0, 48000},  {NAN, 0, 44100},   {-44100.0, 0, 44100}, {0.0, 0, 44100},
+                 {INFINITY, 0, 44100}, {1e300, 0, 44100}, {48000.0, 2, 48000}};
+    std::vector<float> silence(480), sink(480);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.rate << " Hz, written " << int(c.written));
+        Lv2Instance plugin(false, c.rate);
+        auto run = [&] { plugin.run(silence.data(), silence.data(), sink.data(), sink.data(), 480); };
+        plugin.message(0, kToggleLearnUri, 2);
+        run();
+        plugin.runWorker();
+        plugin.midi(0, kControlChange, 30, 1);
+        plugin.midi(1, kControlChange, 30, 1);
+        run();
+        ASSERT_EQ(plugin.pendingWorkCount(), 1u) << "the write";
+        // The answer, as the worker's: kWriteBindings, no parameter, the byte.
+        EXPECT_EQ(plugin.workBytes({1, 0, 0, 0, 0, 0, 0, 0, c.written, 0, 0, 0}, true), LV2_WORKER_SUCCESS);
+        uint32_t frames = 0;
+        for (; frames < 200000 && plugin.pendingWorkCount() == 1; frames += 480) run();
+        EXPECT_GE(frames, c.second + 480);
+        EXPECT_LT(frames, c.second + 960);
+    }
+}
+
+TEST_F(Lv2Plugin, TheWorkerLearnsNoParameterThatDoesNotExist) {
+    Lv2Instance plugin(false);
+    std::vector<float> silence(64), sink(64);
+    // A toggle of parameter 999 as the host hands it over.
+    EXPECT_NE(plugin.workBytes({0, 0, 0, 0, 0xE7, 0x03, 0, 0, 0, 0, 0, 0}, false), LV2_WORKER_SUCCESS);
+    plugin.midi(0, kControlChange, 21, 1);
+    plugin.midi(1, kControlChange, 21, 1);
+    plugin.run(silence.data(), silence.data(), sink.data(), sink.data(), 64);
+    plugin.runWorker();
+    EXPECT_FALSE(std::filesystem::exists(bindingsFile())) << readText(bindingsFile());
+}
+
+// Sequences whose events run past their end, or objects whose properties run
+// past theirs, each in a buffer that ends where the sequence does (run under
+// AddressSanitizer, a read beyond it stops the test): what lies outside is
+// never read, and well-formed events around the damage still count.
+TEST_F(Lv2Plugin, MalformedControlEventsAreReadNoFurtherThanTheyReach) {
+    UridMap& u = Lv2World::get().urids();
+    const uint32_t object = u.map(LV2_ATOM__Object), toggle = u.map(kToggleLearnUri), key = u.map(kParameterKeyUri),
+                   integer = u.map(LV2_ATOM__Int);
+    // Events: frames (two words), the atom's size and type, its body.
+    const std::vector<uint32_t> emptyObject = {0, 0, 0, object};
+    std::vector<uint32_t> thenAToggle = emptyObject;
+    thenAToggle.insert(thenAToggle.end(), {0, 0, 28, object, 0, toggle, key, 0, 4, integer, 2, 0});
+    const struct {
+        const char* name;
+        std::vector<uint32_t> events;
+        size_t toggles;
+    } cases[] = {
+        {"an object of size 0, last", emptyObject, 0},
+        {"an object running past the sequence", {0, 0, 64, object, 0, toggle}, 0},
+        {"an Int running past its object", {0, 0, 24, object, 0, toggle, key, 0, 4, integer}, 0},
+        {"a property header cut by its object's end", {0, 0, 16, object, 0, toggle, key, 0}, 0},
+        {"an object of size 0, then a toggle", thenAToggle, 1},
+    };
+    std::vector<float> silence(64), sink(64);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<uint32_t> words = {static_cast<uint32_t>(8 + 4 * c.events.size()), u.map(LV2_ATOM__Sequence), 0, 0};
+        words.insert(words.end(), c.events.begin(), c.events.end());
+        std::vector<uint32_t> exact(words.begin(), words.end());
+        Lv2Instance plugin(false);
+        plugin.rawControl = exact.data();
+        plugin.run(silence.data(), silence.data(), sink.data(), sink.data(), 64);
+        EXPECT_EQ(plugin.pendingWorkCount(), c.toggles);
+    }
+}
+
+TEST_F(Lv2Plugin, TheInlineDisplayFitsItsBoundsOrDrawsNothing) {
+    Lv2Instance plugin(false);
+    const auto* display = static_cast<const Lv2InlineDisplayInterface*>(
+        lilv_instance_get_extension_data(plugin.lilv(), TOLVANE_INLINEDISPLAY__interface));
+    ASSERT_NE(display, nullptr);
+    for (uint32_t width : {0u, 1u, 2u, 3u, 15u, 16u, 100u, 5000u}) {
+        for (uint32_t height : {0u, 1u, 2u, 3u, 5u, 6u, 60u}) {
+            SCOPED_TRACE(testing::Message() << width << " x " << height);
+            const Lv2InlineDisplaySurface* surface =
+                display->render(lilv_instance_get_handle(plugin.lilv()), width, height);
+            EXPECT_EQ(surface != nullptr, width >= 3 && height >= 3) << "a frame and a row of bar, where they fit";
+            if (!surface) continue;
+            EXPECT_GE(surface->width, 3);
+            EXPECT_LE(static_cast<uint32_t>(surface->width), width);
+            EXPECT_GE(surface->height, 3);
+            EXPECT_LE(static_cast<uint32_t>(surface->height), height);
+            EXPECT_EQ(surface->stride, surface->width * 4);
+        }
+    }
+}
+
 TEST_F(Lv2Plugin, GainReductionReachesItsPortAndTheInlineDisplay) {
     Lv2Instance plugin(false);
     for (const Lv2World::Preset& p : Lv2World::get().presets(false))

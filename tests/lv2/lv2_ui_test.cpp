@@ -203,4 +203,37 @@ TEST_F(Lv2Ui, NotifyMovesKnobsAndTheOutlineAndLearnIsAMessage) {
     EXPECT_TRUE(touches.empty()) << "no edit";
 }
 
+// Notifications whose properties run past their object, each in a buffer that
+// ends where the object does (under AddressSanitizer a read beyond it stops
+// the test): nothing outside is read, and no knob moves.
+TEST_F(Lv2Ui, MalformedNotificationsAreReadNoFurtherThanTheyReach) {
+    const uint32_t object = urids.map(LV2_ATOM__Object), value = urids.map(kParameterValueUri),
+                   parameter = urids.map(kParameterKeyUri), valueKey = urids.map(kValueKeyUri),
+                   integer = urids.map(LV2_ATOM__Int), real = urids.map(LV2_ATOM__Float);
+    uint32_t quarter;
+    const float q = 0.25f;
+    std::memcpy(&quarter, &q, sizeof quarter);
+    // Atoms: size, type, then the object's id, type and properties.
+    const struct {
+        const char* name;
+        std::vector<uint32_t> words;
+    } cases[] = {
+        {"a Float running past its object",
+         {48, object, 0, value, parameter, 0, 4, integer, 4, 0, valueKey, 0, 4, real}},
+        {"an Int of size 0 at its object's end",
+         {48, object, 0, value, valueKey, 0, 4, real, quarter, 0, parameter, 0, 0, integer}},
+        {"a property header cut by its object's end", {16, object, 0, value, parameter, 0}},
+    };
+    idle();
+    const float before = ui().getEditor().getControl(4)->getValue();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::vector<uint32_t> exact(c.words.begin(), c.words.end());
+        lv2ui_descriptor(0)->port_event(handle, kNotifyPort, static_cast<uint32_t>(exact.size() * 4),
+                                        urids.map(LV2_ATOM__eventTransfer), exact.data());
+        idle();
+        EXPECT_EQ(ui().getEditor().getControl(4)->getValue(), before);
+    }
+}
+
 }  // namespace

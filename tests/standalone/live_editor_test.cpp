@@ -81,6 +81,16 @@ protected:
         std::this_thread::sleep_for(350ms);
         return 20.0 * std::log10(std::max(recorder.peakLevel(), 1e-9f));
     }
+    // Ctrl+Shift+click on Ratio: arms learning.
+    void learnRatio() {
+        moveTo(61, 108);
+        key(XK_Control_L, true);
+        key(XK_Shift_L, true);
+        button(true);
+        button(false);
+        key(XK_Shift_L, false);
+        key(XK_Control_L, false);
+    }
     void close(Window w) {
         XEvent e{};
         e.xclient.type = ClientMessage;
@@ -134,14 +144,8 @@ TEST_F(LiveEditor, DragChangesTheSoundTheTitleFollowsTheProgramAndCloseEnds) {
     EXPECT_TRUE(waitFor([&] { return utf8Title(window) == "Tolvane \xE2\x80\x94 Drum Buss Squisher"; }, 3s))
         << utf8Title(window);
 
-    // Ctrl+Shift+click arms learning on Ratio; the same controller twice in a row binds it.
-    moveTo(61, 108);
-    key(XK_Control_L, true);
-    key(XK_Shift_L, true);
-    button(true);
-    button(false);
-    key(XK_Shift_L, false);
-    key(XK_Control_L, false);
+    // Learning armed on Ratio; the same controller twice in a row binds it.
+    learnRatio();
     // The program sees the click within a round of its loop: until then a
     // controller only moves what it is bound to (nothing), so it keeps coming.
     const std::string bindings = folder.path() + "/Quenmark/Tolvane MIDI Assignments.txt";
@@ -163,6 +167,35 @@ TEST_F(LiveEditor, DragChangesTheSoundTheTitleFollowsTheProgramAndCloseEnds) {
     const LiveSettings saved = parseLiveSettings(readText(liveSettingsPath()));
     EXPECT_EQ(saved.program, 0);
     EXPECT_EQ(saved.values[tolvane::kRatio], 1.0f);
+}
+
+// A binding learned where the bindings file cannot be written (a folder in
+// its place) is told of, once.
+TEST_F(LiveEditor, ABindingThatCannotBeSavedIsToldOnce) {
+    std::filesystem::create_directories(folder.path() + "/Quenmark/Tolvane MIDI Assignments.txt");
+    Player player("tolvane-test-player", {}, {});
+    ASSERT_TRUE(player.ok() && player.activate());
+    Child live(liveArguments({"--connect", player.port("midi_out")}), folder / "live");
+    Window window = 0;
+    ASSERT_TRUE(waitFor([&] { return (window = findWindow()) != 0 || !live.running(); })) << live.errors();
+    ASSERT_NE(window, 0u) << live.errors();
+    ASSERT_TRUE(waitFor([&] { return allConnected(player, {player.port("midi_out")}); })) << live.errors();
+    Window child;
+    XTranslateCoordinates(display, window, DefaultRootWindow(display), 0, 0, &originX, &originY, &child);
+
+    learnRatio();
+    const std::string told = "tolvane: cannot save the MIDI bindings in " + folder.path() + "/Quenmark/";
+    EXPECT_TRUE(waitFor(
+        [&] {
+            player.send({0xB0, 22, 5});
+            std::this_thread::sleep_for(50ms);
+            return live.errors().find(told) != std::string::npos;
+        },
+        5s))
+        << live.errors();
+    close(window);
+    EXPECT_EQ(live.waitExit(), 0) << live.errors();
+    EXPECT_EQ(live.errors().find(told), live.errors().rfind(told)) << live.errors();
 }
 
 }  // namespace
