@@ -60,7 +60,7 @@ bool parse(const std::vector<std::string>& args, std::span<const Option> table, 
             given.value = a.substr(equals + 1);
         } else if (option->takes == Takes::kValue) {
             if (i + 1 == args.size()) {
-                error = name + " needs " + std::string(option->needs);
+                error = given.refusal();
                 return false;
             }
             given.value = args[++i];
