@@ -23,13 +23,6 @@ constexpr float kMeterFullScale = 20.0f;   // dB of reduction that fill the mete
 // A controller's 0..127 as 0..1: the float nearest 1/127, widened, so that 127 gives exactly 1.
 constexpr float kControllerStep = 0.007874016f;
 
-const char* const kAssignmentsFileName = "Tolvane MIDI Assignments.txt";
-
-std::string defaultAssignmentsFile() {
-    const std::string folder = platform::settingsFolder();
-    return folder.empty() ? "" : folder + kAssignmentsFileName;
-}
-
 // Copies at most size - 1 characters and the terminator.
 void copyText(char* text, const char* source, size_t size) {
     const size_t length = strnlen(source, size - 1);
@@ -46,6 +39,11 @@ std::atomic<uint8_t> lastControllerSeen{kNoController};
 
 std::atomic<float>& tolvaneProcessSampleRate() { return processSampleRate; }
 std::atomic<uint8_t>& tolvaneLastController() { return lastControllerSeen; }
+
+std::string TolvaneEngine::defaultAssignmentsFile() {
+    const std::string folder = platform::settingsFolder();
+    return folder.empty() ? "" : folder + "Tolvane MIDI Assignments.txt";
+}
 
 TolvaneEngine::TolvaneEngine() : TolvaneEngine(defaultAssignmentsFile()) {}
 

@@ -32,6 +32,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "FloatingPointEnvironment.h"
 #include "TolvaneAudioPath.h"
@@ -63,6 +64,9 @@ public:
     TolvaneEngine();
     // The same, with the bindings kept in `assignmentsFile` (empty: nowhere).
     explicit TolvaneEngine(const std::string& assignmentsFile);
+    // The bindings file every instance reads and writes unless told otherwise,
+    // in the settings folder; empty when there is no folder.
+    static std::string defaultAssignmentsFile();
     ~TolvaneEngine();
     TolvaneEngine(const TolvaneEngine&) = delete;
     TolvaneEngine& operator=(const TolvaneEngine&) = delete;

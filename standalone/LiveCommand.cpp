@@ -2,7 +2,6 @@
 
 #include <poll.h>
 #include <signal.h>
-#include <strings.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -13,6 +12,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "CommandLine.h"
 #include "EngineEditorLink.h"
 #include "LiveJackClient.h"
 #include "LiveSettings.h"
@@ -38,7 +38,7 @@ using Clock = std::chrono::steady_clock;
 
 struct LiveOptions {
     std::string program;
-    std::vector<std::pair<std::string, std::string>> sets;  // name, value
+    std::vector<cli::ParameterValue> sets;
     bool connect = false;
     std::vector<std::string> ports;  // none: the system's
     bool editor = true;
@@ -69,87 +69,50 @@ std::vector<std::string> splitPorts(const std::string& list) {
     return ports;
 }
 
-// 0 when the options are sound, else the exit status (with the message given).
+const cli::Option kOptions[] = {
+    {"--program", cli::Takes::kValue, "a number or a name"},
+    {"--set", cli::Takes::kValue, "NAME=VALUE"},
+    {"--connect", cli::Takes::kOptionalValue, "a list of ports"},
+    {"--no-editor", cli::Takes::kNothing, ""},
+    {"--help", cli::Takes::kNothing, ""},
+    {"-h", cli::Takes::kNothing, ""},
+};
+
+// 0 when the options are sound, -1 for the usage given, else the exit status
+// (with the message given).
 int parseOptions(const std::vector<std::string>& args, LiveOptions& options, std::string& error) {
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        const bool hasValue = i + 1 < args.size();
-        if (a == "--help" || a == "-h") {
+    cli::Arguments parsed;
+    if (!cli::parse(args, kOptions, parsed, error, "tolvane live --help")) return 2;
+    if (!parsed.operands.empty()) {
+        error = "live takes no argument '" + parsed.operands[0] + "' (see 'tolvane live --help')";
+        return 2;
+    }
+    for (const cli::Given& given : parsed.options) {
+        if (given.is("--help") || given.is("-h")) {
             std::fputs(kUsage, stdout);
             return -1;
-        } else if (a == "--program" && hasValue) {
-            options.program = args[++i];
-        } else if (a == "--set" && hasValue) {
-            const std::string& s = args[++i];
-            const size_t equals = s.find('=');
-            if (equals == std::string::npos || equals == 0) {
-                error = "--set needs NAME=VALUE, not '" + s + "'";
-                return 2;
-            }
-            options.sets.emplace_back(s.substr(0, equals), s.substr(equals + 1));
-        } else if (a == "--connect" || a.rfind("--connect=", 0) == 0) {
-            // The port list is optional: the next argument is one unless it is an option.
+        } else if (given.is("--program")) {
+            options.program = given.value;
+        } else if (given.is("--set")) {
+            if (!cli::parseParameterValue(given.value, options.sets.emplace_back(), error)) return 2;
+        } else if (given.is("--connect")) {
+            // No list: the system's ports.
             options.connect = true;
-            std::string list = a.size() > 9 ? a.substr(10) : "";
-            if (a.size() == 9 && hasValue && args[i + 1].rfind("-", 0) != 0) list = args[++i];
-            for (const std::string& port : splitPorts(list)) options.ports.push_back(port);
-        } else if (a == "--no-editor") {
-            options.editor = false;
+            for (const std::string& port : splitPorts(given.value)) options.ports.push_back(port);
         } else {
-            error = a == "--program" || a == "--set" ? a + " needs a value (see 'tolvane live --help')"
-                                                     : "live does not take '" + a + "' (see 'tolvane live --help')";
-            return 2;
+            options.editor = false;
         }
     }
     return 0;
 }
 
-int32_t findProgram(const TolvaneEngine& engine, const std::string& wanted) {
-    char* end = nullptr;
-    const long number = std::strtol(wanted.c_str(), &end, 10);
-    if (!wanted.empty() && *end == '\0') return number >= 0 && number < TolvaneEngine::kProgramCount ? number : -1;
-    for (int32_t p = 0; p < TolvaneEngine::kProgramCount; ++p) {
-        char name[TolvaneProgram::kNameLength] = {};
-        engine.getProgramNameIndexed(p, name);
-        if (strcasecmp(name, wanted.c_str()) == 0) return p;
-    }
-    return -1;
-}
-
-// By its full name or the short one hosts show (`tolvane info`), in any case.
-int32_t findParameter(const std::string& wanted) {
-    for (int32_t p = 0; p < TolvaneEngine::kParameterCount; ++p) {
-        const tolvane::ParameterInfo& info = tolvane::kParameters[p];
-        if (strcasecmp(std::string(info.name).c_str(), wanted.c_str()) == 0 ||
-            strcasecmp(std::string(info.shortName).c_str(), wanted.c_str()) == 0)
-            return p;
-    }
-    return -1;
-}
-
 bool applyOptions(TolvaneEngine& engine, const LiveOptions& options, std::string& error) {
     if (!options.program.empty()) {
-        const int32_t program = findProgram(engine, options.program);
-        if (program < 0) {
-            error = "no program '" + options.program + "' (see 'tolvane info')";
-            return false;
-        }
+        int32_t program;
+        if (!cli::findProgram(options.program, engine, program, error)) return false;
         engine.setProgram(program);
     }
-    for (const auto& [name, text] : options.sets) {
-        const int32_t index = findParameter(name);
-        char* end = nullptr;
-        const double value = std::strtod(text.c_str(), &end);
-        if (index < 0) {
-            error = "no parameter named '" + name + "' (see 'tolvane info')";
-            return false;
-        }
-        if (text.empty() || *end != '\0' || !(value >= 0.0 && value <= 1.0)) {
-            error = "the value of " + name + " must be a number from 0 to 1, not '" + text + "'";
-            return false;
-        }
-        engine.setParameter(index, static_cast<float>(value));
-    }
+    for (const cli::ParameterValue& set : options.sets) engine.setParameter(set.index, set.value);
     return true;
 }
 

@@ -2,12 +2,8 @@
 // as asked, runs idle as a host would and writes what the editor shows.
 #include "EditorShot.h"
 
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <strings.h>
-
 #include "CHighlightFrame.h"
+#include "CommandLine.h"
 #include "EditorScale.h"
 #include "EngineEditorLink.h"
 #include "PngEncoder.h"
@@ -18,91 +14,65 @@ namespace {
 
 struct ShotOptions {
     std::string output, program;
-    std::vector<std::pair<std::string, std::string>> sets;
+    std::vector<cli::ParameterValue> sets;
     double meter = -1.0, highlight = -1.0;
     int32_t scale = 100;
     bool about = false, sizeMenu = false;
 };
 
-int refuse(const std::string& message) {
-    std::fprintf(stderr, "tolvane: %s\n", message.c_str());
-    return 2;
-}
-
-bool parseNumber(const std::string& text, double& out) {
-    char* end = nullptr;
-    out = std::strtod(text.c_str(), &end);
-    return !text.empty() && end && *end == '\0';
-}
+const cli::Option kShotOptions[] = {
+    {"--program", cli::Takes::kValue, "a number or a name"},
+    {"--set", cli::Takes::kValue, "NAME=VALUE"},
+    {"--meter", cli::Takes::kValue, "a value from 0 to 1"},
+    {"--highlight", cli::Takes::kValue, "a control tag from 0 to 8"},
+    {"--scale", cli::Takes::kValue, "1, 1.5 or 2"},
+    {"--about", cli::Takes::kNothing, ""},
+    {"--size-menu", cli::Takes::kNothing, ""},
+};
 
 // 0 when the options are sound; otherwise what to exit with, said on stderr.
 int parseOptions(const std::vector<std::string>& args, ShotOptions& o) {
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        const bool hasValue = i + 1 < args.size();
+    cli::Arguments parsed;
+    std::string error;
+    if (!cli::parse(args, kShotOptions, parsed, error)) return cli::refuse(error);
+    for (const cli::Given& given : parsed.options) {
         double number = 0.0;
-        if (a == "--program") {
-            if (!hasValue) return refuse("--program needs a number or a name");
-            o.program = args[++i];
-        } else if (a == "--set") {
-            const size_t eq = hasValue ? args[i + 1].find('=') : std::string::npos;
-            if (eq == std::string::npos || eq == 0) return refuse("--set needs NAME=VALUE");
-            o.sets.emplace_back(args[i + 1].substr(0, eq), args[i + 1].substr(eq + 1));
-            ++i;
-        } else if (a == "--meter") {
-            if (!hasValue || !parseNumber(args[++i], o.meter) || o.meter < 0.0 || o.meter > 1.0)
-                return refuse("--meter needs a value from 0 to 1");
-        } else if (a == "--highlight") {
-            if (!hasValue || !parseNumber(args[++i], o.highlight) || o.highlight < 0 || o.highlight > 8)
-                return refuse("--highlight needs a control tag from 0 to 8");
-        } else if (a == "--scale") {
+        if (given.is("--program")) {
+            o.program = given.value;
+        } else if (given.is("--set")) {
+            if (!cli::parseParameterValue(given.value, o.sets.emplace_back(), error)) return cli::refuse(error);
+        } else if (given.is("--meter")) {
+            if (!cli::parseNumber(given.value, o.meter) || o.meter < 0.0 || o.meter > 1.0)
+                return cli::refuse(given.refusal());
+        } else if (given.is("--highlight")) {
+            if (!cli::parseNumber(given.value, o.highlight) || o.highlight < 0 || o.highlight > 8)
+                return cli::refuse(given.refusal());
+        } else if (given.is("--scale")) {
             // 1, 1.5 or 2 (or 100, 150, 200).
-            if (hasValue && parseNumber(args[++i], number) && number > 10.0) number /= 100.0;
+            if (cli::parseNumber(given.value, number) && number > 10.0) number /= 100.0;
             o.scale = 0;
             for (int32_t size : editor_scale::kSizes)
                 if (number * 100.0 == size) o.scale = size;
-            if (o.scale == 0) return refuse("--scale needs 1, 1.5 or 2");
-        } else if (a == "--about" || a == "--size-menu") {
-            (a == "--about" ? o.about : o.sizeMenu) = true;
-        } else if (a.size() > 1 && a[0] == '-') {
-            return refuse("unknown option " + a);
-        } else if (o.output.empty()) {
-            o.output = a;
+            if (o.scale == 0) return cli::refuse(given.refusal());
         } else {
-            return refuse("editor-shot writes one picture");
+            (given.is("--about") ? o.about : o.sizeMenu) = true;
         }
     }
-    return o.output.empty() ? refuse("editor-shot needs the PNG file to write") : 0;
+    if (parsed.operands.empty()) return cli::refuse("editor-shot needs the PNG file to write");
+    if (parsed.operands.size() > 1) return cli::refuse("editor-shot writes one picture");
+    o.output = parsed.operands[0];
+    return 0;
 }
 
-// The program and parameters asked for, by number or name; 0 or a refusal.
+// The program and parameters asked for; 0 or a refusal.
 int applySettings(const ShotOptions& o, TolvaneEngine& engine) {
     if (!o.program.empty()) {
-        double number;
-        int32_t chosen = -1;
-        if (parseNumber(o.program, number) && number >= 0 && number < TolvaneEngine::kProgramCount &&
-            number == static_cast<int>(number))
-            chosen = static_cast<int32_t>(number);
-        for (int32_t p = 0; p < TolvaneEngine::kProgramCount && chosen < 0; ++p) {
-            char name[TolvaneProgram::kNameLength] = {};
-            engine.getProgramNameIndexed(p, name);
-            if (strcasecmp(name, o.program.c_str()) == 0) chosen = p;
-        }
-        if (chosen < 0) return refuse("no program '" + o.program + "'");
-        engine.setProgram(chosen);
+        int32_t program;
+        std::string error;
+        if (!cli::findProgram(o.program, engine, program, error)) return cli::refuse(error);
+        engine.setProgram(program);
     }
-    for (const auto& [name, text] : o.sets) {
-        double value;
-        if (!parseNumber(text, value)) return refuse("--set " + name + " needs a number from 0 to 1");
-        int32_t index = -1;
-        for (int32_t p = 0; p < TolvaneEngine::kParameterCount; ++p) {
-            char parameterName[9] = {};  // the name a host sees, at most 8 characters
-            engine.getParameterName(p, parameterName, 8);
-            if (strcasecmp(parameterName, name.c_str()) == 0) index = p;
-        }
-        if (index < 0) return refuse("no parameter '" + name + "' (see 'tolvane info')");
-        engine.setParameter(index, static_cast<float>(value));
-    }
+    for (const cli::ParameterValue& set : o.sets) engine.setParameter(set.index, set.value);
     return 0;
 }
 
@@ -136,9 +106,5 @@ int editorShotCommand(const std::vector<std::string>& args) {
     auto* window = static_cast<platform::HeadlessWindow*>(frame->getPlatformWindow());
     const bool written = writePngFile(o.output, window->getPicture().data(), window->getWidth(), window->getHeight());
     editor.close();
-    if (!written) {
-        std::fprintf(stderr, "tolvane: cannot write %s\n", o.output.c_str());
-        return 1;
-    }
-    return 0;
+    return written ? 0 : cli::fail("cannot write " + o.output);
 }

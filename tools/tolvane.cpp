@@ -1,5 +1,7 @@
 // tolvane: a command-line host for the Tolvane plug-in. It loads the plug-in
-// library exactly as a workstation does and uses only the VST 2.4 interface.
+// library exactly as a workstation does and uses only the VST 2.4 interface;
+// parameters are named as in Tolvane's parameter table, whose short names are
+// the ones the plug-in gives its host.
 //
 //   tolvane info                      identity, programs and parameters
 //   tolvane render IN OUT [options]   process an audio file
@@ -12,28 +14,24 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
-#include <thread>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "CommandLine.h"
 #include "DrumLoop.h"
 #include "EditorShot.h"
 #include "LiveCommand.h"
 #include "MidiFile.h"
 #include "PluginHost.h"
 #include "RenderFiles.h"
-#include "SettingsFolder.h"
+#include "TolvaneEngine.h"
+#include "TopLevelWindow.h"
 #include "qm_controllerAssignments.h"
-
-// Last: Xlib's macros would clash with the headers above.
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
 
 namespace {
 
@@ -47,7 +45,15 @@ const char* const usage =
     "                                   [--highlight TAG] [--about] [--size-menu] [--scale 1|1.5|2]\n"
     "       tolvane live [--program N|NAME] [--set NAME=VALUE ...] [--connect [PORT,...]] [--no-editor]\n"
     "       tolvane --help | --version\n"
-    "Parameter values are host-normalised, 0 to 1, by parameter name (case-insensitive).\n";
+    "Parameters go by either name 'tolvane info' shows, in any case; values are host-normalised, 0 to 1.\n";
+
+// The options before the command.
+const cli::Option kProgramOptions[] = {
+    {"--plugin", cli::Takes::kValue, "the path of a plug-in"},
+    {"--version", cli::Takes::kNothing, ""},
+    {"--help", cli::Takes::kNothing, ""},
+    {"-h", cli::Takes::kNothing, ""},
+};
 
 // What --help adds to the usage; the manual page is made from both.
 const char* const helpDetails =
@@ -81,10 +87,8 @@ std::string helpText() {
     return text + "\n\n" + helpDetails + notes + "\n";
 }
 
-int fail(const std::string& message, int code = 1) {
-    std::fprintf(stderr, "tolvane: %s\n", message.c_str());
-    return code;
-}
+using cli::fail;
+using cli::refuse;
 
 std::string lower(std::string s) {
     std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
@@ -105,22 +109,6 @@ std::string defaultPluginPath() {
     return folder + "Tolvane.so";
 }
 
-bool parseNumber(const std::string& text, double& out) {
-    if (text.empty()) return false;
-    char* end = nullptr;
-    errno = 0;
-    out = std::strtod(text.c_str(), &end);
-    return errno == 0 && end && *end == '\0' && std::isfinite(out);
-}
-
-bool parseCount(const std::string& text, long& out) {
-    if (text.empty()) return false;
-    char* end = nullptr;
-    errno = 0;
-    out = std::strtol(text.c_str(), &end, 10);
-    return errno == 0 && end && *end == '\0';
-}
-
 struct Level {
     double peak = 0.0, sumOfSquares = 0.0;
     size_t samples = 0;
@@ -136,8 +124,8 @@ struct Level {
 };
 
 struct RenderSettings {
-    std::string program;                                    // number or name; empty keeps program 0
-    std::vector<std::pair<std::string, std::string>> sets;  // name, value
+    int32_t program = -1;  // -1 keeps program 0
+    std::vector<cli::ParameterValue> sets;
     long block = 512;
     double preRoll = 0.0;           // seconds of silence through the effect before the file
     bool progress = false;          // on a terminal: shown for a file long enough to wait for
@@ -153,48 +141,14 @@ struct MidiBatch {
     VstMidiEvent storage[kSize] = {};
 };
 
-// Finds a program by number or (case-insensitive) name.
-bool selectProgram(PluginInstance& plugin, const std::string& wanted, std::string& error) {
-    const VstInt32 count = plugin.effect()->numPrograms;
-    long number;
-    if (parseCount(wanted, number)) {
-        if (number < 0 || number >= count) {
-            error = "no program " + wanted + " (programs are 0 to " + std::to_string(count - 1) + ")";
-            return false;
-        }
-        plugin.dispatch(effSetProgram, 0, number);
-        return true;
-    }
-    for (VstInt32 p = 0; p < count; ++p) {
+std::vector<std::string> programNames(PluginInstance& plugin) {
+    std::vector<std::string> names;
+    for (VstInt32 p = 0; p < plugin.effect()->numPrograms; ++p) {
         char name[kVstMaxProgNameLen + 1] = {};
         plugin.dispatch(effGetProgramNameIndexed, p, 0, name);
-        if (lower(name) == lower(wanted)) {
-            plugin.dispatch(effSetProgram, 0, p);
-            return true;
-        }
+        names.push_back(name);
     }
-    error = "no program named '" + wanted + "' (see 'tolvane info')";
-    return false;
-}
-
-bool applySettings(PluginInstance& plugin, const RenderSettings& settings, std::string& error) {
-    if (!settings.program.empty() && !selectProgram(plugin, settings.program, error)) return false;
-    for (const auto& [name, valueText] : settings.sets) {
-        VstInt32 found = -1;
-        for (VstInt32 i = 0; i < plugin.effect()->numParams && found < 0; ++i)
-            if (lower(plugin.text(effGetParamName, i)) == lower(name)) found = i;
-        if (found < 0) {
-            error = "no parameter named '" + name + "' (see 'tolvane info')";
-            return false;
-        }
-        double value;
-        if (!parseNumber(valueText, value) || value < 0.0 || value > 1.0) {
-            error = "the value of " + name + " must be a number from 0 to 1, not '" + valueText + "'";
-            return false;
-        }
-        plugin.setParameter(found, static_cast<float>(value));
-    }
-    return true;
+    return names;
 }
 
 bool showsProgress(const RenderSettings& settings, const SF_INFO& info) {
@@ -226,7 +180,8 @@ std::unique_ptr<PluginInstance> startRenderInstance(PluginLibrary& library, cons
     plugin->dispatch(effOpen);
     plugin->dispatch(effSetSampleRate, 0, 0, nullptr, static_cast<float>(info.samplerate));
     plugin->dispatch(effSetBlockSize, 0, settings.block);
-    if (!applySettings(*plugin, settings, error)) return nullptr;
+    if (settings.program >= 0) plugin->dispatch(effSetProgram, 0, settings.program);
+    for (const cli::ParameterValue& set : settings.sets) plugin->setParameter(set.index, set.value);
     plugin->dispatch(effMainsChanged, 0, 1);
     return plugin;
 }
@@ -331,7 +286,7 @@ void preRoll(PluginInstance& plugin, sf_count_t frames, long block) {
     }
 }
 
-void warn(const std::string& message) { std::fprintf(stderr, "tolvane: %s\n", message.c_str()); }
+using cli::warn;
 
 // Renders IN into OUT through a new instance; OUT gets the output only when
 // everything succeeded.
@@ -395,19 +350,21 @@ int info(PluginLibrary& library) {
     }
     std::printf("\nParameters (program %ld, \"%s\")\n", static_cast<long>(plugin->dispatch(effGetProgram)),
                 plugin->text(effGetProgramName).c_str());
+    // The name hosts show, then the full one (as `live` writes it in its settings file).
     for (VstInt32 i = 0; i < e->numParams; ++i) {
-        std::printf("  %d  %-8s %8s %-3s (%.6g)\n", i, plugin->text(effGetParamName, i).c_str(),
+        const std::string name = plugin->text(effGetParamName, i);
+        const std::string fullName = tolvane::isParameter(i) ? std::string(tolvane::kParameters[i].name) : name;
+        std::printf("  %d  %-8s %-12s %8s %-3s (%.6g)\n", i, name.c_str(), fullName.c_str(),
                     plugin->text(effGetParamDisplay, i).c_str(), plugin->text(effGetParamLabel, i).c_str(),
                     static_cast<double>(plugin->getParameter(i)));
     }
 
     // The bindings every new instance reads, from the plug-in's settings file.
-    const std::string folder = platform::settingsFolder();
-    const std::string file = folder + "Tolvane MIDI Assignments.txt";
+    const std::string file = TolvaneEngine::defaultAssignmentsFile();
     auto table = std::make_unique<qm_controllerAssignments::Table>();
     std::printf("\nMIDI controller bindings");
-    if (folder.empty() || !qm_controllerAssignments::readFile(file, *table)) {
-        std::printf(": none (no %s)\n", folder.empty() ? "settings folder" : file.c_str());
+    if (file.empty() || !qm_controllerAssignments::readFile(file, *table)) {
+        std::printf(": none (no %s)\n", file.empty() ? "settings folder" : file.c_str());
         return 0;
     }
     std::printf(" (%s)\n", file.c_str());
@@ -422,44 +379,44 @@ int info(PluginLibrary& library) {
     return 0;
 }
 
+const cli::Option kRenderOptions[] = {
+    {"--program", cli::Takes::kValue, "a number or a name"},
+    {"--set", cli::Takes::kValue, "NAME=VALUE"},
+    {"--block", cli::Takes::kValue, "a number of frames from 1 to 65536"},
+    {"--midi", cli::Takes::kValue, "a standard MIDI file"},
+    {"--pre-roll", cli::Takes::kValue, "a number of seconds from 0 to 60"},
+};
+
 int renderCommand(PluginLibrary& library, const std::vector<std::string>& args) {
-    std::vector<std::string> files;
+    cli::Arguments parsed;
     RenderSettings settings;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        auto hasValue = [&] { return i + 1 < args.size(); };
-        if (a == "--program") {
-            if (!hasValue()) return fail("--program needs a number or a name", 2);
-            settings.program = args[++i];
-        } else if (a == "--set") {
-            if (!hasValue()) return fail("--set needs NAME=VALUE", 2);
-            const std::string& s = args[++i];
-            const size_t eq = s.find('=');
-            if (eq == std::string::npos || eq == 0) return fail("--set needs NAME=VALUE, not '" + s + "'", 2);
-            settings.sets.emplace_back(s.substr(0, eq), s.substr(eq + 1));
-        } else if (a == "--midi") {
-            if (!hasValue()) return fail("--midi needs a standard MIDI file", 2);
-            std::string midiError;
-            if (!readMidiFile(args[++i], settings.midi, midiError)) return fail(midiError);
-        } else if (a == "--pre-roll") {
-            if (!hasValue() || !parseNumber(args[++i], settings.preRoll) || settings.preRoll < 0.0 ||
-                settings.preRoll > 60.0)
-                return fail("--pre-roll needs a number of seconds from 0 to 60", 2);
-        } else if (a == "--block") {
-            long block;
-            if (!hasValue() || !parseCount(args[++i], block) || block < 1 || block > 65536)
-                return fail("--block needs a number of frames from 1 to 65536", 2);
+    std::string error, program;
+    if (!cli::parse(args, kRenderOptions, parsed, error)) return refuse(error);
+    for (const cli::Given& given : parsed.options) {
+        long block;
+        if (given.is("--program")) {
+            program = given.value;
+        } else if (given.is("--set")) {
+            if (!cli::parseParameterValue(given.value, settings.sets.emplace_back(), error)) return refuse(error);
+        } else if (given.is("--block")) {
+            if (!cli::parseWhole(given.value, block) || block < 1 || block > 65536) return refuse(given.refusal());
             settings.block = block;
-        } else if (a.size() > 1 && a[0] == '-') {
-            return fail("unknown option " + a, 2);
-        } else {
-            files.push_back(a);
+        } else if (given.is("--midi")) {
+            if (!readMidiFile(given.value, settings.midi, error)) return fail(error);
+        } else if (given.is("--pre-roll")) {
+            if (!cli::parseNumber(given.value, settings.preRoll) || settings.preRoll < 0.0 || settings.preRoll > 60.0)
+                return refuse(given.refusal());
         }
     }
-    if (files.size() != 2) return fail("render needs an input and an output file (see 'tolvane --help')", 2);
+    if (parsed.operands.size() != 2) return refuse("render needs an input and an output file (see 'tolvane --help')");
+    if (!program.empty()) {
+        auto plugin = library.createInstance();
+        if (!plugin) return fail(library.error());
+        plugin->dispatch(effOpen);
+        if (!cli::findProgram(program, programNames(*plugin), settings.program, error)) return refuse(error);
+    }
     settings.progress = isatty(2);
-    std::string error;
-    if (!render(library, files[0], files[1], settings, nullptr, nullptr, error)) return fail(error);
+    if (!render(library, parsed.operands[0], parsed.operands[1], settings, nullptr, nullptr, error)) return fail(error);
     return 0;
 }
 
@@ -501,7 +458,7 @@ int demo(PluginLibrary& library, const std::string& directory) {
         std::replace(slug.begin(), slug.end(), ' ', '-');
         const std::string outPath = directory + "/" + std::to_string(p) + "-" + slug + ".wav";
         RenderSettings settings;
-        settings.program = std::to_string(p);
+        settings.program = p;
         Level in, out;
         if (!render(library, inPath, outPath, settings, &in, &out, error)) return fail(error);
         std::printf("%-2d %-20s %9.2f %9.2f %9.2f %9.2f %7.2f %7.2f  %s\n", p, name, in.peakDb(), in.rmsDb(),
@@ -516,16 +473,25 @@ struct EditOptions {
     double seconds = 0.0;  // 0: until the window is closed
 };
 
-// False, with the message in `error`, on an argument edit does not take.
+const cli::Option kEditOptions[] = {
+    {"--program", cli::Takes::kValue, "a number or a name"},
+    {"--play", cli::Takes::kValue, "a mono or stereo audio file"},
+    {"--seconds", cli::Takes::kValue, "a number of seconds above 0"},
+};
+
+// False, with the refusal in `error`, on an argument edit does not take.
 bool parseEditOptions(const std::vector<std::string>& args, EditOptions& options, std::string& error) {
-    for (size_t i = 0; i < args.size(); ++i) {
-        const bool hasValue = i + 1 < args.size();
-        if (args[i] == "--program" && hasValue) options.program = args[++i];
-        else if (args[i] == "--play" && hasValue) options.playPath = args[++i];
-        else if (args[i] == "--seconds" && hasValue && parseNumber(args[i + 1], options.seconds) && options.seconds > 0)
-            ++i;
-        else {
-            error = "edit takes --program N|NAME, --play FILE and --seconds S, not '" + args[i] + "'";
+    cli::Arguments parsed;
+    if (!cli::parse(args, kEditOptions, parsed, error)) return false;
+    if (!parsed.operands.empty()) {
+        error = "edit takes no argument '" + parsed.operands[0] + "' (see 'tolvane --help')";
+        return false;
+    }
+    for (const cli::Given& given : parsed.options) {
+        if (given.is("--program")) options.program = given.value;
+        if (given.is("--play")) options.playPath = given.value;
+        if (given.is("--seconds") && (!cli::parseNumber(given.value, options.seconds) || options.seconds <= 0)) {
+            error = given.refusal();
             return false;
         }
     }
@@ -576,39 +542,22 @@ struct LoopedAudio {
     }
 };
 
-// A top-level window of the editor's size, mapped, with the editor open in it;
-// it takes the size the editor asks for (a new scale), as a host's does.
-Window openEditorWindow(Display* display, PluginInstance& plugin, Atom& deleteWindow) {
+// A top-level window of the editor's size, with the editor open in it; it
+// takes the size the editor asks for (a new scale), as a host's does. Null
+// when there is no display.
+std::unique_ptr<platform::TopLevelWindow> openEditorWindow(PluginInstance& plugin) {
     ERect* size = nullptr;
     plugin.dispatch(effEditGetRect, 0, 0, &size);
-    const unsigned width = size ? static_cast<unsigned>(size->right - size->left) : 750;
-    const unsigned height = size ? static_cast<unsigned>(size->bottom - size->top) : 200;
-    const Window window = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, width, height, 0, 0, 0);
-    XStoreName(display, window, "Tolvane");
-    deleteWindow = XInternAtom(display, "WM_DELETE_WINDOW", False);
-    XSetWMProtocols(display, window, &deleteWindow, 1);
-    XSelectInput(display, window, StructureNotifyMask);
-    XMapWindow(display, window);
-    for (XEvent e; XNextEvent(display, &e), e.type != MapNotify;) {
-    }
-    plugin.resizeEditorWindow = [display, window](int32_t w, int32_t h) {
-        XResizeWindow(display, window, static_cast<unsigned>(w), static_cast<unsigned>(h));
-        XSync(display, False);
+    const int32_t width = size ? size->right - size->left : 750;
+    const int32_t height = size ? size->bottom - size->top : 200;
+    auto window = platform::createTopLevelWindow("Tolvane", width, height);
+    if (!window) return nullptr;
+    plugin.resizeEditorWindow = [window = window.get()](int32_t w, int32_t h) {
+        window->resize(w, h);
         return true;
     };
-    plugin.dispatch(effEditOpen, 0, 0, reinterpret_cast<void*>(window));
+    plugin.dispatch(effEditOpen, 0, 0, window->handle());
     return window;
-}
-
-// Reads the window's events; true when the window manager asked to close it.
-bool closeRequested(Display* display, Atom deleteWindow) {
-    bool close = false;
-    while (XPending(display)) {
-        XEvent e;
-        XNextEvent(display, &e);
-        if (e.type == ClientMessage && static_cast<Atom>(e.xclient.data.l[0]) == deleteWindow) close = true;
-    }
-    return close;
 }
 
 // Prints what the host heard since the last call (`reported` calls ago): the
@@ -633,7 +582,7 @@ void reportHostCalls(PluginInstance& plugin, size_t& reported) {
 // The MIDI bindings file, watched through its modification time.
 class BindingsWatch {
 public:
-    BindingsWatch() : path(platform::settingsFolder() + "Tolvane MIDI Assignments.txt") { stat(path.c_str(), &seen); }
+    BindingsWatch() : path(TolvaneEngine::defaultAssignmentsFile()) { stat(path.c_str(), &seen); }
 
     // Prints the bindings when the file changed since the last look.
     void report(PluginInstance& plugin) {
@@ -658,12 +607,12 @@ private:
 // Idles the editor about 60 times a second as a host does, plays the loop as
 // real time passes and prints what the host hears, until the window is closed
 // or, when `seconds` is above 0, that time has passed.
-void idleEditor(Display* display, Atom deleteWindow, PluginInstance& plugin, LoopedAudio& audio, double seconds) {
+void idleEditor(platform::TopLevelWindow& window, PluginInstance& plugin, LoopedAudio& audio, double seconds) {
     BindingsWatch bindings;
     const auto start = std::chrono::steady_clock::now();
     size_t reported = plugin.calls.size();
     for (bool running = true; running;) {
-        if (closeRequested(display, deleteWindow)) running = false;
+        if (window.closeRequested()) running = false;
         plugin.dispatch(effEditIdle);
         const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         if (seconds > 0 && elapsed >= seconds) running = false;
@@ -681,13 +630,15 @@ void idleEditor(Display* display, Atom deleteWindow, PluginInstance& plugin, Loo
 int editCommand(PluginLibrary& library, const std::vector<std::string>& args) {
     EditOptions options;
     std::string error;
-    if (!parseEditOptions(args, options, error)) return fail(error, 2);
-    Display* display = XOpenDisplay(nullptr);
-    if (!display) return fail("no X display to open the editor on (is DISPLAY set?)");
+    if (!parseEditOptions(args, options, error)) return refuse(error);
     auto plugin = library.createInstance();
     if (!plugin) return fail(library.error());
     plugin->dispatch(effOpen);
-    if (!options.program.empty() && !selectProgram(*plugin, options.program, error)) return fail(error, 2);
+    int32_t program;
+    if (!options.program.empty()) {
+        if (!cli::findProgram(options.program, programNames(*plugin), program, error)) return refuse(error);
+        plugin->dispatch(effSetProgram, 0, program);
+    }
     LoopedAudio audio;
     if (!options.playPath.empty()) {
         if (!audio.read(options.playPath, error)) return fail(error);
@@ -695,54 +646,51 @@ int editCommand(PluginLibrary& library, const std::vector<std::string>& args) {
     }
     plugin->dispatch(effMainsChanged, 0, 1);
 
-    Atom deleteWindow;
-    const Window window = openEditorWindow(display, *plugin, deleteWindow);
+    const std::unique_ptr<platform::TopLevelWindow> window = openEditorWindow(*plugin);
+    if (!window) return fail("no X display to open the editor on (is DISPLAY set?)");
     std::printf("Editing; close the window (or Ctrl+C) to end.%s\n",
                 options.playPath.empty() ? "" : " Playing in a loop.");
-    idleEditor(display, deleteWindow, *plugin, audio, options.seconds);
+    idleEditor(*window, *plugin, audio, options.seconds);
     plugin->dispatch(effEditClose);
     plugin.reset();
-    XDestroyWindow(display, window);
-    XCloseDisplay(display);
     return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
-    std::string pluginPath = defaultPluginPath();
-    if (args.size() >= 2 && args[0] == "--plugin") {
-        pluginPath = args[1];
-        args.erase(args.begin(), args.begin() + 2);
+    cli::Arguments parsed;
+    std::string error, pluginPath = defaultPluginPath();
+    if (!cli::parse({argv + 1, argv + argc}, kProgramOptions, parsed, error, "tolvane --help", true))
+        return refuse(error);
+    for (const cli::Given& given : parsed.options) {
+        if (given.is("--plugin")) {
+            pluginPath = given.value;
+        } else if (given.is("--version")) {
+            std::printf("tolvane (Tolvane) %s\n", TOLVANE_VERSION);
+            return 0;
+        } else {
+            std::fputs(helpText().c_str(), stdout);
+            return 0;
+        }
     }
-    if (args.size() == 1 && args[0] == "--version") {
-        std::printf("tolvane (Tolvane) %s\n", TOLVANE_VERSION);
-        return 0;
-    }
-    if (args.empty()) {
+    if (parsed.operands.empty()) {
         std::fputs(usage, stderr);
         return 2;
     }
-    if (args[0] == "--help" || args[0] == "-h") {
-        std::fputs(helpText().c_str(), stdout);
-        return 0;
-    }
-    const std::string command = args[0];
-    args.erase(args.begin());
+    const std::string command = parsed.operands[0];
+    const std::vector<std::string> args(parsed.operands.begin() + 1, parsed.operands.end());
     if (command == "editor-shot") return editorShotCommand(args);
     if (command == "live") return liveCommand(args);
     if (command != "info" && command != "render" && command != "demo" && command != "edit")
-        return fail("unknown command '" + command + "' (see 'tolvane --help')", 2);
+        return refuse("unknown command '" + command + "' (see 'tolvane --help')");
 
     PluginLibrary library(pluginPath);
     if (!library.loaded()) return fail(library.error());
-    if (command == "info") {
-        if (!args.empty()) return fail("info takes no arguments", 2);
-        return info(library);
-    }
+    if (command == "info") return args.empty() ? info(library) : refuse("info takes no arguments");
     if (command == "render") return renderCommand(library, args);
     if (command == "edit") return editCommand(library, args);
-    if (args.size() > 1) return fail("demo takes at most one directory", 2);
-    return demo(library, args.empty() ? "demo" : args[0]);
+    if (!cli::parse(args, {}, parsed, error)) return refuse(error);
+    if (parsed.operands.size() > 1) return refuse("demo takes at most one directory");
+    return demo(library, parsed.operands.empty() ? "demo" : parsed.operands[0]);
 }
