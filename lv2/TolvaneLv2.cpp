@@ -28,7 +28,6 @@ constexpr uint32_t kLargestMessage = 128;
 
 TolvaneLv2* TolvaneLv2::create(bool mono, double sampleRate, const LV2_Feature* const* features) {
     auto* map = static_cast<LV2_URID_Map*>(const_cast<void*>(feature(features, LV2_URID__map)));
-    if (!map) return nullptr;
     auto* schedule = static_cast<LV2_Worker_Schedule*>(const_cast<void*>(feature(features, LV2_WORKER__schedule)));
     const auto* display = static_cast<const Lv2InlineDisplay*>(feature(features, TOLVANE_INLINEDISPLAY__queue_draw));
     ScopedFloatingPointEnvironment defaultFloatingPoint;  // the blocks derive coefficients
@@ -44,11 +43,14 @@ TolvaneLv2::TolvaneLv2(bool isMono, double rate, LV2_URID_Map* map, LV2_Worker_S
     : mono(isMono),
       sampleRate(static_cast<float>(rate)),
       schedule(worker),
-      display(inlineDisplay) {
-    auto id = [map](const char* uri) { return map->map(map->handle, uri); };
-    uris = {id(LV2_MIDI__MidiEvent), id(kToggleLearnUri),  id(kStateRequestUri), id(kParameterValueUri),
-            id(kLearnUri),           id(kParameterKeyUri), id(kValueKeyUri),     id(kArmedKeyUri)};
-    lv2_atom_forge_init(&forge, map);
+      display(inlineDisplay),
+      mapped(map != nullptr) {
+    if (mapped) {
+        auto id = [map](const char* uri) { return map->map(map->handle, uri); };
+        uris = {id(LV2_MIDI__MidiEvent), id(kToggleLearnUri),  id(kStateRequestUri), id(kParameterValueUri),
+                id(kLearnUri),           id(kParameterKeyUri), id(kValueKeyUri),     id(kArmedKeyUri)};
+        lv2_atom_forge_init(&forge, map);
+    }
     std::fill(std::begin(appliedPorts), std::end(appliedPorts), NAN);
     engine.setSampleRate(sampleRate);
     engine.setObserver(this);
@@ -89,7 +91,7 @@ void TolvaneLv2::run(uint32_t frames) {
     ScopedFloatingPointEnvironment defaultFloatingPoint;
     applyChangedPorts();
     uint32_t done = 0;
-    if (control) {
+    if (control && mapped) {
         LV2_ATOM_SEQUENCE_FOREACH(control, event) {
             // Audio up to the event's frame first, so the event applies at its frame.
             const uint32_t at = static_cast<uint32_t>(std::clamp<int64_t>(event->time.frames, done, frames));
@@ -178,7 +180,7 @@ LV2_Worker_Status TolvaneLv2::workResponse(uint32_t size, const void* data) {
 }
 
 void TolvaneLv2::writeNotifications() {
-    if (!notify) return;
+    if (!notify || !mapped) return;
     const uint32_t capacity = notify->atom.size;
     lv2_atom_forge_set_buffer(&forge, reinterpret_cast<uint8_t*>(notify), capacity);
     LV2_Atom_Forge_Frame sequence;

@@ -11,6 +11,7 @@ packages=(
   libx11-dev libxtst-dev xvfb x11-utils
   lv2-dev liblilv-dev lilv-utils sordi
   libjack-jackd2-dev jackd2
+  ffmpeg gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
 )
 # `install-deps.sh artwork` adds what draws the editor's images.
 if [[ "${1:-}" == artwork ]]; then
