@@ -148,7 +148,8 @@ std::string plugin(TolvaneParameterManager& manager, bool mono, const std::strin
 std::string userInterface() {
     std::string s = uri(kUiUri) + "\n    a ui:X11UI ;\n";
     s += "    lv2:requiredFeature urid:map, ui:parent, ui:idleInterface ;\n";
-    s += "    lv2:optionalFeature ui:resize, ui:touch ;\n";
+    // The editor keeps its size while open (hosts then do not stretch its window).
+    s += "    lv2:optionalFeature ui:resize, ui:touch, ui:noUserResize ;\n";
     s += "    lv2:extensionData ui:idleInterface ;\n";
     s += "    ui:portNotification ";
     bool first = true;
