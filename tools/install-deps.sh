@@ -11,7 +11,9 @@ packages=(
   libx11-dev libxtst-dev xvfb x11-utils
   lv2-dev liblilv-dev lilv-utils sordi
   libjack-jackd2-dev jackd2
+  # Others' programs the tests run the LV2 plug-in in.
   ffmpeg gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
+  pipewire pipewire-bin
 )
 # `install-deps.sh artwork` adds what draws the editor's images.
 if [[ "${1:-}" == artwork ]]; then
