@@ -32,7 +32,6 @@ float usableRate(double rate) {
 
 TolvaneLv2* TolvaneLv2::create(bool mono, double sampleRate, const LV2_Feature* const* features) {
     auto* map = static_cast<LV2_URID_Map*>(const_cast<void*>(feature(features, LV2_URID__map)));
-    if (!map) return nullptr;
     auto* schedule = static_cast<LV2_Worker_Schedule*>(const_cast<void*>(feature(features, LV2_WORKER__schedule)));
     const auto* display = static_cast<const Lv2InlineDisplay*>(feature(features, TOLVANE_INLINEDISPLAY__queue_draw));
     try {
@@ -47,10 +46,11 @@ TolvaneLv2::TolvaneLv2(bool isMono, double rate, LV2_URID_Map* map, LV2_Worker_S
     : mono(isMono),
       sampleRate(usableRate(rate)),
       retryFrames(static_cast<uint64_t>(std::min(sampleRate, 4.0e9f))),
-      uris(MessageUris::map(map)),
+      uris(map ? MessageUris::map(map) : MessageUris{}),
       schedule(worker),
-      display(inlineDisplay) {
-    lv2_atom_forge_init(&forge, map);
+      display(inlineDisplay),
+      mapped(map != nullptr) {
+    if (mapped) lv2_atom_forge_init(&forge, map);
     std::fill(std::begin(appliedPorts), std::end(appliedPorts), NAN);
     engine.setSampleRate(sampleRate);
     engine.setObserver(this);
@@ -91,7 +91,7 @@ void TolvaneLv2::run(uint32_t frames) {
     applyChangedPorts();
     {
         TolvaneEngine::Block block(engine, audio(), frames);
-        if (control) {
+        if (control && mapped) {
             forEachMessage(*control, uris, [&](int64_t time, const Message& message) {
                 handleMessage(block, static_cast<uint32_t>(std::clamp<int64_t>(time, 0, frames)), message);
             });
@@ -166,7 +166,7 @@ LV2_Worker_Status TolvaneLv2::workResponse(uint32_t size, const void* data) {
 }
 
 void TolvaneLv2::writeNotifications() {
-    if (!notify) return;
+    if (!notify || !mapped) return;
     const uint32_t capacity = notify->atom.size;
     lv2_atom_forge_set_buffer(&forge, reinterpret_cast<uint8_t*>(notify), capacity);
     LV2_Atom_Forge_Frame sequence;

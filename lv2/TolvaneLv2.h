@@ -27,7 +27,8 @@
 
 class TolvaneLv2 : private TolvaneEngine::Observer {
 public:
-    // Null without the host's URID map.
+    // Without the host's URID map the atom ports stay unread and unwritten:
+    // no MIDI, no messages, the sound alone.
     static TolvaneLv2* create(bool mono, double sampleRate, const LV2_Feature* const* features);
 
     void connectPort(uint32_t port, void* data);
@@ -70,6 +71,7 @@ private:
     LV2_Atom_Forge forge{};
     LV2_Worker_Schedule* schedule;
     const Lv2InlineDisplay* display;
+    const bool mapped;  // the host gave a URID map: events and messages
 
     const float* controls[tolvane::kParameterCount] = {};
     float* gainReduction = nullptr;

@@ -29,6 +29,8 @@ inline constexpr const char* kStereoUri = TOLVANE_LV2_URI;
 inline constexpr const char* kMonoUri = TOLVANE_LV2_URI "/mono";
 inline constexpr const char* kProjectUri = TOLVANE_LV2_URI "#project";
 inline constexpr const char* kUiUri = TOLVANE_LV2_URI "#ui";
+inline constexpr const char* kInputGroupUri = TOLVANE_LV2_URI "#in";
+inline constexpr const char* kOutputGroupUri = TOLVANE_LV2_URI "#out";
 inline constexpr const char* kPresetPrefix = TOLVANE_LV2_URI "/presets#";
 
 inline constexpr const char* kToggleLearnUri = TOLVANE_LV2_URI "#ToggleLearn";

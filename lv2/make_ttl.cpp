@@ -25,6 +25,7 @@ const char* const kPrefixes =
     "@prefix idpy: <http://harrisonconsoles.com/lv2/inlinedisplay#> .\n"
     "@prefix lv2: <http://lv2plug.in/ns/lv2core#> .\n"
     "@prefix midi: <http://lv2plug.in/ns/ext/midi#> .\n"
+    "@prefix pg: <http://lv2plug.in/ns/ext/port-groups#> .\n"
     "@prefix pprops: <http://lv2plug.in/ns/ext/port-props#> .\n"
     "@prefix pset: <http://lv2plug.in/ns/ext/presets#> .\n"
     "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n"
@@ -90,10 +91,15 @@ std::string plugin(TolvaneParameterManager& manager, bool mono, const std::strin
     s += std::string("    doap:name \"") + (mono ? "Tolvane Mono" : "Tolvane") + "\" ;\n";
     s += "    lv2:project " + uri(kProjectUri) + " ;\n";
     s += "    lv2:minorVersion " + minor + " ;\n    lv2:microVersion " + micro + " ;\n";
-    s += "    lv2:requiredFeature urid:map ;\n";
-    s += "    lv2:optionalFeature lv2:hardRTCapable, work:schedule, idpy:queue_draw ;\n";
+    // Without the URID map the plug-in runs as a plain effect (no MIDI, no
+    // messages), so hosts that offer no features at all can load it.
+    s += "    lv2:optionalFeature urid:map, lv2:hardRTCapable, work:schedule, idpy:queue_draw ;\n";
     s += "    lv2:extensionData work:interface, idpy:interface ;\n";
     s += "    ui:ui " + uri(kUiUri) + " ;\n";
+    // Stereo in and out as groups: hosts that map channels (GStreamer) take
+    // each pair as one stereo stream.
+    if (!mono)
+        s += "    pg:mainInput " + uri(kInputGroupUri) + " ;\n    pg:mainOutput " + uri(kOutputGroupUri) + " ;\n";
     s += "    lv2:port ";
     for (int32_t i = 0; i < kParameterCount; ++i) s += controlPort(manager, i) + " , ";
     s += "[\n        a lv2:OutputPort, lv2:ControlPort ;\n        lv2:index " + std::to_string(kGainReductionPort) +
@@ -101,36 +107,49 @@ std::string plugin(TolvaneParameterManager& manager, bool mono, const std::strin
          "        lv2:minimum 0 ;\n        lv2:maximum 60 ;\n        units:unit units:db\n    ] , ";
     s += "[\n        a lv2:InputPort, atom:AtomPort ;\n        atom:bufferType atom:Sequence ;\n"
          "        atom:supports midi:MidiEvent, atom:Object ;\n        lv2:designation lv2:control ;\n"
+         "        lv2:portProperty lv2:connectionOptional ;\n"
          "        lv2:index " +
          std::to_string(kControlPort) +
          " ;\n        lv2:symbol \"control\" ;\n"
          "        lv2:name \"Control\"\n    ] , ";
     s += "[\n        a lv2:OutputPort, atom:AtomPort ;\n        atom:bufferType atom:Sequence ;\n"
-         "        atom:supports atom:Object ;\n        rsz:minimumSize " +
+         "        atom:supports atom:Object ;\n        lv2:portProperty lv2:connectionOptional ;\n"
+         "        rsz:minimumSize " +
          std::to_string(kNotifyBufferSize) + " ;\n        lv2:index " + std::to_string(kNotifyPort) +
          " ;\n        lv2:symbol \"notify\" ;\n"
          "        lv2:name \"Notify\"\n    ]";
     struct Audio {
-        const char *direction, *symbol, *name;
+        const char *direction, *symbol, *name, *group, *side;
     };
-    const std::vector<Audio> audio = mono ? std::vector<Audio>{{"InputPort", "in", "In"}, {"OutputPort", "out", "Out"}}
-                                          : std::vector<Audio>{{"InputPort", "in_l", "In Left"},
-                                                               {"InputPort", "in_r", "In Right"},
-                                                               {"OutputPort", "out_l", "Out Left"},
-                                                               {"OutputPort", "out_r", "Out Right"}};
+    const std::vector<Audio> audio =
+        mono ? std::vector<Audio>{{"InputPort", "in", "In", nullptr, nullptr},
+                                  {"OutputPort", "out", "Out", nullptr, nullptr}}
+             : std::vector<Audio>{{"InputPort", "in_l", "In Left", kInputGroupUri, "left"},
+                                  {"InputPort", "in_r", "In Right", kInputGroupUri, "right"},
+                                  {"OutputPort", "out_l", "Out Left", kOutputGroupUri, "left"},
+                                  {"OutputPort", "out_r", "Out Right", kOutputGroupUri, "right"}};
     uint32_t index = kFirstAudioPort;
     for (const Audio& a : audio) {
         s += std::string(" , [\n        a lv2:AudioPort, lv2:") + a.direction + " ;\n        lv2:index " +
-             std::to_string(index++) + " ;\n        lv2:symbol \"" + a.symbol + "\" ;\n        lv2:name \"" + a.name +
-             "\"\n    ]";
+             std::to_string(index++) + " ;\n        lv2:symbol \"" + a.symbol + "\" ;\n";
+        if (a.group) s += "        pg:group " + uri(a.group) + " ;\n        lv2:designation pg:" + a.side + " ;\n";
+        s += std::string("        lv2:name \"") + a.name + "\"\n    ]";
     }
-    return s + " .\n\n";
+    s += " .\n\n";
+    if (!mono) {
+        s += uri(kInputGroupUri) +
+             "\n    a pg:InputGroup, pg:StereoGroup ;\n    lv2:symbol \"in\" ;\n    rdfs:label \"Input\" .\n\n";
+        s += uri(kOutputGroupUri) + "\n    a pg:OutputGroup, pg:StereoGroup ;\n    lv2:symbol \"out\" ;\n" +
+             "    rdfs:label \"Output\" ;\n    pg:source " + uri(kInputGroupUri) + " .\n\n";
+    }
+    return s;
 }
 
 std::string userInterface() {
     std::string s = uri(kUiUri) + "\n    a ui:X11UI ;\n";
     s += "    lv2:requiredFeature urid:map, ui:parent, ui:idleInterface ;\n";
-    s += "    lv2:optionalFeature ui:resize, ui:touch ;\n";
+    // The editor keeps its size while open (hosts then do not stretch its window).
+    s += "    lv2:optionalFeature ui:resize, ui:touch, ui:noUserResize ;\n";
     s += "    lv2:extensionData ui:idleInterface ;\n";
     s += "    ui:portNotification ";
     bool first = true;

@@ -11,6 +11,9 @@ packages=(
   libx11-dev libxtst-dev xvfb x11-utils
   lv2-dev liblilv-dev lilv-utils sordi
   libjack-jackd2-dev jackd2
+  # Others' programs the tests run the LV2 plug-in in.
+  ffmpeg gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
+  pipewire pipewire-bin
 )
 # `install-deps.sh artwork` adds what draws the editor's images.
 if [[ "${1:-}" == artwork ]]; then
@@ -73,20 +76,30 @@ fi
 
 # The Windows DLLs link libpng in statically. Debian has no mingw-w64 build of
 # it, so its source package (with Debian's patches) is unpacked into
-# build-deps/libpng and compiled with the DLLs; that needs a deb-src entry.
+# build-deps/libpng and compiled with the DLLs. Where apt has no deb-src entry,
+# the source comes through a list of its own in build-deps/apt, which leaves
+# the system's apt configuration as it was.
 if [[ "${1:-}" == windows || "${1:-}" == dist ]]; then
   repo=$(cd "$(dirname "$0")/.." && pwd)
+  # Earlier versions of this script added the entry to the system's own list.
+  if [[ -f /etc/apt/sources.list.d/tolvane-deb-src.sources && "${sudo[*]}" != false ]]; then
+    "${sudo[@]}" rm -f /etc/apt/sources.list.d/tolvane-deb-src.sources
+  fi
   if [[ ! -f "$repo/build-deps/libpng/png.c" ]]; then
+    source_apt=()
     if ! apt-get source --print-uris -q libpng1.6 >/dev/null 2>&1; then
-      echo "Adding Debian's source packages (deb-src) to apt's sources"
+      apt="$repo/build-deps/apt"
+      mkdir -p "$apt/sources" "$apt/lists/partial" "$apt/cache/archives/partial"
       printf '%s\n' "Types: deb-src" "URIs: http://deb.debian.org/debian" "Suites: bookworm bookworm-updates" \
-        "Components: main" "Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg" |
-        "${sudo[@]}" tee /etc/apt/sources.list.d/tolvane-deb-src.sources >/dev/null
-      "${sudo[@]}" apt-get update -q
+        "Components: main" "Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg" >"$apt/sources/debian-src.sources"
+      source_apt=(-o "Dir::Etc::SourceList=$apt/none.list" -o "Dir::Etc::SourceParts=$apt/sources"
+        -o "Dir::State::Lists=$apt/lists" -o "Dir::Cache=$apt/cache" -o APT::Sandbox::User=root)
+      echo "Reading Debian's source packages (deb-src) through $apt"
+      apt-get "${source_apt[@]}" update -q
     fi
     rm -rf "$repo/build-deps/libpng" "$repo/build-deps/unpack"
     mkdir -p "$repo/build-deps/unpack"
-    (cd "$repo/build-deps/unpack" && apt-get source -q libpng1.6)
+    (cd "$repo/build-deps/unpack" && apt-get "${source_apt[@]}" source -q libpng1.6)
     mv "$repo"/build-deps/unpack/libpng1.6-*/ "$repo/build-deps/libpng"
     rm -rf "$repo/build-deps/unpack"
   fi

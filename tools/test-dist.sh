@@ -139,7 +139,8 @@ check "lintian reports no errors" test "$lintian_status" -eq 0
 sed 's/^/      /' "$work/lintian.log"
 "${sudo[@]}" dpkg -i "$dist/$deb"
 dpkg-query -L tolvane >"$work/files.txt"
-installed=(/usr/lib/vst/Tolvane.so /usr/bin/tolvane /usr/share/man/man1/tolvane.1.gz /usr/share/doc/tolvane/copyright)
+installed=(/usr/lib/vst/Tolvane.so /usr/bin/tolvane /usr/share/man/man1/tolvane.1.gz /usr/share/doc/tolvane/copyright
+  /usr/share/doc/tolvane/examples/tolvane-microphone.conf)
 [[ -d lv2 ]] && installed+=(/usr/lib/lv2/Tolvane.lv2/manifest.ttl)
 for f in "${installed[@]}"; do
   check "installed: $f" test -f "$f"

@@ -95,14 +95,38 @@ std::string lower(std::string s) {
     return s;
 }
 
-// The Tolvane.so next to this program (a build, an archive), else the one in the
-// VST folder of the tree this program is installed in (bin/ beside lib/vst/).
-std::string defaultPluginPath() {
+// This program's own file, symbolic links resolved: from /proc where it is
+// mounted, else from how it was started (a path, or a name found on PATH),
+// as in a fresh chroot.
+std::string ownPath(const char* argv0) {
     char self[4096];
     const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n <= 0) return "Tolvane.so";
-    self[n] = '\0';
-    std::string path(self);
+    if (n > 0) return std::string(self, static_cast<size_t>(n));
+    std::string started = argv0 ? argv0 : "";
+    if (!started.empty() && started.find('/') == std::string::npos) {
+        const char* path = std::getenv("PATH");
+        const std::string folders = path ? path : "";
+        std::string found;
+        for (size_t start = 0; found.empty() && start <= folders.size();) {
+            const size_t end = std::min(folders.find(':', start), folders.size());
+            const std::string folder = end > start ? folders.substr(start, end - start) : ".";
+            const std::string candidate = folder + "/" + started;
+            struct stat file;
+            if (stat(candidate.c_str(), &file) == 0 && S_ISREG(file.st_mode) && access(candidate.c_str(), X_OK) == 0)
+                found = candidate;
+            start = end + 1;
+        }
+        started = found;
+    }
+    char resolved[4096];
+    return !started.empty() && realpath(started.c_str(), resolved) ? std::string(resolved) : started;
+}
+
+// The Tolvane.so next to this program (a build, an archive), else the one in the
+// VST folder of the tree this program is installed in (bin/ beside lib/vst/).
+std::string defaultPluginPath(const char* argv0) {
+    const std::string path = ownPath(argv0);
+    if (path.empty()) return "Tolvane.so";
     const std::string folder = path.substr(0, path.find_last_of('/') + 1);
     const std::string installed = folder + "../lib/vst/Tolvane.so";
     if (access((folder + "Tolvane.so").c_str(), F_OK) != 0 && access(installed.c_str(), F_OK) == 0) return installed;
@@ -660,7 +684,7 @@ int editCommand(PluginLibrary& library, const std::vector<std::string>& args) {
 
 int main(int argc, char** argv) {
     cli::Arguments parsed;
-    std::string error, pluginPath = defaultPluginPath();
+    std::string error, pluginPath = defaultPluginPath(argv[0]);
     if (!cli::parse({argv + 1, argv + argc}, kProgramOptions, parsed, error, "tolvane --help", true))
         return refuse(error);
     for (const cli::Given& given : parsed.options) {

@@ -255,6 +255,59 @@ TEST_F(Lv2Plugin, PortValuesSoundAsTheVstPluginsParameters) {
     EXPECT_TRUE(lv2Out == vstOut);
 }
 
+// Programs of others that load LV2 plug-ins, each rendering a float WAV as a
+// user would (IN, OUT and URI stand for the files and the plug-in): GStreamer
+// takes the stereo plug-in only for its port groups, lv2apply offers no
+// features at all and leaves the atom ports unconnected.
+struct Client {
+    const char *name, *program;
+    bool mono;
+    const char* command;
+};
+const Client kClients[] = {
+    {"ffmpeg", "ffmpeg", false, "ffmpeg -v error -y -i IN -af lv2=p=URI -c:a pcm_f32le OUT"},
+    {"gstreamer", "gst-launch-1.0", false,
+     "gst-launch-1.0 -q filesrc location=IN ! wavparse ! audioconvert ! quenmark-com-plugins-tolvane ! audioconvert ! "
+     "audio/x-raw,format=F32LE ! wavenc ! filesink location=OUT"},
+    {"gstreamer_mono", "gst-launch-1.0", true,
+     "gst-launch-1.0 -q filesrc location=IN ! wavparse ! audioconvert ! quenmark-com-plugins-tolvane-mono ! "
+     "audioconvert ! audio/x-raw,format=F32LE ! wavenc ! filesink location=OUT"},
+    {"lv2apply", "lv2apply", false, "lv2apply -i IN -o OUT URI"},
+    {"lv2apply_mono", "lv2apply", true, "lv2apply -i IN -o OUT URI"},
+};
+
+void PrintTo(const Client& client, std::ostream* out) { *out << client.name; }
+
+class Lv2Client : public Lv2Plugin, public ::testing::WithParamInterface<Client> {};
+
+TEST_P(Lv2Client, RendersAsTolvaneRender) {
+#ifdef TOLVANE_SANITIZED_PLUGIN
+    GTEST_SKIP() << "a sanitized plug-in loads only into programs built with its sanitizer";
+#endif
+    const Client& client = GetParam();
+    if (std::system(("command -v " + std::string(client.program) + " >/dev/null").c_str()) != 0)
+        GTEST_SKIP() << client.program << " is not installed";
+    const Signal in = testSignal(client.mono ? 1 : 2, 4410);
+    const Signal expected = renderWithCli(folder, in, "");
+    ASSERT_EQ(expected.frames(), in.frames());
+    std::string command = client.command;
+    const std::string uri = client.program == std::string("ffmpeg")
+                                ? "https\\\\://quenmark.com/plugins/tolvane"  // ffmpeg's own escaping of ':'
+                                : std::string(client.mono ? kMonoUri : kStereoUri);
+    for (const auto& [name, value] :
+         {std::pair<std::string, std::string>{"IN", folder / "in.wav"}, {"OUT", folder / "client.wav"}, {"URI", uri}})
+        if (const size_t at = command.find(name); at != std::string::npos)
+            command.replace(at, name.size(), "'" + value + "'");
+    // The build's bundle alone, and GStreamer's registry fresh, so that it scans this build.
+    const std::string env =
+        std::string("LV2_PATH=") + TOLVANE_LV2_BUNDLES + " GST_REGISTRY=" + (folder / "registry.bin");
+    ASSERT_EQ(std::system((env + " " + command).c_str()), 0) << command;
+    EXPECT_TRUE(readWav(folder / "client.wav") == expected) << command;
+}
+
+INSTANTIATE_TEST_SUITE_P(Clients, Lv2Client, ::testing::ValuesIn(kClients),
+                         [](const ::testing::TestParamInfo<Client>& info) { return std::string(info.param.name); });
+
 // MIDI through the bindings file, at its frames inside blocks, as the VST 2.4
 // plug-in hears the same messages; the notify port tells each value, and a
 // port applies again only when it changes.

@@ -4,9 +4,16 @@
 // and the notify port's messages move the knobs and the outline, and the
 // learn gesture becomes a message to the plug-in.
 #include <lv2/atom/util.h>
+#include <lv2/buf-size/buf-size.h>
+#include <lv2/data-access/data-access.h>
+#include <lv2/instance-access/instance-access.h>
+#include <lv2/log/log.h>
+#include <lv2/options/options.h>
+#include <lv2/uri-map/uri-map.h>
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <vector>
 
 #include "CHighlightFrame.h"
@@ -234,6 +241,46 @@ TEST_F(Lv2Ui, MalformedNotificationsAreReadNoFurtherThanTheyReach) {
         idle();
         EXPECT_EQ(ui().getEditor().getControl(4)->getValue(), before);
     }
+}
+
+// Audacity 3.2 offers an editor exactly these features and shows its own
+// sliders instead of one that requires any other.
+TEST(Lv2UiHost, TheEditorNeedsNothingAudacityLacks) {
+    // clang-format off
+    const std::set<std::string> audacity = {
+        LV2_UI__noUserResize, LV2_UI__fixedSize, LV2_UI__idleInterface, LV2_UI_PREFIX "makeResident",
+        LV2_BUF_SIZE__boundedBlockLength, LV2_BUF_SIZE__fixedBlockLength, LV2_URI_MAP_URI, LV2_URID__map,
+        LV2_URID__unmap, LV2_LOG__log, LV2_OPTIONS__options, LV2_UI__resize, LV2_UI__parent, LV2_DATA_ACCESS_URI,
+        LV2_INSTANCE_ACCESS_URI, "http://kxstudio.sf.net/ns/lv2ext/external-ui#Host"};
+    // clang-format on
+    Lv2World& world = Lv2World::get();
+    LilvNode* ui = world.node(kUiUri);
+    LilvNode* required = world.node(LV2_CORE__requiredFeature);
+    lilv_world_load_resource(world.world(), ui);
+    LilvNodes* features = lilv_world_find_nodes(world.world(), ui, required, nullptr);
+    EXPECT_GT(lilv_nodes_size(features), 0u);
+    LILV_FOREACH(nodes, i, features) {
+        const std::string uri = lilv_node_as_uri(lilv_nodes_get(features, i));
+        EXPECT_TRUE(audacity.count(uri)) << uri;
+    }
+    lilv_nodes_free(features);
+    lilv_node_free(required);
+    lilv_node_free(ui);
+
+    // And it opens with no more than Audacity hands it (no touch).
+    platform::useHeadlessWindows(true);
+    LV2UI_Resize resize{nullptr, [](LV2UI_Feature_Handle, int, int) { return 0; }};
+    const LV2_Feature map{LV2_URID__map, &world.urids().mapFeature}, size{LV2_UI__resize, &resize},
+        idle{LV2_UI__idleInterface, nullptr}, parent{LV2_UI__parent, nullptr};
+    const LV2_Feature* offered[] = {&map, &size, &idle, &parent, nullptr};
+    const LV2UI_Descriptor* d = lv2ui_descriptor(0);
+    LV2UI_Widget widget = nullptr;
+    LV2UI_Handle handle = d->instantiate(
+        d, kStereoUri, "", [](LV2UI_Controller, uint32_t, uint32_t, uint32_t, const void*) {}, nullptr, &widget,
+        offered);
+    EXPECT_NE(handle, nullptr);
+    if (handle) d->cleanup(handle);
+    platform::useHeadlessWindows(false);
 }
 
 }  // namespace

@@ -162,6 +162,35 @@ TEST_F(TolvaneCli, FindsThePluginOfTheTreeItIsInstalledIn) {
     EXPECT_NE(out.find(std::string("tolvane (Tolvane) ") + TOLVANE_VERSION + "\n"), std::string::npos) << out;
 }
 
+// Without /proc (a fresh chroot) the program finds itself from how it was
+// started: a path, a name on PATH, a link to it. Run in a namespace of its own
+// with an empty /proc.
+TEST_F(TolvaneCli, FindsItsPluginWithoutProc) {
+    if (std::system("unshare -rm true 2>/dev/null") != 0) GTEST_SKIP() << "no unshare for a namespace of our own";
+    const std::string archive = dir + "/Tolvane", tree = dir + "/usr";
+    ASSERT_EQ(std::system(("mkdir -p '" + archive + "' '" + tree + "/bin' '" + tree + "/lib/vst' '" + dir +
+                           "/links' && cp " + TOLVANE_CLI_PATH + " " + TOLVANE_PLUGIN_PATH + " '" + archive +
+                           "/' && cp " + TOLVANE_CLI_PATH + " '" + tree + "/bin/' && cp " + TOLVANE_PLUGIN_PATH + " '" +
+                           tree + "/lib/vst/' && ln -s '" + tree + "/bin/tolvane' '" + dir + "/links/'")
+                              .c_str()),
+              0);
+    struct Case {
+        const char *what, *cd, *path, *start;
+    };
+    const Case cases[] = {
+        {"a path from the current folder", "/Tolvane", "/nowhere", "./tolvane"},
+        {"a name on PATH", "", "/Tolvane", "tolvane"},
+        {"a link on PATH to an installed tree", "", "/links", "tolvane"},
+    };
+    for (const Case& c : cases) {
+        const std::string command = "cd '" + dir + c.cd +
+                                    "' && unshare -rm sh -c \"mount -t tmpfs none /proc && PATH='" + dir + c.path +
+                                    "' exec " + c.start + " info\" >'" + dir + "/out.txt' 2>&1";
+        EXPECT_EQ(std::system(command.c_str()), 0) << c.what << ": " << slurp(dir + "/out.txt");
+        EXPECT_NE(slurp(dir + "/out.txt").find("Tolvane by Quenmark, Inc."), std::string::npos) << c.what;
+    }
+}
+
 TEST_F(TolvaneCli, RefusesBadRequestsWithOneClearLine) {
     writeSignal(path("in.wav"), 2, SF_FORMAT_WAV | SF_FORMAT_PCM_24);
     writeSignal(path("quad.wav"), 4, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 100);
