@@ -33,14 +33,37 @@ struct Rect {
     bool operator==(const Rect&) const = default;
 };
 
-// A key as the host interface encodes it: a character, or a virtual key code
-// (11 left, 12 up, 13 right, 14 down ...), and modifier bits (1 Shift,
-// 2 Alt, 4 Ctrl).
+// A key as the host interface encodes it: a character, or the code of a
+// special key, and modifier bits.
 struct KeyCode {
     int32_t character = 0;
-    uint8_t virtualKey = 0;
-    uint8_t modifiers = 0;
+    uint8_t virtualKey = 0;  // a VirtualKey, or 0 for a character
+    uint8_t modifiers = 0;   // KeyModifier bits
 };
+
+// The host interface's codes of the special keys this program makes or reads.
+enum VirtualKey : uint8_t {
+    kKeyBackspace = 1,
+    kKeyTab = 2,
+    kKeyClear = 3,
+    kKeyReturn = 4,
+    kKeyPause = 5,
+    kKeyEscape = 6,
+    kKeySpace = 7,
+    kKeyEnd = 9,
+    kKeyHome = 10,
+    kKeyLeft = 11,
+    kKeyUp = 12,
+    kKeyRight = 13,
+    kKeyDown = 14,
+    kKeyPageUp = 15,
+    kKeyPageDown = 16,
+    kKeyEnter = 19,
+    kKeyInsert = 21,
+    kKeyDelete = 22,
+};
+
+enum KeyModifier : uint8_t { kKeyShift = 1, kKeyAlt = 2, kKeyControl = 4 };
 
 // What the window talks to: the toolkit's frame.
 class WindowClient {

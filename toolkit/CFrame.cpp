@@ -3,8 +3,6 @@
 #include "CControl.h"
 
 namespace {
-constexpr uint8_t kVirtualKeyTab = 2;
-constexpr uint8_t kKeyShift = 1;  // KeyCode::modifiers: 1 Shift, 2 Alt, 4 Ctrl
 constexpr CButtonState kAnyModifier =
     platform::kShift | platform::kControl | platform::kAlt | platform::kSystemModifier;
 }  // namespace
@@ -165,8 +163,8 @@ int32_t CFrame::keyDown(const platform::KeyCode& key) {
         const int32_t result = modalView->onKeyDown(code);
         if (result != -1) return result;
     }
-    if (key.virtualKey == kVirtualKeyTab) {
-        advanceFocus((key.modifiers & kKeyShift) != 0);
+    if (key.virtualKey == platform::kKeyTab) {
+        advanceFocus((key.modifiers & platform::kKeyShift) != 0);
         return 1;
     }
     return -1;

@@ -114,17 +114,13 @@ bool CKnob::onWheel(CPoint, float distance, CButtonState buttons) {
 int32_t CKnob::onKeyDown(CKeyCode& key) {
     float step;
     switch (key.virtualKey) {
-    case 11:  // left
-    case 14:  // down
-        step = -1.0f;
-        break;
-    case 12:  // up
-    case 13:  // right
-        step = 1.0f;
-        break;
+    case platform::kKeyLeft:
+    case platform::kKeyDown: step = -1.0f; break;
+    case platform::kKeyUp:
+    case platform::kKeyRight: step = 1.0f; break;
     default: return -1;
     }
-    onWheel({}, step, (key.modifiers & 1) ? CButtonState{platform::kShift} : CButtonState{0});
+    onWheel({}, step, (key.modifiers & platform::kKeyShift) ? CButtonState{platform::kShift} : CButtonState{0});
     return 1;
 }
 

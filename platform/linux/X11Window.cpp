@@ -112,8 +112,8 @@ uint32_t buttonBit(unsigned button) {
     }
 }
 
-// The host interface's key codes: virtual keys for the special keys, the
-// character otherwise; modifiers 1 Shift, 2 Alt, 4 Ctrl.
+// The host interface's key codes: a VirtualKey for the special keys, the
+// character otherwise. (XK_Next is XK_Page_Down.)
 KeyCode keyCodeOf(XKeyEvent& event) {
     KeyCode key;
     char text[8] = {};
@@ -121,20 +121,23 @@ KeyCode keyCodeOf(XKeyEvent& event) {
     XLookupString(&event, text, sizeof text - 1, &symbol, nullptr);
     struct Virtual {
         KeySym symbol;
-        uint8_t key;
+        VirtualKey key;
     };
     static const Virtual virtuals[] = {
-        {XK_BackSpace, 1}, {XK_Tab, 2},        {XK_ISO_Left_Tab, 2}, {XK_Clear, 3},   {XK_Return, 4},
-        {XK_Pause, 5},     {XK_Escape, 6},     {XK_space, 7},        {XK_Next, 8},    {XK_End, 9},
-        {XK_Home, 10},     {XK_Left, 11},      {XK_Up, 12},          {XK_Right, 13},  {XK_Down, 14},
-        {XK_Page_Up, 15},  {XK_Page_Down, 16}, {XK_Insert, 21},      {XK_Delete, 22}, {XK_KP_Enter, 19},
+        {XK_BackSpace, kKeyBackspace}, {XK_Tab, kKeyTab},       {XK_ISO_Left_Tab, kKeyTab},
+        {XK_Clear, kKeyClear},         {XK_Return, kKeyReturn}, {XK_Pause, kKeyPause},
+        {XK_Escape, kKeyEscape},       {XK_space, kKeySpace},   {XK_End, kKeyEnd},
+        {XK_Home, kKeyHome},           {XK_Left, kKeyLeft},     {XK_Up, kKeyUp},
+        {XK_Right, kKeyRight},         {XK_Down, kKeyDown},     {XK_Page_Up, kKeyPageUp},
+        {XK_Page_Down, kKeyPageDown},  {XK_Insert, kKeyInsert}, {XK_Delete, kKeyDelete},
+        {XK_KP_Enter, kKeyEnter},
     };
     for (const Virtual& v : virtuals)
         if (v.symbol == symbol) key.virtualKey = v.key;
     if (!key.virtualKey) key.character = static_cast<unsigned char>(text[0]);
-    if (event.state & ShiftMask) key.modifiers |= 1;
-    if (event.state & Mod1Mask) key.modifiers |= 2;
-    if (event.state & ControlMask) key.modifiers |= 4;
+    if (event.state & ShiftMask) key.modifiers |= kKeyShift;
+    if (event.state & Mod1Mask) key.modifiers |= kKeyAlt;
+    if (event.state & ControlMask) key.modifiers |= kKeyControl;
     return key;
 }
 

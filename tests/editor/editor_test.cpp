@@ -435,7 +435,7 @@ TEST_F(EditorSizes, TheUserChoosesInAMenuAndEveryLaterEditorKeepsIt) {
     EXPECT_EQ(frame()->getModalView(), nullptr) << "not on a knob";
     frame()->mouseDown(460, 20, kRightButton);
     ASSERT_NE(frame()->getModalView(), nullptr);
-    CKeyCode escape{0, 6, 0};
+    CKeyCode escape{0, kKeyEscape, 0};
     EXPECT_TRUE(editor->onKeyDown(escape));
     EXPECT_EQ(frame()->getModalView(), nullptr);
 

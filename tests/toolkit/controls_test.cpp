@@ -160,6 +160,7 @@ TEST(Controls, WheelAndKeysStepTheKnob) {
     EXPECT_EQ(bench.events, (std::vector<std::string>{"begin 0", "value 0 0.000000", "end 0", "begin 0",
                                                       "value 0 0.040000", "end 0"}));
     bench.frame->setFocusView(knob);
+    // The host interface's numbers: up, right, left with Shift, down.
     for (auto [key, modifiers, expected] : {std::tuple{12, 0, 0.14f}, {13, 0, 0.24f}, {11, 1, 0.23f}, {14, 0, 0.13f}}) {
         EXPECT_EQ(bench.frame->keyDown({0, static_cast<uint8_t>(key), static_cast<uint8_t>(modifiers)}), 1);
         EXPECT_NEAR(knob->getValue(), expected, 1e-5f) << "key " << key;
