@@ -65,9 +65,6 @@ public:
     // True when a control used the key.
     bool onKeyDown(const platform::KeyCode& key);
     bool onKeyUp(const platform::KeyCode& key);
-    // The host's knob mode (0 circular, 1 relative circular, 2 linear). Kept
-    // for the host; this panel's frame always drags linearly.
-    void setKnobMode(int32_t mode) { knobMode = mode; }
 
     // Any thread.
     void setParameter(int32_t index, float value);
@@ -75,7 +72,6 @@ public:
     void setHighlight(int32_t tag, bool on);
 
     // GUIEditorInterface
-    int32_t getKnobMode() const override { return knobMode; }
     void beginEdit(int32_t tag) override;
     void endEdit(int32_t tag) override;
     // CControlListener
@@ -102,7 +98,6 @@ private:
     double hostScale = 0.0;
     int32_t fixedScale = 0;
     int32_t unkeptChoice = 0;  // the user's, when the settings folder could not keep it
-    int32_t knobMode = kLinearMode;
     CControl* parameterControls[tolvane::kParameterCount] = {};
     CMovieBitmap* gainMeter = nullptr;
     CSplashScreen* aboutArea = nullptr;

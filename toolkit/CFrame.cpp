@@ -82,8 +82,6 @@ bool CFrame::setModalView(CView* view) {
     return true;
 }
 
-int32_t CFrame::getKnobMode() const { return editor ? editor->getKnobMode() : kCircularMode; }
-
 void CFrame::beginEdit(int32_t tag) {
     if (editor) editor->beginEdit(tag);
 }

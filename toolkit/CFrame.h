@@ -24,13 +24,9 @@ class CControl;
 class GUIEditorInterface {
 public:
     virtual ~GUIEditorInterface() = default;
-    // 0 circular, 1 relative circular, 2 linear.
-    virtual int32_t getKnobMode() const = 0;
     virtual void beginEdit(int32_t tag) = 0;
     virtual void endEdit(int32_t tag) = 0;
 };
-
-enum CKnobMode : int32_t { kCircularMode = 0, kRelativCircularMode = 1, kLinearMode = 2 };
 
 class CFrame : public CViewContainer, public platform::WindowClient {
 public:
@@ -53,7 +49,6 @@ public:
     CView* getModalView() const { return modalView; }
     void setFocusView(CView* view) { focusView = view; }
 
-    virtual int32_t getKnobMode() const;
     void beginEdit(int32_t tag);
     void endEdit(int32_t tag);
 

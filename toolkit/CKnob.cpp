@@ -2,8 +2,6 @@
 
 #include <cmath>
 
-#include "CFrame.h"
-
 namespace {
 constexpr float pi = 3.141592653f;
 constexpr float twoPi = 6.283185307f;
@@ -51,8 +49,7 @@ CMouseEventResult CKnob::onMouseDown(CPoint where, CButtonState buttons) {
     range = dragDistance;
     coefficient = (vmax - vmin) / range;
     oldButton = buttons;
-    const bool altHeld = (buttons & platform::kAlt) != 0;
-    const bool linear = frame && frame->getKnobMode() == kLinearMode ? !altHeld : altHeld;
+    const bool linear = (buttons & platform::kAlt) == 0;
     if (linear && (buttons & platform::kLeftButton)) {
         if (buttons & platform::kShift) range *= zoomFactor;
         lastPoint = where;

@@ -15,15 +15,13 @@ namespace {
 
 using namespace platform;
 
-// A frame of 750 x 200 with a linear knob mode and a recording listener.
+// A frame of 750 x 200 and a recording listener.
 struct Bench : GUIEditorInterface, CControlListener {
     std::vector<std::string> events;  // "begin 3", "value 3 0.7", "end 3"
-    int32_t knobMode = kLinearMode;
     CFrame* frame;
 
     Bench() : frame(new CFrame({0, 0, 750, 200}, nullptr, this)) {}
     ~Bench() override { frame->forget(); }
-    int32_t getKnobMode() const override { return knobMode; }
     void beginEdit(int32_t tag) override { events.push_back("begin " + std::to_string(tag)); }
     void endEdit(int32_t tag) override { events.push_back("end " + std::to_string(tag)); }
     void valueChanged(CControl* c) override {
