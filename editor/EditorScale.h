@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <string>
 
-#include "TolvaneParameters.h"
+#include "CGeometry.h"
 
 namespace editor_scale {
 
@@ -22,7 +22,7 @@ constexpr int32_t kSizes[] = {100, 150, 200};
 // own, so rectangles that meet or overlap at 100 % still do; the artwork is
 // drawn by the same rule.
 constexpr int32_t edge(int32_t v, int32_t percent) { return (v * percent + 50) / 100; }
-constexpr tolvane::PanelRect rect(const tolvane::PanelRect& r, int32_t percent) {
+constexpr CRect rect(const CRect& r, int32_t percent) {
     return {edge(r.left, percent), edge(r.top, percent), edge(r.right, percent), edge(r.bottom, percent)};
 }
 // The id of an editor image drawn for `percent`: 100 more at 150 %, 200 more at 200 %.

@@ -9,12 +9,6 @@
 
 namespace {
 
-// A rectangle of the 100 % layout at `percent`.
-CRect toRect(const tolvane::PanelRect& r, int32_t percent) {
-    const tolvane::PanelRect s = editor_scale::rect(r, percent);
-    return {s.left, s.top, s.right, s.bottom};
-}
-
 // A drag of this many pixels at 100 % sweeps a knob's whole range.
 constexpr float kKnobDragDistance = 200.0f;
 
@@ -81,7 +75,7 @@ void TolvaneEditor::chooseScale(int32_t percent) {
 bool TolvaneEditor::open(void* parent) {
     if (frame) close();
     const int32_t percent = resolveScale(parent);
-    const CRect whole = toRect(tolvane::kPanelRect, percent);
+    const CRect whole = editor_scale::rect(tolvane::kPanelRect, percent);
     auto* newFrame = new CHighlightFrame(whole, parent, this);
     if (!newFrame->isOpen()) {
         // No window (no display, or a parent that is no window): the host may try again later.
@@ -105,14 +99,14 @@ bool TolvaneEditor::open(void* parent) {
 
 void TolvaneEditor::addControls(CHighlightFrame* newFrame, int32_t percent) {
     auto image = [percent](int32_t id) { return new CBitmap(editor_scale::imageId(id, percent)); };
-    const CRect whole = toRect(tolvane::kPanelRect, percent);
+    const CRect whole = editor_scale::rect(tolvane::kPanelRect, percent);
     newFrame->addView(new PanelClickArea(whole, *this));
     // Creation order is drawing order (later on top) and decides who gets a
     // click where rectangles overlap: the table's order.
     for (int32_t p = 0; p < tolvane::kParameterCount; ++p) {
         const tolvane::ParameterInfo& info = tolvane::kParameters[p];
         CBitmap* strip = image(info.imageId);
-        const CRect r = toRect(info.rect, percent);
+        const CRect r = editor_scale::rect(info.rect, percent);
         CControl* control = nullptr;
         if (info.control == tolvane::Control::kKnob) {
             auto* knob = new CAnimKnob(r, this, p, strip);
@@ -127,14 +121,15 @@ void TolvaneEditor::addControls(CHighlightFrame* newFrame, int32_t percent) {
         parameterControls[p] = control;
     }
     CBitmap* meterImage = image(tolvane::kMeterImageId);
-    const CRect meterRect = toRect(tolvane::kMeterRect, percent);
+    const CRect meterRect = editor_scale::rect(tolvane::kMeterRect, percent);
     gainMeter =
         new CMovieBitmap(meterRect, this, tolvane::kMeterTag, tolvane::kMeterFrames, meterRect.height(), meterImage);
     meterImage->forget();
     gainMeter->setValue(1.0f);
     newFrame->addControl(gainMeter);
     CBitmap* aboutImage = image(tolvane::kAboutImageId);
-    aboutArea = new CSplashScreen(toRect(tolvane::kAboutRect, percent), this, tolvane::kAboutTag, aboutImage, whole);
+    aboutArea = new CSplashScreen(editor_scale::rect(tolvane::kAboutRect, percent), this, tolvane::kAboutTag,
+                                  aboutImage, whole);
     aboutImage->forget();
     newFrame->addControl(aboutArea);
 }
@@ -144,10 +139,11 @@ void TolvaneEditor::openSizeMenu(CPoint where) {
     if (!sizeMenu) {
         // Made when first asked for: most editors never show it.
         std::vector<CRect> rows;
-        for (const tolvane::PanelRect& row : tolvane::kSizeMenuRows) rows.push_back(toRect(row, openScale));
+        for (const CRect& row : tolvane::kSizeMenuRows) rows.push_back(editor_scale::rect(row, openScale));
         CBitmap* menuImage = new CBitmap(editor_scale::imageId(tolvane::kSizeMenuImageId, openScale));
-        sizeMenu = new CStripMenu(toRect(tolvane::kPanelRect, openScale), this, tolvane::kSizeMenuTag, menuImage,
-                                  toRect(tolvane::kSizeMenuFrame, openScale).height(), std::move(rows));
+        sizeMenu =
+            new CStripMenu(editor_scale::rect(tolvane::kPanelRect, openScale), this, tolvane::kSizeMenuTag, menuImage,
+                           editor_scale::rect(tolvane::kSizeMenuFrame, openScale).height(), std::move(rows));
         menuImage->forget();
     }
     int32_t current = 0;

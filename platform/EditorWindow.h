@@ -12,6 +12,8 @@
 #include <memory>
 #include <vector>
 
+#include "CGeometry.h"
+
 namespace platform {
 
 // Button and modifier bits of mouse events.
@@ -26,11 +28,6 @@ enum : uint32_t {
     kButton4 = 0x100,
     kButton5 = 0x200,
     kDoubleClick = 0x400,
-};
-
-struct Rect {
-    int32_t left = 0, top = 0, right = 0, bottom = 0;
-    bool operator==(const Rect&) const = default;
 };
 
 // A key as the host interface encodes it: a character, or the code of a
@@ -70,7 +67,7 @@ class WindowClient {
 public:
     virtual ~WindowClient() = default;
     // Draws `area` into the picture, which the window then shows.
-    virtual void paint(const Rect& area) = 0;
+    virtual void paint(const CRect& area) = 0;
     // 32-bit pixels (blue, green, red, alpha), `width` per row, top row first.
     virtual const uint32_t* picture() const = 0;
     virtual void mouseDown(int32_t x, int32_t y, uint32_t buttons) = 0;
@@ -89,7 +86,7 @@ class EditorWindow {
 public:
     virtual ~EditorWindow() = default;
     // Asks for `area` to be repainted (through WindowClient::paint).
-    virtual void invalidate(const Rect& area) = 0;
+    virtual void invalidate(const CRect& area) = 0;
     // Keeps the mouse while a button is held, also outside the window.
     virtual void captureMouse(bool on) = 0;
     // Reads the events that arrived and delivers them to the client.
@@ -123,7 +120,7 @@ class HeadlessWindow : public EditorWindow {
 public:
     HeadlessWindow(int32_t width, int32_t height, WindowClient* client);
 
-    void invalidate(const Rect& area) override;
+    void invalidate(const CRect& area) override;
     void captureMouse(bool on) override { captured = on; }
     void dispatchEvents() override {}
     // Repaints every invalidated rectangle, in the order invalidated.
@@ -134,7 +131,7 @@ public:
     int32_t getWidth() const { return width; }
     int32_t getHeight() const { return height; }
     const std::vector<uint32_t>& getPicture() const { return shown; }
-    const std::vector<Rect>& getPendingInvalidations() const { return invalid; }
+    const std::vector<CRect>& getPendingInvalidations() const { return invalid; }
     // Pixels repainted since the last reset.
     uint64_t paintedPixels = 0;
     bool isCapturing() const { return captured; }
@@ -143,7 +140,7 @@ private:
     int32_t width, height;
     WindowClient* client;
     std::vector<uint32_t> shown;
-    std::vector<Rect> invalid;
+    std::vector<CRect> invalid;
     bool captured = false;
 };
 

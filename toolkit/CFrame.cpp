@@ -31,7 +31,7 @@ void CFrame::addView(CView* view) {
 }
 
 void CFrame::invalidRect(const CRect& r) {
-    if (open && window) window->invalidate({r.left, r.top, r.right, r.bottom});
+    if (open && window) window->invalidate(r);
 }
 
 void CFrame::idle() {
@@ -62,7 +62,7 @@ void CFrame::drawRect(CDrawContext* context, const CRect& update) {
     context->resetClipRect();
 }
 
-void CFrame::paint(const platform::Rect& area) { drawRect(&picture_, {area.left, area.top, area.right, area.bottom}); }
+void CFrame::paint(const CRect& area) { drawRect(&picture_, area); }
 
 bool CFrame::setModalView(CView* view) {
     if (!view) {

@@ -55,7 +55,7 @@ public:
     platform::EditorWindow* getPlatformWindow() { return window.get(); }
 
     // The window's events, in the frame's coordinates.
-    void paint(const platform::Rect& area) override;
+    void paint(const CRect& area) override;
     const uint32_t* picture() const override { return picture_.getPixels(); }
     void mouseDown(int32_t x, int32_t y, uint32_t buttons) override;
     void mouseMoved(int32_t x, int32_t y, uint32_t buttons) override;

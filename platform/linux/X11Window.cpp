@@ -202,11 +202,10 @@ public:
     // False when no window could be made: the parent is no window, or the connection went meanwhile.
     bool created() const { return window && !lost; }
 
-    void invalidate(const Rect& area) override {
-        const Rect r{std::max(area.left, 0), std::max(area.top, 0), std::min(area.right, width),
-                     std::min(area.bottom, height)};
-        if (r.right <= r.left || r.bottom <= r.top) return;
-        for (const Rect& pending : invalid)
+    void invalidate(const CRect& area) override {
+        const CRect r = area.intersect({0, 0, width, height});
+        if (r.isEmpty()) return;
+        for (const CRect& pending : invalid)
             if (pending.left <= r.left && pending.top <= r.top && pending.right >= r.right &&
                 pending.bottom >= r.bottom)
                 return;
@@ -269,9 +268,9 @@ public:
             invalid.clear();
             return;
         }
-        std::vector<Rect> areas;
+        std::vector<CRect> areas;
         areas.swap(invalid);
-        for (const Rect& r : areas) {
+        for (const CRect& r : areas) {
             if (lost) return;
             client->paint(r);
             const uint32_t* picture = client->picture();
@@ -284,8 +283,8 @@ public:
                         XPutPixel(image, x, y, pixelFor(p));
                     }
             }
-            XPutImage(display, window, gc, image, r.left, r.top, r.left, r.top, static_cast<unsigned>(r.right - r.left),
-                      static_cast<unsigned>(r.bottom - r.top));
+            XPutImage(display, window, gc, image, r.left, r.top, r.left, r.top, static_cast<unsigned>(r.width()),
+                      static_cast<unsigned>(r.height()));
             if (direct) image->data = nullptr;
         }
         XFlush(display);
@@ -337,7 +336,7 @@ private:
     std::vector<char> converted;
     int32_t width, height;
     WindowClient* client;
-    std::vector<Rect> invalid;
+    std::vector<CRect> invalid;
     bool destroyed = false;  // the window is gone (with its parent, or with the connection)
     bool lost = false;       // the connection is gone: only the closing calls may use it now
     uint32_t doubleClick = 400;
