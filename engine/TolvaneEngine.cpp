@@ -8,6 +8,7 @@
 
 #include "SettingsFolder.h"
 #include "TolvaneParameterManager.h"
+#include "TolvaneText.h"
 #include "qm_controllerAssignments.h"
 
 namespace {
@@ -27,13 +28,6 @@ const char* const kAssignmentsFileName = "Tolvane MIDI Assignments.txt";
 std::string defaultAssignmentsFile() {
     const std::string folder = platform::settingsFolder();
     return folder.empty() ? "" : folder + kAssignmentsFileName;
-}
-
-// Copies at most size - 1 characters and the terminator.
-void copyText(char* text, const char* source, size_t size) {
-    const size_t length = strnlen(source, size - 1);
-    std::memcpy(text, source, length);
-    text[length] = '\0';
 }
 
 // Both are constant-initialised at load, so no first use (possibly on the audio
@@ -74,7 +68,7 @@ TolvaneEngine::TolvaneEngine(const std::string& assignmentsFile)
     path.compressor.setOutputGain(0.0f);
 
     for (int32_t p = 0; p < kProgramCount; ++p) {
-        copyText(programs[p].name, tolvaneFactoryPresets[p].name, sizeof programs[p].name);
+        tolvane::copyText(programs[p].name, tolvaneFactoryPresets[p].name, sizeof programs[p].name);
         std::memcpy(programs[p].values, tolvaneFactoryPresets[p].values, sizeof programs[p].values);
     }
     setProgram(0);
@@ -186,7 +180,7 @@ bool TolvaneEngine::getProgramNameIndexed(int32_t index, char* text) const {
 
 void TolvaneEngine::setProgramName(const char* name) {
     TolvaneProgram& program = programs[currentProgram.load()];
-    copyText(program.name, name, sizeof program.name);
+    tolvane::copyText(program.name, name, sizeof program.name);
 }
 
 void TolvaneEngine::setSampleRate(float rate) {
