@@ -29,26 +29,26 @@ private:
 
 }  // namespace
 
-TolvaneEditor::TolvaneEditor(EditorEffect* e) : effect(e) {}
+TolvaneEditor::TolvaneEditor(EditorEffect* e) : effect(e) {
+    // Hosts ask the size before the first open: a choice kept from an earlier session must count then.
+    editor_scale::readUserChoiceOnce();
+}
 
 TolvaneEditor::~TolvaneEditor() {
     // A host may close the effect without closing its editor first.
     close();
 }
 
-int32_t TolvaneEditor::resolveScale(void* parent) const {
+int32_t TolvaneEditor::resolveScale() const {
     for (int32_t size : editor_scale::kSizes)
         if (fixedScale == size) return size;
     // This editor's own choice counts where the settings folder could not keep it.
-    int32_t userChoice = editor_scale::readUserChoice();
+    int32_t userChoice = editor_scale::userChoice();
     if (userChoice == 0) userChoice = unkeptChoice;
-    // The desktop is asked only when neither the user nor the host chose.
-    if (userChoice != 0 || editor_scale::nearest(hostScale) != 0)
-        return editor_scale::choose(userChoice, hostScale, 0.0);
-    return editor_scale::choose(0, 0.0, platform::desktopScale(parent));
+    return editor_scale::choose(userChoice, hostScale, editor_scale::desktopFactor());
 }
 
-int32_t TolvaneEditor::getScale() const { return frame ? openScale : resolveScale(nullptr); }
+int32_t TolvaneEditor::getScale() const { return frame ? openScale : resolveScale(); }
 
 int32_t TolvaneEditor::getWidth() const { return editor_scale::edge(tolvane::kPanelRect.width(), getScale()); }
 
@@ -56,25 +56,34 @@ int32_t TolvaneEditor::getHeight() const { return editor_scale::edge(tolvane::kP
 
 void TolvaneEditor::setHostScale(double factor) {
     hostScale = factor;
-    if (frame && resolveScale(parentWindow) != openScale) chooseScale(0);
+    if (frame && resolveScale() != openScale) chooseScale(0);
 }
 
 void TolvaneEditor::chooseScale(int32_t percent) {
     if (percent != 0) unkeptChoice = editor_scale::writeUserChoice(percent) ? 0 : percent;
     if (!frame) return;
-    const int32_t wanted = resolveScale(parentWindow);
-    if (wanted == openScale) return;
-    const int32_t width = editor_scale::edge(tolvane::kPanelRect.width(), wanted);
-    const int32_t height = editor_scale::edge(tolvane::kPanelRect.height(), wanted);
-    if (!effect->resizeEditor(width, height)) return;  // at the next open
+    const int32_t wanted = resolveScale();
+    if (wanted == openScale || !askForSize(wanted)) return;  // refused: at the next open
     void* parent = parentWindow;
     close();
     open(parent);
 }
 
+bool TolvaneEditor::askForSize(int32_t percent) {
+    return effect->resizeEditor(editor_scale::edge(tolvane::kPanelRect.width(), percent),
+                                editor_scale::edge(tolvane::kPanelRect.height(), percent));
+}
+
 bool TolvaneEditor::open(void* parent) {
     if (frame) close();
-    const int32_t percent = resolveScale(parent);
+    // The size a host asking now would have been told, from the sources as
+    // last read; read afresh, they may give another, which the host is asked
+    // for. A host that refuses gets the size it was told.
+    const int32_t told = resolveScale();
+    editor_scale::readUserChoice();
+    editor_scale::readDesktopFactor(parent);
+    int32_t percent = resolveScale();
+    if (percent != told && !askForSize(percent)) percent = told;
     const CRect whole = editor_scale::rect(tolvane::kPanelRect, percent);
     auto* newFrame = new CHighlightFrame(whole, parent, this);
     if (!newFrame->isOpen()) {

@@ -40,7 +40,8 @@ public:
     TolvaneEditor(const TolvaneEditor&) = delete;
     TolvaneEditor& operator=(const TolvaneEditor&) = delete;
 
-    // The size in percent: the open editor's, or the one it would open at now.
+    // The size in percent: the open editor's, or the one it would open at
+    // from the sources as last read (EditorScale.h); reads nothing.
     int32_t getScale() const;
     // The panel's size in pixels at that scale.
     int32_t getWidth() const;
@@ -54,8 +55,11 @@ public:
     // effect refuses, it stays as it is until it opens next.
     void chooseScale(int32_t percent);
 
-    // Builds the window inside the host's window and the controls; false
-    // (and closed) when no window could be made. An open editor is closed first.
+    // Reads the user's choice and the desktop's scale, and builds the window
+    // inside the host's window and the controls; false (and closed) when no
+    // window could be made. An open editor is closed first. When the sources
+    // now give another size than getScale gave just before, the effect is
+    // asked for it first; if it refuses, the editor opens at the old one.
     bool open(void* parentWindow);
     void close();
     bool isOpen() const { return frame != nullptr; }
@@ -87,8 +91,10 @@ public:
 private:
     // Moves what other threads handed over onto the controls and the frame.
     void applyPendingChanges();
-    // The scale the first applying source gives now, for a window inside `parent`.
-    int32_t resolveScale(void* parent) const;
+    // The scale the first applying source gives, as last read.
+    int32_t resolveScale() const;
+    // Asks the effect for the panel's size at `percent`: true when it took it.
+    bool askForSize(int32_t percent);
     void addControls(CHighlightFrame* newFrame, int32_t percent);
 
     EditorEffect* effect;

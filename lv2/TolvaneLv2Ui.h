@@ -40,8 +40,9 @@ public:
     float getMeterValue() override;
     void toggleLearn(int32_t parameter) override;
     // Hosts hold on to the editor's window, which a new size would replace: a
-    // size chosen in the editor applies when the host next opens it.
-    bool resizeEditor(int32_t, int32_t) override { return false; }
+    // size chosen in the editor applies when the host next opens it. While it
+    // opens any size goes: create() announces it.
+    bool resizeEditor(int32_t, int32_t) override { return !editor.isOpen(); }
 
 private:
     struct Uris {

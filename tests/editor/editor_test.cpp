@@ -339,6 +339,7 @@ protected:
     void SetUp() override {
         Editor::SetUp();
         settings = useSettingsRoot(folder.path());
+        std::filesystem::create_directories(settings);
     }
     void TearDown() override { setHeadlessDesktopScale(0.0); }
     std::string choiceFile() const { return settings + "/Tolvane Editor Size.txt"; }
@@ -388,7 +389,9 @@ TEST_F(EditorSizes, DragDistancesGrowWithThePanel) {
 }
 
 // The user's choice first, then the host's scale, then the desktop's, then
-// 100 %; a factor between sizes goes to the nearest.
+// 100 %; a factor between sizes goes to the nearest. The choice's file and
+// the desktop are read when the editor opens; closed, it answers with what
+// it found then.
 TEST_F(EditorSizes, TheSizeComesFromTheUserTheHostOrTheDesktopInThatOrder) {
     struct Case {
         int32_t user;
@@ -404,16 +407,14 @@ TEST_F(EditorSizes, TheSizeComesFromTheUserTheHostOrTheDesktopInThatOrder) {
                           {100, 1.5, 2.0, 100},
                           {200, 0.0, 0.0, 200}}) {
         std::filesystem::remove(choiceFile());
-        if (c.user) {
-            ASSERT_TRUE(editor_scale::writeUserChoice(c.user));
-        }
+        if (c.user) writeText(choiceFile(), std::to_string(c.user) + " %\n");
         editor->setHostScale(c.host);
         setHeadlessDesktopScale(c.desktop);
-        EXPECT_EQ(editor->getWidth(), editor_scale::edge(750, c.expected))
-            << c.user << " " << c.host << " " << c.desktop;
         open();
-        EXPECT_EQ(window()->getHeight(), editor_scale::edge(200, c.expected));
+        EXPECT_EQ(window()->getHeight(), editor_scale::edge(200, c.expected))
+            << c.user << " " << c.host << " " << c.desktop;
         editor->close();
+        EXPECT_EQ(editor->getWidth(), editor_scale::edge(750, c.expected));
     }
 }
 
@@ -450,6 +451,12 @@ TEST_F(EditorSizes, TheUserChoosesInAMenuAndEveryLaterEditorKeepsIt) {
     editor->close();
     open();
     EXPECT_EQ(window()->getWidth(), 1125) << "the choice applies at the next open";
+
+    editor->close();
+    writeText(choiceFile(), "100 %\n");  // chosen in another process
+    open();
+    EXPECT_EQ(link.resizes.back(), (std::pair<int32_t, int32_t>{750, 200})) << "the host is asked when it opens";
+    EXPECT_EQ(window()->getWidth(), 1125) << "and refusing, gets the size it was told";
 }
 
 }  // namespace

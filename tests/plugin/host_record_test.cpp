@@ -2,9 +2,11 @@
 // the dispatcher's fixed answers.
 #include "support/guarded_text.h"
 #include "support/plugin_fixture.h"
+#include "support/temp_folder.h"
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <utility>
 
 namespace {
@@ -50,6 +52,24 @@ TEST(HostRecord, FreshInstance) {
                 e->getParameter);
     const char zeros[56] = {};
     EXPECT_EQ(std::memcmp(e->future, zeros, sizeof zeros), 0);
+}
+
+// Hosts size their window before the editor first opens: a size the user
+// chose in an earlier session counts from the first instance of a process.
+TEST(HostRecord, TheEditorsFirstSizeIsTheOneTheUserKept) {
+    TempFolder folder;
+    const std::string settings = useSettingsRoot(folder.path());
+    std::filesystem::create_directories(settings);
+    writeText(settings + "/Tolvane Editor Size.txt", "150 %\n");
+    // A copy loads as a library of its own, as in a fresh process.
+    const std::string copy = folder / std::filesystem::path(TOLVANE_PLUGIN_PATH).filename().string();
+    std::filesystem::copy_file(TOLVANE_PLUGIN_PATH, copy);
+    PluginLibrary library(copy);
+    auto plugin = library.createInstance();
+    ASSERT_TRUE(plugin) << library.error();
+    ERect* rect = nullptr;
+    ASSERT_EQ(plugin->dispatch(effEditGetRect, 0, 0, &rect), 1);
+    EXPECT_EQ((std::vector<int>{rect->bottom, rect->right}), (std::vector<int>{300, 1125}));
 }
 
 TEST(HostOpcodes, FixedAnswers) {
