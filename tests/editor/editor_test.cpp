@@ -340,6 +340,10 @@ protected:
         Editor::SetUp();
         settings = useSettingsRoot(folder.path());
         std::filesystem::create_directories(settings);
+        // The sources as this test's folder and desktop give them, whatever
+        // earlier tests of the process left.
+        editor_scale::readUserChoice();
+        editor_scale::readDesktopFactor(nullptr);
     }
     void TearDown() override { setHeadlessDesktopScale(0.0); }
     std::string choiceFile() const { return settings + "/Tolvane Editor Size.txt"; }
