@@ -9,6 +9,10 @@
 #include <filesystem>
 #include <utility>
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 namespace {
 
 VstIntPtr VSTCALLBACK versionZeroHost(AEffect*, VstInt32, VstInt32, VstIntPtr, void*, float) { return 0; }
@@ -62,13 +66,19 @@ TEST(HostRecord, TheEditorsFirstSizeIsTheOneTheUserKept) {
     std::filesystem::create_directories(settings);
     writeText(settings + "/Tolvane Editor Size.txt", "150 %\n");
     // A copy loads as a library of its own, as in a fresh process.
-    const std::string copy = folder / std::filesystem::path(TOLVANE_PLUGIN_PATH).filename().string();
-    std::filesystem::copy_file(TOLVANE_PLUGIN_PATH, copy);
+    std::filesystem::path plugin = TOLVANE_PLUGIN_PATH;
+#if defined(_WIN32)
+    char program[MAX_PATH];  // the DLL is found beside the test programs
+    ASSERT_GT(GetModuleFileNameA(nullptr, program, MAX_PATH), 0u);
+    plugin = std::filesystem::path(program).parent_path() / plugin;
+#endif
+    const std::string copy = folder / plugin.filename().string();
+    std::filesystem::copy_file(plugin, copy);
     PluginLibrary library(copy);
-    auto plugin = library.createInstance();
-    ASSERT_TRUE(plugin) << library.error();
+    auto instance = library.createInstance();
+    ASSERT_TRUE(instance) << library.error();
     ERect* rect = nullptr;
-    ASSERT_EQ(plugin->dispatch(effEditGetRect, 0, 0, &rect), 1);
+    ASSERT_EQ(instance->dispatch(effEditGetRect, 0, 0, &rect), 1);
     EXPECT_EQ((std::vector<int>{rect->bottom, rect->right}), (std::vector<int>{300, 1125}));
 }
 
