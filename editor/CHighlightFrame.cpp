@@ -25,12 +25,11 @@ void CHighlightFrame::setHighlight(int32_t tag, bool on) {
 void CHighlightFrame::drawRect(CDrawContext* context, const CRect& update) {
     CFrame::drawRect(context, update);
     if (!highlightedView || !context) return;
-    const CRect r = highlightedView->getViewSize();
     const CColor savedColor = context->getFrameColor();
     const int32_t savedWidth = context->getLineWidth();
     context->setLineWidth(highlightWidth);
     context->setFrameColor(highlightColor);
-    context->drawRectOutline({r.left, r.top, r.right - 1, r.bottom - 1});
+    context->drawRectOutline(highlightedView->getViewSize());
     context->setLineWidth(savedWidth);
     context->setFrameColor(savedColor);
     // A modal view (a menu, the about screen) stays above the outline.

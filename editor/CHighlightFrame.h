@@ -1,8 +1,7 @@
 // CHighlightFrame: the editor's frame. On top of CFrame it can outline one
 // control, chosen by its tag, with a rectangle on the control's outermost
 // pixel ring (one pixel wide unless set; drawn after every view but a modal
-// one, so it stays on top while the control repaints), and it always drags
-// knobs linearly.
+// one, so it stays on top while the control repaints).
 #pragma once
 
 #include <map>
@@ -15,7 +14,6 @@ public:
     CHighlightFrame(const CRect& size, void* parentWindow, GUIEditorInterface* editor);
 
     void drawRect(CDrawContext* context, const CRect& update) override;
-    int32_t getKnobMode() const override { return kLinearMode; }
 
     // Adds the control and files it under its tag (a later one replaces an
     // earlier one in the file, not among the views). Null is ignored.

@@ -1,12 +1,20 @@
 #include "EditorScale.h"
 
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
+#include "EditorWindow.h"
 #include "SettingsFolder.h"
 
 namespace editor_scale {
+
+namespace {
+constexpr int32_t kUnread = -1;
+std::atomic<int32_t> keptChoice{kUnread};
+std::atomic<double> keptDesktopFactor{0.0};
+}  // namespace
 
 static_assert(edge(65, 150) == 98 && edge(152, 150) == 228 && edge(201, 150) == 302,
               "half pixels round up, edge by edge, as the artwork's do: a knob 87 high is 130 at 150 %");
@@ -32,15 +40,26 @@ std::string userChoiceFile() {
     return folder.empty() ? "" : folder + "Tolvane Editor Size.txt";
 }
 
-int32_t readUserChoice() {
+int32_t userChoice() {
+    const int32_t choice = keptChoice.load();
+    return choice == kUnread ? 0 : choice;
+}
+
+void readUserChoice() {
     const std::string path = userChoiceFile();
     std::string text;
-    if (path.empty() || platform::readRegularFile(path, 64, text) != platform::ReadResult::kRead) return 0;
-    // "150" or "150 %", with any blanks and line end.
-    const int32_t percent = std::atoi(text.c_str());
-    for (int32_t size : kSizes)
-        if (percent == size) return size;
-    return 0;
+    int32_t choice = 0;
+    if (!path.empty() && platform::readRegularFile(path, 64, text) == platform::ReadResult::kRead) {
+        // "150" or "150 %", with any blanks and line end.
+        const int32_t percent = std::atoi(text.c_str());
+        for (int32_t size : kSizes)
+            if (percent == size) choice = size;
+    }
+    keptChoice.store(choice);
+}
+
+void readUserChoiceOnce() {
+    if (keptChoice.load() == kUnread) readUserChoice();
 }
 
 bool writeUserChoice(int32_t percent) {
@@ -48,7 +67,13 @@ bool writeUserChoice(int32_t percent) {
     if (path.empty()) return false;
     char text[16];
     std::snprintf(text, sizeof text, "%d %%\n", static_cast<int>(percent));
-    return platform::writeWholeFile(path, text);
+    if (!platform::writeWholeFile(path, text)) return false;
+    keptChoice.store(percent);
+    return true;
 }
+
+double desktopFactor() { return keptDesktopFactor.load(); }
+
+void readDesktopFactor(void* parent) { keptDesktopFactor.store(platform::desktopScale(parent)); }
 
 }  // namespace editor_scale

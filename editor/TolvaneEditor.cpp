@@ -9,12 +9,6 @@
 
 namespace {
 
-// A rectangle of the 100 % layout at `percent`.
-CRect toRect(const tolvane::PanelRect& r, int32_t percent) {
-    const tolvane::PanelRect s = editor_scale::rect(r, percent);
-    return {s.left, s.top, s.right, s.bottom};
-}
-
 // A drag of this many pixels at 100 % sweeps a knob's whole range.
 constexpr float kKnobDragDistance = 200.0f;
 
@@ -35,26 +29,26 @@ private:
 
 }  // namespace
 
-TolvaneEditor::TolvaneEditor(EditorEffect* e) : effect(e) {}
+TolvaneEditor::TolvaneEditor(EditorEffect* e) : effect(e) {
+    // Hosts ask the size before the first open: a choice kept from an earlier session must count then.
+    editor_scale::readUserChoiceOnce();
+}
 
 TolvaneEditor::~TolvaneEditor() {
     // A host may close the effect without closing its editor first.
     close();
 }
 
-int32_t TolvaneEditor::resolveScale(void* parent) const {
+int32_t TolvaneEditor::resolveScale() const {
     for (int32_t size : editor_scale::kSizes)
         if (fixedScale == size) return size;
     // This editor's own choice counts where the settings folder could not keep it.
-    int32_t userChoice = editor_scale::readUserChoice();
+    int32_t userChoice = editor_scale::userChoice();
     if (userChoice == 0) userChoice = unkeptChoice;
-    // The desktop is asked only when neither the user nor the host chose.
-    if (userChoice != 0 || editor_scale::nearest(hostScale) != 0)
-        return editor_scale::choose(userChoice, hostScale, 0.0);
-    return editor_scale::choose(0, 0.0, platform::desktopScale(parent));
+    return editor_scale::choose(userChoice, hostScale, editor_scale::desktopFactor());
 }
 
-int32_t TolvaneEditor::getScale() const { return frame ? openScale : resolveScale(nullptr); }
+int32_t TolvaneEditor::getScale() const { return frame ? openScale : resolveScale(); }
 
 int32_t TolvaneEditor::getWidth() const { return editor_scale::edge(tolvane::kPanelRect.width(), getScale()); }
 
@@ -62,26 +56,35 @@ int32_t TolvaneEditor::getHeight() const { return editor_scale::edge(tolvane::kP
 
 void TolvaneEditor::setHostScale(double factor) {
     hostScale = factor;
-    if (frame && resolveScale(parentWindow) != openScale) chooseScale(0);
+    if (frame && resolveScale() != openScale) chooseScale(0);
 }
 
 void TolvaneEditor::chooseScale(int32_t percent) {
     if (percent != 0) unkeptChoice = editor_scale::writeUserChoice(percent) ? 0 : percent;
     if (!frame) return;
-    const int32_t wanted = resolveScale(parentWindow);
-    if (wanted == openScale) return;
-    const int32_t width = editor_scale::edge(tolvane::kPanelRect.width(), wanted);
-    const int32_t height = editor_scale::edge(tolvane::kPanelRect.height(), wanted);
-    if (!effect->resizeEditor(width, height)) return;  // at the next open
+    const int32_t wanted = resolveScale();
+    if (wanted == openScale || !askForSize(wanted)) return;  // refused: at the next open
     void* parent = parentWindow;
     close();
     open(parent);
 }
 
+bool TolvaneEditor::askForSize(int32_t percent) {
+    return effect->resizeEditor(editor_scale::edge(tolvane::kPanelRect.width(), percent),
+                                editor_scale::edge(tolvane::kPanelRect.height(), percent));
+}
+
 bool TolvaneEditor::open(void* parent) {
     if (frame) close();
-    const int32_t percent = resolveScale(parent);
-    const CRect whole = toRect(tolvane::kPanelRect, percent);
+    // The size a host asking now would have been told, from the sources as
+    // last read; read afresh, they may give another, which the host is asked
+    // for. A host that refuses gets the size it was told.
+    const int32_t told = resolveScale();
+    editor_scale::readUserChoice();
+    editor_scale::readDesktopFactor(parent);
+    int32_t percent = resolveScale();
+    if (percent != told && !askForSize(percent)) percent = told;
+    const CRect whole = editor_scale::rect(tolvane::kPanelRect, percent);
     auto* newFrame = new CHighlightFrame(whole, parent, this);
     if (!newFrame->isOpen()) {
         // No window (no display, or a parent that is no window): the host may try again later.
@@ -105,14 +108,14 @@ bool TolvaneEditor::open(void* parent) {
 
 void TolvaneEditor::addControls(CHighlightFrame* newFrame, int32_t percent) {
     auto image = [percent](int32_t id) { return new CBitmap(editor_scale::imageId(id, percent)); };
-    const CRect whole = toRect(tolvane::kPanelRect, percent);
+    const CRect whole = editor_scale::rect(tolvane::kPanelRect, percent);
     newFrame->addView(new PanelClickArea(whole, *this));
     // Creation order is drawing order (later on top) and decides who gets a
     // click where rectangles overlap: the table's order.
     for (int32_t p = 0; p < tolvane::kParameterCount; ++p) {
         const tolvane::ParameterInfo& info = tolvane::kParameters[p];
         CBitmap* strip = image(info.imageId);
-        const CRect r = toRect(info.rect, percent);
+        const CRect r = editor_scale::rect(info.rect, percent);
         CControl* control = nullptr;
         if (info.control == tolvane::Control::kKnob) {
             auto* knob = new CAnimKnob(r, this, p, strip);
@@ -127,14 +130,15 @@ void TolvaneEditor::addControls(CHighlightFrame* newFrame, int32_t percent) {
         parameterControls[p] = control;
     }
     CBitmap* meterImage = image(tolvane::kMeterImageId);
-    const CRect meterRect = toRect(tolvane::kMeterRect, percent);
+    const CRect meterRect = editor_scale::rect(tolvane::kMeterRect, percent);
     gainMeter =
         new CMovieBitmap(meterRect, this, tolvane::kMeterTag, tolvane::kMeterFrames, meterRect.height(), meterImage);
     meterImage->forget();
     gainMeter->setValue(1.0f);
     newFrame->addControl(gainMeter);
     CBitmap* aboutImage = image(tolvane::kAboutImageId);
-    aboutArea = new CSplashScreen(toRect(tolvane::kAboutRect, percent), this, tolvane::kAboutTag, aboutImage, whole);
+    aboutArea = new CSplashScreen(editor_scale::rect(tolvane::kAboutRect, percent), this, tolvane::kAboutTag,
+                                  aboutImage, whole);
     aboutImage->forget();
     newFrame->addControl(aboutArea);
 }
@@ -144,10 +148,11 @@ void TolvaneEditor::openSizeMenu(CPoint where) {
     if (!sizeMenu) {
         // Made when first asked for: most editors never show it.
         std::vector<CRect> rows;
-        for (const tolvane::PanelRect& row : tolvane::kSizeMenuRows) rows.push_back(toRect(row, openScale));
+        for (const CRect& row : tolvane::kSizeMenuRows) rows.push_back(editor_scale::rect(row, openScale));
         CBitmap* menuImage = new CBitmap(editor_scale::imageId(tolvane::kSizeMenuImageId, openScale));
-        sizeMenu = new CStripMenu(toRect(tolvane::kPanelRect, openScale), this, tolvane::kSizeMenuTag, menuImage,
-                                  toRect(tolvane::kSizeMenuFrame, openScale).height(), std::move(rows));
+        sizeMenu =
+            new CStripMenu(editor_scale::rect(tolvane::kPanelRect, openScale), this, tolvane::kSizeMenuTag, menuImage,
+                           editor_scale::rect(tolvane::kSizeMenuFrame, openScale).height(), std::move(rows));
         menuImage->forget();
     }
     int32_t current = 0;

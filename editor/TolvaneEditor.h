@@ -40,7 +40,8 @@ public:
     TolvaneEditor(const TolvaneEditor&) = delete;
     TolvaneEditor& operator=(const TolvaneEditor&) = delete;
 
-    // The size in percent: the open editor's, or the one it would open at now.
+    // The size in percent: the open editor's, or the one it would open at
+    // from the sources as last read (EditorScale.h); reads nothing.
     int32_t getScale() const;
     // The panel's size in pixels at that scale.
     int32_t getWidth() const;
@@ -54,8 +55,11 @@ public:
     // effect refuses, it stays as it is until it opens next.
     void chooseScale(int32_t percent);
 
-    // Builds the window inside the host's window and the controls; false
-    // (and closed) when no window could be made. An open editor is closed first.
+    // Reads the user's choice and the desktop's scale, and builds the window
+    // inside the host's window and the controls; false (and closed) when no
+    // window could be made. An open editor is closed first. When the sources
+    // now give another size than getScale gave just before, the effect is
+    // asked for it first; if it refuses, the editor opens at the old one.
     bool open(void* parentWindow);
     void close();
     bool isOpen() const { return frame != nullptr; }
@@ -68,9 +72,6 @@ public:
     // True when a control used the key.
     bool onKeyDown(const platform::KeyCode& key);
     bool onKeyUp(const platform::KeyCode& key);
-    // The host's knob mode (0 circular, 1 relative circular, 2 linear). Kept
-    // for the host; this panel's frame always drags linearly.
-    void setKnobMode(int32_t mode) { knobMode = mode; }
 
     // Any thread.
     void setParameter(int32_t index, float value);
@@ -78,7 +79,6 @@ public:
     void setHighlight(int32_t tag, bool on);
 
     // GUIEditorInterface
-    int32_t getKnobMode() const override { return knobMode; }
     void beginEdit(int32_t tag) override;
     void endEdit(int32_t tag) override;
     // CControlListener
@@ -94,8 +94,10 @@ public:
 private:
     // Moves what other threads handed over onto the controls and the frame.
     void applyPendingChanges();
-    // The scale the first applying source gives now, for a window inside `parent`.
-    int32_t resolveScale(void* parent) const;
+    // The scale the first applying source gives, as last read.
+    int32_t resolveScale() const;
+    // Asks the effect for the panel's size at `percent`: true when it took it.
+    bool askForSize(int32_t percent);
     void addControls(CHighlightFrame* newFrame, int32_t percent);
 
     EditorEffect* effect;
@@ -105,7 +107,6 @@ private:
     double hostScale = 0.0;
     int32_t fixedScale = 0;
     int32_t unkeptChoice = 0;  // the user's, when the settings folder could not keep it
-    int32_t knobMode = kLinearMode;
     CControl* parameterControls[tolvane::kParameterCount] = {};
     CMovieBitmap* gainMeter = nullptr;
     CSplashScreen* aboutArea = nullptr;

@@ -9,6 +9,7 @@
 
 #include "SettingsFolder.h"
 #include "TolvaneParameterManager.h"
+#include "TolvaneText.h"
 #include "qm_controllerAssignments.h"
 
 namespace {
@@ -22,13 +23,6 @@ constexpr float kMeterFallTime = 0.2f;     // seconds; the follower's "attack" (
 constexpr float kMeterFullScale = 20.0f;   // dB of reduction that fill the meter
 // A controller's 0..127 as 0..1: the float nearest 1/127, widened, so that 127 gives exactly 1.
 constexpr float kControllerStep = 0.007874016f;
-
-// Copies at most size - 1 characters and the terminator.
-void copyText(char* text, const char* source, size_t size) {
-    const size_t length = strnlen(source, size - 1);
-    std::memcpy(text, source, length);
-    text[length] = '\0';
-}
 
 // Both are constant-initialised at load, so no first use (possibly on the audio
 // thread) runs a guarded initialisation.
@@ -77,7 +71,7 @@ TolvaneEngine::TolvaneEngine(const std::string& assignmentsFile, const ScopedFlo
     path.compressor.setOutputGain(0.0f);
 
     for (int32_t p = 0; p < kProgramCount; ++p) {
-        copyText(programs[p].name, tolvaneFactoryPresets[p].name, sizeof programs[p].name);
+        tolvane::copyText(programs[p].name, tolvaneFactoryPresets[p].name, sizeof programs[p].name);
         std::memcpy(programs[p].values, tolvaneFactoryPresets[p].values, sizeof programs[p].values);
     }
     setProgram(0);
@@ -220,7 +214,7 @@ bool TolvaneEngine::getProgramNameIndexed(int32_t index, char* text) const {
 
 void TolvaneEngine::setProgramName(const char* name) {
     TolvaneProgram& program = programs[currentProgram.load()];
-    copyText(program.name, name, sizeof program.name);
+    tolvane::copyText(program.name, name, sizeof program.name);
 }
 
 void TolvaneEngine::setSampleRate(float rate) {

@@ -41,8 +41,9 @@ public:
     float getMeterValue() override;
     void toggleLearn(int32_t parameter) override;
     // Hosts hold on to the editor's window, which a new size would replace: a
-    // size chosen in the editor applies when the host next opens it.
-    bool resizeEditor(int32_t, int32_t) override { return false; }
+    // size chosen in the editor applies when the host next opens it. While it
+    // opens any size goes: create() announces it.
+    bool resizeEditor(int32_t, int32_t) override { return !editor.isOpen(); }
 
 private:
     TolvaneLv2Ui(LV2UI_Write_Function write, LV2UI_Controller controller, LV2_URID_Map* map);

@@ -18,6 +18,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "CGeometry.h"
+
 namespace tolvane {
 
 // What a parameter's plain value becomes in the signal path.
@@ -36,12 +38,6 @@ enum class Control : int32_t {
     kSwitch,  // a two-frame switch: off, on
 };
 
-struct PanelRect {
-    int32_t left, top, right, bottom;  // right and bottom one past the last pixel
-    constexpr int32_t width() const { return right - left; }
-    constexpr int32_t height() const { return bottom - top; }
-};
-
 struct ParameterInfo {
     std::string_view name;       // the host's name (and the short name's source where it fits 8 characters)
     std::string_view shortName;  // at most 8 characters
@@ -51,7 +47,7 @@ struct ParameterInfo {
     Setting setting;
     Control control;
     int32_t imageId;      // the film strip, among the editor's images
-    PanelRect rect;       // on the 1x panel
+    CRect rect;           // on the 1x panel
     int32_t frameHeight;  // of one film-strip frame at 1x
 };
 
@@ -77,24 +73,24 @@ constexpr bool isParameter(int32_t index) { return index >= 0 && index < kParame
 
 // The panel the controls sit on, and the editor's other pieces.
 inline constexpr int32_t kPanelImageId = 10000;
-inline constexpr PanelRect kPanelRect{0, 0, 750, 200};
+inline constexpr CRect kPanelRect{0, 0, 750, 200};
 inline constexpr int32_t kMeterImageId = 10006;
-inline constexpr PanelRect kMeterRect{316, 39, 434, 160};
+inline constexpr CRect kMeterRect{316, 39, 434, 160};
 inline constexpr int32_t kMeterFrames = 33;
 inline constexpr int32_t kAboutImageId = 10008;
-inline constexpr PanelRect kAboutRect{501, 171, 694, 200};
+inline constexpr CRect kAboutRect{501, 171, 694, 200};
 // The menu of the editor's sizes: a strip of 128 x 94 frames, frame k with
 // row k marked, rows inside a frame as below (all at 100 %).
 inline constexpr int32_t kSizeMenuImageId = 10009;
-inline constexpr PanelRect kSizeMenuFrame{0, 0, 128, 94};
-inline constexpr PanelRect kSizeMenuRows[] = {{2, 24, 126, 46}, {2, 46, 126, 68}, {2, 68, 126, 90}};
+inline constexpr CRect kSizeMenuFrame{0, 0, 128, 94};
+inline constexpr CRect kSizeMenuRows[] = {{2, 24, 126, 46}, {2, 46, 126, 68}, {2, 68, 126, 90}};
 // Editor controls that are no parameter carry these tags; 6 is unused.
 inline constexpr int32_t kAboutTag = 7;
 inline constexpr int32_t kMeterTag = 8;
 inline constexpr int32_t kSizeMenuTag = 9;
 
 namespace checks {
-constexpr bool inside(const PanelRect& r, const PanelRect& panel) {
+constexpr bool inside(const CRect& r, const CRect& panel) {
     return r.left >= panel.left && r.top >= panel.top && r.right <= panel.right && r.bottom <= panel.bottom &&
            r.left < r.right && r.top < r.bottom;
 }

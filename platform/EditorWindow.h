@@ -12,6 +12,8 @@
 #include <memory>
 #include <vector>
 
+#include "CGeometry.h"
+
 namespace platform {
 
 // Button and modifier bits of mouse events.
@@ -28,26 +30,44 @@ enum : uint32_t {
     kDoubleClick = 0x400,
 };
 
-struct Rect {
-    int32_t left = 0, top = 0, right = 0, bottom = 0;
-    bool operator==(const Rect&) const = default;
-};
-
-// A key as the host interface encodes it: a character, or a virtual key code
-// (11 left, 12 up, 13 right, 14 down ...), and modifier bits (1 Shift,
-// 2 Alt, 4 Ctrl).
+// A key as the host interface encodes it: a character, or the code of a
+// special key, and modifier bits.
 struct KeyCode {
     int32_t character = 0;
-    uint8_t virtualKey = 0;
-    uint8_t modifiers = 0;
+    uint8_t virtualKey = 0;  // a VirtualKey, or 0 for a character
+    uint8_t modifiers = 0;   // KeyModifier bits
 };
+
+// The host interface's codes of the special keys this program makes or reads.
+enum VirtualKey : uint8_t {
+    kKeyBackspace = 1,
+    kKeyTab = 2,
+    kKeyClear = 3,
+    kKeyReturn = 4,
+    kKeyPause = 5,
+    kKeyEscape = 6,
+    kKeySpace = 7,
+    kKeyEnd = 9,
+    kKeyHome = 10,
+    kKeyLeft = 11,
+    kKeyUp = 12,
+    kKeyRight = 13,
+    kKeyDown = 14,
+    kKeyPageUp = 15,
+    kKeyPageDown = 16,
+    kKeyEnter = 19,
+    kKeyInsert = 21,
+    kKeyDelete = 22,
+};
+
+enum KeyModifier : uint8_t { kKeyShift = 1, kKeyAlt = 2, kKeyControl = 4 };
 
 // What the window talks to: the toolkit's frame.
 class WindowClient {
 public:
     virtual ~WindowClient() = default;
     // Draws `area` into the picture, which the window then shows.
-    virtual void paint(const Rect& area) = 0;
+    virtual void paint(const CRect& area) = 0;
     // 32-bit pixels (blue, green, red, alpha), `width` per row, top row first.
     virtual const uint32_t* picture() const = 0;
     virtual void mouseDown(int32_t x, int32_t y, uint32_t buttons) = 0;
@@ -66,7 +86,7 @@ class EditorWindow {
 public:
     virtual ~EditorWindow() = default;
     // Asks for `area` to be repainted (through WindowClient::paint).
-    virtual void invalidate(const Rect& area) = 0;
+    virtual void invalidate(const CRect& area) = 0;
     // Keeps the mouse while a button is held, also outside the window.
     virtual void captureMouse(bool on) = 0;
     // Reads the events that arrived and delivers them to the client.
@@ -104,7 +124,7 @@ class HeadlessWindow : public EditorWindow {
 public:
     HeadlessWindow(int32_t width, int32_t height, WindowClient* client);
 
-    void invalidate(const Rect& area) override;
+    void invalidate(const CRect& area) override;
     void captureMouse(bool on) override { captured = on; }
     void dispatchEvents() override {}
     // Repaints every invalidated rectangle, in the order invalidated.
@@ -115,7 +135,7 @@ public:
     int32_t getWidth() const { return width; }
     int32_t getHeight() const { return height; }
     const std::vector<uint32_t>& getPicture() const { return shown; }
-    const std::vector<Rect>& getPendingInvalidations() const { return invalid; }
+    const std::vector<CRect>& getPendingInvalidations() const { return invalid; }
     // Pixels repainted since the last reset.
     uint64_t paintedPixels = 0;
     bool isCapturing() const { return captured; }
@@ -124,7 +144,7 @@ private:
     int32_t width, height;
     WindowClient* client;
     std::vector<uint32_t> shown;
-    std::vector<Rect> invalid;
+    std::vector<CRect> invalid;
     bool captured = false;
 };
 

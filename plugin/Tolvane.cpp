@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "TolvaneText.h"
+
 #if defined(_WIN32)
 #include <windows.h>
 #else
@@ -9,14 +11,6 @@
 #endif
 
 namespace {
-
-// Copies at most size - 1 characters and the terminator, and writes nothing
-// after it: a host's buffer may be exactly `size` bytes.
-void copyText(char* text, const char* source, size_t size) {
-    const size_t length = strnlen(source, size - 1);
-    std::memcpy(text, source, length);
-    text[length] = '\0';
-}
 
 // The calling thread, as a number; reading it neither allocates nor enters the
 // system, so the audio thread may ask.
@@ -45,10 +39,8 @@ public:
     void idle() override { panel.idle(); }
     bool onKeyDown(VstKeyCode& key) override { return panel.onKeyDown({key.character, key.virt, key.modifier}); }
     bool onKeyUp(VstKeyCode& key) override { return panel.onKeyUp({key.character, key.virt, key.modifier}); }
-    bool setKnobMode(VstInt32 mode) override {
-        panel.setKnobMode(mode);
-        return true;
-    }
+    // The knobs drag linearly whatever mode the host prefers.
+    bool setKnobMode(VstInt32) override { return true; }
 
 private:
     TolvaneEditor& panel;
@@ -175,17 +167,17 @@ void Tolvane::tellHost(int change) {
 }
 
 bool Tolvane::getEffectName(char* name) {
-    copyText(name, "Tolvane", kVstMaxEffectNameLen);
+    tolvane::copyText(name, "Tolvane", kVstMaxEffectNameLen);
     return true;
 }
 
 bool Tolvane::getVendorString(char* text) {
-    copyText(text, "Quenmark, Inc.", kVstMaxVendorStrLen);
+    tolvane::copyText(text, "Quenmark, Inc.", kVstMaxVendorStrLen);
     return true;
 }
 
 bool Tolvane::getProductString(char* text) {
-    copyText(text, "Tolvane", kVstMaxProductStrLen);
+    tolvane::copyText(text, "Tolvane", kVstMaxProductStrLen);
     return true;
 }
 

@@ -54,12 +54,6 @@ CBitmap::CBitmap(const unsigned char* png, size_t size)
 
 CBitmap::~CBitmap() { CDrawingRuntime::release(); }
 
-CRect CBitmap::getResourceBounds(int32_t id) {
-    const platform::ResourceBytes bytes = platform::findPngResource(id);
-    const PngSize size = readPngSize(bytes.data, bytes.size);
-    return {0, 0, size.width, size.height};
-}
-
 int32_t CBitmap::getSharedImageCount() {
     std::lock_guard<std::mutex> lock(sharedImages().mutex);
     const auto& images = sharedImages().images;

@@ -4,8 +4,7 @@
 //
 // An image of the resources is decoded when the first bitmap of its id is
 // created and shared by every bitmap of that id in the process, whichever
-// thread made it; it is freed with the last of them. Its size can be had from
-// its header without decoding it.
+// thread made it; it is freed with the last of them.
 #pragma once
 
 #include <atomic>
@@ -36,9 +35,6 @@ public:
     // From PNG data in memory (tests, tools); not shared.
     CBitmap(const unsigned char* png, size_t size);
 
-    // (0, 0, width, height) of the image stored under the id, from its header
-    // alone; empty when there is none or its header is unreadable.
-    static CRect getResourceBounds(int32_t resourceId);
     // How many images of the resources are decoded in the process now.
     static int32_t getSharedImageCount();
 

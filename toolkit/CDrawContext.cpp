@@ -45,13 +45,12 @@ void CDrawContext::fillRect(const CRect& r, CColor c) {
         }
 }
 
-void CDrawContext::drawRectOutline(const CRect& c) {
+void CDrawContext::drawRectOutline(const CRect& r) {
     const int32_t w = lineWidth > 0 ? lineWidth : 1;
-    const int32_t right = c.right + 1, bottom = c.bottom + 1;  // one past the corner pixels
-    fillRect({c.left, c.top, right, c.top + w}, frameColor);
-    fillRect({c.left, bottom - w, right, bottom}, frameColor);
-    fillRect({c.left, c.top + w, c.left + w, bottom - w}, frameColor);
-    fillRect({right - w, c.top + w, right, bottom - w}, frameColor);
+    fillRect({r.left, r.top, r.right, r.top + w}, frameColor);
+    fillRect({r.left, r.bottom - w, r.right, r.bottom}, frameColor);
+    fillRect({r.left, r.top + w, r.left + w, r.bottom - w}, frameColor);
+    fillRect({r.right - w, r.top + w, r.right, r.bottom - w}, frameColor);
 }
 
 void CDrawContext::drawPixels(const uint32_t* sourcePixels, int32_t sourceWidth, int32_t sourceHeight,

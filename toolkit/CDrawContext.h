@@ -48,10 +48,8 @@ public:
     CColor getFrameColor() const { return frameColor; }
     void setLineWidth(int32_t w) { lineWidth = w; }
     int32_t getLineWidth() const { return lineWidth; }
-    // The outline of the rectangle from (left, top) to (right, bottom), both
-    // corners included: a width of right - left + 1 pixels. Lines are
-    // lineWidth pixels thick, growing inward.
-    void drawRectOutline(const CRect& corners);
+    // The rectangle's outermost rings of pixels, lineWidth of them.
+    void drawRectOutline(const CRect& r);
     void fillRect(const CRect& r, CColor c);
 
 private:

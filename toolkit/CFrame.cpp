@@ -3,8 +3,6 @@
 #include "CControl.h"
 
 namespace {
-constexpr uint8_t kVirtualKeyTab = 2;
-constexpr uint8_t kKeyShift = 1;  // KeyCode::modifiers: 1 Shift, 2 Alt, 4 Ctrl
 constexpr CButtonState kAnyModifier =
     platform::kShift | platform::kControl | platform::kAlt | platform::kSystemModifier;
 }  // namespace
@@ -33,7 +31,7 @@ void CFrame::addView(CView* view) {
 }
 
 void CFrame::invalidRect(const CRect& r) {
-    if (open && window) window->invalidate({r.left, r.top, r.right, r.bottom});
+    if (open && window) window->invalidate(r);
 }
 
 void CFrame::idle() {
@@ -64,7 +62,7 @@ void CFrame::drawRect(CDrawContext* context, const CRect& update) {
     context->resetClipRect();
 }
 
-void CFrame::paint(const platform::Rect& area) { drawRect(&picture_, {area.left, area.top, area.right, area.bottom}); }
+void CFrame::paint(const CRect& area) { drawRect(&picture_, area); }
 
 bool CFrame::setModalView(CView* view) {
     if (!view) {
@@ -83,8 +81,6 @@ bool CFrame::setModalView(CView* view) {
     modalView = view;
     return true;
 }
-
-int32_t CFrame::getKnobMode() const { return editor ? editor->getKnobMode() : kCircularMode; }
 
 void CFrame::beginEdit(int32_t tag) {
     if (editor) editor->beginEdit(tag);
@@ -165,8 +161,8 @@ int32_t CFrame::keyDown(const platform::KeyCode& key) {
         const int32_t result = modalView->onKeyDown(code);
         if (result != -1) return result;
     }
-    if (key.virtualKey == kVirtualKeyTab) {
-        advanceFocus((key.modifiers & kKeyShift) != 0);
+    if (key.virtualKey == platform::kKeyTab) {
+        advanceFocus((key.modifiers & platform::kKeyShift) != 0);
         return 1;
     }
     return -1;

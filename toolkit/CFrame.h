@@ -24,13 +24,9 @@ class CControl;
 class GUIEditorInterface {
 public:
     virtual ~GUIEditorInterface() = default;
-    // 0 circular, 1 relative circular, 2 linear.
-    virtual int32_t getKnobMode() const = 0;
     virtual void beginEdit(int32_t tag) = 0;
     virtual void endEdit(int32_t tag) = 0;
 };
-
-enum CKnobMode : int32_t { kCircularMode = 0, kRelativCircularMode = 1, kLinearMode = 2 };
 
 class CFrame : public CViewContainer, public platform::WindowClient {
 public:
@@ -53,14 +49,13 @@ public:
     CView* getModalView() const { return modalView; }
     void setFocusView(CView* view) { focusView = view; }
 
-    virtual int32_t getKnobMode() const;
     void beginEdit(int32_t tag);
     void endEdit(int32_t tag);
 
     platform::EditorWindow* getPlatformWindow() { return window.get(); }
 
     // The window's events, in the frame's coordinates.
-    void paint(const platform::Rect& area) override;
+    void paint(const CRect& area) override;
     const uint32_t* picture() const override { return picture_.getPixels(); }
     void mouseDown(int32_t x, int32_t y, uint32_t buttons) override;
     void mouseMoved(int32_t x, int32_t y, uint32_t buttons) override;

@@ -2,8 +2,6 @@
 
 #include <cmath>
 
-#include "CFrame.h"
-
 namespace {
 constexpr float pi = 3.141592653f;
 constexpr float twoPi = 6.283185307f;
@@ -51,8 +49,7 @@ CMouseEventResult CKnob::onMouseDown(CPoint where, CButtonState buttons) {
     range = dragDistance;
     coefficient = (vmax - vmin) / range;
     oldButton = buttons;
-    const bool altHeld = (buttons & platform::kAlt) != 0;
-    const bool linear = frame && frame->getKnobMode() == kLinearMode ? !altHeld : altHeld;
+    const bool linear = (buttons & platform::kAlt) == 0;
     if (linear && (buttons & platform::kLeftButton)) {
         if (buttons & platform::kShift) range *= zoomFactor;
         lastPoint = where;
@@ -114,17 +111,13 @@ bool CKnob::onWheel(CPoint, float distance, CButtonState buttons) {
 int32_t CKnob::onKeyDown(CKeyCode& key) {
     float step;
     switch (key.virtualKey) {
-    case 11:  // left
-    case 14:  // down
-        step = -1.0f;
-        break;
-    case 12:  // up
-    case 13:  // right
-        step = 1.0f;
-        break;
+    case platform::kKeyLeft:
+    case platform::kKeyDown: step = -1.0f; break;
+    case platform::kKeyUp:
+    case platform::kKeyRight: step = 1.0f; break;
     default: return -1;
     }
-    onWheel({}, step, (key.modifiers & 1) ? CButtonState{platform::kShift} : CButtonState{0});
+    onWheel({}, step, (key.modifiers & platform::kKeyShift) ? CButtonState{platform::kShift} : CButtonState{0});
     return 1;
 }
 

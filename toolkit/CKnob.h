@@ -1,8 +1,7 @@
-// CKnob: a rotary control. With the frame's linear knob mode (and Alt not
-// held) a drag is relative: moving up or right raises the value, 200 pixels
-// (or the drag distance set) sweep the whole range (half as much again with
-// Shift, switchable mid-drag without a jump).
-// Otherwise the value follows the pointer's angle around the centre, over 270
+// CKnob: a rotary control. A drag is relative: moving up or right raises the
+// value, 200 pixels (or the drag distance set) sweep the whole range (half as
+// much again with Shift, switchable mid-drag without a jump). With Alt held
+// the value follows the pointer's angle around the centre instead, over 270
 // degrees clockwise from the lower left. Wheel notches and arrow keys step by
 // wheelInc (a tenth of it with Shift); Ctrl with the left button resets.
 //

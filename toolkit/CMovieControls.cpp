@@ -29,9 +29,8 @@ CMouseEventResult CMovieButton::onMouseDown(CPoint where, CButtonState buttons) 
 
 CMouseEventResult CMovieButton::onMouseMoved(CPoint where, CButtonState buttons) {
     if (!(buttons & platform::kLeftButton)) return kMouseEventHandled;
-    const bool inside = where.x >= size.left && where.x <= size.right && where.y >= size.top && where.y <= size.bottom;
     const float before = value;
-    value = inside ? (entryValue == 0.0f ? 1.0f : 0.0f) : entryValue;
+    value = size.pointInside(where) ? (entryValue == 0.0f ? 1.0f : 0.0f) : entryValue;
     if (!(value == before) && listener) listener->valueChanged(this);
     if (isDirty()) invalid();
     return kMouseEventHandled;

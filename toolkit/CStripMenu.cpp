@@ -4,10 +4,6 @@
 
 #include "CFrame.h"
 
-namespace {
-constexpr uint8_t kVirtualKeyEscape = 6;
-}
-
 CStripMenu::CStripMenu(const CRect& area, CControlListener* l, int32_t t, CBitmap* strip, int32_t height,
                        std::vector<CRect> choiceRows)
     : CControl(area, l, t, strip),
@@ -58,7 +54,7 @@ CMouseEventResult CStripMenu::onMouseDown(CPoint where, CButtonState) {
 }
 
 int32_t CStripMenu::onKeyDown(CKeyCode& key) {
-    if (key.virtualKey != kVirtualKeyEscape) return -1;
+    if (key.virtualKey != platform::kKeyEscape) return -1;
     dismiss();
     return 1;
 }

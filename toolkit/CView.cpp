@@ -15,9 +15,7 @@ void CView::draw(CDrawContext* context) {
     setDirty(false);
 }
 
-bool CView::hitTest(CPoint where, CButtonState) {
-    return where.x >= size.left && where.x <= size.right && where.y >= size.top && where.y <= size.bottom;
-}
+bool CView::hitTest(CPoint where, CButtonState) { return size.pointInside(where); }
 
 void CView::invalid() {
     setDirty(false);

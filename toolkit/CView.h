@@ -41,8 +41,7 @@ public:
     // -1: not used.
     virtual int32_t onKeyDown(CKeyCode&) { return -1; }
     virtual int32_t onKeyUp(CKeyCode&) { return -1; }
-    // Inside the rectangle, edges included: the toolkit's one rule for where
-    // a click or a wheel turn lands.
+    // The point on the rectangle (CRect::pointInside).
     virtual bool hitTest(CPoint where, CButtonState buttons);
     // The view as a control, or null when it is none.
     virtual class CControl* asControl() { return nullptr; }

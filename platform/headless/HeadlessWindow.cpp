@@ -22,23 +22,22 @@ HeadlessWindow::HeadlessWindow(int32_t w, int32_t h, WindowClient* c)
     invalidate({0, 0, width, height});
 }
 
-void HeadlessWindow::invalidate(const Rect& area) {
-    const Rect clipped{std::max(area.left, 0), std::max(area.top, 0), std::min(area.right, width),
-                       std::min(area.bottom, height)};
-    if (clipped.right > clipped.left && clipped.bottom > clipped.top) invalid.push_back(clipped);
+void HeadlessWindow::invalidate(const CRect& area) {
+    const CRect clipped = area.intersect({0, 0, width, height});
+    if (!clipped.isEmpty()) invalid.push_back(clipped);
 }
 
 void HeadlessWindow::repaint() {
-    std::vector<Rect> areas;
+    std::vector<CRect> areas;
     areas.swap(invalid);
-    for (const Rect& r : areas) {
+    for (const CRect& r : areas) {
         client->paint(r);
         const uint32_t* picture = client->picture();
         for (int32_t y = r.top; y < r.bottom; ++y)
             std::copy(picture + static_cast<size_t>(y) * width + r.left,
                       picture + static_cast<size_t>(y) * width + r.right,
                       shown.begin() + static_cast<ptrdiff_t>(static_cast<size_t>(y) * width + r.left));
-        paintedPixels += static_cast<uint64_t>(r.right - r.left) * static_cast<uint64_t>(r.bottom - r.top);
+        paintedPixels += static_cast<uint64_t>(r.width()) * static_cast<uint64_t>(r.height());
     }
 }
 

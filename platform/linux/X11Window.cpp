@@ -112,8 +112,8 @@ uint32_t buttonBit(unsigned button) {
     }
 }
 
-// The host interface's key codes: virtual keys for the special keys, the
-// character otherwise; modifiers 1 Shift, 2 Alt, 4 Ctrl.
+// The host interface's key codes: a VirtualKey for the special keys, the
+// character otherwise. (XK_Next is XK_Page_Down.)
 KeyCode keyCodeOf(XKeyEvent& event) {
     KeyCode key;
     char text[8] = {};
@@ -121,20 +121,23 @@ KeyCode keyCodeOf(XKeyEvent& event) {
     XLookupString(&event, text, sizeof text - 1, &symbol, nullptr);
     struct Virtual {
         KeySym symbol;
-        uint8_t key;
+        VirtualKey key;
     };
     static const Virtual virtuals[] = {
-        {XK_BackSpace, 1}, {XK_Tab, 2},        {XK_ISO_Left_Tab, 2}, {XK_Clear, 3},   {XK_Return, 4},
-        {XK_Pause, 5},     {XK_Escape, 6},     {XK_space, 7},        {XK_Next, 8},    {XK_End, 9},
-        {XK_Home, 10},     {XK_Left, 11},      {XK_Up, 12},          {XK_Right, 13},  {XK_Down, 14},
-        {XK_Page_Up, 15},  {XK_Page_Down, 16}, {XK_Insert, 21},      {XK_Delete, 22}, {XK_KP_Enter, 19},
+        {XK_BackSpace, kKeyBackspace}, {XK_Tab, kKeyTab},       {XK_ISO_Left_Tab, kKeyTab},
+        {XK_Clear, kKeyClear},         {XK_Return, kKeyReturn}, {XK_Pause, kKeyPause},
+        {XK_Escape, kKeyEscape},       {XK_space, kKeySpace},   {XK_End, kKeyEnd},
+        {XK_Home, kKeyHome},           {XK_Left, kKeyLeft},     {XK_Up, kKeyUp},
+        {XK_Right, kKeyRight},         {XK_Down, kKeyDown},     {XK_Page_Up, kKeyPageUp},
+        {XK_Page_Down, kKeyPageDown},  {XK_Insert, kKeyInsert}, {XK_Delete, kKeyDelete},
+        {XK_KP_Enter, kKeyEnter},
     };
     for (const Virtual& v : virtuals)
         if (v.symbol == symbol) key.virtualKey = v.key;
     if (!key.virtualKey) key.character = static_cast<unsigned char>(text[0]);
-    if (event.state & ShiftMask) key.modifiers |= 1;
-    if (event.state & Mod1Mask) key.modifiers |= 2;
-    if (event.state & ControlMask) key.modifiers |= 4;
+    if (event.state & ShiftMask) key.modifiers |= kKeyShift;
+    if (event.state & Mod1Mask) key.modifiers |= kKeyAlt;
+    if (event.state & ControlMask) key.modifiers |= kKeyControl;
     return key;
 }
 
@@ -200,11 +203,10 @@ public:
     // False when no window could be made: the parent is no window, or the connection went meanwhile.
     bool created() const { return window && !lost; }
 
-    void invalidate(const Rect& area) override {
-        const Rect r{std::max(area.left, 0), std::max(area.top, 0), std::min(area.right, width),
-                     std::min(area.bottom, height)};
-        if (r.right <= r.left || r.bottom <= r.top) return;
-        for (const Rect& pending : invalid)
+    void invalidate(const CRect& area) override {
+        const CRect r = area.intersect({0, 0, width, height});
+        if (r.isEmpty()) return;
+        for (const CRect& pending : invalid)
             if (pending.left <= r.left && pending.top <= r.top && pending.right >= r.right &&
                 pending.bottom >= r.bottom)
                 return;
@@ -268,9 +270,9 @@ public:
             invalid.clear();
             return;
         }
-        std::vector<Rect> areas;
+        std::vector<CRect> areas;
         areas.swap(invalid);
-        for (const Rect& r : areas) {
+        for (const CRect& r : areas) {
             if (lost) return;
             client->paint(r);
             const uint32_t* picture = client->picture();
@@ -283,8 +285,8 @@ public:
                         XPutPixel(image, x, y, pixelFor(p));
                     }
             }
-            XPutImage(display, window, gc, image, r.left, r.top, r.left, r.top, static_cast<unsigned>(r.right - r.left),
-                      static_cast<unsigned>(r.bottom - r.top));
+            XPutImage(display, window, gc, image, r.left, r.top, r.left, r.top, static_cast<unsigned>(r.width()),
+                      static_cast<unsigned>(r.height()));
             if (direct) image->data = nullptr;
         }
         XFlush(display);
@@ -336,7 +338,7 @@ private:
     std::vector<char> converted;
     int32_t width, height;
     WindowClient* client;
-    std::vector<Rect> invalid;
+    std::vector<CRect> invalid;
     bool destroyed = false;  // the window is gone (with its parent, or with the connection)
     bool lost = false;       // the connection is gone: only the closing calls may use it now
     uint32_t doubleClick = 400;

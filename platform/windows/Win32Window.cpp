@@ -105,7 +105,7 @@ public:
 
     bool created() const { return window != nullptr; }
 
-    void invalidate(const Rect& area) override {
+    void invalidate(const CRect& area) override {
         if (!window) return;
         RECT r{area.left, area.top, area.right, area.bottom};
         InvalidateRect(window, &r, FALSE);

@@ -279,14 +279,6 @@ TEST_F(Editor, ControlsRepaintOnlyWhenTheFrameTheyShowChanges) {
     }
 }
 
-TEST_F(Editor, KeepsItsOwnKnobModeWhateverOtherInstancesDo) {
-    editor->setKnobMode(kCircularMode);
-    TolvaneEditor other(&link);
-    other.setKnobMode(kRelativCircularMode);
-    EXPECT_EQ(editor->getKnobMode(), kCircularMode);
-    EXPECT_EQ(other.getKnobMode(), kRelativCircularMode);
-}
-
 // --- golden pictures --------------------------------------------------------
 
 std::vector<uint32_t> readGolden(const std::string& path) {
@@ -347,6 +339,11 @@ protected:
     void SetUp() override {
         Editor::SetUp();
         settings = useSettingsRoot(folder.path());
+        std::filesystem::create_directories(settings);
+        // The sources as this test's folder and desktop give them, whatever
+        // earlier tests of the process left.
+        editor_scale::readUserChoice();
+        editor_scale::readDesktopFactor(nullptr);
     }
     void TearDown() override { setHeadlessDesktopScale(0.0); }
     std::string choiceFile() const { return settings + "/Tolvane Editor Size.txt"; }
@@ -396,7 +393,9 @@ TEST_F(EditorSizes, DragDistancesGrowWithThePanel) {
 }
 
 // The user's choice first, then the host's scale, then the desktop's, then
-// 100 %; a factor between sizes goes to the nearest.
+// 100 %; a factor between sizes goes to the nearest. The choice's file and
+// the desktop are read when the editor opens; closed, it answers with what
+// it found then.
 TEST_F(EditorSizes, TheSizeComesFromTheUserTheHostOrTheDesktopInThatOrder) {
     struct Case {
         int32_t user;
@@ -412,16 +411,14 @@ TEST_F(EditorSizes, TheSizeComesFromTheUserTheHostOrTheDesktopInThatOrder) {
                           {100, 1.5, 2.0, 100},
                           {200, 0.0, 0.0, 200}}) {
         std::filesystem::remove(choiceFile());
-        if (c.user) {
-            ASSERT_TRUE(editor_scale::writeUserChoice(c.user));
-        }
+        if (c.user) writeText(choiceFile(), std::to_string(c.user) + " %\n");
         editor->setHostScale(c.host);
         setHeadlessDesktopScale(c.desktop);
-        EXPECT_EQ(editor->getWidth(), editor_scale::edge(750, c.expected))
-            << c.user << " " << c.host << " " << c.desktop;
         open();
-        EXPECT_EQ(window()->getHeight(), editor_scale::edge(200, c.expected));
+        EXPECT_EQ(window()->getHeight(), editor_scale::edge(200, c.expected))
+            << c.user << " " << c.host << " " << c.desktop;
         editor->close();
+        EXPECT_EQ(editor->getWidth(), editor_scale::edge(750, c.expected));
     }
 }
 
@@ -435,7 +432,7 @@ TEST_F(EditorSizes, TheUserChoosesInAMenuAndEveryLaterEditorKeepsIt) {
     EXPECT_EQ(frame()->getModalView(), nullptr) << "not on a knob";
     frame()->mouseDown(460, 20, kRightButton);
     ASSERT_NE(frame()->getModalView(), nullptr);
-    CKeyCode escape{0, 6, 0};
+    CKeyCode escape{0, kKeyEscape, 0};
     EXPECT_TRUE(editor->onKeyDown(escape));
     EXPECT_EQ(frame()->getModalView(), nullptr);
 
@@ -458,6 +455,12 @@ TEST_F(EditorSizes, TheUserChoosesInAMenuAndEveryLaterEditorKeepsIt) {
     editor->close();
     open();
     EXPECT_EQ(window()->getWidth(), 1125) << "the choice applies at the next open";
+
+    editor->close();
+    writeText(choiceFile(), "100 %\n");  // chosen in another process
+    open();
+    EXPECT_EQ(link.resizes.back(), (std::pair<int32_t, int32_t>{750, 200})) << "the host is asked when it opens";
+    EXPECT_EQ(window()->getWidth(), 1125) << "and refusing, gets the size it was told";
 }
 
 }  // namespace

@@ -403,20 +403,26 @@ std::pair<unsigned, unsigned> editorWindowSize(Display* display, Window host) {
 
 // The desktop's 192 dpi opens the editor at 200 %, a host's announced scale
 // comes before it, and the user's choice in the menu before both: the host
-// is asked for the new size and the window follows.
+// is asked for the new size and the window follows. A closed editor answers
+// its size from what it found when it last opened: asking touches neither
+// the X server nor the choice's file.
 TEST_F(X11Editor, TheDesktopTheHostAndTheUserSizeTheWindowInThatOrder) {
     plugin->dispatch(effEditClose);
+    plugin->resizeEditorWindow = [&](int32_t w, int32_t h) {
+        XResizeWindow(display, host, static_cast<unsigned>(w), static_cast<unsigned>(h));
+        return true;
+    };
     DesktopDpi desktop(display, 192);
     auto rect = [&] {
         ERect* r = nullptr;
         plugin->dispatch(effEditGetRect, 0, 0, &r);
         return r ? std::pair<unsigned, unsigned>(r->right, r->bottom) : std::pair<unsigned, unsigned>{};
     };
-    EXPECT_EQ(rect(), (std::pair<unsigned, unsigned>{1500, 400}));
-    XResizeWindow(display, host, 1500, 400);
+    EXPECT_EQ(rect(), (std::pair<unsigned, unsigned>{750, 200})) << "the desktop as it was at the last open";
     ASSERT_EQ(plugin->dispatch(effEditOpen, 0, 0, reinterpret_cast<void*>(host)), 1);
     EXPECT_EQ(editorWindowSize(display, host), (std::pair<unsigned, unsigned>{1500, 400}));
     plugin->dispatch(effEditClose);
+    EXPECT_EQ(rect(), (std::pair<unsigned, unsigned>{1500, 400}));
 
     EXPECT_EQ(plugin->dispatch(effVendorSpecific, fourCharacters('P', 'r', 'e', 'S'),
                                fourCharacters('A', 'e', 'C', 's'), nullptr, 1.5f),
@@ -425,10 +431,6 @@ TEST_F(X11Editor, TheDesktopTheHostAndTheUserSizeTheWindowInThatOrder) {
     XResizeWindow(display, host, 1125, 300);
     ASSERT_EQ(plugin->dispatch(effEditOpen, 0, 0, reinterpret_cast<void*>(host)), 1);
     settle();
-    plugin->resizeEditorWindow = [&](int32_t w, int32_t h) {
-        XResizeWindow(display, host, static_cast<unsigned>(w), static_cast<unsigned>(h));
-        return true;
-    };
     plugin->calls.clear();
     click(690, 30, 3);  // a right-click on the panel, above the controls
     click(740, 148);    // the menu's third row: 200 %
@@ -439,6 +441,10 @@ TEST_F(X11Editor, TheDesktopTheHostAndTheUserSizeTheWindowInThatOrder) {
     EXPECT_TRUE(asked) << "the host hears the new size";
     EXPECT_EQ(editorWindowSize(display, host), (std::pair<unsigned, unsigned>{1500, 400}));
     EXPECT_EQ(readText(settings + "/Tolvane Editor Size.txt"), "200 %\n");
+
+    plugin->dispatch(effEditClose);
+    writeText(settings + "/Tolvane Editor Size.txt", "100 %\n");
+    EXPECT_EQ(rect(), (std::pair<unsigned, unsigned>{1500, 400})) << "the file as it was at the last open";
 }
 
 }  // namespace

@@ -2,10 +2,16 @@
 // the dispatcher's fixed answers.
 #include "support/guarded_text.h"
 #include "support/plugin_fixture.h"
+#include "support/temp_folder.h"
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <utility>
+
+#if defined(_WIN32)
+#include <windows.h>
+#endif
 
 namespace {
 
@@ -50,6 +56,30 @@ TEST(HostRecord, FreshInstance) {
                 e->getParameter);
     const char zeros[56] = {};
     EXPECT_EQ(std::memcmp(e->future, zeros, sizeof zeros), 0);
+}
+
+// Hosts size their window before the editor first opens: a size the user
+// chose in an earlier session counts from the first instance of a process.
+TEST(HostRecord, TheEditorsFirstSizeIsTheOneTheUserKept) {
+    TempFolder folder;
+    const std::string settings = useSettingsRoot(folder.path());
+    std::filesystem::create_directories(settings);
+    writeText(settings + "/Tolvane Editor Size.txt", "150 %\n");
+    // A copy loads as a library of its own, as in a fresh process.
+    std::filesystem::path plugin = TOLVANE_PLUGIN_PATH;
+#if defined(_WIN32)
+    char program[MAX_PATH];  // the DLL is found beside the test programs
+    ASSERT_GT(GetModuleFileNameA(nullptr, program, MAX_PATH), 0u);
+    plugin = std::filesystem::path(program).parent_path() / plugin;
+#endif
+    const std::string copy = folder / plugin.filename().string();
+    std::filesystem::copy_file(plugin, copy);
+    PluginLibrary library(copy);
+    auto instance = library.createInstance();
+    ASSERT_TRUE(instance) << library.error();
+    ERect* rect = nullptr;
+    ASSERT_EQ(instance->dispatch(effEditGetRect, 0, 0, &rect), 1);
+    EXPECT_EQ((std::vector<int>{rect->bottom, rect->right}), (std::vector<int>{300, 1125}));
 }
 
 TEST(HostOpcodes, FixedAnswers) {

@@ -15,15 +15,13 @@ namespace {
 
 using namespace platform;
 
-// A frame of 750 x 200 with a linear knob mode and a recording listener.
+// A frame of 750 x 200 and a recording listener.
 struct Bench : GUIEditorInterface, CControlListener {
     std::vector<std::string> events;  // "begin 3", "value 3 0.7", "end 3"
-    int32_t knobMode = kLinearMode;
     CFrame* frame;
 
     Bench() : frame(new CFrame({0, 0, 750, 200}, nullptr, this)) {}
     ~Bench() override { frame->forget(); }
-    int32_t getKnobMode() const override { return knobMode; }
     void beginEdit(int32_t tag) override { events.push_back("begin " + std::to_string(tag)); }
     void endEdit(int32_t tag) override { events.push_back("end " + std::to_string(tag)); }
     void valueChanged(CControl* c) override {
@@ -160,6 +158,7 @@ TEST(Controls, WheelAndKeysStepTheKnob) {
     EXPECT_EQ(bench.events, (std::vector<std::string>{"begin 0", "value 0 0.000000", "end 0", "begin 0",
                                                       "value 0 0.040000", "end 0"}));
     bench.frame->setFocusView(knob);
+    // The host interface's numbers: up, right, left with Shift, down.
     for (auto [key, modifiers, expected] : {std::tuple{12, 0, 0.14f}, {13, 0, 0.24f}, {11, 1, 0.23f}, {14, 0, 0.13f}}) {
         EXPECT_EQ(bench.frame->keyDown({0, static_cast<uint8_t>(key), static_cast<uint8_t>(modifiers)}), 1);
         EXPECT_NEAR(knob->getValue(), expected, 1e-5f) << "key " << key;
