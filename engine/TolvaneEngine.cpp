@@ -8,7 +8,6 @@
 #include <cstring>
 
 #include "SettingsFolder.h"
-#include "TolvaneParameterManager.h"
 #include "qm_controllerAssignments.h"
 
 namespace {
@@ -52,8 +51,7 @@ TolvaneEngine::TolvaneEngine(const std::string& assignmentsFile)
     : TolvaneEngine(assignmentsFile, ScopedFloatingPointEnvironment()) {}
 
 TolvaneEngine::TolvaneEngine(const std::string& assignmentsFile, const ScopedFloatingPointEnvironment&)
-    : parameterManager(std::make_unique<TolvaneParameterManager>()),
-      controllerAssignments(std::make_unique<qm_controllerAssignments>(assignmentsFile)) {
+    : controllerAssignments(std::make_unique<qm_controllerAssignments>(assignmentsFile)) {
     path.mix.setTime(kMixTime);
     processSampleRate.store(kStartRate, std::memory_order_relaxed);
 
@@ -91,7 +89,7 @@ void TolvaneEngine::setParameter(int32_t index, float value) {
     // A value that is no number would stay in the program and the blocks for good.
     if (!tolvane::isParameter(index) || !std::isfinite(value)) return;
     const float limited = std::clamp(value, 0.0f, 1.0f);
-    storeParameter(index, value, parameterManager->normalizedToPlain(index, limited));
+    storeParameter(index, value, tolvane::normalizedToPlain(index, limited));
 }
 
 void TolvaneEngine::setParameterPlain(int32_t index, float plain) {
@@ -99,7 +97,7 @@ void TolvaneEngine::setParameterPlain(int32_t index, float plain) {
     if (!tolvane::isParameter(index) || !std::isfinite(plain)) return;
     const tolvane::ParameterInfo& p = tolvane::kParameters[index];
     const float limited = std::clamp(plain, std::min(p.min, p.max), std::max(p.min, p.max));
-    storeParameter(index, parameterManager->plainToNormalized(index, limited), limited);
+    storeParameter(index, tolvane::plainToNormalized(index, limited), limited);
 }
 
 void TolvaneEngine::storeParameter(int32_t index, float value, float plain) {
@@ -144,32 +142,17 @@ void TolvaneEngine::applySetting(int32_t index, float setting) {
     }
 }
 
-// The store's own value brought up to date before it writes a text: it keeps
-// one value per parameter, which changes may have passed by.
-void TolvaneEngine::getParameterName(int32_t index, char* text, int32_t length) {
-    parameterManager->getName(index, text, length);
+void TolvaneEngine::getParameterName(int32_t index, char* text, int32_t length) const {
+    tolvane::writeName(index, text, length);
 }
 
-void TolvaneEngine::getParameterLabel(int32_t index, char* text, int32_t length) {
-    parameterManager->getLabel(index, text, length);
+void TolvaneEngine::getParameterLabel(int32_t index, char* text, int32_t length) const {
+    tolvane::writeUnit(index, text, length);
 }
 
-void TolvaneEngine::getParameterDisplay(int32_t index, char* text, int32_t length) {
+void TolvaneEngine::getParameterDisplay(int32_t index, char* text, int32_t length) const {
     ScopedFloatingPointEnvironment defaultFloatingPoint;
-    parameterManager->setNormalized(index, parameterValues[index].load());
-    parameterManager->getDisplay(index, text, length);
-}
-
-float TolvaneEngine::getParameterPlain(int32_t index) {
-    ScopedFloatingPointEnvironment defaultFloatingPoint;
-    if (!tolvane::isParameter(index)) return 0.0f;
-    parameterManager->setNormalized(index, parameterValues[index].load());
-    return parameterManager->getPlain(index);
-}
-
-float TolvaneEngine::plainToNormalized(int32_t index, float plain) {
-    ScopedFloatingPointEnvironment defaultFloatingPoint;
-    return tolvane::isParameter(index) ? parameterManager->plainToNormalized(index, plain) : 0.0f;
+    tolvane::writeDisplay(index, getParameter(index), text, length);
 }
 
 bool TolvaneEngine::normalizedFromText(int32_t index, const char* text, float& normalized) {
@@ -180,19 +163,17 @@ bool TolvaneEngine::normalizedFromText(int32_t index, const char* text, float& n
     if (end == text || !std::isfinite(number)) return false;
     const tolvane::ParameterInfo& p = tolvane::kParameters[index];
     double n;
-    switch (index) {
-    case tolvane::kAttack:
-    case tolvane::kRelease: n = (number - 1.0) / 9.0; break;  // the display's 1.0 .. 10.0 scale
-    case tolvane::kActive: n = number / 100.0; break;         // a percentage
-    default: {
+    if (p.display == tolvane::Display::kScale) {
+        n = (number - 1.0) / 9.0;  // the display's 1.0 .. 10.0 scale
+    } else if (p.display == tolvane::Display::kPercent) {
+        n = number / 100.0;
+    } else {  // the plain value, or the ratio's n in n:1
         const double plain = std::clamp(number, double(std::min(p.min, p.max)), double(std::max(p.min, p.max)));
-        n = plainToNormalized(index, static_cast<float>(plain));
-        break;
-    }
+        n = tolvane::plainToNormalized(index, static_cast<float>(plain));
     }
     float value = static_cast<float>(std::clamp(n, 0.0, 1.0));
     // The percentage shows truncated: a float just below 0.76 would show 75 %.
-    if (index == tolvane::kActive && value < 1.0f && std::trunc(value * 100.0) < std::trunc(number))
+    if (p.display == tolvane::Display::kPercent && value < 1.0f && std::trunc(value * 100.0) < std::trunc(number))
         value = std::nextafter(value, 1.0f);
     normalized = value;
     return true;

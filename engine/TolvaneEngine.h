@@ -1,5 +1,5 @@
 // TolvaneEngine: one instance of the compressor, whatever plug-in format or
-// program carries it. It owns the parameter store, the five programs, the
+// program carries it. It owns the parameter values, the five programs, the
 // signal blocks, the meter and the MIDI bindings, turns parameter changes into
 // block settings and runs the audio path:
 //
@@ -24,8 +24,9 @@
 // the audio thread applies the derived setting at the start of its next block
 // or at the event's frame. setSampleRate comes between blocks, from any thread
 // that does not run concurrently with the audio thread (the audio thread itself
-// included). Everything else (texts, learning's toggle, the file) belongs to
-// threads other than the audio thread.
+// included). The texts may come from any thread, at once: they keep no state.
+// Everything else (learning's toggle, the file) belongs to threads other than
+// the audio thread.
 #pragma once
 
 #include <atomic>
@@ -39,7 +40,6 @@
 #include "TolvaneParameters.h"
 #include "TolvanePrograms.h"
 
-class TolvaneParameterManager;
 class qm_controllerAssignments;
 
 class TolvaneEngine {
@@ -87,15 +87,12 @@ public:
     void setParameterPlain(int32_t index, float plain);
     float getParameter(int32_t index) const;
 
-    // --- texts (not the audio thread) ----------------------------------------
-    // Written as the parameter store writes them (buffer sizes in qm_paramManager.h).
-    void getParameterName(int32_t index, char* text, int32_t length);
-    void getParameterLabel(int32_t index, char* text, int32_t length);
-    void getParameterDisplay(int32_t index, char* text, int32_t length);
-    // The plain value (ratio, milliseconds, decibels, wet share) of the current value.
-    float getParameterPlain(int32_t index);
-    // The normalised value of a plain one, by the parameter's curve.
-    float plainToNormalized(int32_t index, float plain);
+    // --- texts (any thread) ---------------------------------------------------
+    // As the parameter table writes them (buffer sizes in TolvaneParameters.h);
+    // the display of the current value.
+    void getParameterName(int32_t index, char* text, int32_t length) const;
+    void getParameterLabel(int32_t index, char* text, int32_t length) const;
+    void getParameterDisplay(int32_t index, char* text, int32_t length) const;
     // The normalised value whose display text the user typed: a number in the
     // display's own terms (a ratio, the 1 to 10 scale of the times, decibels,
     // a percentage), units and spaces around it allowed, limited to the range.
@@ -198,7 +195,6 @@ private:
     void storeParameter(int32_t index, float value, float plain);
     void notifyLearn(int32_t parameter, bool on);
 
-    std::unique_ptr<TolvaneParameterManager> parameterManager;
     TolvaneProgram programs[kProgramCount];
     std::atomic<int32_t> currentProgram{0};
     TolvaneSignalBlocks path;

@@ -55,7 +55,7 @@ TolvaneLv2Ui::TolvaneLv2Ui(LV2UI_Write_Function writeFunction, LV2UI_Controller 
     // A fresh instance's values, as its ports' defaults give them.
     for (int32_t i = 0; i < tolvane::kParameterCount; ++i) {
         values[i] = tolvaneFactoryPresets[0].values[i];
-        portValues[i] = portValueOf(manager, i, values[i]);
+        portValues[i] = portValueOf(i, values[i]);
     }
 }
 
@@ -76,7 +76,7 @@ void TolvaneLv2Ui::portEvent(uint32_t port, uint32_t size, uint32_t format, cons
             gainReduction = value;
         } else if (port < kGainReductionPort && std::memcmp(&value, &portValues[port], sizeof value) != 0) {
             portValues[port] = value;
-            values[port] = normalizedOfPortValue(manager, static_cast<int32_t>(port), value);
+            values[port] = normalizedOfPortValue(static_cast<int32_t>(port), value);
             editor.setParameter(static_cast<int32_t>(port), values[port]);
         }
     } else if (format == eventTransfer && port == kNotifyPort) {
@@ -98,7 +98,7 @@ float TolvaneLv2Ui::getParameter(int32_t index) { return tolvane::isParameter(in
 void TolvaneLv2Ui::setParameterAutomated(int32_t index, float value) {
     if (!tolvane::isParameter(index)) return;
     values[index] = value;
-    portValues[index] = portValueOf(manager, index, value);
+    portValues[index] = portValueOf(index, value);
     write(controller, static_cast<uint32_t>(index), sizeof(float), 0, &portValues[index]);
     editor.setParameter(index, value);
 }
