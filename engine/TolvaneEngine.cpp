@@ -29,14 +29,12 @@ void copyText(char* text, const char* source, size_t size) {
     text[length] = '\0';
 }
 
-// Both are constant-initialised at load, so no first use (possibly on the audio
-// thread) runs a guarded initialisation.
-std::atomic<float> processSampleRate{kStartRate};
+// Constant-initialised at load, so no first use (possibly on the audio thread)
+// runs a guarded initialisation.
 std::atomic<uint8_t> lastControllerSeen{kNoController};
 
 }  // namespace
 
-std::atomic<float>& tolvaneProcessSampleRate() { return processSampleRate; }
 std::atomic<uint8_t>& tolvaneLastController() { return lastControllerSeen; }
 
 std::string TolvaneEngine::defaultAssignmentsFile() {
@@ -52,27 +50,14 @@ TolvaneEngine::TolvaneEngine(const std::string& assignmentsFile)
 
 TolvaneEngine::TolvaneEngine(const std::string& assignmentsFile, const ScopedFloatingPointEnvironment&)
     : controllerAssignments(std::make_unique<qm_controllerAssignments>(assignmentsFile)) {
+    // The blocks start at 44100 Hz, kStartRate. The compressor keeps its own
+    // defaults (input gain 0 dB) until the first program below sets the rest.
     path.mix.setTime(kMixTime);
-    processSampleRate.store(kStartRate, std::memory_order_relaxed);
-
-    path.lowPassLeft.setSampleRate(kStartRate);
-    path.lowPassRight.setSampleRate(kStartRate);
     path.lowPassLeft.setFrequency(kLowPassCutoff);
     path.lowPassRight.setFrequency(kLowPassCutoff);
-
-    const float processRate = processSampleRate.load(std::memory_order_relaxed);
-    path.meter.init(processRate);
-    path.meter.setAttackTime(kMeterFallTime, processRate);
-    path.meter.setReleaseTime(kMeterRiseTime, processRate);
-
-    // The compressor's own defaults (attack and release in seconds); the first
-    // program replaces all but the input gain straight away.
-    path.compressor.setInputGain(0.0f);
-    path.compressor.setThreshold(-10.0f);
-    path.compressor.setAttack(10.0f);
-    path.compressor.setRelease(100.0f);
-    path.compressor.setRatio(2.0f);
-    path.compressor.setOutputGain(0.0f);
+    path.meter.init(kStartRate);
+    path.meter.setAttackTime(kMeterFallTime, kStartRate);
+    path.meter.setReleaseTime(kMeterRiseTime, kStartRate);
 
     for (int32_t p = 0; p < kProgramCount; ++p) {
         copyText(programs[p].name, tolvaneFactoryPresets[p].name, sizeof programs[p].name);
@@ -209,10 +194,7 @@ void TolvaneEngine::setSampleRate(float rate) {
     // A rate must be a positive number of hertz; anything else would leave the
     // filter's coefficients NaN.
     if (!(rate > 0.0f) || !std::isfinite(rate)) return;
-    // Compared with this instance's own blocks, not the process-wide record:
-    // another instance may already have put this rate there.
     if (rate == path.compressor.getSampleRate()) return;
-    processSampleRate.store(rate, std::memory_order_relaxed);
     path.meter.updateCoefficients(rate);
     path.lowPassLeft.setSampleRate(rate);
     path.lowPassRight.setSampleRate(rate);

@@ -224,11 +224,6 @@ private:
 inline constexpr uint8_t kNoController = 255;
 std::atomic<uint8_t>& tolvaneLastController();
 
-// The sample rate shared by every instance in the process. The meter follower
-// takes its coefficients from it, not from its own instance's rate; an
-// instance that sets a new rate writes it here.
-std::atomic<float>& tolvaneProcessSampleRate();
-
 // A block whose events come one at a time, as a host's event list is read:
 // add() runs the audio up to the event's frame and applies the event, and the
 // rest of the block runs when the Block goes. It holds the default

@@ -31,12 +31,6 @@ struct LiteralPath {
         meter.init(44100.0f);
         meter.setAttackTime(0.2f, 44100.0f);
         meter.setReleaseTime(0.09f, 44100.0f);
-        compressor.setInputGain(0.0f);
-        compressor.setThreshold(-10.0f);
-        compressor.setAttack(10.0f);
-        compressor.setRelease(100.0f);
-        compressor.setRatio(2.0f);
-        compressor.setOutputGain(0.0f);
         for (int i = 0; i < 6; ++i) set(i, tolvaneFactoryPresets[0].values[i]);  // as the effect starts
     }
     void set(int index, float value) {
