@@ -18,7 +18,6 @@ constexpr float kMixTime = 0.005f;         // the Active fade, seconds
 constexpr float kLowPassCutoff = 9200.0f;  // Hz, for the life of the instance
 constexpr float kMeterRiseTime = 0.09f;    // seconds; the follower's "release" (reduction grows)
 constexpr float kMeterFallTime = 0.2f;     // seconds; the follower's "attack" (reduction shrinks)
-constexpr float kMeterFullScale = 20.0f;   // dB of reduction that fill the meter
 // A controller's 0..127 as 0..1: the float nearest 1/127, widened, so that 127 gives exactly 1.
 constexpr float kControllerStep = 0.007874016f;
 
@@ -271,11 +270,6 @@ void TolvaneEngine::apply(const Event& event) {
     case Event::Kind::kPlainParameter: setParameterPlain(event.index, event.value); break;
     case Event::Kind::kProgram: setProgram(event.index); break;
     }
-}
-
-float TolvaneEngine::getMeterValue() const {
-    const float level = getGainReduction();
-    return static_cast<float>((level < kMeterFullScale ? level : kMeterFullScale) / kMeterFullScale);
 }
 
 float TolvaneEngine::getGainReduction() const { return std::fabs(meterLevel.load(std::memory_order_relaxed)); }

@@ -30,6 +30,7 @@
 #pragma once
 
 #include <atomic>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -161,10 +162,18 @@ public:
     // whose controller is its only switch; plug-in hosts select programs themselves.
     void setMidiProgramChanges(bool on) { midiProgramChanges = on; }
 
-    // 0..1: the smoothed gain reduction, 0 dB -> 0, 20 dB or more -> 1.
-    float getMeterValue() const;
+    // 0..1: the smoothed gain reduction on the meter's scale, meterValueOf(getGainReduction()).
+    float getMeterValue() const { return meterValueOf(getGainReduction()); }
     // The same smoothed gain reduction in decibels, 0 or more.
     float getGainReduction() const;
+    // The meter's scale, for every view of it: a reduction in decibels (either
+    // sign) as 0..1, 0 dB -> 0, kMeterFullScale or more -> 1. Inline, so that an
+    // editor with only the reduction needs no engine.
+    static constexpr float kMeterFullScale = 20.0f;
+    static float meterValueOf(float gainReduction) {
+        const float level = std::fabs(gainReduction);
+        return static_cast<float>((level < kMeterFullScale ? level : kMeterFullScale) / kMeterFullScale);
+    }
 
     // --- MIDI learn (not the audio thread) ----------------------------------
     // Arms learning for a parameter, moves it to another one, or (on the armed

@@ -6,6 +6,7 @@
 
 #include "CHighlightFrame.h"
 #include "EditorWindow.h"
+#include "TolvaneEngine.h"
 #include "TolvanePrograms.h"
 
 namespace {
@@ -17,9 +18,6 @@ const void* feature(const LV2_Feature* const* features, const char* uri) {
         if (std::strcmp((*features)->URI, uri) == 0) return (*features)->data;
     return nullptr;
 }
-
-// The engine's meter scale: 20 dB of reduction fill it.
-constexpr float kMeterFullScale = 20.0f;
 
 }  // namespace
 
@@ -112,9 +110,8 @@ void TolvaneLv2Ui::endEdit(int32_t index) {
 }
 
 float TolvaneLv2Ui::getMeterValue() {
-    // As the engine computes it from the same reduction, so the needle stands where the VST 2.4 editor's would.
-    const float level = gainReduction < 0.0f ? -gainReduction : gainReduction;
-    return static_cast<float>((level < kMeterFullScale ? level : kMeterFullScale) / kMeterFullScale);
+    // The engine's scale, so the needle stands where the VST 2.4 editor's would.
+    return TolvaneEngine::meterValueOf(gainReduction);
 }
 
 void TolvaneLv2Ui::toggleLearn(int32_t parameter) {
