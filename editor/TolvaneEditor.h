@@ -68,9 +68,6 @@ public:
     // True when a control used the key.
     bool onKeyDown(const platform::KeyCode& key);
     bool onKeyUp(const platform::KeyCode& key);
-    // The host's knob mode (0 circular, 1 relative circular, 2 linear). Kept
-    // for the host; this panel's frame always drags linearly.
-    void setKnobMode(int32_t mode) { knobMode = mode; }
 
     // Any thread.
     void setParameter(int32_t index, float value);
@@ -78,7 +75,8 @@ public:
     void setHighlight(int32_t tag, bool on);
 
     // GUIEditorInterface
-    int32_t getKnobMode() const override { return knobMode; }
+    // The knobs always drag linearly, whatever knob mode a host asks for.
+    int32_t getKnobMode() const override { return kLinearMode; }
     void beginEdit(int32_t tag) override;
     void endEdit(int32_t tag) override;
     // CControlListener
@@ -105,7 +103,6 @@ private:
     double hostScale = 0.0;
     int32_t fixedScale = 0;
     int32_t unkeptChoice = 0;  // the user's, when the settings folder could not keep it
-    int32_t knobMode = kLinearMode;
     CControl* parameterControls[tolvane::kParameterCount] = {};
     CMovieBitmap* gainMeter = nullptr;
     CSplashScreen* aboutArea = nullptr;

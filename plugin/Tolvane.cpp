@@ -45,10 +45,8 @@ public:
     void idle() override { panel.idle(); }
     bool onKeyDown(VstKeyCode& key) override { return panel.onKeyDown({key.character, key.virt, key.modifier}); }
     bool onKeyUp(VstKeyCode& key) override { return panel.onKeyUp({key.character, key.virt, key.modifier}); }
-    bool setKnobMode(VstInt32 mode) override {
-        panel.setKnobMode(mode);
-        return true;
-    }
+    // Taken, and changes nothing: the knobs always drag linearly.
+    bool setKnobMode(VstInt32) override { return true; }
 
 private:
     TolvaneEditor& panel;

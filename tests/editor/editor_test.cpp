@@ -279,14 +279,6 @@ TEST_F(Editor, ControlsRepaintOnlyWhenTheFrameTheyShowChanges) {
     }
 }
 
-TEST_F(Editor, KeepsItsOwnKnobModeWhateverOtherInstancesDo) {
-    editor->setKnobMode(kCircularMode);
-    TolvaneEditor other(&link);
-    other.setKnobMode(kRelativCircularMode);
-    EXPECT_EQ(editor->getKnobMode(), kCircularMode);
-    EXPECT_EQ(other.getKnobMode(), kRelativCircularMode);
-}
-
 // --- golden pictures --------------------------------------------------------
 
 std::vector<uint32_t> readGolden(const std::string& path) {
