@@ -16,7 +16,6 @@
 #include <vector>
 
 #include "TolvaneEngine.h"
-#include "TolvaneParameterManager.h"
 #include "qmsp_fastmath.h"
 
 namespace {
@@ -130,19 +129,19 @@ double cpuSeconds() {
 
 Literal literalFor(int32_t program) {
     // The settings as the effect derives them, read back through a reference effect.
-    TolvaneParameterManager manager;
     const float* v = tolvaneFactoryPresets[program].values;
     auto coefficient = [](double seconds) {
         const float e = static_cast<float>(-1.0 / (seconds * 44100.0f));
         return static_cast<float>(1.0 - static_cast<double>(static_cast<float>(std::exp(static_cast<double>(e)))));
     };
     Literal l{};
-    l.ratio = manager.normalizedToPlain(0, v[0]);
-    l.attackC = coefficient(static_cast<float>(static_cast<double>(manager.normalizedToPlain(1, v[1])) * 0.001));
-    l.releaseC = coefficient(static_cast<float>(static_cast<double>(manager.normalizedToPlain(2, v[2])) * 0.001));
-    l.threshold = manager.normalizedToPlain(3, v[3]);
+    l.ratio = tolvane::normalizedToPlain(0, v[0]);
+    l.attackC = coefficient(static_cast<float>(static_cast<double>(tolvane::normalizedToPlain(1, v[1])) * 0.001));
+    l.releaseC = coefficient(static_cast<float>(static_cast<double>(tolvane::normalizedToPlain(2, v[2])) * 0.001));
+    l.threshold = tolvane::normalizedToPlain(3, v[3]);
     l.outputGain = static_cast<float>(std::pow(
-        10.0, static_cast<double>(static_cast<float>(static_cast<double>(manager.normalizedToPlain(4, v[4])) / 20.0))));
+        10.0,
+        static_cast<double>(static_cast<float>(static_cast<double>(tolvane::normalizedToPlain(4, v[4])) / 20.0))));
     l.envelope = 1.0f;
     qmsp_filter_butterworth_first_order_low_pass probe(1000.0f);
     probe.setSampleRate(44100.0f);

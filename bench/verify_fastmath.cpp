@@ -13,7 +13,7 @@
 #include <cstring>
 #include <vector>
 
-#include "TolvaneParameterManager.h"
+#include "TolvaneParameters.h"
 #include "TolvanePrograms.h"
 #include "qmsp_fastmath.h"
 
@@ -109,12 +109,11 @@ uint64_t checkKnee(const LiteralKnee& knee, const std::vector<float>& levels, si
 }
 
 uint64_t checkFactoryPrograms() {
-    TolvaneParameterManager manager;
     uint64_t differences = 0;
     std::vector<float> levels(65536);
     for (const TolvanePreset& preset : tolvaneFactoryPresets) {
-        const float ratio = manager.normalizedToPlain(tolvane::kRatio, preset.values[0]);
-        const LiteralKnee knee{manager.normalizedToPlain(tolvane::kSensitivity, preset.values[3]), 1.0 / ratio - 1.0};
+        const float ratio = tolvane::normalizedToPlain(tolvane::kRatio, preset.values[0]);
+        const LiteralKnee knee{tolvane::normalizedToPlain(tolvane::kSensitivity, preset.values[3]), 1.0 / ratio - 1.0};
         uint64_t checked = 0, programDifferences = 0;
         const uint32_t last = bitsOf(1048576.0f);
         for (uint64_t b = bitsOf(1e-5f); b <= last;) {

@@ -18,7 +18,6 @@ qmsp_compressor::qmsp_compressor()
       inputGainDb(0.0f),
       outputGainDb(0.0f),
       gainReduction(0.0f),
-      workingThreshold(-10.0f),
       attackCoefficient(0.0f),
       releaseCoefficient(0.0f),
       inputGain(1.0f),
@@ -52,10 +51,8 @@ float qmsp_compressor::envelopeCoefficient(float seconds) const {
     return static_cast<float>(1.0 - static_cast<double>(x));
 }
 
-void qmsp_compressor::reset() { envelope = 1.0f; }
-
 void qmsp_compressor::setSampleRate(float hz) {
-    qmsp_block::setSampleRate(hz);
+    sampleRate = hz;
     attackCoefficient = envelopeCoefficient(attack);
     releaseCoefficient = envelopeCoefficient(release);
     updateShortStep();
@@ -68,7 +65,6 @@ void qmsp_compressor::setRatio(float value) {
 void qmsp_compressor::setThreshold(float dB) {
     if (changed(dB, threshold)) {
         threshold = dB;
-        workingThreshold = dB;
         thresholdLevel = levelReaching(dB);
     }
 }
@@ -135,11 +131,11 @@ float qmsp_compressor::detect(float peak) {
 
     const float lg = static_cast<float>(std::log10(static_cast<double>(envelope < levelFloor ? levelFloor : envelope)));
     const float level = static_cast<float>(20.0 * lg);
-    if (workingThreshold > level) {
+    if (threshold > level) {
         gainReduction = 0.0f;
     } else {
         // 1/ratio is computed afresh every frame: the ratio setter derives nothing.
-        gainReduction = static_cast<float>((1.0 / ratio - 1.0) * (static_cast<double>(level) - workingThreshold));
+        gainReduction = static_cast<float>((1.0 / ratio - 1.0) * (static_cast<double>(level) - threshold));
     }
     return dBToGain(gainReduction);
 }
@@ -158,5 +154,3 @@ float qmsp_compressor::process(float x) {
     const float g = detect(std::fabs(a));
     return static_cast<float>(static_cast<double>(g) * (static_cast<double>(outputGain) * a));
 }
-
-float qmsp_compressor::getGainReduction() { return gainReduction; }

@@ -1,4 +1,4 @@
-// qmsp_dynamics, qmsp_compressor: a feed-forward, peak-detecting, hard-knee
+// qmsp_compressor: a feed-forward, peak-detecting, hard-knee
 // compressor with linked stereo detection.
 //
 // Per frame:  a = x * inputGain;  peak = |a| (the louder channel in stereo)
@@ -19,47 +19,31 @@
 
 #include "qmsp_block.h"
 
-// The dynamics interface. Never instantiated by itself.
-class qmsp_dynamics : public qmsp_block {
-public:
-    virtual void setRatio(float ratio) = 0;
-    virtual void setThreshold(float dB) = 0;
-    virtual void setInputGain(float dB) = 0;
-    virtual void setOutputGain(float dB) = 0;
-    virtual void setAttack(float seconds) = 0;
-    virtual void setRelease(float seconds) = 0;
-    virtual void processStereo(float left, float right, float* leftOut, float* rightOut) = 0;
-    virtual float getGainReduction() = 0;
-
-protected:
-    qmsp_dynamics() = default;
-};
-
-class qmsp_compressor : public qmsp_dynamics {
+class qmsp_compressor : public qmsp_block {
 public:
     // 44100 Hz, ratio 2, threshold -10 dB, attack 10 s, release 100 s, gains 0 dB,
     // envelope 1 (as if a full-scale peak had just passed).
     qmsp_compressor();
 
     // Envelope back to full scale (1.0). gainReduction keeps its last value.
-    void reset() override;
+    void reset() { envelope = 1.0f; }
     // Stores the rate and recomputes both coefficients, always. Envelope kept.
-    void setSampleRate(float hz) override;
+    void setSampleRate(float hz);
     // Mono: one sample through the same chain.
-    float process(float x) override;
+    float process(float x);
 
     // Each setter stores its value and derives from it only when the value
     // changed; a comparison involving a NaN counts as a change.
-    void setRatio(float ratio) override;      // n in n:1, > 0 (1 = no compression)
-    void setThreshold(float dB) override;     // dB, 0 = full scale
-    void setInputGain(float dB) override;     // dB
-    void setOutputGain(float dB) override;    // dB, the make-up gain
-    void setAttack(float seconds) override;   // seconds, >= 0 (0 jumps to each peak)
-    void setRelease(float seconds) override;  // seconds, >= 0
+    void setRatio(float ratio);      // n in n:1, > 0 (1 = no compression)
+    void setThreshold(float dB);     // dB, 0 = full scale
+    void setInputGain(float dB);     // dB
+    void setOutputGain(float dB);    // dB, the make-up gain
+    void setAttack(float seconds);   // seconds, >= 0 (0 jumps to each peak)
+    void setRelease(float seconds);  // seconds, >= 0
     // Linked stereo: both channels get the gain of the louder one.
-    void processStereo(float left, float right, float* leftOut, float* rightOut) override;
+    void processStereo(float left, float right, float* leftOut, float* rightOut);
     // dB of the most recent frame, 0 or negative; 0 before the first.
-    float getGainReduction() override;
+    float getGainReduction() const { return gainReduction; }
 
     // Read-only views for tests and the meter.
     float getEnvelope() const { return envelope; }
@@ -100,8 +84,7 @@ private:
     // last result
     float gainReduction;  // dB
     // derived coefficients
-    float workingThreshold;  // dB, always equal to threshold
-    float thresholdLevel;    // Steps: the smallest envelope whose level reaches the threshold
+    float thresholdLevel;  // Steps: the smallest envelope whose level reaches the threshold
     float attackCoefficient;
     float releaseCoefficient;
     float inputGain;           // linear

@@ -59,7 +59,7 @@ public:
     // computed here once.
     template <size_t W>
     typename qmsp_fastmath::Kernels<W>::HardKneeSteps gainComputer() const {
-        return {c.workingThreshold, 1.0 / c.ratio - 1.0};
+        return {c.threshold, 1.0 / c.ratio - 1.0};
     }
     // Whether any of kGroup levels reaches the threshold: if none does, every
     // reduction is 0 and every gain 1.

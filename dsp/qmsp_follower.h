@@ -7,8 +7,7 @@
 // construction; the rate, the setters, step() per sample, reset()) with two
 // differences: it is a plain record without virtual operations, copied by
 // value into the audio path; and it holds no sample rate: its owner passes
-// one to every call that derives a coefficient (the effect passes the
-// process-wide rate, which may differ from its blocks' own).
+// one to every call that derives a coefficient (the engine passes its own).
 //
 // Numbers: fields are float32; each formula runs in double and is rounded once.
 #pragma once

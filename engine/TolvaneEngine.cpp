@@ -8,7 +8,6 @@
 #include <cstring>
 
 #include "SettingsFolder.h"
-#include "TolvaneParameterManager.h"
 #include "TolvaneText.h"
 #include "qm_controllerAssignments.h"
 
@@ -20,18 +19,15 @@ constexpr float kMixTime = 0.005f;         // the Active fade, seconds
 constexpr float kLowPassCutoff = 9200.0f;  // Hz, for the life of the instance
 constexpr float kMeterRiseTime = 0.09f;    // seconds; the follower's "release" (reduction grows)
 constexpr float kMeterFallTime = 0.2f;     // seconds; the follower's "attack" (reduction shrinks)
-constexpr float kMeterFullScale = 20.0f;   // dB of reduction that fill the meter
 // A controller's 0..127 as 0..1: the float nearest 1/127, widened, so that 127 gives exactly 1.
 constexpr float kControllerStep = 0.007874016f;
 
-// Both are constant-initialised at load, so no first use (possibly on the audio
-// thread) runs a guarded initialisation.
-std::atomic<float> processSampleRate{kStartRate};
+// Constant-initialised at load, so no first use (possibly on the audio thread)
+// runs a guarded initialisation.
 std::atomic<uint8_t> lastControllerSeen{kNoController};
 
 }  // namespace
 
-std::atomic<float>& tolvaneProcessSampleRate() { return processSampleRate; }
 std::atomic<uint8_t>& tolvaneLastController() { return lastControllerSeen; }
 
 std::string TolvaneEngine::defaultAssignmentsFile() {
@@ -46,29 +42,15 @@ TolvaneEngine::TolvaneEngine(const std::string& assignmentsFile)
     : TolvaneEngine(assignmentsFile, ScopedFloatingPointEnvironment()) {}
 
 TolvaneEngine::TolvaneEngine(const std::string& assignmentsFile, const ScopedFloatingPointEnvironment&)
-    : parameterManager(std::make_unique<TolvaneParameterManager>()),
-      controllerAssignments(std::make_unique<qm_controllerAssignments>(assignmentsFile)) {
+    : controllerAssignments(std::make_unique<qm_controllerAssignments>(assignmentsFile)) {
+    // The blocks start at 44100 Hz, kStartRate. The compressor keeps its own
+    // defaults (input gain 0 dB) until the first program below sets the rest.
     path.mix.setTime(kMixTime);
-    processSampleRate.store(kStartRate, std::memory_order_relaxed);
-
-    path.lowPassLeft.setSampleRate(kStartRate);
-    path.lowPassRight.setSampleRate(kStartRate);
     path.lowPassLeft.setFrequency(kLowPassCutoff);
     path.lowPassRight.setFrequency(kLowPassCutoff);
-
-    const float processRate = processSampleRate.load(std::memory_order_relaxed);
-    path.meter.init(processRate);
-    path.meter.setAttackTime(kMeterFallTime, processRate);
-    path.meter.setReleaseTime(kMeterRiseTime, processRate);
-
-    // The compressor's own defaults (attack and release in seconds); the first
-    // program replaces all but the input gain straight away.
-    path.compressor.setInputGain(0.0f);
-    path.compressor.setThreshold(-10.0f);
-    path.compressor.setAttack(10.0f);
-    path.compressor.setRelease(100.0f);
-    path.compressor.setRatio(2.0f);
-    path.compressor.setOutputGain(0.0f);
+    path.meter.init(kStartRate);
+    path.meter.setAttackTime(kMeterFallTime, kStartRate);
+    path.meter.setReleaseTime(kMeterRiseTime, kStartRate);
 
     for (int32_t p = 0; p < kProgramCount; ++p) {
         tolvane::copyText(programs[p].name, tolvaneFactoryPresets[p].name, sizeof programs[p].name);
@@ -85,7 +67,7 @@ void TolvaneEngine::setParameter(int32_t index, float value) {
     // A value that is no number would stay in the program and the blocks for good.
     if (!tolvane::isParameter(index) || !std::isfinite(value)) return;
     const float limited = std::clamp(value, 0.0f, 1.0f);
-    storeParameter(index, value, parameterManager->normalizedToPlain(index, limited));
+    storeParameter(index, value, tolvane::normalizedToPlain(index, limited));
 }
 
 void TolvaneEngine::setParameterPlain(int32_t index, float plain) {
@@ -93,7 +75,7 @@ void TolvaneEngine::setParameterPlain(int32_t index, float plain) {
     if (!tolvane::isParameter(index) || !std::isfinite(plain)) return;
     const tolvane::ParameterInfo& p = tolvane::kParameters[index];
     const float limited = std::clamp(plain, std::min(p.min, p.max), std::max(p.min, p.max));
-    storeParameter(index, parameterManager->plainToNormalized(index, limited), limited);
+    storeParameter(index, tolvane::plainToNormalized(index, limited), limited);
 }
 
 void TolvaneEngine::storeParameter(int32_t index, float value, float plain) {
@@ -138,32 +120,17 @@ void TolvaneEngine::applySetting(int32_t index, float setting) {
     }
 }
 
-// The store's own value brought up to date before it writes a text: it keeps
-// one value per parameter, which changes may have passed by.
-void TolvaneEngine::getParameterName(int32_t index, char* text, int32_t length) {
-    parameterManager->getName(index, text, length);
+void TolvaneEngine::getParameterName(int32_t index, char* text, int32_t length) const {
+    tolvane::writeName(index, text, length);
 }
 
-void TolvaneEngine::getParameterLabel(int32_t index, char* text, int32_t length) {
-    parameterManager->getLabel(index, text, length);
+void TolvaneEngine::getParameterLabel(int32_t index, char* text, int32_t length) const {
+    tolvane::writeUnit(index, text, length);
 }
 
-void TolvaneEngine::getParameterDisplay(int32_t index, char* text, int32_t length) {
+void TolvaneEngine::getParameterDisplay(int32_t index, char* text, int32_t length) const {
     ScopedFloatingPointEnvironment defaultFloatingPoint;
-    parameterManager->setNormalized(index, parameterValues[index].load());
-    parameterManager->getDisplay(index, text, length);
-}
-
-float TolvaneEngine::getParameterPlain(int32_t index) {
-    ScopedFloatingPointEnvironment defaultFloatingPoint;
-    if (!tolvane::isParameter(index)) return 0.0f;
-    parameterManager->setNormalized(index, parameterValues[index].load());
-    return parameterManager->getPlain(index);
-}
-
-float TolvaneEngine::plainToNormalized(int32_t index, float plain) {
-    ScopedFloatingPointEnvironment defaultFloatingPoint;
-    return tolvane::isParameter(index) ? parameterManager->plainToNormalized(index, plain) : 0.0f;
+    tolvane::writeDisplay(index, getParameter(index), text, length);
 }
 
 bool TolvaneEngine::normalizedFromText(int32_t index, const char* text, float& normalized) {
@@ -174,19 +141,17 @@ bool TolvaneEngine::normalizedFromText(int32_t index, const char* text, float& n
     if (end == text || !std::isfinite(number)) return false;
     const tolvane::ParameterInfo& p = tolvane::kParameters[index];
     double n;
-    switch (index) {
-    case tolvane::kAttack:
-    case tolvane::kRelease: n = (number - 1.0) / 9.0; break;  // the display's 1.0 .. 10.0 scale
-    case tolvane::kActive: n = number / 100.0; break;         // a percentage
-    default: {
+    if (p.display == tolvane::Display::kScale) {
+        n = (number - 1.0) / 9.0;  // the display's 1.0 .. 10.0 scale
+    } else if (p.display == tolvane::Display::kPercent) {
+        n = number / 100.0;
+    } else {  // the plain value, or the ratio's n in n:1
         const double plain = std::clamp(number, double(std::min(p.min, p.max)), double(std::max(p.min, p.max)));
-        n = plainToNormalized(index, static_cast<float>(plain));
-        break;
-    }
+        n = tolvane::plainToNormalized(index, static_cast<float>(plain));
     }
     float value = static_cast<float>(std::clamp(n, 0.0, 1.0));
     // The percentage shows truncated: a float just below 0.76 would show 75 %.
-    if (index == tolvane::kActive && value < 1.0f && std::trunc(value * 100.0) < std::trunc(number))
+    if (p.display == tolvane::Display::kPercent && value < 1.0f && std::trunc(value * 100.0) < std::trunc(number))
         value = std::nextafter(value, 1.0f);
     normalized = value;
     return true;
@@ -222,10 +187,7 @@ void TolvaneEngine::setSampleRate(float rate) {
     // A rate must be a positive number of hertz; anything else would leave the
     // filter's coefficients NaN.
     if (!(rate > 0.0f) || !std::isfinite(rate)) return;
-    // Compared with this instance's own blocks, not the process-wide record:
-    // another instance may already have put this rate there.
     if (rate == path.compressor.getSampleRate()) return;
-    processSampleRate.store(rate, std::memory_order_relaxed);
     path.meter.updateCoefficients(rate);
     path.lowPassLeft.setSampleRate(rate);
     path.lowPassRight.setSampleRate(rate);
@@ -302,11 +264,6 @@ void TolvaneEngine::apply(const Event& event) {
     case Event::Kind::kPlainParameter: setParameterPlain(event.index, event.value); break;
     case Event::Kind::kProgram: setProgram(event.index); break;
     }
-}
-
-float TolvaneEngine::getMeterValue() const {
-    const float level = getGainReduction();
-    return static_cast<float>((level < kMeterFullScale ? level : kMeterFullScale) / kMeterFullScale);
 }
 
 float TolvaneEngine::getGainReduction() const { return std::fabs(meterLevel.load(std::memory_order_relaxed)); }

@@ -1,5 +1,5 @@
 // TolvaneEngine: one instance of the compressor, whatever plug-in format or
-// program carries it. It owns the parameter store, the five programs, the
+// program carries it. It owns the parameter values, the five programs, the
 // signal blocks, the meter and the MIDI bindings, turns parameter changes into
 // block settings and runs the audio path:
 //
@@ -24,11 +24,13 @@
 // the audio thread applies the derived setting at the start of its next block
 // or at the event's frame. setSampleRate comes between blocks, from any thread
 // that does not run concurrently with the audio thread (the audio thread itself
-// included). Everything else (texts, learning's toggle, the file) belongs to
-// threads other than the audio thread.
+// included). The texts may come from any thread, at once: they keep no state.
+// Everything else (learning's toggle, the file) belongs to threads other than
+// the audio thread.
 #pragma once
 
 #include <atomic>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -39,7 +41,6 @@
 #include "TolvaneParameters.h"
 #include "TolvanePrograms.h"
 
-class TolvaneParameterManager;
 class qm_controllerAssignments;
 
 class TolvaneEngine {
@@ -87,15 +88,12 @@ public:
     void setParameterPlain(int32_t index, float plain);
     float getParameter(int32_t index) const;
 
-    // --- texts (not the audio thread) ----------------------------------------
-    // Written as the parameter store writes them (buffer sizes in qm_paramManager.h).
-    void getParameterName(int32_t index, char* text, int32_t length);
-    void getParameterLabel(int32_t index, char* text, int32_t length);
-    void getParameterDisplay(int32_t index, char* text, int32_t length);
-    // The plain value (ratio, milliseconds, decibels, wet share) of the current value.
-    float getParameterPlain(int32_t index);
-    // The normalised value of a plain one, by the parameter's curve.
-    float plainToNormalized(int32_t index, float plain);
+    // --- texts (any thread) ---------------------------------------------------
+    // As the parameter table writes them (buffer sizes in TolvaneParameters.h);
+    // the display of the current value.
+    void getParameterName(int32_t index, char* text, int32_t length) const;
+    void getParameterLabel(int32_t index, char* text, int32_t length) const;
+    void getParameterDisplay(int32_t index, char* text, int32_t length) const;
     // The normalised value whose display text the user typed: a number in the
     // display's own terms (a ratio, the 1 to 10 scale of the times, decibels,
     // a percentage), units and spaces around it allowed, limited to the range.
@@ -164,10 +162,18 @@ public:
     // whose controller is its only switch; plug-in hosts select programs themselves.
     void setMidiProgramChanges(bool on) { midiProgramChanges = on; }
 
-    // 0..1: the smoothed gain reduction, 0 dB -> 0, 20 dB or more -> 1.
-    float getMeterValue() const;
+    // 0..1: the smoothed gain reduction on the meter's scale, meterValueOf(getGainReduction()).
+    float getMeterValue() const { return meterValueOf(getGainReduction()); }
     // The same smoothed gain reduction in decibels, 0 or more.
     float getGainReduction() const;
+    // The meter's scale, for every view of it: a reduction in decibels (either
+    // sign) as 0..1, 0 dB -> 0, kMeterFullScale or more -> 1. Inline, so that an
+    // editor with only the reduction needs no engine.
+    static constexpr float kMeterFullScale = 20.0f;
+    static float meterValueOf(float gainReduction) {
+        const float level = std::fabs(gainReduction);
+        return static_cast<float>((level < kMeterFullScale ? level : kMeterFullScale) / kMeterFullScale);
+    }
 
     // --- MIDI learn (not the audio thread) ----------------------------------
     // Arms learning for a parameter, moves it to another one, or (on the armed
@@ -198,7 +204,6 @@ private:
     void storeParameter(int32_t index, float value, float plain);
     void notifyLearn(int32_t parameter, bool on);
 
-    std::unique_ptr<TolvaneParameterManager> parameterManager;
     TolvaneProgram programs[kProgramCount];
     std::atomic<int32_t> currentProgram{0};
     TolvaneSignalBlocks path;
@@ -227,11 +232,6 @@ private:
 // process; kNoController means none.
 inline constexpr uint8_t kNoController = 255;
 std::atomic<uint8_t>& tolvaneLastController();
-
-// The sample rate shared by every instance in the process. The meter follower
-// takes its coefficients from it, not from its own instance's rate; an
-// instance that sets a new rate writes it here.
-std::atomic<float>& tolvaneProcessSampleRate();
 
 // A block whose events come one at a time, as a host's event list is read:
 // add() runs the audio up to the event's frame and applies the event, and the

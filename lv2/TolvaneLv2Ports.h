@@ -19,7 +19,6 @@
 
 #include <cstdint>
 
-#include "TolvaneParameterManager.h"
 #include "TolvaneParameters.h"
 
 namespace tolvane::lv2 {
@@ -73,12 +72,12 @@ inline float plainOfPortValue(int32_t index, float port) {
 
 // The port value of a normalised value: what the VST 2.4 plug-in's setting
 // would be made from, so both sound the same.
-inline float portValueOf(TolvaneParameterManager& manager, int32_t index, float normalized) {
+inline float portValueOf(int32_t index, float normalized) {
     const float limited = normalized < 0.0f ? 0.0f : normalized > 1.0f ? 1.0f : normalized;
-    return portValueOfPlain(index, manager.normalizedToPlain(index, limited));
+    return portValueOfPlain(index, normalizedToPlain(index, limited));
 }
-inline float normalizedOfPortValue(TolvaneParameterManager& manager, int32_t index, float port) {
-    return manager.plainToNormalized(index, plainOfPortValue(index, port));
+inline float normalizedOfPortValue(int32_t index, float port) {
+    return plainToNormalized(index, plainOfPortValue(index, port));
 }
 
 }  // namespace tolvane::lv2

@@ -6,6 +6,7 @@
 
 #include "CHighlightFrame.h"
 #include "EditorWindow.h"
+#include "TolvaneEngine.h"
 #include "TolvanePrograms.h"
 
 namespace {
@@ -17,9 +18,6 @@ const void* feature(const LV2_Feature* const* features, const char* uri) {
         if (std::strcmp((*features)->URI, uri) == 0) return (*features)->data;
     return nullptr;
 }
-
-// The engine's meter scale: 20 dB of reduction fill it.
-constexpr float kMeterFullScale = 20.0f;
 
 }  // namespace
 
@@ -55,7 +53,7 @@ TolvaneLv2Ui::TolvaneLv2Ui(LV2UI_Write_Function writeFunction, LV2UI_Controller 
     // A fresh instance's values, as its ports' defaults give them.
     for (int32_t i = 0; i < tolvane::kParameterCount; ++i) {
         values[i] = tolvaneFactoryPresets[0].values[i];
-        portValues[i] = portValueOf(manager, i, values[i]);
+        portValues[i] = portValueOf(i, values[i]);
     }
 }
 
@@ -76,7 +74,7 @@ void TolvaneLv2Ui::portEvent(uint32_t port, uint32_t size, uint32_t format, cons
             gainReduction = value;
         } else if (port < kGainReductionPort && std::memcmp(&value, &portValues[port], sizeof value) != 0) {
             portValues[port] = value;
-            values[port] = normalizedOfPortValue(manager, static_cast<int32_t>(port), value);
+            values[port] = normalizedOfPortValue(static_cast<int32_t>(port), value);
             editor.setParameter(static_cast<int32_t>(port), values[port]);
         }
     } else if (format == eventTransfer && port == kNotifyPort) {
@@ -98,7 +96,7 @@ float TolvaneLv2Ui::getParameter(int32_t index) { return tolvane::isParameter(in
 void TolvaneLv2Ui::setParameterAutomated(int32_t index, float value) {
     if (!tolvane::isParameter(index)) return;
     values[index] = value;
-    portValues[index] = portValueOf(manager, index, value);
+    portValues[index] = portValueOf(index, value);
     write(controller, static_cast<uint32_t>(index), sizeof(float), 0, &portValues[index]);
     editor.setParameter(index, value);
 }
@@ -112,9 +110,8 @@ void TolvaneLv2Ui::endEdit(int32_t index) {
 }
 
 float TolvaneLv2Ui::getMeterValue() {
-    // As the engine computes it from the same reduction, so the needle stands where the VST 2.4 editor's would.
-    const float level = gainReduction < 0.0f ? -gainReduction : gainReduction;
-    return static_cast<float>((level < kMeterFullScale ? level : kMeterFullScale) / kMeterFullScale);
+    // The engine's scale, so the needle stands where the VST 2.4 editor's would.
+    return TolvaneEngine::meterValueOf(gainReduction);
 }
 
 void TolvaneLv2Ui::toggleLearn(int32_t parameter) {

@@ -18,7 +18,6 @@
 #include "TolvaneEditor.h"
 #include "TolvaneLv2Messages.h"
 #include "TolvaneLv2Ports.h"
-#include "TolvaneParameterManager.h"
 
 class TolvaneLv2Ui : public EditorEffect {
 public:
@@ -51,7 +50,6 @@ private:
     // Sends an object with at most an int parameter to the plug-in's control port.
     void sendMessage(LV2_URID type, const int32_t* parameter);
 
-    TolvaneParameterManager manager;
     TolvaneEditor editor{this};
     LV2UI_Write_Function write;
     LV2UI_Controller controller;

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "TolvaneLv2Ports.h"
-#include "TolvaneParameterManager.h"
 #include "TolvanePrograms.h"
 
 namespace {
@@ -70,15 +69,14 @@ std::string unitOf(int32_t index) {
     return "";
 }
 
-std::string controlPort(TolvaneParameterManager& manager, int32_t index) {
+std::string controlPort(int32_t index) {
     const ParameterInfo& p = kParameters[index];
     const float a = portValueOfPlain(index, p.min), b = portValueOfPlain(index, p.max);
     std::string port = "[\n        a lv2:InputPort, lv2:ControlPort ;\n";
     port += "        lv2:index " + std::to_string(index) + " ;\n";
     port += "        lv2:symbol \"" + std::string(kPortSymbols[index]) + "\" ;\n";
     port += "        lv2:name \"" + std::string(p.name) + "\" ;\n";
-    port +=
-        "        lv2:default " + number(portValueOf(manager, index, tolvaneFactoryPresets[0].values[index])) + " ;\n";
+    port += "        lv2:default " + number(portValueOf(index, tolvaneFactoryPresets[0].values[index])) + " ;\n";
     port += "        lv2:minimum " + number(a < b ? a : b) + " ;\n";
     port += "        lv2:maximum " + number(a < b ? b : a) + " ;\n";
     if (p.setting == Setting::kRatio) port += "        lv2:portProperty pprops:logarithmic ;\n";
@@ -86,7 +84,7 @@ std::string controlPort(TolvaneParameterManager& manager, int32_t index) {
     return port;
 }
 
-std::string plugin(TolvaneParameterManager& manager, bool mono, const std::string& minor, const std::string& micro) {
+std::string plugin(bool mono, const std::string& minor, const std::string& micro) {
     std::string s = uri(mono ? kMonoUri : kStereoUri) + "\n    a lv2:Plugin, lv2:CompressorPlugin ;\n";
     s += std::string("    doap:name \"") + (mono ? "Tolvane Mono" : "Tolvane") + "\" ;\n";
     s += "    lv2:project " + uri(kProjectUri) + " ;\n";
@@ -101,7 +99,7 @@ std::string plugin(TolvaneParameterManager& manager, bool mono, const std::strin
     if (!mono)
         s += "    pg:mainInput " + uri(kInputGroupUri) + " ;\n    pg:mainOutput " + uri(kOutputGroupUri) + " ;\n";
     s += "    lv2:port ";
-    for (int32_t i = 0; i < kParameterCount; ++i) s += controlPort(manager, i) + " , ";
+    for (int32_t i = 0; i < kParameterCount; ++i) s += controlPort(i) + " , ";
     s += "[\n        a lv2:OutputPort, lv2:ControlPort ;\n        lv2:index " + std::to_string(kGainReductionPort) +
          " ;\n        lv2:symbol \"gain_reduction\" ;\n        lv2:name \"Gain Reduction\" ;\n"
          "        lv2:minimum 0 ;\n        lv2:maximum 60 ;\n        units:unit units:db\n    ] , ";
@@ -179,7 +177,6 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string folder = argv[1], dsp = argv[2], ui = argv[3], minor = argv[4], micro = argv[5];
-    TolvaneParameterManager manager;
 
     std::string manifest = std::string(kPrefixes);
     for (const char* plugin : {kStereoUri, kMonoUri})
@@ -198,7 +195,7 @@ int main(int argc, char** argv) {
                    "\n    a doap:Project ;\n    doap:name \"Tolvane\" ;\n"
                    "    doap:maintainer [ a foaf:Organization ; foaf:name \"Quenmark, Inc.\" ; "
                    "foaf:homepage <https://quenmark.com/> ] .\n\n";
-    description += plugin(manager, false, minor, micro) + plugin(manager, true, minor, micro) + userInterface();
+    description += plugin(false, minor, micro) + plugin(true, minor, micro) + userInterface();
 
     std::string presets = std::string(kPrefixes);
     for (const TolvanePreset& preset : tolvaneFactoryPresets) {
@@ -206,7 +203,7 @@ int main(int argc, char** argv) {
                    uri(kMonoUri) + " ;\n    rdfs:label \"" + preset.name + "\" ;\n    lv2:port ";
         for (int32_t i = 0; i < kParameterCount; ++i)
             presets += std::string(i ? " , " : "") + "[\n        lv2:symbol \"" + kPortSymbols[i] +
-                       "\" ;\n        pset:value " + number(portValueOf(manager, i, preset.values[i])) + "\n    ]";
+                       "\" ;\n        pset:value " + number(portValueOf(i, preset.values[i])) + "\n    ]";
         presets += " .\n\n";
     }
 

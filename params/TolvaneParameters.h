@@ -1,14 +1,14 @@
 // Tolvane's parameters, in one table: what the host sees (index, names, unit,
-// range), what the signal path makes of the value, and how the editor shows
-// it (control, image, rectangle). Everything else counts from here.
+// range, curve, text), what the signal path makes of the value, and how the
+// editor shows it (control, image, rectangle). Everything else counts from
+// here, and the conversions below work from the row alone: they keep no
+// state, so any thread may call them at any time.
 //
 // A new parameter is a row here, and then:
 //   - a value for it in each factory preset (engine/TolvanePrograms.cpp; the
 //     compiler refuses a preset that lacks one);
 //   - a case in TolvaneEngine::applySetting when it drives a new kind of setting
 //     (and in lv2/make_ttl.cpp's unit for it);
-//   - a case in TolvaneParameterManager::getDisplay when its text is not its
-//     plain value and unit;
 //   - its artwork: a film strip drawn by tools/make-artwork.py at 100, 150 and
 //     200 % and listed in resources/CMakeLists.txt under the row's image id
 //     (id + 100 and id + 200 for the larger sizes).
@@ -32,6 +32,20 @@ enum class Setting : int32_t {
     kWetShare,    // the Active fade's target: the normalised value itself
 };
 
+// How a normalised value n becomes the plain value p, and back.
+enum class Curve : int32_t {
+    kLinear,  // p = min + (max - min) n; back, n is limited to 0..1
+    kRatio,   // p = 12100^n 9/109 + 100/109: n = 0, 0.5, 1 give 1, 10, 1000:1; back, n is not limited
+};
+
+// The value text a host shows.
+enum class Display : int32_t {
+    kPlain,    // the plain value, "%4.0f"
+    kRatio,    // the plain value, "%4.0f", and ":1" when it fits
+    kScale,    // n on a 1.0 .. 10.0 scale, "%2.1f", whatever the plain value
+    kPercent,  // n in whole percent, truncated: "%d%%"
+};
+
 // How the editor shows a parameter.
 enum class Control : int32_t {
     kKnob,    // a film-strip knob, one frame per rectangle height
@@ -42,8 +56,9 @@ struct ParameterInfo {
     std::string_view name;       // the host's name (and the short name's source where it fits 8 characters)
     std::string_view shortName;  // at most 8 characters
     std::string_view unit;
-    float min, max;      // plain range; min may lie above max (Sensitivity)
-    float defaultPlain;  // the parameter store's starting value, until the first program replaces it
+    float min, max;  // plain range; min may lie above max (Sensitivity)
+    Curve curve;
+    Display display;
     Setting setting;
     Control control;
     int32_t imageId;      // the film strip, among the editor's images
@@ -56,12 +71,12 @@ struct ParameterInfo {
 // numbers, so rows are only ever appended. One row per parameter, read across.
 // clang-format off
 inline constexpr ParameterInfo kParameters[] = {
-    {"Ratio", "Ratio", " ", 1.0f, 1000.0f, 1.0f, Setting::kRatio, Control::kKnob, 10001, {14, 65, 109, 152}, 87},
-    {"Attack", "Attack", "", 0.01f, 100.0f, 0.5f, Setting::kAttack, Control::kKnob, 10002, {109, 65, 204, 152}, 87},
-    {"Release", "Release", "", 10.0f, 300.0f, 10.0f, Setting::kRelease, Control::kKnob, 10003, {201, 65, 296, 152}, 87},
-    {"Sensitivity", "Sense", "dB", 0.0f, -60.0f, 0.0f, Setting::kThreshold, Control::kKnob, 10004, {475, 65, 570, 152}, 87},
-    {"Make-Up Gain", "Makeup", "dB", 0.0f, 30.0f, 0.0f, Setting::kOutputGain, Control::kKnob, 10005, {568, 65, 663, 152}, 87},
-    {"Active", "Active", " ", 0.0f, 1.0f, 1.0f, Setting::kWetShare, Control::kSwitch, 10007, {668, 54, 750, 143}, 89},
+    {"Ratio", "Ratio", " ", 1.0f, 1000.0f, Curve::kRatio, Display::kRatio, Setting::kRatio, Control::kKnob, 10001, {14, 65, 109, 152}, 87},
+    {"Attack", "Attack", "", 0.01f, 100.0f, Curve::kLinear, Display::kScale, Setting::kAttack, Control::kKnob, 10002, {109, 65, 204, 152}, 87},
+    {"Release", "Release", "", 10.0f, 300.0f, Curve::kLinear, Display::kScale, Setting::kRelease, Control::kKnob, 10003, {201, 65, 296, 152}, 87},
+    {"Sensitivity", "Sense", "dB", 0.0f, -60.0f, Curve::kLinear, Display::kPlain, Setting::kThreshold, Control::kKnob, 10004, {475, 65, 570, 152}, 87},
+    {"Make-Up Gain", "Makeup", "dB", 0.0f, 30.0f, Curve::kLinear, Display::kPlain, Setting::kOutputGain, Control::kKnob, 10005, {568, 65, 663, 152}, 87},
+    {"Active", "Active", " ", 0.0f, 1.0f, Curve::kLinear, Display::kPercent, Setting::kWetShare, Control::kSwitch, 10007, {668, 54, 750, 143}, 89},
 };
 // clang-format on
 inline constexpr int32_t kParameterCount = static_cast<int32_t>(std::size(kParameters));
@@ -70,6 +85,24 @@ inline constexpr int32_t kParameterCount = static_cast<int32_t>(std::size(kParam
 enum ParameterIndex : int32_t { kRatio, kAttack, kRelease, kSensitivity, kMakeUpGain, kActive };
 
 constexpr bool isParameter(int32_t index) { return index >= 0 && index < kParameterCount; }
+
+// Conversions by a parameter's curve. Each computes in double and rounds every
+// step it names to float32. A normalised value outside 0..1 gives a plain value
+// outside the range; an index that is no parameter gives 0.
+float normalizedToPlain(int32_t index, float normalized);
+float plainToNormalized(int32_t index, float plain);
+
+// The texts a host asks for, into its buffer; nothing for an index that is no
+// parameter. A host may send any normalised value: the text keeps its format
+// and is cut at the length.
+//   writeName, writeUnit: at most `length` characters, padded with zeros up to
+//     a terminator at [length] (length + 1 bytes, as strncpy); the short name
+//     when length <= 8. A negative length writes nothing.
+//   writeDisplay: at most length - 1 characters and the terminator (length
+//     bytes). A length below 1 writes nothing.
+void writeName(int32_t index, char* text, int32_t length);
+void writeUnit(int32_t index, char* text, int32_t length);
+void writeDisplay(int32_t index, float normalized, char* text, int32_t length);
 
 // The panel the controls sit on, and the editor's other pieces.
 inline constexpr int32_t kPanelImageId = 10000;

@@ -1,7 +1,8 @@
-// Where Tolvane keeps its one settings file, how that file is read without
-// ever waiting, how it is replaced in one step, and the lock that every
-// instance and process takes around a change of it. Each operating system has
-// its own implementation beside this header.
+// Where Tolvane keeps its settings files (the MIDI bindings, the editor's
+// size, the live program's settings), how such a file is read without ever
+// waiting, how it is replaced in one step, and the lock that every instance and
+// process takes around a change of it. Each operating system has its own
+// implementation beside this header.
 #pragma once
 
 #include <chrono>

@@ -3,10 +3,12 @@
 #include <cmath>
 #include <cstdio>
 
+#include "TolvaneEngine.h"
+
 std::string meterLine(const char* programName, float meter, uint32_t sampleRate, uint32_t bufferFrames) {
-    constexpr int kWidth = 20;  // one column per decibel
+    constexpr int kWidth = static_cast<int>(TolvaneEngine::kMeterFullScale);  // one column per decibel
     const float clamped = std::isfinite(meter) ? (meter < 0.0f ? 0.0f : meter > 1.0f ? 1.0f : meter) : 0.0f;
-    const double decibels = 20.0 * clamped;
+    const double decibels = static_cast<double>(TolvaneEngine::kMeterFullScale) * clamped;
     const int filled = static_cast<int>(std::lround(decibels));
     char bar[kWidth + 1];
     for (int i = 0; i < kWidth; ++i) bar[i] = i < filled ? '#' : '.';

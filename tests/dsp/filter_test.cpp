@@ -87,12 +87,7 @@ TEST(LowPass, SettingsChangesKeepTheHistoryAndResetClearsIt) {
     auto c = b;
     c.reset();
     EXPECT_EQ(c.process(0.7f), fresh.process(0.7f)) << "reset clears it";
-
-    a.setQ(0.707f);
-    a.setResonance(3.0f);
-    EXPECT_EQ(a.getB0(), b.getB0());
-    EXPECT_EQ(a.getA1(), b.getA1());
-    EXPECT_EQ(a.process(-0.3f), b.process(-0.3f)) << "q is not read by a first-order filter";
+    EXPECT_EQ(a.process(-0.3f), b.process(-0.3f));
 
     // A new frequency changes the coefficients only: y1 and x1 carry over.
     const float y1 = a.getPreviousOutput();

@@ -4,7 +4,6 @@
 // must match to the bit, for hostile signals, parameter changes between blocks
 // and every block size.
 #include "TolvaneEngine.h"
-#include "TolvaneParameterManager.h"
 #include "qmsp_fastmath.h"
 
 #include <gtest/gtest.h>
@@ -18,7 +17,6 @@ namespace {
 
 // The effect's signal path written frame by frame with the blocks' per-frame calls.
 struct LiteralPath {
-    TolvaneParameterManager manager;
     qmsp_compressor compressor;
     qmsp_filter_butterworth_first_order_low_pass lowPassLeft{1000.0f}, lowPassRight{1000.0f};
     qmsp_smoother mix;
@@ -33,17 +31,11 @@ struct LiteralPath {
         meter.init(44100.0f);
         meter.setAttackTime(0.2f, 44100.0f);
         meter.setReleaseTime(0.09f, 44100.0f);
-        compressor.setInputGain(0.0f);
-        compressor.setThreshold(-10.0f);
-        compressor.setAttack(10.0f);
-        compressor.setRelease(100.0f);
-        compressor.setRatio(2.0f);
-        compressor.setOutputGain(0.0f);
         for (int i = 0; i < 6; ++i) set(i, tolvaneFactoryPresets[0].values[i]);  // as the effect starts
     }
     void set(int index, float value) {
         const float limited = std::clamp(value, 0.0f, 1.0f);
-        const float plain = manager.normalizedToPlain(index, limited);
+        const float plain = tolvane::normalizedToPlain(index, limited);
         switch (index) {
         case 0: compressor.setRatio(plain); break;
         case 1: compressor.setAttack(static_cast<float>(plain * 0.001)); break;

@@ -2,7 +2,6 @@
 // gain-reduction meter, and parameter changes from another thread than the audio's.
 #include "TolvaneEngine.h"
 #include "qm_controllerAssignments.h"
-#include "TolvaneParameterManager.h"
 #include "support/float_compare.h"
 
 #include <gtest/gtest.h>
@@ -25,8 +24,7 @@ struct Effect {
     // Ratio 2, threshold -20 dB, the shortest attack and release: a constant
     // full-scale input is reduced by 10 dB.
     Effect() {
-        TolvaneParameterManager curve;
-        tolvane.setParameter(0, curve.plainToNormalized(0, 2.0f));
+        tolvane.setParameter(0, tolvane::plainToNormalized(0, 2.0f));
         tolvane.setParameter(1, 0.0f);
         tolvane.setParameter(2, 0.0f);
         tolvane.setParameter(3, 20.0f / 60.0f);

@@ -176,14 +176,13 @@ public:
     }
     void message(uint32_t frame, const char* type, int32_t parameter = -1) {
         UridMap& u = Lv2World::get().urids();
-        LV2_Atom_Forge_Frame object;
         lv2_atom_forge_frame_time(&forge, frame);
-        lv2_atom_forge_object(&forge, &object, 0, u.map(type));
+        lv2_atom_forge_object(&forge, &objectFrame, 0, u.map(type));
         if (parameter >= 0) {
             lv2_atom_forge_key(&forge, u.map(tolvane::lv2::kParameterKeyUri));
             lv2_atom_forge_int(&forge, parameter);
         }
-        lv2_atom_forge_pop(&forge, &object);
+        lv2_atom_forge_pop(&forge, &objectFrame);
     }
 
     // One run over the given buffers (mono uses the left ones); the notify
@@ -292,7 +291,8 @@ private:
     LV2_Worker_Schedule scheduleFeature{this, schedule};
     Lv2InlineDisplay queueDrawFeature{this, [](void* h) { ++static_cast<Lv2Instance*>(h)->drawRequests; }};
     LV2_Atom_Forge forge{};
-    LV2_Atom_Forge_Frame sequenceFrame{};
+    // Members, not locals: the forge keeps a pointer to the open frame.
+    LV2_Atom_Forge_Frame sequenceFrame{}, objectFrame{};
     LV2_URID midiEvent = 0;
     std::vector<uint64_t> controlBuffer = std::vector<uint64_t>(1024);
     std::vector<uint64_t> notifyBuffer = std::vector<uint64_t>(tolvane::lv2::kNotifyBufferSize / 8);

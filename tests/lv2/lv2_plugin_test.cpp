@@ -12,7 +12,6 @@
 #include <functional>
 
 #include "PluginHost.h"
-#include "TolvaneParameterManager.h"
 #include "TolvanePrograms.h"
 #include "support/temp_folder.h"
 
@@ -111,7 +110,6 @@ protected:
 
     TempFolder folder;
     std::string settings;
-    TolvaneParameterManager manager;
 };
 
 // --- the description ----------------------------------------------------------
@@ -127,7 +125,7 @@ TEST_F(Lv2Plugin, DescribesExactlyTheValuesTheVstPluginDerives) {
             ASSERT_NE(preset, presets.end()) << factory.name;
             for (int32_t i = 0; i < tolvane::kParameterCount; ++i) {
                 const float port = preset->values.at(kPortSymbols[i]);
-                const float plain = manager.normalizedToPlain(i, factory.values[i]);
+                const float plain = tolvane::normalizedToPlain(i, factory.values[i]);
                 // The plain value the VST 2.4 plug-in makes its setting of, exactly.
                 EXPECT_EQ(plainOfPortValue(i, port), plain) << factory.name << ", " << kPortSymbols[i];
                 if (&factory == &tolvaneFactoryPresets[0]) {
@@ -215,7 +213,7 @@ TEST_F(Lv2Plugin, PortValuesSoundAsTheVstPluginsParameters) {
     }
     const float set[tolvane::kParameterCount] = {0.37f, 0.61f, 0.13f, 0.44f, 0.29f, 0.8f};
     Lv2Instance plugin(false);
-    for (int32_t i = 0; i < tolvane::kParameterCount; ++i) plugin.controls[i] = portValueOf(manager, i, set[i]);
+    for (int32_t i = 0; i < tolvane::kParameterCount; ++i) plugin.controls[i] = portValueOf(i, set[i]);
     EXPECT_TRUE(renderLv2(plugin, in, 512) ==
                 renderWithCli(folder, in,
                               "--set Ratio=0.37 --set Attack=0.61 --set Release=0.13 --set Sense=0.44 "
@@ -238,7 +236,7 @@ TEST_F(Lv2Plugin, PortValuesSoundAsTheVstPluginsParameters) {
             if (c.at == start) apply(c.index, c.value);
     };
     const Signal lv2Out = renderLv2(lv2, in, 512, [&](size_t start) {
-        change(start, [&](int32_t i, float n) { lv2.controls[i] = portValueOf(manager, i, n); });
+        change(start, [&](int32_t i, float n) { lv2.controls[i] = portValueOf(i, n); });
     });
     Signal vstOut{2, std::vector<float>(in.samples.size())};
     std::vector<float> l(512), r(512), ol(512), orr(512);

@@ -150,9 +150,8 @@ TEST(Lv2Realtime, RunCallsNoAllocatorLockFileOrSleep) {
     };
 
     // Ports, MIDI through the bindings, a learn toggle and a state request.
-    TolvaneParameterManager manager;
     for (Lv2Instance* p : {&stereo, &mono}) {
-        for (int32_t i = 0; i < tolvane::kParameterCount; ++i) p->controls[i] = portValueOf(manager, i, 0.9f);
+        for (int32_t i = 0; i < tolvane::kParameterCount; ++i) p->controls[i] = portValueOf(i, 0.9f);
         p->midi(5, 0xB0, 20, 100);
         p->midi(9, 0xB3, 21, 64);
         p->message(10, kToggleLearnUri, 3);

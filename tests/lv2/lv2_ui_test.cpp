@@ -136,7 +136,6 @@ protected:
     LV2UI_Widget widget = nullptr;
     LV2UI_Handle handle = nullptr;
     const LV2UI_Idle_Interface* idleInterface = nullptr;
-    TolvaneParameterManager manager;
 };
 
 TEST_F(Lv2Ui, ShowsTheVstEditorsPictureForEveryPresetAndReduction) {
@@ -145,7 +144,7 @@ TEST_F(Lv2Ui, ShowsTheVstEditorsPictureForEveryPresetAndReduction) {
         TolvaneEngine engine("");
         engine.setProgram(program);
         for (int32_t i = 0; i < tolvane::kParameterCount; ++i)
-            portEvent(static_cast<uint32_t>(i), portValueOf(manager, i, tolvaneFactoryPresets[program].values[i]));
+            portEvent(static_cast<uint32_t>(i), portValueOf(i, tolvaneFactoryPresets[program].values[i]));
         idle();
         idle();
         EXPECT_TRUE(pictureOf(ui().getEditor()) == vstPicture(engine)) << tolvaneFactoryPresets[program].name;
@@ -175,7 +174,7 @@ TEST_F(Lv2Ui, ADragWritesThePortBetweenTouchGrabAndRelease) {
     const float knob = ui().getEditor().getControl(2)->getValue();
     EXPECT_EQ(writes.back().port, 2u);
     EXPECT_EQ(writes.back().format, 0u);
-    EXPECT_EQ(writes.back().value(), portValueOf(manager, 2, knob)) << "the plain value of the knob's";
+    EXPECT_EQ(writes.back().value(), portValueOf(2, knob)) << "the plain value of the knob's";
     // The host echoes the value: the knob stays exactly where the drag left it.
     portEvent(2, writes.back().value());
     idle();

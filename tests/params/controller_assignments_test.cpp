@@ -148,7 +148,10 @@ TEST(ControllerTable, AudioAndControlThreadsChangeItAtOnce) {
         audio.join();
         table.writePending();
         auto written = std::make_unique<qm_controllerAssignments::Table>();
-        ASSERT_TRUE(qm_controllerAssignments::readFile(file, *written));
+        // The removals may have left nothing bound (on a busy machine the audio
+        // thread may not have run at all), and then there is no file to write.
+        const bool read = qm_controllerAssignments::readFile(file, *written);
+        EXPECT_TRUE(read || table.entries().empty());
         EXPECT_EQ(Table(written->entries, written->entries + written->count), table.entries());
     }
 }
