@@ -7,7 +7,7 @@ CMAKE_ARGS ?=
 
 # Seconds each fuzz target runs in `make fuzz`; CI runs them briefly.
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS = assignments parameter_text midi_file dispatcher
+FUZZ_TARGETS = assignments parameter_text midi_file dispatcher clap_state
 
 .PHONY: all configure deps deps-windows test test-sanitize test-thread windows test-windows bench demo install clean fuzz artwork verify-fastmath \
   dist test-dist format format-check
