@@ -433,8 +433,10 @@ bool TolvaneClap::load(const clap::InputStream& stream) {
     }
     const std::optional<State> state = readState(bytes, size);
     if (!state) return false;
+    // The host that asked for the load reads the values itself; a rescan from
+    // inside the load would count as an edit (Qtractor marks a session it is
+    // opening as modified).
     applyState(*state);
-    tellHostValuesChanged();
     return true;
 }
 
@@ -657,7 +659,13 @@ const clap::PluginGui gui{
     [](const clap::Plugin* p, uint32_t* width, uint32_t* height) {
         return width && height && self(p)->guiGetSize(*width, *height);
     },
-    [](const clap::Plugin*) { return false; }, [](const clap::Plugin*, clap::GuiResizeHints*) { return false; },
+    [](const clap::Plugin*) { return false; },
+    // Hints there are: the window cannot be resized by dragging.
+    [](const clap::Plugin*, clap::GuiResizeHints* hints) {
+        if (!hints) return false;
+        *hints = {false, false, false, 0, 0};
+        return true;
+    },
     // One fixed size per scale: whatever the host proposes becomes the current one.
     [](const clap::Plugin* p, uint32_t* width, uint32_t* height) {
         return width && height && self(p)->guiGetSize(*width, *height);

@@ -372,7 +372,7 @@ TEST_F(ClapPlugin, StateRoundTripsProgramValuesAndNames) {
 
     ClapInstance b(library(), kStereoId);
     ASSERT_TRUE(b.load(saved, 1)) << "in reads of 1 byte";
-    EXPECT_EQ(b.host.rescans, (std::vector<uint32_t>{clap::kParamRescanValues}));
+    EXPECT_TRUE(b.host.rescans.empty()) << "the host reads the values it asked for";
     for (uint32_t i = 0; i < 6; ++i) EXPECT_EQ(b.value(i), double(state->values[i]));
     std::vector<uint8_t> again;
     ASSERT_TRUE(b.save(again));
