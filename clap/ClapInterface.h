@@ -507,4 +507,11 @@ struct PresetDiscoveryFactory {
                                              const char* providerId);
 };
 
+// The layouts hosts compiled against, on 64-bit systems.
+static_assert(sizeof(void*) != 8 ||
+              (sizeof(Host) == 88 && sizeof(PluginDescriptor) == 88 && sizeof(Plugin) == 96 && sizeof(Process) == 64 &&
+               sizeof(AudioBuffer) == 32 && sizeof(EventParamValue) == 56 && sizeof(EventParamGesture) == 20 &&
+               sizeof(EventMidi) == 24 && sizeof(ParamInfo) == 1320 && sizeof(AudioPortInfo) == 288 &&
+               sizeof(NotePortInfo) == 268 && sizeof(Window) == 16));
+
 }  // namespace clap
