@@ -434,76 +434,61 @@ TEST_F(ClapPlugin, DamagedOrForeignStateChangesNothingAndFails) {
 // --- presets --------------------------------------------------------------------------------
 
 TEST_F(ClapPlugin, TheFactoryProgramsAreDiscoveredAsPresetsAndLoad) {
-    struct Found {
-        std::string name, key;
-        std::vector<std::string> plugins;
-        uint32_t flags = 0;
+    // What an indexer hears, one line per location and per preset.
+    struct Heard {
+        std::vector<std::string> lines;
+        static Heard& of(void* data) { return *static_cast<Heard*>(data); }
+        static void add(const clap::PresetMetadataReceiver* r, const std::string& text) {
+            of(r->receiverData).lines.back() += text;
+        }
     };
-    struct Indexer {
-        std::vector<clap::PresetLocation> locations;
-        std::vector<Found> presets;
-    };
+    std::vector<std::string> expected = {"location kind 1, no path, flags 1"};
+    for (int32_t p = 0; p < kTolvaneProgramCount; ++p)
+        expected.push_back(std::string(tolvaneFactoryPresets[p].name) + " (" + std::to_string(p) +
+                           "): clap:com.quenmark.tolvane clap:com.quenmark.tolvane.mono flags 1");
     for (const char* id : {clap::kPresetDiscoveryFactoryId, clap::kPresetDiscoveryFactoryDraftId}) {
         const auto* factory = library().factory<clap::PresetDiscoveryFactory>(id);
         ASSERT_NE(factory, nullptr) << id;
         ASSERT_EQ(factory->count(factory), 1u);
-        const clap::PresetProviderDescriptor* d = factory->getDescriptor(factory, 0);
-        Indexer found;
+        Heard heard;
         const clap::PresetIndexer indexer{
             clap::kVersion,
             "tests",
             "",
             "",
             "",
-            &found,
+            &heard,
             [](const clap::PresetIndexer*, const clap::PresetFiletype*) { return true; },
             [](const clap::PresetIndexer* i, const clap::PresetLocation* l) {
-                static_cast<Indexer*>(i->indexerData)->locations.push_back(*l);
+                Heard::of(i->indexerData)
+                    .lines.push_back("location kind " + std::to_string(l->kind) +
+                                     (l->location ? ", a path" : ", no path") + ", flags " + std::to_string(l->flags));
                 return true;
             },
             [](const clap::PresetIndexer*, const clap::PresetSoundpack*) { return true; },
             [](const clap::PresetIndexer*, const char*) -> const void* { return nullptr; }};
-        const clap::PresetProvider* provider = factory->create(factory, &indexer, d->id);
-        ASSERT_NE(provider, nullptr);
-        ASSERT_TRUE(provider->init(provider));
-        ASSERT_EQ(found.locations.size(), 1u);
-        EXPECT_EQ(found.locations[0].kind, clap::kPresetLocationPlugin);
-        EXPECT_EQ(found.locations[0].location, nullptr);
-        EXPECT_EQ(found.locations[0].flags, clap::kPresetIsFactoryContent);
-        auto current = [](const clap::PresetMetadataReceiver* r) -> Found& {
-            return static_cast<Indexer*>(r->receiverData)->presets.back();
-        };
+        using R = const clap::PresetMetadataReceiver*;
         const clap::PresetMetadataReceiver receiver{
-            &found,
-            [](const clap::PresetMetadataReceiver*, int32_t, const char*) {},
-            [](const clap::PresetMetadataReceiver* r, const char* name, const char* key) {
-                static_cast<Indexer*>(r->receiverData)->presets.push_back({name, key, {}, 0});
+            &heard,
+            [](R, int32_t, const char*) {},
+            [](R r, const char* name, const char* key) {
+                Heard::of(r->receiverData).lines.push_back(std::string(name) + " (" + key + "):");
                 return true;
             },
-            [](const clap::PresetMetadataReceiver* r, const clap::UniversalPluginId* p) {
-                static_cast<Indexer*>(r->receiverData)
-                    ->presets.back()
-                    .plugins.push_back(std::string(p->abi) + ":" + p->id);
-            },
-            [](const clap::PresetMetadataReceiver*, const char*) {},
-            [](const clap::PresetMetadataReceiver* r, uint32_t flags) {
-                static_cast<Indexer*>(r->receiverData)->presets.back().flags = flags;
-            },
-            [](const clap::PresetMetadataReceiver*, const char*) {},
-            [](const clap::PresetMetadataReceiver*, const char*) {},
-            [](const clap::PresetMetadataReceiver*, uint64_t, uint64_t) {},
-            [](const clap::PresetMetadataReceiver*, const char*) {},
-            [](const clap::PresetMetadataReceiver*, const char*, const char*) {}};
-        (void)current;
+            [](R r, const clap::UniversalPluginId* p) { Heard::add(r, std::string(" ") + p->abi + ":" + p->id); },
+            [](R, const char*) {},
+            [](R r, uint32_t flags) { Heard::add(r, " flags " + std::to_string(flags)); },
+            [](R, const char*) {},
+            [](R, const char*) {},
+            [](R, uint64_t, uint64_t) {},
+            [](R, const char*) {},
+            [](R, const char*, const char*) {}};
+        const clap::PresetProvider* provider =
+            factory->create(factory, &indexer, factory->getDescriptor(factory, 0)->id);
+        ASSERT_NE(provider, nullptr);
+        ASSERT_TRUE(provider->init(provider));
         ASSERT_TRUE(provider->getMetadata(provider, clap::kPresetLocationPlugin, nullptr, &receiver));
-        ASSERT_EQ(found.presets.size(), 5u);
-        for (int32_t p = 0; p < 5; ++p) {
-            EXPECT_EQ(found.presets[p].name, tolvaneFactoryPresets[p].name);
-            EXPECT_EQ(found.presets[p].key, std::to_string(p));
-            EXPECT_EQ(found.presets[p].plugins,
-                      (std::vector<std::string>{"clap:com.quenmark.tolvane", "clap:com.quenmark.tolvane.mono"}));
-            EXPECT_EQ(found.presets[p].flags, clap::kPresetIsFactoryContent);
-        }
+        EXPECT_EQ(heard.lines, expected);
         EXPECT_FALSE(provider->getMetadata(provider, clap::kPresetLocationFile, "/tmp", &receiver));
         provider->destroy(provider);
     }
