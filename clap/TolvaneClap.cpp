@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <new>
 #include <vector>
 
 #include "CHighlightFrame.h"
