@@ -7,7 +7,7 @@ CMAKE_ARGS ?=
 
 # Seconds each fuzz target runs in `make fuzz`; CI runs them briefly.
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS = assignments midi_file dispatcher lv2_atoms
+FUZZ_TARGETS = assignments midi_file dispatcher lv2_atoms clap_state
 
 .PHONY: all configure deps deps-windows test test-sanitize test-thread windows test-windows bench demo install clean fuzz artwork verify-fastmath \
   dist test-dist format format-check
@@ -101,14 +101,16 @@ clean:
 # Builds the plug-ins and the command (no tests, no benchmarks) and renders a
 # drum loop through the five programs into build/demo/.
 demo: configure
-	cmake --build $(BUILD) -j $(JOBS) --target Tolvane tolvane_lv2 tolvane
+	cmake --build $(BUILD) -j $(JOBS) --target Tolvane tolvane_lv2 tolvane_clap_module tolvane
 	$(BUILD)/tolvane demo $(BUILD)/demo
 
-# Copies the VST 2.4 plug-in into the user's VST folder and the LV2 bundle into
-# the user's LV2 folder, which most Linux hosts scan.
+# Copies the VST 2.4 plug-in into the user's VST folder, the LV2 bundle into
+# the user's LV2 folder and the CLAP plug-in into the user's CLAP folder, which
+# most Linux hosts scan.
 install: all
-	mkdir -p $(HOME)/.vst $(HOME)/.lv2
+	mkdir -p $(HOME)/.vst $(HOME)/.lv2 $(HOME)/.clap
 	cp $(BUILD)/Tolvane.so $(HOME)/.vst/
+	cp $(BUILD)/Tolvane.clap $(HOME)/.clap/
 	rm -rf $(HOME)/.lv2/Tolvane.lv2
 	cp -r $(BUILD)/bundles/Tolvane.lv2 $(HOME)/.lv2/
 

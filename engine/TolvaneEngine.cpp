@@ -129,8 +129,12 @@ void TolvaneEngine::getParameterLabel(int32_t index, char* text, int32_t length)
 }
 
 void TolvaneEngine::getParameterDisplay(int32_t index, char* text, int32_t length) const {
+    getParameterDisplay(index, getParameter(index), text, length);
+}
+
+void TolvaneEngine::getParameterDisplay(int32_t index, float normalized, char* text, int32_t length) const {
     ScopedFloatingPointEnvironment defaultFloatingPoint;
-    tolvane::writeDisplay(index, getParameter(index), text, length);
+    tolvane::writeDisplay(index, normalized, text, length);
 }
 
 bool TolvaneEngine::normalizedFromText(int32_t index, const char* text, float& normalized) {
@@ -180,6 +184,12 @@ bool TolvaneEngine::getProgramNameIndexed(int32_t index, char* text) const {
 void TolvaneEngine::setProgramName(const char* name) {
     TolvaneProgram& program = programs[currentProgram.load()];
     tolvane::copyText(program.name, name, sizeof program.name);
+}
+
+bool TolvaneEngine::setProgramNameIndexed(int32_t index, const char* name) {
+    if (index < 0 || index >= kProgramCount) return false;
+    tolvane::copyText(programs[index].name, name, sizeof programs[index].name);
+    return true;
 }
 
 void TolvaneEngine::setSampleRate(float rate) {

@@ -94,6 +94,8 @@ public:
     void getParameterName(int32_t index, char* text, int32_t length) const;
     void getParameterLabel(int32_t index, char* text, int32_t length) const;
     void getParameterDisplay(int32_t index, char* text, int32_t length) const;
+    // The display of any normalised value, as a host asks for its lanes.
+    void getParameterDisplay(int32_t index, float normalized, char* text, int32_t length) const;
     // The normalised value whose display text the user typed: a number in the
     // display's own terms (a ratio, the 1 to 10 scale of the times, decibels,
     // a percentage), units and spaces around it allowed, limited to the range.
@@ -112,6 +114,9 @@ public:
     bool getProgramNameIndexed(int32_t index, char* text) const;
     // Renames the current program; longer names keep their first 23 characters.
     void setProgramName(const char* name);
+    // Renames program `index` without making it current (a state being
+    // restored); false for no such program.
+    bool setProgramNameIndexed(int32_t index, const char* name);
 
     // --- audio ------------------------------------------------------------------
     // Hz, > 0 and finite; anything else is ignored. Between blocks (see Threads).

@@ -48,7 +48,7 @@ same_audio() {
 export -f same_audio
 
 echo "== The tests against the release binaries"
-(cd "$release" && ctest -j "$(nproc)" --output-on-failure -R '^(plugin|tools|engine|x11)\.')
+(cd "$release" && ctest -j "$(nproc)" --output-on-failure -R '^(plugin|tools|engine|x11|clap)\.')
 for bits in 32 64; do
   (
     cd "$repo/build-release-win$bits"
@@ -69,21 +69,23 @@ unzip -q "$dist/$windows.zip" -d "$work"
 unzip -q "$dist/$windows-debug.zip" -d "$work"
 l=$work/$linux
 w=$work/$windows
-check "Linux archive: Tolvane.so, tolvane, README.md, LICENSE" \
-  test -f "$l/Tolvane.so" -a -x "$l/tolvane" -a -f "$l/README.md" -a -f "$l/LICENSE"
+check "Linux archive: Tolvane.so, Tolvane.clap, tolvane, README.md, LICENSE" \
+  test -f "$l/Tolvane.so" -a -f "$l/Tolvane.clap" -a -x "$l/tolvane" -a -f "$l/README.md" -a -f "$l/LICENSE"
 check "Windows archive: both DLLs, README.txt with CRLF lines, the licences" bash -c "
   file '$w/32-bit/Tolvane.dll' | grep -q 'PE32 executable (DLL).*Intel 80386' &&
   file '$w/64-bit/Tolvane.dll' | grep -q 'PE32+ executable (DLL).*x86-64' &&
+  file '$w/32-bit/Tolvane.clap' | grep -q 'PE32 executable (DLL).*Intel 80386' &&
+  file '$w/64-bit/Tolvane.clap' | grep -q 'PE32+ executable (DLL).*x86-64' &&
   file '$w/README.txt' | grep -q CRLF && ! grep -q '\`\`\`' '$w/README.txt' &&
   test -f '$w/LICENSE.txt' -a -f '$w/THIRD-PARTY.txt' -a -f '$w/LICENSE-libpng.txt'"
 highest_glibc() { objdump -T "$@" | grep -o 'GLIBC_[0-9.]*' | sed 's/GLIBC_//' | sort -V | tail -n 1; }
 at_most() { [[ $(printf '%s\n' "$1" "$2" | sort -V | tail -n 1) == "$2" ]]; }
 # Every binary of the archive: the plug-in, the command, and the LV2 bundle's libraries where present.
-for binary in $(cd "$l" && find . -type f \( -name '*.so' -o -name tolvane \) | sed 's|^\./||' | sort); do
+for binary in $(cd "$l" && find . -type f \( -name '*.so' -o -name '*.clap' -o -name tolvane \) | sed 's|^\./||' | sort); do
   # The command's own C++ runtime is inside too; it links the system's JACK
   # library, which brings the system's C++ runtime for itself, so ldd (which
   # lists libraries' libraries) holds only the plug-ins.
-  if [[ $binary == *.so ]]; then
+  if [[ $binary == *.so || $binary == *.clap ]]; then
     check "$binary needs no C++ runtime (objdump -p, ldd)" bash -c "
       ! objdump -p '$l/$binary' | grep -E 'NEEDED.*(libstdc\+\+)' && ! ldd '$l/$binary' | grep -q libstdc++"
   else
@@ -101,6 +103,8 @@ check "the plug-in and the command need glibc $glibc exactly, the version the RE
   test "$(highest_glibc "$l/Tolvane.so" "$l/tolvane")" = "$glibc"
 check "Tolvane.so exports only VSTPluginMain and main" bash -c "
   [[ \$(objdump -T '$l/Tolvane.so' | awk '\$4 == \".text\" {print \$NF}' | sort | tr '\n' ' ') == 'VSTPluginMain main ' ]]"
+check "Tolvane.clap exports only clap_entry" bash -c "
+  [[ \$(objdump -T '$l/Tolvane.clap' | awk '\$2 == \"g\" {print \$NF}' | tr '\n' ' ') == 'clap_entry ' ]]"
 for bits in 32 64; do
   check "$bits-bit DLL: stripped, its debug file in the debug archive" bash -c "
     ! objdump -t '$w/$bits-bit/Tolvane.dll' 2>/dev/null | grep -q ' VSTPluginMain\$' &&
@@ -142,6 +146,7 @@ dpkg-query -L tolvane >"$work/files.txt"
 installed=(/usr/lib/vst/Tolvane.so /usr/bin/tolvane /usr/share/man/man1/tolvane.1.gz /usr/share/doc/tolvane/copyright
   /usr/share/doc/tolvane/examples/tolvane-microphone.conf)
 [[ -d lv2 ]] && installed+=(/usr/lib/lv2/Tolvane.lv2/manifest.ttl)
+[[ -d clap ]] && installed+=(/usr/lib/clap/Tolvane.clap)
 for f in "${installed[@]}"; do
   check "installed: $f" test -f "$f"
 done
