@@ -341,7 +341,11 @@ TEST_F(MidiLearn, LearningWhileProcessingIsSafe) {
     qm_controllerAssignments& assignments = effect->getEngine().getControllerAssignments();
     assignments.writePending();
     auto written = std::make_unique<qm_controllerAssignments::Table>();
-    ASSERT_TRUE(qm_controllerAssignments::readFile(assignmentsFile(), *written));
+    // A cancelled learn forgets its parameter's bindings, so none may be left
+    // (on a busy machine the audio thread may complete no learn at all): then
+    // there is no file.
+    const bool read = qm_controllerAssignments::readFile(assignmentsFile(), *written);
+    EXPECT_TRUE(read || assignments.entries().empty());
     EXPECT_EQ(Table(written->entries, written->entries + written->count), assignments.entries());
 }
 
