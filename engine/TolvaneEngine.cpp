@@ -220,9 +220,12 @@ bool TolvaneEngine::getProgramNameIndexed(int32_t index, char* text) const {
     return true;
 }
 
-void TolvaneEngine::setProgramName(const char* name) {
-    TolvaneProgram& program = programs[currentProgram.load()];
-    copyText(program.name, name, sizeof program.name);
+void TolvaneEngine::setProgramName(const char* name) { setProgramNameIndexed(currentProgram.load(), name); }
+
+bool TolvaneEngine::setProgramNameIndexed(int32_t index, const char* name) {
+    if (index < 0 || index >= kProgramCount) return false;
+    copyText(programs[index].name, name, sizeof programs[index].name);
+    return true;
 }
 
 void TolvaneEngine::setSampleRate(float rate) {

@@ -110,6 +110,8 @@ public:
     bool getProgramNameIndexed(int32_t index, char* text) const;
     // Renames the current program; longer names keep their first 23 characters.
     void setProgramName(const char* name);
+    // The same for program `index`, current or not; false for no such program.
+    bool setProgramNameIndexed(int32_t index, const char* name);
 
     // --- audio ------------------------------------------------------------------
     // Hz, > 0 and finite; anything else is ignored. Between blocks (see Threads).
