@@ -554,12 +554,14 @@ tresult TolvaneVst3::setParamNormalized(ParamID id, ParamValue value) {
         controllerBypass = v >= 0.5;
     } else if (id == ids::kProgram) {
         // The host changes the processor's program too; the values it reads
-        // back from here are the program's now.
+        // back from here are the program's now. It hears of them at its next
+        // call on the user-interface thread, not from inside this one: a host
+        // may hold a lock of its own here that its restart handling takes too.
         const int32_t program = programOf(v);
         if (program != controllerEngine.getProgram()) {
             controllerEngine.setProgram(program);
             showControllerValues();
-            restartComponent(kParamValuesChanged);
+            restartPending.fetch_or(kParamValuesChanged);
         }
     } else if (!isController(id)) {
         return kInvalidArgument;
