@@ -239,24 +239,29 @@ public:
     // One block; `changes` go with it and are cleared, what the plug-in
     // reported lands in `reported`. Mono uses the left buffers.
     void process(const float* inL, const float* inR, float* outL, float* outR, int32_t frames) {
+        ParameterChanges block = std::move(changes);
+        changes = ParameterChanges();
+        reported = ParameterChanges();
+        process(inL, inR, outL, outR, frames, block, reported);
+    }
+    // The same with changes of the caller's own (from a thread of its own).
+    void process(const float* inL, const float* inR, float* outL, float* outR, int32_t frames, ParameterChanges& in,
+                 ParameterChanges& out) {
         const float* ins[2] = {inL, inR};
         float* outs[2] = {outL, outR};
-        AudioBusBuffers in{}, out{};
-        in.numChannels = out.numChannels = channels;
-        in.channelBuffers32 = const_cast<float**>(ins);
-        out.channelBuffers32 = outs;
+        AudioBusBuffers inBus{}, outBus{};
+        inBus.numChannels = outBus.numChannels = channels;
+        inBus.channelBuffers32 = const_cast<float**>(ins);
+        outBus.channelBuffers32 = outs;
         ProcessData data{};
         data.processMode = kRealtime;
         data.symbolicSampleSize = kSample32;
         data.numSamples = frames;
         data.numInputs = data.numOutputs = 1;
-        data.inputs = &in;
-        data.outputs = &out;
-        ParameterChanges block = std::move(changes);
-        changes = ParameterChanges();
-        data.inputParameterChanges = &block;
-        reported = ParameterChanges();
-        data.outputParameterChanges = &reported;
+        data.inputs = &inBus;
+        data.outputs = &outBus;
+        data.inputParameterChanges = &in;
+        data.outputParameterChanges = &out;
         processor->process(data);
     }
 
@@ -283,6 +288,59 @@ public:
     Handler handler;
     ParameterChanges changes;   // for the next block
     ParameterChanges reported;  // by the last block
+};
+
+// The host's window around a view: a resize asked of it is answered with
+// onSize when accepted; on Linux its run loop, whose timers idle() fires (on
+// Windows idle() runs the thread's messages, which carry the view's timer).
+class Frame : public IPlugFrame
+#if !defined(_WIN32)
+    ,
+              public IRunLoop
+#endif
+{
+public:
+    tresult VST3_API queryInterface(const char* iid, void** object) override {
+#if !defined(_WIN32)
+        if (IRunLoop::iid == iid) return *object = static_cast<IRunLoop*>(this), kResultOk;
+#endif
+        *object = nullptr;
+        return (void)iid, kNoInterface;
+    }
+    VST3HOST_UNCOUNTED
+    tresult VST3_API resizeView(IPlugView* view, ViewRect* size) override {
+        resizes.push_back(*size);
+        return accept && view->onSize(size) == kResultTrue ? kResultTrue : kResultFalse;
+    }
+    void idle() {
+#if defined(_WIN32)
+        for (DWORD until = GetTickCount() + 100; GetTickCount() < until; Sleep(5)) {
+            MSG m;
+            while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&m);
+        }
+#else
+        for (ITimerHandler* t : std::vector<ITimerHandler*>(timers)) t->onTimer();
+#endif
+    }
+#if !defined(_WIN32)
+    tresult VST3_API registerEventHandler(IEventHandler* handler, int fd) override {
+        return handlers.emplace_back(handler, fd), kResultTrue;
+    }
+    tresult VST3_API unregisterEventHandler(IEventHandler* handler) override {
+        return std::erase_if(handlers, [&](const auto& h) { return h.first == handler; }), kResultTrue;
+    }
+    tresult VST3_API registerTimer(ITimerHandler* handler, uint64_t ms) override {
+        return timers.push_back(handler), interval = ms, kResultTrue;
+    }
+    tresult VST3_API unregisterTimer(ITimerHandler* handler) override {
+        return std::erase(timers, handler), kResultTrue;
+    }
+    std::vector<std::pair<IEventHandler*, int>> handlers;
+    std::vector<ITimerHandler*> timers;
+    uint64_t interval = 0;
+#endif
+    bool accept = true;
+    std::vector<ViewRect> resizes;
 };
 
 // Interleaved samples; one or two channels.
