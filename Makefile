@@ -7,7 +7,7 @@ CMAKE_ARGS ?=
 
 # Seconds each fuzz target runs in `make fuzz`; CI runs them briefly.
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS = assignments parameter_text midi_file dispatcher
+FUZZ_TARGETS = assignments parameter_text midi_file dispatcher vst3_state
 
 .PHONY: all configure deps deps-windows test test-sanitize test-thread windows test-windows bench demo install clean fuzz artwork verify-fastmath \
   dist test-dist format format-check
@@ -62,8 +62,8 @@ format-check:
 	@tools/install-deps.sh format
 	@clang-format --dry-run --Werror $(FORMAT_FILES) && echo "The layout is the tree's own."
 
-# Coverage-guided fuzzing of the file reader, parameter texts, MIDI files and
-# dispatcher call sequences (libFuzzer with ASan and UBSan); corpora in build-fuzz/corpus/,
+# Coverage-guided fuzzing of the file reader, parameter texts, MIDI files,
+# dispatcher call sequences and the VST3 state reader (libFuzzer with ASan and UBSan); corpora in build-fuzz/corpus/,
 # crash, leak and timeout inputs in build-fuzz/artifacts/<target>/.
 fuzz:
 	@tools/install-deps.sh fuzz
