@@ -98,16 +98,19 @@ clean:
 # Builds the plug-ins and the command (no tests, no benchmarks) and renders a
 # drum loop through the five programs into build/demo/.
 demo: configure
-	cmake --build $(BUILD) -j $(JOBS) --target Tolvane tolvane_lv2 tolvane
+	cmake --build $(BUILD) -j $(JOBS) --target Tolvane tolvane_lv2 tolvane_vst3_module tolvane
 	$(BUILD)/tolvane demo $(BUILD)/demo
 
-# Copies the VST 2.4 plug-in into the user's VST folder and the LV2 bundle into
-# the user's LV2 folder, which most Linux hosts scan.
+# Copies the VST 2.4 plug-in into the user's VST folder, the LV2 bundle into
+# the user's LV2 folder and the VST3 bundle into the user's VST3 folder, which
+# most Linux hosts scan.
 install: all
-	mkdir -p $(HOME)/.vst $(HOME)/.lv2
+	mkdir -p $(HOME)/.vst $(HOME)/.lv2 $(HOME)/.vst3
 	cp $(BUILD)/Tolvane.so $(HOME)/.vst/
 	rm -rf $(HOME)/.lv2/Tolvane.lv2
 	cp -r $(BUILD)/bundles/Tolvane.lv2 $(HOME)/.lv2/
+	rm -rf $(HOME)/.vst3/Tolvane.vst3
+	cp -r $(BUILD)/Tolvane.vst3 $(HOME)/.vst3/
 
 # The release: build-release/ (Linux, with its tests) and build-release-win32/ and -win64/,
 # each binary stripped with its debug information beside it, packed by CPack into

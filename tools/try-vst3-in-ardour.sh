@@ -17,7 +17,8 @@ program=${2:-0}
 name=$("$build/tolvane" info | sed -n "s/^  $program  //p" | head -n 1)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-export XDG_CONFIG_HOME="$work/config" XDG_CACHE_HOME="$work/cache" VST3_PATH="$build"
+# HOME too: Ardour also searches ~/.vst3, where an installed Tolvane would answer instead.
+export HOME="$work" XDG_CONFIG_HOME="$work/config" XDG_CACHE_HOME="$work/cache" VST3_PATH="$build"
 mkdir -p "$XDG_CONFIG_HOME/ardour7/scripts" "$XDG_CONFIG_HOME/ardour7/export"
 
 # The signal, from the transport's position while it rolls (silence otherwise,
