@@ -14,6 +14,8 @@
 #include "support/temp_folder.h"
 #include "vst3_host.h"
 
+#include <gtest/gtest.h>
+
 #if !defined(_WIN32)
 #include <sndfile.h>
 #endif

@@ -9,6 +9,8 @@
 #include "TolvaneVst3View.h"
 #include "support/temp_folder.h"
 #include "vst3_host.h"
+
+#include <gtest/gtest.h>
 // Last: its definitions follow the C library's declarations.
 #include "support/realtime_watch.h"
 
