@@ -155,6 +155,38 @@ TEST_F(Vst3Editor, LearningTakesEveryControllerThroughItsStandIn) {
     EXPECT_EQ(panel().getHighlightedView(), nullptr) << "the outline went";
 }
 
+#if defined(_WIN32)
+// A real child window of the host's (under Wine, on the tests' X server): at
+// the panel's size, idled by the thread's timer, gone once the view is removed.
+TEST_F(Vst3Editor, EmbedsAWindowInTheHostsWindow) {
+    platform::useHeadlessWindows(false);
+    WNDCLASSA hostClass{};
+    hostClass.lpfnWndProc = DefWindowProcA;
+    hostClass.hInstance = GetModuleHandleA(nullptr);
+    hostClass.lpszClassName = "TolvaneVst3TestHost";
+    RegisterClassA(&hostClass);
+    HWND host = CreateWindowA(hostClass.lpszClassName, "host", WS_POPUP | WS_VISIBLE, 0, 0, 800, 300, nullptr, nullptr,
+                              hostClass.hInstance, nullptr);
+    ASSERT_NE(host, nullptr) << GetLastError();
+    Instance plugin(linked);
+    view = plugin.controller->createView("editor");
+    view->setFrame(&frame);
+    ASSERT_EQ(view->attached(host, kPlatformTypeHWND), kResultOk);
+    HWND child = GetWindow(host, GW_CHILD);
+    ASSERT_NE(child, nullptr);
+    RECT r{};
+    GetClientRect(child, &r);
+    EXPECT_EQ(r.right, 750);
+    EXPECT_EQ(r.bottom, 200);
+    plugin.controller->setParamNormalized(4, 0.25);
+    frame.idle();
+    EXPECT_EQ(editor().getControl(4)->getValue(), 0.25f) << "idled by the timer";
+    close();
+    EXPECT_EQ(GetWindow(host, GW_CHILD), nullptr);
+    DestroyWindow(host);
+}
+#endif
+
 // For ThreadSanitizer above all: what a host does on both threads at once.
 TEST_F(Vst3Editor, AudioAndUserInterfaceThreadsTogether) {
     writeText(settings + "/Tolvane MIDI Assignments.txt", "0 20\n");
