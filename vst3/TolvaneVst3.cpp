@@ -471,12 +471,9 @@ tresult TolvaneVst3::getParamStringByValue(ParamID id, ParamValue normalized, ch
     char display[kLongText + 1];
     const double value = limited(normalized);
     if (tolvane::isParameter(static_cast<int32_t>(id))) {
-        // The controller's engine shows the value, then takes its own back.
         const auto index = static_cast<int32_t>(id);
-        const float kept = controllerEngine.getParameter(index);
-        controllerEngine.setParameter(index, static_cast<float>(value));
-        controllerEngine.getParameterDisplay(index, display, kShortText);
-        controllerEngine.setParameter(index, kept);
+        textEngine.setParameter(index, static_cast<float>(value));
+        textEngine.getParameterDisplay(index, display, kShortText);
     } else if (id == ids::kBypass) {
         std::snprintf(display, sizeof display, "%s", value >= 0.5 ? "On" : "Off");
     } else if (id == ids::kProgram) {

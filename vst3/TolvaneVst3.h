@@ -7,9 +7,9 @@
 // engine is what the host is told: its values follow setParamNormalized, the
 // editor's gestures and state, and its programs keep their edits exactly as
 // the processor's do, so a program change reads the same values on both
-// sides; it also writes every text. Hosts call setParamNormalized late and
-// from their own threads (after the change went through process()), which
-// must never move the sound.
+// sides. Hosts call setParamNormalized late and from their own threads (after
+// the change went through process()), which must never move the sound. (A
+// third engine only turns values into display texts.)
 //
 // Parameters. 0..5 are the engine's six (normalised values pass unchanged:
 // plain and normalised are the same number, the display texts say the rest),
@@ -212,6 +212,8 @@ private:
 
     TolvaneEngine engine;
     TolvaneEngine controllerEngine{""};
+    // Shows any value as text, leaving the controller's values alone.
+    TolvaneEngine textEngine{""};
     EditorLink link{*this};
     TolvaneEditor editorPanel{&link};
     bool controllerBypass = false;
