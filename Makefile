@@ -7,7 +7,7 @@ CMAKE_ARGS ?=
 
 # Seconds each fuzz target runs in `make fuzz`; CI runs them briefly.
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS = assignments midi_file dispatcher lv2_atoms clap_state
+FUZZ_TARGETS = assignments midi_file dispatcher lv2_atoms clap_state vst3_state
 
 .PHONY: all configure deps deps-windows test test-sanitize test-thread windows test-windows bench demo install clean fuzz artwork verify-fastmath \
   dist test-dist format format-check
@@ -63,7 +63,8 @@ format-check:
 	@clang-format --dry-run --Werror $(FORMAT_FILES) && echo "The layout is the tree's own."
 
 # Coverage-guided fuzzing of the file reader, MIDI files, dispatcher call
-# sequences and the LV2 plug-in's and editor's atoms (libFuzzer with ASan and
+# sequences, the LV2 plug-in's and editor's atoms and the CLAP and VST3 state
+# readers (libFuzzer with ASan and
 # UBSan); corpora in build-fuzz/corpus/, crash, leak and timeout
 # inputs in build-fuzz/artifacts/<target>/; tests/fuzz/<target>.dict, where
 # there is one, gives a target well-formed pieces to start from.
@@ -101,18 +102,20 @@ clean:
 # Builds the plug-ins and the command (no tests, no benchmarks) and renders a
 # drum loop through the five programs into build/demo/.
 demo: configure
-	cmake --build $(BUILD) -j $(JOBS) --target Tolvane tolvane_lv2 tolvane_clap_module tolvane
+	cmake --build $(BUILD) -j $(JOBS) --target Tolvane tolvane_lv2 tolvane_clap_module tolvane_vst3_module tolvane
 	$(BUILD)/tolvane demo $(BUILD)/demo
 
 # Copies the VST 2.4 plug-in into the user's VST folder, the LV2 bundle into
-# the user's LV2 folder and the CLAP plug-in into the user's CLAP folder, which
-# most Linux hosts scan.
+# the user's LV2 folder, the CLAP plug-in into the user's CLAP folder and the
+# VST3 bundle into the user's VST3 folder, which most Linux hosts scan.
 install: all
-	mkdir -p $(HOME)/.vst $(HOME)/.lv2 $(HOME)/.clap
+	mkdir -p $(HOME)/.vst $(HOME)/.lv2 $(HOME)/.clap $(HOME)/.vst3
 	cp $(BUILD)/Tolvane.so $(HOME)/.vst/
 	cp $(BUILD)/Tolvane.clap $(HOME)/.clap/
 	rm -rf $(HOME)/.lv2/Tolvane.lv2
 	cp -r $(BUILD)/bundles/Tolvane.lv2 $(HOME)/.lv2/
+	rm -rf $(HOME)/.vst3/Tolvane.vst3
+	cp -r $(BUILD)/Tolvane.vst3 $(HOME)/.vst3/
 
 # The release: build-release/ (Linux, with its tests) and build-release-win32/ and -win64/,
 # each binary stripped with its debug information beside it, packed by CPack into

@@ -181,10 +181,7 @@ bool TolvaneEngine::getProgramNameIndexed(int32_t index, char* text) const {
     return true;
 }
 
-void TolvaneEngine::setProgramName(const char* name) {
-    TolvaneProgram& program = programs[currentProgram.load()];
-    tolvane::copyText(program.name, name, sizeof program.name);
-}
+void TolvaneEngine::setProgramName(const char* name) { setProgramNameIndexed(currentProgram.load(), name); }
 
 bool TolvaneEngine::setProgramNameIndexed(int32_t index, const char* name) {
     if (index < 0 || index >= kProgramCount) return false;

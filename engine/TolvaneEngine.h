@@ -114,8 +114,7 @@ public:
     bool getProgramNameIndexed(int32_t index, char* text) const;
     // Renames the current program; longer names keep their first 23 characters.
     void setProgramName(const char* name);
-    // Renames program `index` without making it current (a state being
-    // restored); false for no such program.
+    // The same for program `index`, current or not; false for no such program.
     bool setProgramNameIndexed(int32_t index, const char* name);
 
     // --- audio ------------------------------------------------------------------

@@ -105,6 +105,16 @@ check "Tolvane.so exports only VSTPluginMain and main" bash -c "
   [[ \$(objdump -T '$l/Tolvane.so' | awk '\$4 == \".text\" {print \$NF}' | sort | tr '\n' ' ') == 'VSTPluginMain main ' ]]"
 check "Tolvane.clap exports only clap_entry" bash -c "
   [[ \$(objdump -T '$l/Tolvane.clap' | awk '\$2 == \"g\" {print \$NF}' | tr '\n' ' ') == 'clap_entry ' ]]"
+if [[ -d vst3 ]]; then
+  v=Tolvane.vst3/Contents
+  check "the VST3 bundle's binary exports only GetPluginFactory, ModuleEntry and ModuleExit" bash -c "
+    [[ \$(objdump -T '$l/$v/x86_64-linux/Tolvane.so' | awk '\$4 == \".text\" {print \$NF}' | sort | tr '\n' ' ') ==
+       'GetPluginFactory ModuleEntry ModuleExit ' ]]"
+  check "Windows archive: the VST3 bundle with both Windows binaries, stripped" bash -c "
+    file '$w/$v/x86-win/Tolvane.vst3' | grep -q 'PE32 executable (DLL).*Intel 80386' &&
+    file '$w/$v/x86_64-win/Tolvane.vst3' | grep -q 'PE32+ executable (DLL).*x86-64' &&
+    objdump -h '$w/$v/x86-win/Tolvane.vst3' | grep -q gnu_debuglink && test -s '$w/$v/x86_64-win/Tolvane.vst3.debug'"
+fi
 for bits in 32 64; do
   check "$bits-bit DLL: stripped, its debug file in the debug archive" bash -c "
     ! objdump -t '$w/$bits-bit/Tolvane.dll' 2>/dev/null | grep -q ' VSTPluginMain\$' &&
@@ -147,6 +157,7 @@ installed=(/usr/lib/vst/Tolvane.so /usr/bin/tolvane /usr/share/man/man1/tolvane.
   /usr/share/doc/tolvane/examples/tolvane-microphone.conf)
 [[ -d lv2 ]] && installed+=(/usr/lib/lv2/Tolvane.lv2/manifest.ttl)
 [[ -d clap ]] && installed+=(/usr/lib/clap/Tolvane.clap)
+[[ -d vst3 ]] && installed+=(/usr/lib/vst3/Tolvane.vst3/Contents/x86_64-linux/Tolvane.so)
 for f in "${installed[@]}"; do
   check "installed: $f" test -f "$f"
 done
@@ -169,6 +180,10 @@ if [[ "${TOLVANE_ARDOUR:-0}" == 1 ]]; then
     strings /usr/lib/ardour7/libardour.so.3 | grep -E '^/usr.*lxvst.*:' | tr ':' '\n' | grep -qx /usr/lib/vst &&
     /usr/lib/ardour7/ardour-vst-scanner -f /usr/lib/vst/Tolvane.so &&
     grep -rl 'Tolvane' '$work/home/.cache/ardour7/vst' | grep -q ."
+  [[ -d vst3 ]] && check "Ardour's VST3 scanner indexes the bundle in /usr/lib/vst3" bash -c "
+    export LD_LIBRARY_PATH=/usr/lib/ardour7 HOME='$work/home'
+    /usr/lib/ardour7/ardour-vst3-scanner -f /usr/lib/vst3/Tolvane.vst3 &&
+    grep -l 'Quenmark' '$work'/home/.cache/ardour7/vst/*.v3i | grep -q ."
 else
   echo "skip  Ardour's scanner (TOLVANE_ARDOUR=1 runs it; tools/install-deps.sh ardour installs it)"
 fi

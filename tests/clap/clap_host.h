@@ -350,7 +350,7 @@ public:
             &source, [](const clap::InputStream* s, void* data, uint64_t size) {
                 auto& k = *static_cast<Source*>(s->ctx);
                 const auto n = static_cast<size_t>(std::min<uint64_t>({size, k.chunk, k.bytes.size() - k.at}));
-                std::memcpy(data, k.bytes.data() + k.at, n);
+                if (n) std::memcpy(data, k.bytes.data() + k.at, n);  // an empty vector has no data()
                 k.at += n;
                 return static_cast<int64_t>(n);
             }};
