@@ -65,6 +65,7 @@ std::string unitOf(int32_t index) {
     case Setting::kThreshold:
     case Setting::kOutputGain: return "units:db";
     case Setting::kWetShare: return "units:pc";
+    case Setting::kKey: return "";
     }
     return "";
 }
