@@ -108,7 +108,7 @@ demo: configure
 # the user's LV2 folder, which most Linux hosts scan.
 install: all
 	mkdir -p $(HOME)/.vst $(HOME)/.lv2
-	cp $(BUILD)/Tolvane.so $(HOME)/.vst/
+	cp $(BUILD)/Tolvane.so $(BUILD)/TolvaneSC.so $(HOME)/.vst/
 	rm -rf $(HOME)/.lv2/Tolvane.lv2
 	cp -r $(BUILD)/bundles/Tolvane.lv2 $(HOME)/.lv2/
 
