@@ -131,6 +131,8 @@ public:
         if (window) window->resize(width, height);
         return true;
     }
+    // The key follows what feeds key_1 and key_2: no switch for it.
+    bool hasKey() override { return false; }
     std::atomic<bool> changed{false};
     platform::TopLevelWindow* window = nullptr;
 };
