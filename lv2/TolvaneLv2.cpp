@@ -150,7 +150,7 @@ LV2_Worker_Status TolvaneLv2::work(LV2_Worker_Respond_Function respond, LV2_Work
     if (size != sizeof(WorkItem)) return LV2_WORKER_ERR_UNKNOWN;
     WorkItem item;
     std::memcpy(&item, data, sizeof item);
-    if (item.kind == WorkItem::kToggleLearn && tolvane::isParameter(item.parameter)) {
+    if (item.kind == WorkItem::kToggleLearn && tolvane::isParameter(item.parameter, engine.parameterCount())) {
         engine.toggleLearn(item.parameter);
     } else if (item.kind == WorkItem::kWriteBindings) {
         item.written = engine.getControllerAssignments().writePending() ? 1 : 0;
@@ -183,7 +183,7 @@ void TolvaneLv2::writeNotifications() {
     // learns here where MIDI took the engine from them.
     if (stateRequested) midiChanged |= midiDiverged;
     // What does not fit waits for the next block.
-    for (int32_t i = 0; i < tolvane::kParameterCount; ++i)
+    for (int32_t i = 0; i < engine.parameterCount(); ++i)
         if ((midiChanged & (1u << i)) && writeParameterValue(i)) midiChanged &= ~(1u << i);
     const bool armed = engine.isLearning();
     const int32_t parameter = engine.getLearnParameter();
