@@ -110,7 +110,7 @@ demo: configure
 # VST3 bundle into the user's VST3 folder, which most Linux hosts scan.
 install: all
 	mkdir -p $(HOME)/.vst $(HOME)/.lv2 $(HOME)/.clap $(HOME)/.vst3
-	cp $(BUILD)/Tolvane.so $(HOME)/.vst/
+	cp $(BUILD)/Tolvane.so $(BUILD)/TolvaneSC.so $(HOME)/.vst/
 	cp $(BUILD)/Tolvane.clap $(HOME)/.clap/
 	rm -rf $(HOME)/.lv2/Tolvane.lv2
 	cp -r $(BUILD)/bundles/Tolvane.lv2 $(HOME)/.lv2/

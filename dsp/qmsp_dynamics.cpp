@@ -141,10 +141,21 @@ float qmsp_compressor::detect(float peak) {
 }
 
 void qmsp_compressor::processStereo(float left, float right, float* leftOut, float* rightOut) {
+    processStereo(left, right, left, right, leftOut, rightOut);
+}
+
+// |a| of the louder channel of a frame, a = x * inputGain.
+static float linkedPeak(float left, float right, float inputGain) {
     const float aL = static_cast<float>(static_cast<double>(left) * inputGain);
     const float aR = static_cast<float>(static_cast<double>(right) * inputGain);
-    const float peak = std::fabs(aL) < std::fabs(aR) ? std::fabs(aR) : std::fabs(aL);
-    const float g = detect(peak);
+    return std::fabs(aL) < std::fabs(aR) ? std::fabs(aR) : std::fabs(aL);
+}
+
+void qmsp_compressor::processStereo(float left, float right, float keyLeft, float keyRight, float* leftOut,
+                                    float* rightOut) {
+    const float aL = static_cast<float>(static_cast<double>(left) * inputGain);
+    const float aR = static_cast<float>(static_cast<double>(right) * inputGain);
+    const float g = detect(linkedPeak(keyLeft, keyRight, inputGain));
     *leftOut = static_cast<float>(static_cast<double>(g) * aL * outputGain);
     *rightOut = static_cast<float>(static_cast<double>(g) * aR * outputGain);
 }
@@ -152,5 +163,11 @@ void qmsp_compressor::processStereo(float left, float right, float* leftOut, flo
 float qmsp_compressor::process(float x) {
     const float a = static_cast<float>(static_cast<double>(inputGain) * x);
     const float g = detect(std::fabs(a));
+    return static_cast<float>(static_cast<double>(g) * (static_cast<double>(outputGain) * a));
+}
+
+float qmsp_compressor::process(float x, float keyLeft, float keyRight) {
+    const float a = static_cast<float>(static_cast<double>(inputGain) * x);
+    const float g = detect(linkedPeak(keyLeft, keyRight, inputGain));
     return static_cast<float>(static_cast<double>(g) * (static_cast<double>(outputGain) * a));
 }

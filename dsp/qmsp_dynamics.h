@@ -42,6 +42,10 @@ public:
     void setRelease(float seconds);  // seconds, >= 0
     // Linked stereo: both channels get the gain of the louder one.
     void processStereo(float left, float right, float* leftOut, float* rightOut);
+    // Keyed: the detector takes its peak from the key (both channels linked,
+    // as the input's are) and the gain applies to the input.
+    void processStereo(float left, float right, float keyLeft, float keyRight, float* leftOut, float* rightOut);
+    float process(float x, float keyLeft, float keyRight);
     // dB of the most recent frame, 0 or negative; 0 before the first.
     float getGainReduction() const { return gainReduction; }
 

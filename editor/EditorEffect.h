@@ -19,6 +19,8 @@ public:
     virtual float getMeterValue() = 0;
     // MIDI learn for a parameter: arms, moves or cancels it.
     virtual void toggleLearn(int32_t parameter) = 0;
+    // A side-chain form's: the editor shows its Key switch (parameter 6).
+    virtual bool hasKey() { return false; }
     // The open editor wants a new size in pixels (the user chose another
     // scale): true when the window around it may take it. Where the editor's
     // window is its own, nothing is in the way.

@@ -26,6 +26,7 @@ public:
     void endEdit(int32_t) override {}
     float getMeterValue() override { return engine.getMeterValue(); }
     void toggleLearn(int32_t parameter) override { engine.toggleLearn(parameter); }
+    bool hasKey() override { return engine.parameterCount() == TolvaneEngine::kSideChainParameterCount; }
 
     void parameterChanged(int32_t index, float value) override {
         if (TolvaneEditor* e = editor.load()) e->setParameter(index, value);

@@ -112,7 +112,8 @@ void TolvaneEditor::addControls(CHighlightFrame* newFrame, int32_t percent) {
     newFrame->addView(new PanelClickArea(whole, *this));
     // Creation order is drawing order (later on top) and decides who gets a
     // click where rectangles overlap: the table's order.
-    for (int32_t p = 0; p < tolvane::kParameterCount; ++p) {
+    const int32_t count = effect->hasKey() ? tolvane::kSideChainParameterCount : tolvane::kParameterCount;
+    for (int32_t p = 0; p < count; ++p) {
         const tolvane::ParameterInfo& info = tolvane::kParameters[p];
         CBitmap* strip = image(info.imageId);
         const CRect r = editor_scale::rect(info.rect, percent);
@@ -183,7 +184,7 @@ CHighlightFrame* TolvaneEditor::getFrame() const { return frame; }
 
 CControl* TolvaneEditor::getControl(int32_t tag) const {
     if (!frame) return nullptr;
-    if (tolvane::isParameter(tag)) return parameterControls[tag];
+    if (tolvane::isRow(tag)) return parameterControls[tag];
     if (tag == tolvane::kMeterTag) return gainMeter;
     if (tag == tolvane::kAboutTag) return aboutArea;
     return nullptr;
@@ -194,7 +195,7 @@ bool TolvaneEditor::onKeyDown(const platform::KeyCode& key) { return frame && fr
 bool TolvaneEditor::onKeyUp(const platform::KeyCode& key) { return frame && frame->keyUp(key) > 0; }
 
 void TolvaneEditor::setParameter(int32_t index, float value) {
-    if (!tolvane::isParameter(index)) return;
+    if (!tolvane::isRow(index)) return;
     pendingValues[index].store(value, std::memory_order_relaxed);
     pendingParameters.fetch_or(1u << index, std::memory_order_release);
 }
@@ -204,7 +205,8 @@ void TolvaneEditor::setHighlight(int32_t tag, bool on) { pendingHighlight.store(
 void TolvaneEditor::applyPendingChanges() {
     uint32_t changed = pendingParameters.exchange(0, std::memory_order_acquire);
     for (int32_t p = 0; changed != 0; ++p, changed >>= 1)
-        if (changed & 1) parameterControls[p]->setValue(pendingValues[p].load(std::memory_order_relaxed));
+        if ((changed & 1) && parameterControls[p])
+            parameterControls[p]->setValue(pendingValues[p].load(std::memory_order_relaxed));
     const int32_t highlight = pendingHighlight.exchange(kUnchanged);
     if (highlight == kNoHighlight) frame->setHighlight(0, false);
     else if (highlight != kUnchanged) frame->setHighlight(highlight, true);
@@ -230,7 +232,7 @@ int TolvaneEditor::eventDescriptor() const {
 
 void TolvaneEditor::valueChanged(CControl* control) {
     const int32_t tag = control->getTag();
-    if (tolvane::isParameter(tag)) effect->setParameterAutomated(tag, control->getValue());
+    if (tolvane::isRow(tag)) effect->setParameterAutomated(tag, control->getValue());
     if (tag == tolvane::kSizeMenuTag) pickedScale = editor_scale::kSizes[static_cast<size_t>(control->getValue())];
 }
 
@@ -238,7 +240,7 @@ int32_t TolvaneEditor::controlModifierClicked(CControl* control, CButtonState bu
     const CButtonState learnGesture = platform::kControl | platform::kShift;
     if ((buttons & learnGesture) != learnGesture) return 0;
     const int32_t tag = control->getTag();
-    if (tolvane::isParameter(tag)) effect->toggleLearn(tag);
+    if (tolvane::isRow(tag)) effect->toggleLearn(tag);
     return 1;
 }
 

@@ -1,5 +1,6 @@
 // TolvaneEditor: the 750 x 200 panel. A film-strip control per parameter (five
-// knobs and the ACTIVE switch, laid out by the parameter table), a needle
+// knobs and the ACTIVE switch, and in the side-chain forms the KEY switch,
+// laid out by the parameter table), a needle
 // meter of the gain reduction and a click area over the product logo that
 // shows the about image. Gestures become automated parameter changes of the
 // effect; every parameter change of the effect shows on its control at the
@@ -107,7 +108,7 @@ private:
     double hostScale = 0.0;
     int32_t fixedScale = 0;
     int32_t unkeptChoice = 0;  // the user's, when the settings folder could not keep it
-    CControl* parameterControls[tolvane::kParameterCount] = {};
+    CControl* parameterControls[tolvane::kSideChainParameterCount] = {};  // null where the form has none
     CMovieBitmap* gainMeter = nullptr;
     CSplashScreen* aboutArea = nullptr;
     CStripMenu* sizeMenu = nullptr;
@@ -115,7 +116,7 @@ private:
     // frame, which cannot happen inside the frame's own click); 0 for none.
     int32_t pickedScale = 0;
 
-    std::atomic<float> pendingValues[tolvane::kParameterCount] = {};
+    std::atomic<float> pendingValues[tolvane::kSideChainParameterCount] = {};
     std::atomic<uint32_t> pendingParameters{0};
     // The outline asked for last: a tag, or kNoHighlight; kUnchanged when
     // nothing was asked since the last idle.

@@ -168,14 +168,16 @@ struct AudioPath {
         const float* right;
         float* leftOut;
         float* rightOut;
+        const float* keyLeft;  // what the detector reads: the input, or a key
+        const float* keyRight;
         bool unityInput;
         BlockSettings settings;
 
         // The group's peaks (the lanes past `count` are 1).
         QMSP_ALWAYS_INLINE void peaks(int32_t first, int32_t count, Lanes& peak) const {
             Lanes l, r;
-            l.load(left + first, count);
-            r.load(right + first, count);
+            l.load(keyLeft + first, count);
+            r.load(keyRight + first, count);
             for (int32_t h = 0; h < kHalves; ++h) {
                 vf pl = l.half[h], pr = r.half[h];
                 if (!unityInput) {  // x * 1.0 is x (a NaN's payload aside, which no comparison sees)
@@ -273,12 +275,21 @@ struct AudioPath {
     struct Mono {
         const float* input;
         float* output;
+        const float* keyLeft;   // what the detector reads: the input, or a key
+        const float* keyRight;  // a stereo key's second channel, linked as stereo input is; else null
         BlockSettings settings;
 
         QMSP_ALWAYS_INLINE void peaks(int32_t first, int32_t count, Lanes& peak) const {
             Lanes x;
-            x.load(input + first, count);
+            x.load(keyLeft + first, count);
             for (int32_t h = 0; h < kHalves; ++h) peak.half[h] = magnitude(settings.inputGain * x.half[h]);
+            if (!keyRight) return;
+            Lanes r;
+            r.load(keyRight + first, count);
+            for (int32_t h = 0; h < kHalves; ++h) {
+                const vf pr = magnitude(settings.inputGain * r.half[h]);
+                peak.half[h] = peak.half[h] < pr ? pr : peak.half[h];
+            }
         }
 
         struct Group {
@@ -564,56 +575,68 @@ struct AudioPath {
         blocks.lowPassRight = recursions.lowPassRight;
     }
 
-    QMSP_ALWAYS_INLINE static void stereo(TolvaneSignalBlocks& blocks, const float* left, const float* right,
-                                          float* leftOut, float* rightOut, int32_t frames) {
+    QMSP_ALWAYS_INLINE static void stereo(TolvaneSignalBlocks& blocks, const TolvaneStereoFrames& f, int32_t frames) {
         const qmsp_compressor::Steps compressor(blocks.compressor);
         const bool unityInput = compressor.getInputGain() == 1.0f;
-        const Stereo io{left, right, leftOut, rightOut, unityInput, BlockSettings(blocks, compressor)};
+        const Stereo io{f.left,
+                        f.right,
+                        f.leftOut,
+                        f.rightOut,
+                        f.keyLeft ? f.keyLeft : f.left,
+                        f.keyLeft ? (f.keyRight ? f.keyRight : f.keyLeft) : f.right,
+                        unityInput,
+                        BlockSettings(blocks, compressor)};
         runPipeline(blocks, io, frames);
     }
-    QMSP_ALWAYS_INLINE static void mono(TolvaneSignalBlocks& blocks, const float* input, float* output,
-                                        int32_t frames) {
-        const Mono io{input, output, BlockSettings(blocks, qmsp_compressor::Steps(blocks.compressor))};
+    QMSP_ALWAYS_INLINE static void mono(TolvaneSignalBlocks& blocks, const TolvaneMonoFrames& f, int32_t frames) {
+        const Mono io{f.input, f.output, f.keyLeft ? f.keyLeft : f.input, f.keyLeft ? f.keyRight : nullptr,
+                      BlockSettings(blocks, qmsp_compressor::Steps(blocks.compressor))};
         runPipeline(blocks, io, frames);
     }
 };
 
-void stereoBaseline(TolvaneSignalBlocks& blocks, const float* left, const float* right, float* leftOut, float* rightOut,
-                    int32_t frames) {
-    AudioPath<4>::stereo(blocks, left, right, leftOut, rightOut, frames);
+void stereoBaseline(TolvaneSignalBlocks& blocks, const TolvaneStereoFrames& f, int32_t frames) {
+    AudioPath<4>::stereo(blocks, f, frames);
 }
-void monoBaseline(TolvaneSignalBlocks& blocks, const float* input, float* output, int32_t frames) {
-    AudioPath<4>::mono(blocks, input, output, frames);
+void monoBaseline(TolvaneSignalBlocks& blocks, const TolvaneMonoFrames& f, int32_t frames) {
+    AudioPath<4>::mono(blocks, f, frames);
 }
 
 #if defined(__x86_64__) || defined(__i386__)
 // The same code for processors with AVX2: the same operations on vectors
 // twice as wide, and the same bits.
-__attribute__((target("avx2"))) void stereoAvx2(TolvaneSignalBlocks& blocks, const float* left, const float* right,
-                                                float* leftOut, float* rightOut, int32_t frames) {
-    AudioPath<8>::stereo(blocks, left, right, leftOut, rightOut, frames);
+__attribute__((target("avx2"))) void stereoAvx2(TolvaneSignalBlocks& blocks, const TolvaneStereoFrames& f,
+                                                int32_t frames) {
+    AudioPath<8>::stereo(blocks, f, frames);
 }
-__attribute__((target("avx2"))) void monoAvx2(TolvaneSignalBlocks& blocks, const float* input, float* output,
-                                              int32_t frames) {
-    AudioPath<8>::mono(blocks, input, output, frames);
+__attribute__((target("avx2"))) void monoAvx2(TolvaneSignalBlocks& blocks, const TolvaneMonoFrames& f, int32_t frames) {
+    AudioPath<8>::mono(blocks, f, frames);
 }
 #endif
 
 }  // namespace
 
-void tolvaneRunStereo(TolvaneSignalBlocks& blocks, const float* left, const float* right, float* leftOut,
-                      float* rightOut, int32_t frames) {
+void tolvaneRunStereo(TolvaneSignalBlocks& blocks, const TolvaneStereoFrames& f, int32_t frames) {
     if (frames <= 0) return;  // the pipeline reads the last frame's reduction
 #if defined(__x86_64__) || defined(__i386__)
-    if (qmsp_fastmath::usesAvx2()) return stereoAvx2(blocks, left, right, leftOut, rightOut, frames);
+    if (qmsp_fastmath::usesAvx2()) return stereoAvx2(blocks, f, frames);
 #endif
-    stereoBaseline(blocks, left, right, leftOut, rightOut, frames);
+    stereoBaseline(blocks, f, frames);
+}
+
+void tolvaneRunMono(TolvaneSignalBlocks& blocks, const TolvaneMonoFrames& f, int32_t frames) {
+    if (frames <= 0) return;
+#if defined(__x86_64__) || defined(__i386__)
+    if (qmsp_fastmath::usesAvx2()) return monoAvx2(blocks, f, frames);
+#endif
+    monoBaseline(blocks, f, frames);
+}
+
+void tolvaneRunStereo(TolvaneSignalBlocks& blocks, const float* left, const float* right, float* leftOut,
+                      float* rightOut, int32_t frames) {
+    tolvaneRunStereo(blocks, TolvaneStereoFrames{left, right, leftOut, rightOut}, frames);
 }
 
 void tolvaneRunMono(TolvaneSignalBlocks& blocks, const float* input, float* output, int32_t frames) {
-    if (frames <= 0) return;
-#if defined(__x86_64__) || defined(__i386__)
-    if (qmsp_fastmath::usesAvx2()) return monoAvx2(blocks, input, output, frames);
-#endif
-    monoBaseline(blocks, input, output, frames);
+    tolvaneRunMono(blocks, TolvaneMonoFrames{input, output}, frames);
 }

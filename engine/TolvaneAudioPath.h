@@ -2,7 +2,7 @@
 // arithmetic in their own order, so the output is the same to the bit as
 // calling each block once per frame:
 //
-//   a = x * inputGain                       (compressor: detector, gain computer)
+//   a = x * inputGain                       (compressor: detector on the key or the input, gain computer)
 //   y = clip(gain * a * outputGain)         (to +-1; a NaN passes; mono: gain * (outputGain * a))
 //   m = mix.tick()                          (the Active fade)
 //   out = lowPass(y) * m + x * d            (stereo: d = float(1 - m), one for both channels)
@@ -33,6 +33,27 @@ struct TolvaneSignalBlocks {
     qmsp_smoother mix;
     qmsp_follower meter{};
 };
+
+// A block's buffers. The detector reads the key where there is one (keyLeft
+// not null; keyRight null or keyLeft for a mono key feeding both), else the
+// input; everything after the detector works on the input. Like the input,
+// the key may share a buffer with an output: each frame is read before it is written.
+struct TolvaneStereoFrames {
+    const float* left;
+    const float* right;
+    float* leftOut;
+    float* rightOut;
+    const float* keyLeft = nullptr;
+    const float* keyRight = nullptr;
+};
+struct TolvaneMonoFrames {
+    const float* input;
+    float* output;
+    const float* keyLeft = nullptr;
+    const float* keyRight = nullptr;  // a stereo key's peak is the louder channel's, as stereo input's
+};
+void tolvaneRunStereo(TolvaneSignalBlocks& blocks, const TolvaneStereoFrames& frames, int32_t count);
+void tolvaneRunMono(TolvaneSignalBlocks& blocks, const TolvaneMonoFrames& frames, int32_t count);
 
 // Linked stereo; `right` may be `left` (one input feeding both channels).
 // No frames (or a negative count) change nothing.

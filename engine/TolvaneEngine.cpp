@@ -38,11 +38,12 @@ std::string TolvaneEngine::defaultAssignmentsFile() {
 TolvaneEngine::TolvaneEngine() : TolvaneEngine(defaultAssignmentsFile()) {}
 
 // The environment is set before the blocks are built: their constructors derive coefficients.
-TolvaneEngine::TolvaneEngine(const std::string& assignmentsFile)
-    : TolvaneEngine(assignmentsFile, ScopedFloatingPointEnvironment()) {}
+TolvaneEngine::TolvaneEngine(const std::string& assignmentsFile, Form form)
+    : TolvaneEngine(assignmentsFile, form, ScopedFloatingPointEnvironment()) {}
 
-TolvaneEngine::TolvaneEngine(const std::string& assignmentsFile, const ScopedFloatingPointEnvironment&)
-    : controllerAssignments(std::make_unique<qm_controllerAssignments>(assignmentsFile)) {
+TolvaneEngine::TolvaneEngine(const std::string& assignmentsFile, Form form, const ScopedFloatingPointEnvironment&)
+    : count(form == Form::kSideChain ? kSideChainParameterCount : kParameterCount),
+      controllerAssignments(std::make_unique<qm_controllerAssignments>(assignmentsFile)) {
     // The blocks start at 44100 Hz, kStartRate. The compressor keeps its own
     // defaults (input gain 0 dB) until the first program below sets the rest.
     path.mix.setTime(kMixTime);
@@ -54,7 +55,8 @@ TolvaneEngine::TolvaneEngine(const std::string& assignmentsFile, const ScopedFlo
 
     for (int32_t p = 0; p < kProgramCount; ++p) {
         tolvane::copyText(programs[p].name, tolvaneFactoryPresets[p].name, sizeof programs[p].name);
-        std::memcpy(programs[p].values, tolvaneFactoryPresets[p].values, sizeof programs[p].values);
+        std::memcpy(programs[p].values, tolvaneFactoryPresets[p].values, sizeof tolvaneFactoryPresets[p].values);
+        programs[p].values[tolvane::kKey] = 0.0f;
     }
     setProgram(0);
     readAssignments();
@@ -65,14 +67,14 @@ TolvaneEngine::~TolvaneEngine() = default;
 void TolvaneEngine::setParameter(int32_t index, float value) {
     ScopedFloatingPointEnvironment defaultFloatingPoint;  // the parameter's curve
     // A value that is no number would stay in the program and the blocks for good.
-    if (!tolvane::isParameter(index) || !std::isfinite(value)) return;
+    if (!tolvane::isParameter(index, count) || !std::isfinite(value)) return;
     const float limited = std::clamp(value, 0.0f, 1.0f);
     storeParameter(index, value, tolvane::normalizedToPlain(index, limited));
 }
 
 void TolvaneEngine::setParameterPlain(int32_t index, float plain) {
     ScopedFloatingPointEnvironment defaultFloatingPoint;
-    if (!tolvane::isParameter(index) || !std::isfinite(plain)) return;
+    if (!tolvane::isParameter(index, count) || !std::isfinite(plain)) return;
     const tolvane::ParameterInfo& p = tolvane::kParameters[index];
     const float limited = std::clamp(plain, std::min(p.min, p.max), std::max(p.min, p.max));
     storeParameter(index, tolvane::plainToNormalized(index, limited), limited);
@@ -97,7 +99,7 @@ void TolvaneEngine::storeParameter(int32_t index, float value, float plain) {
 }
 
 float TolvaneEngine::getParameter(int32_t index) const {
-    return tolvane::isParameter(index) ? parameterValues[index].load() : 0.0f;
+    return tolvane::isParameter(index, count) ? parameterValues[index].load() : 0.0f;
 }
 
 void TolvaneEngine::applyChangedSettings() {
@@ -117,6 +119,7 @@ void TolvaneEngine::applySetting(int32_t index, float setting) {
     case tolvane::Setting::kThreshold: path.compressor.setThreshold(setting); break;
     case tolvane::Setting::kOutputGain: path.compressor.setOutputGain(setting); break;
     case tolvane::Setting::kWetShare: path.mix.setTarget(setting); break;
+    case tolvane::Setting::kKey: externalKey = setting >= 0.5f; break;
     }
 }
 
@@ -138,7 +141,7 @@ void TolvaneEngine::getParameterDisplay(int32_t index, float normalized, char* t
 }
 
 bool TolvaneEngine::normalizedFromText(int32_t index, const char* text, float& normalized) {
-    if (!tolvane::isParameter(index) || !text) return false;
+    if (!tolvane::isParameter(index, count) || !text) return false;
     ScopedFloatingPointEnvironment defaultFloatingPoint;
     char* end = nullptr;
     const double number = std::strtod(text, &end);
@@ -164,8 +167,7 @@ bool TolvaneEngine::normalizedFromText(int32_t index, const char* text, float& n
 void TolvaneEngine::setProgram(int32_t program) {
     if (program < 0 || program >= kProgramCount) return;
     currentProgram.store(program);
-    for (int32_t i = 0; i < kParameterCount; ++i)
-        setParameter(i, std::atomic_ref<float>(programs[program].values[i]).load());
+    for (int32_t i = 0; i < count; ++i) setParameter(i, std::atomic_ref<float>(programs[program].values[i]).load());
 }
 
 void TolvaneEngine::getProgramName(char* text) const {
@@ -253,10 +255,15 @@ void TolvaneEngine::runAudio(const Audio& audio, uint32_t from, uint32_t to) {
         const uint32_t end = to - from > kLongest ? from + kLongest : to;
         const auto frames = static_cast<int32_t>(end - from);
         applyChangedSettings();
+        const bool keyed = externalKey && audio.keyLeft;
+        const float* keyLeft = keyed ? audio.keyLeft + from : nullptr;
+        const float* keyRight = keyed && audio.keyRight ? audio.keyRight + from : nullptr;
         if (audio.mono) {
-            tolvaneRunMono(path, audio.left + from, audio.leftOut + from, frames);
+            tolvaneRunMono(path, TolvaneMonoFrames{audio.left + from, audio.leftOut + from, keyLeft, keyRight}, frames);
         } else {
-            tolvaneRunStereo(path, audio.left + from, audio.right + from, audio.leftOut + from, audio.rightOut + from,
+            tolvaneRunStereo(path,
+                             TolvaneStereoFrames{audio.left + from, audio.right + from, audio.leftOut + from,
+                                                 audio.rightOut + from, keyLeft, keyRight},
                              frames);
         }
         from = end;

@@ -57,14 +57,20 @@ public:
         virtual void learnChanged(int32_t parameter, bool on) = 0;
     };
 
+    // The forms without a key input have six parameters, the side-chain forms seven.
     static constexpr int32_t kParameterCount = tolvane::kParameterCount;
+    static constexpr int32_t kSideChainParameterCount = tolvane::kSideChainParameterCount;
     static constexpr int32_t kProgramCount = kTolvaneProgramCount;
+    enum class Form { kMain, kSideChain };
 
     // At 44100 Hz, the first program applied, the bindings read from the
     // settings folder's file (none when there is no folder).
     TolvaneEngine();
-    // The same, with the bindings kept in `assignmentsFile` (empty: nowhere).
-    explicit TolvaneEngine(const std::string& assignmentsFile);
+    // The same, with the bindings kept in `assignmentsFile` (empty: nowhere);
+    // a side-chain form has the Key parameter too.
+    explicit TolvaneEngine(const std::string& assignmentsFile, Form form = Form::kMain);
+    // kParameterCount or kSideChainParameterCount: the indexes this engine has.
+    int32_t parameterCount() const { return count; }
     // The bindings file every instance reads and writes unless told otherwise,
     // in the settings folder; empty when there is no folder.
     static std::string defaultAssignmentsFile();
@@ -126,13 +132,18 @@ public:
     // Where a block's audio is: one channel, with the compressor's mono
     // formulas, or linked stereo, whose right input may be its left (one input
     // feeding both). Input and output may share buffers. A missing buffer
-    // leaves the audio alone; the events still apply.
+    // leaves the audio alone; the events still apply. The key (side-chain
+    // forms): with Key at External the detector reads it instead of the input,
+    // its two channels linked as the input's are; keyRight null or keyLeft is
+    // a mono key feeding both. No key, or Key at Internal: the input.
     struct Audio {
         bool mono;
         const float* left;
         const float* right;  // stereo only
         float* leftOut;
         float* rightOut;  // stereo only
+        const float* keyLeft = nullptr;
+        const float* keyRight = nullptr;
     };
     // Something that happens at a frame of a block: a MIDI message (control
     // changes on any channel drive the bound parameters or complete a learn;
@@ -196,7 +207,7 @@ public:
     qm_controllerAssignments& getControllerAssignments() { return *controllerAssignments; }
 
 private:
-    TolvaneEngine(const std::string& assignmentsFile, const ScopedFloatingPointEnvironment&);
+    TolvaneEngine(const std::string& assignmentsFile, Form form, const ScopedFloatingPointEnvironment&);
     void runAudio(const Audio& audio, uint32_t from, uint32_t to);
     void apply(const Event& event);
     void handleMidi(const uint8_t* bytes, size_t size);
@@ -208,17 +219,19 @@ private:
     void storeParameter(int32_t index, float value, float plain);
     void notifyLearn(int32_t parameter, bool on);
 
+    const int32_t count;
     TolvaneProgram programs[kProgramCount];
     std::atomic<int32_t> currentProgram{0};
     TolvaneSignalBlocks path;
     std::atomic<Observer*> observer{nullptr};
     bool midiProgramChanges = false;
+    bool externalKey = false;  // the audio thread's Key setting
     // The follower's level as of the last processed block, for other threads.
     std::atomic<float> meterLevel{0.0f};
 
     // A set bit in changedSettings marks a setting not yet applied.
-    std::atomic<float> parameterValues[kParameterCount] = {};
-    std::atomic<float> blockSettings[kParameterCount] = {};
+    std::atomic<float> parameterValues[kSideChainParameterCount] = {};
+    std::atomic<float> blockSettings[kSideChainParameterCount] = {};
     std::atomic<uint32_t> changedSettings{0};
 
     // Learning: state 0 idle or 1 learning, and the parameter being learned,

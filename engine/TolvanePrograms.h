@@ -10,12 +10,13 @@ struct TolvaneProgram {
     static constexpr int32_t kNameLength = 24;  // bytes: at most 23 characters and the terminator
 
     char name[kNameLength];
-    float values[tolvane::kParameterCount];  // by parameter index
+    float values[tolvane::kSideChainParameterCount];  // by parameter index; Key only in the side-chain forms
 
     TolvaneProgram();  // named "init"; values not set
 };
 
 // A factory preset names a value for every parameter, or does not compile.
+// Key is Internal (0) in every one.
 struct TolvanePreset {
     const char* name;
     float values[tolvane::kParameterCount];

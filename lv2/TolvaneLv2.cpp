@@ -30,20 +30,23 @@ float usableRate(double rate) {
 
 }  // namespace
 
-TolvaneLv2* TolvaneLv2::create(bool mono, double sampleRate, const LV2_Feature* const* features) {
+TolvaneLv2* TolvaneLv2::create(Layout layout, double sampleRate, const LV2_Feature* const* features) {
     auto* map = static_cast<LV2_URID_Map*>(const_cast<void*>(feature(features, LV2_URID__map)));
     auto* schedule = static_cast<LV2_Worker_Schedule*>(const_cast<void*>(feature(features, LV2_WORKER__schedule)));
     const auto* display = static_cast<const Lv2InlineDisplay*>(feature(features, TOLVANE_INLINEDISPLAY__queue_draw));
     try {
-        return new TolvaneLv2(mono, sampleRate, map, schedule, display);
+        return new TolvaneLv2(layout, sampleRate, map, schedule, display);
     } catch (...) {
         return nullptr;
     }
 }
 
-TolvaneLv2::TolvaneLv2(bool isMono, double rate, LV2_URID_Map* map, LV2_Worker_Schedule* worker,
+TolvaneLv2::TolvaneLv2(Layout layout, double rate, LV2_URID_Map* map, LV2_Worker_Schedule* worker,
                        const Lv2InlineDisplay* inlineDisplay)
-    : mono(isMono),
+    : engine(TolvaneEngine::defaultAssignmentsFile(),
+             layout == Layout::kSideChain ? TolvaneEngine::Form::kSideChain : TolvaneEngine::Form::kMain),
+      mono(layout == Layout::kMono),
+      sideChain(layout == Layout::kSideChain),
       sampleRate(usableRate(rate)),
       retryFrames(static_cast<uint64_t>(std::min(sampleRate, 4.0e9f))),
       uris(map ? MessageUris::map(map) : MessageUris{}),
@@ -67,6 +70,10 @@ void TolvaneLv2::connectPort(uint32_t port, void* data) {
         const uint32_t k = port - kFirstAudioPort;
         if (k < 2) inputs[k] = static_cast<const float*>(data);
         else outputs[k - 2] = static_cast<float*>(data);
+    } else if (sideChain && port == kKeyControlPort) {
+        controls[tolvane::kKey] = static_cast<const float*>(data);
+    } else if (sideChain && port < kSideChainPortCount) {
+        keys[port - kFirstKeyPort] = static_cast<const float*>(data);
     }
 }
 
@@ -77,7 +84,7 @@ void TolvaneLv2::parameterChanged(int32_t index, float) {
 }
 
 void TolvaneLv2::applyChangedPorts() {
-    for (int32_t i = 0; i < tolvane::kParameterCount; ++i) {
+    for (int32_t i = 0; i < engine.parameterCount(); ++i) {
         if (!controls[i]) continue;
         const float port = *controls[i];
         if (port == appliedPorts[i]) continue;
@@ -111,7 +118,8 @@ void TolvaneLv2::run(uint32_t frames) {
 
 TolvaneEngine::Audio TolvaneLv2::audio() const {
     if (mono) return {true, inputs[0], nullptr, outputs[0], nullptr};
-    return {false, inputs[0], inputs[1], outputs[0], outputs[1]};
+    // An unconnected key is none; an unconnected right key, the left one's.
+    return {false, inputs[0], inputs[1], outputs[0], outputs[1], keys[0], keys[1] ? keys[1] : keys[0]};
 }
 
 void TolvaneLv2::handleMessage(TolvaneEngine::Block& block, uint32_t frame, const Message& message) {
@@ -142,7 +150,7 @@ LV2_Worker_Status TolvaneLv2::work(LV2_Worker_Respond_Function respond, LV2_Work
     if (size != sizeof(WorkItem)) return LV2_WORKER_ERR_UNKNOWN;
     WorkItem item;
     std::memcpy(&item, data, sizeof item);
-    if (item.kind == WorkItem::kToggleLearn && tolvane::isParameter(item.parameter)) {
+    if (item.kind == WorkItem::kToggleLearn && tolvane::isParameter(item.parameter, engine.parameterCount())) {
         engine.toggleLearn(item.parameter);
     } else if (item.kind == WorkItem::kWriteBindings) {
         item.written = engine.getControllerAssignments().writePending() ? 1 : 0;
@@ -175,7 +183,7 @@ void TolvaneLv2::writeNotifications() {
     // learns here where MIDI took the engine from them.
     if (stateRequested) midiChanged |= midiDiverged;
     // What does not fit waits for the next block.
-    for (int32_t i = 0; i < tolvane::kParameterCount; ++i)
+    for (int32_t i = 0; i < engine.parameterCount(); ++i)
         if ((midiChanged & (1u << i)) && writeParameterValue(i)) midiChanged &= ~(1u << i);
     const bool armed = engine.isLearning();
     const int32_t parameter = engine.getLearnParameter();
@@ -249,9 +257,9 @@ namespace {
 
 TolvaneLv2* self(LV2_Handle instance) { return static_cast<TolvaneLv2*>(instance); }
 
-template <bool Mono>
+template <TolvaneLv2::Layout layout>
 LV2_Handle instantiate(const LV2_Descriptor*, double rate, const char*, const LV2_Feature* const* features) {
-    return TolvaneLv2::create(Mono, rate, features);
+    return TolvaneLv2::create(layout, rate, features);
 }
 
 void connectPort(LV2_Handle instance, uint32_t port, void* data) { self(instance)->connectPort(port, data); }
@@ -281,8 +289,11 @@ const void* extensionData(const char* uri) {
 }
 
 const LV2_Descriptor descriptors[] = {
-    {kStereoUri, instantiate<false>, connectPort, activate, run, deactivate, cleanup, extensionData},
-    {kMonoUri, instantiate<true>, connectPort, activate, run, deactivate, cleanup, extensionData},
+    {kStereoUri, instantiate<TolvaneLv2::Layout::kStereo>, connectPort, activate, run, deactivate, cleanup,
+     extensionData},
+    {kMonoUri, instantiate<TolvaneLv2::Layout::kMono>, connectPort, activate, run, deactivate, cleanup, extensionData},
+    {kSideChainUri, instantiate<TolvaneLv2::Layout::kSideChain>, connectPort, activate, run, deactivate, cleanup,
+     extensionData},
 };
 
 }  // namespace

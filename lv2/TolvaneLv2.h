@@ -29,7 +29,8 @@ class TolvaneLv2 : private TolvaneEngine::Observer {
 public:
     // Without the host's URID map the atom ports stay unread and unwritten:
     // no MIDI, no messages, the sound alone.
-    static TolvaneLv2* create(bool mono, double sampleRate, const LV2_Feature* const* features);
+    enum class Layout { kStereo, kMono, kSideChain };
+    static TolvaneLv2* create(Layout layout, double sampleRate, const LV2_Feature* const* features);
 
     void connectPort(uint32_t port, void* data);
     void deactivate() { engine.suspend(); }
@@ -49,7 +50,7 @@ private:
         uint8_t written;  // 1: the file was written
     };
 
-    TolvaneLv2(bool mono, double sampleRate, LV2_URID_Map* map, LV2_Worker_Schedule* schedule,
+    TolvaneLv2(Layout layout, double sampleRate, LV2_URID_Map* map, LV2_Worker_Schedule* schedule,
                const Lv2InlineDisplay* display);
 
     void parameterChanged(int32_t index, float value) override;
@@ -65,6 +66,7 @@ private:
 
     TolvaneEngine engine;
     const bool mono;
+    const bool sideChain;
     const float sampleRate;      // the host's, when usable; else the engine's own 44100 Hz
     const uint64_t retryFrames;  // about a second
     tolvane::lv2::MessageUris uris{};
@@ -73,16 +75,17 @@ private:
     const Lv2InlineDisplay* display;
     const bool mapped;  // the host gave a URID map: events and messages
 
-    const float* controls[tolvane::kParameterCount] = {};
+    const float* controls[tolvane::kSideChainParameterCount] = {};  // by parameter index
     float* gainReduction = nullptr;
     const LV2_Atom_Sequence* control = nullptr;
     LV2_Atom_Sequence* notify = nullptr;
     const float* inputs[2] = {};
+    const float* keys[2] = {};
     float* outputs[2] = {};
 
     // Audio thread only. The value each control port had when last applied
     // (NaN: never, so the first block applies them all).
-    float appliedPorts[tolvane::kParameterCount];
+    float appliedPorts[tolvane::kSideChainParameterCount];
     bool inMidi = false;
     uint32_t midiChanged = 0;   // bits of parameters MIDI changed, not yet told
     uint32_t midiDiverged = 0;  // bits of parameters MIDI changed since their port last did

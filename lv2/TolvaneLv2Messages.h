@@ -83,7 +83,7 @@ inline Message readMessage(const LV2_Atom* atom, uint32_t available, const Messa
         return message;
     }
     int32_t index = -1;
-    if (!detail::readWord(parameter, uris.atomInt, &index) || !isParameter(index)) return message;
+    if (!detail::readWord(parameter, uris.atomInt, &index) || !isRow(index)) return message;
     message.parameter = index;
     int32_t on = 0;
     if (head->otype == uris.toggleLearn) {

@@ -3,12 +3,15 @@
 // between DSP and user interface, and how a control port's value relates to
 // the engine's plain and normalised values.
 //
-// Ports, the same indexes in the stereo and the mono plug-in:
+// Ports, the same indexes in the stereo, the mono and the side-chain plug-in:
 //   0..5  the six parameters, in plain values (ratio, ms, ms, dB, dB, Active in %)
 //   6     gain reduction in dB (output)
 //   7     control: MIDI and the user interface's messages (atom sequence in)
 //   8     notify: the engine's values and the learn outline for the user interface (atom sequence out)
 //   9..   audio: in left, in right, out left, out right (stereo) or in, out (mono)
+// and in the side-chain plug-in (stereo) after them:
+//   13    Key: 0 Internal, 1 External
+//   14,15 the key's audio, left and right (a right left unconnected: the left feeds both)
 //
 // Messages are atom objects of these types:
 //   ToggleLearn     ui -> dsp   parameter (int): arms, moves or cancels learning
@@ -26,10 +29,12 @@ namespace tolvane::lv2 {
 #define TOLVANE_LV2_URI "https://quenmark.com/plugins/tolvane"
 inline constexpr const char* kStereoUri = TOLVANE_LV2_URI;
 inline constexpr const char* kMonoUri = TOLVANE_LV2_URI "/mono";
+inline constexpr const char* kSideChainUri = TOLVANE_LV2_URI "/sidechain";
 inline constexpr const char* kProjectUri = TOLVANE_LV2_URI "#project";
 inline constexpr const char* kUiUri = TOLVANE_LV2_URI "#ui";
 inline constexpr const char* kInputGroupUri = TOLVANE_LV2_URI "#in";
 inline constexpr const char* kOutputGroupUri = TOLVANE_LV2_URI "#out";
+inline constexpr const char* kKeyGroupUri = TOLVANE_LV2_URI "#key";
 inline constexpr const char* kPresetPrefix = TOLVANE_LV2_URI "/presets#";
 
 inline constexpr const char* kToggleLearnUri = TOLVANE_LV2_URI "#ToggleLearn";
@@ -53,6 +58,10 @@ inline constexpr const char* kPortSymbols[kParameterCount] = {"ratio",       "at
 
 inline constexpr uint32_t kStereoPortCount = kFirstAudioPort + 4;
 inline constexpr uint32_t kMonoPortCount = kFirstAudioPort + 2;
+inline constexpr uint32_t kKeyControlPort = kStereoPortCount;
+inline constexpr uint32_t kFirstKeyPort = kKeyControlPort + 1;
+inline constexpr uint32_t kSideChainPortCount = kFirstKeyPort + 2;
+inline constexpr const char* kKeyPortSymbol = "key";
 static_assert(kGainReductionPort == 6, "control ports are the parameters' indexes");
 
 // The notify port's smallest buffer: every message at once, with room to spare.

@@ -21,13 +21,13 @@ const void* feature(const LV2_Feature* const* features, const char* uri) {
 
 }  // namespace
 
-TolvaneLv2Ui* TolvaneLv2Ui::create(LV2UI_Write_Function write, LV2UI_Controller controller, LV2UI_Widget* widget,
-                                   const LV2_Feature* const* features) {
+TolvaneLv2Ui* TolvaneLv2Ui::create(const char* pluginUri, LV2UI_Write_Function write, LV2UI_Controller controller,
+                                   LV2UI_Widget* widget, const LV2_Feature* const* features) {
     auto* map = static_cast<LV2_URID_Map*>(const_cast<void*>(feature(features, LV2_URID__map)));
     if (!map || !write) return nullptr;
     TolvaneLv2Ui* ui = nullptr;
     try {
-        ui = new TolvaneLv2Ui(write, controller, map);
+        ui = new TolvaneLv2Ui(pluginUri && std::strcmp(pluginUri, kSideChainUri) == 0, write, controller, map);
     } catch (...) {
         return nullptr;
     }
@@ -44,8 +44,10 @@ TolvaneLv2Ui* TolvaneLv2Ui::create(LV2UI_Write_Function write, LV2UI_Controller 
     return ui;
 }
 
-TolvaneLv2Ui::TolvaneLv2Ui(LV2UI_Write_Function writeFunction, LV2UI_Controller hostController, LV2_URID_Map* map)
-    : write(writeFunction),
+TolvaneLv2Ui::TolvaneLv2Ui(bool sideChain, LV2UI_Write_Function writeFunction, LV2UI_Controller hostController,
+                           LV2_URID_Map* map)
+    : count(sideChain ? tolvane::kSideChainParameterCount : tolvane::kParameterCount),
+      write(writeFunction),
       controller(hostController),
       uris(MessageUris::map(map)),
       eventTransfer(map->map(map->handle, LV2_ATOM__eventTransfer)) {
@@ -55,6 +57,16 @@ TolvaneLv2Ui::TolvaneLv2Ui(LV2UI_Write_Function writeFunction, LV2UI_Controller 
         values[i] = tolvaneFactoryPresets[0].values[i];
         portValues[i] = portValueOf(i, values[i]);
     }
+    values[tolvane::kKey] = portValues[tolvane::kKey] = 0.0f;  // Internal
+}
+
+uint32_t TolvaneLv2Ui::portOf(int32_t index) {
+    return index == tolvane::kKey ? kKeyControlPort : static_cast<uint32_t>(index);
+}
+
+int32_t TolvaneLv2Ui::parameterOf(uint32_t port) const {
+    if (port < kGainReductionPort) return static_cast<int32_t>(port);
+    return port == kKeyControlPort && count == tolvane::kSideChainParameterCount ? tolvane::kKey : -1;
 }
 
 TolvaneLv2Ui::~TolvaneLv2Ui() { editor.close(); }
@@ -72,10 +84,11 @@ void TolvaneLv2Ui::portEvent(uint32_t port, uint32_t size, uint32_t format, cons
         std::memcpy(&value, buffer, sizeof value);
         if (port == kGainReductionPort) {
             gainReduction = value;
-        } else if (port < kGainReductionPort && std::memcmp(&value, &portValues[port], sizeof value) != 0) {
-            portValues[port] = value;
-            values[port] = normalizedOfPortValue(static_cast<int32_t>(port), value);
-            editor.setParameter(static_cast<int32_t>(port), values[port]);
+        } else if (const int32_t i = parameterOf(port);
+                   i >= 0 && std::memcmp(&value, &portValues[i], sizeof value) != 0) {
+            portValues[i] = value;
+            values[i] = normalizedOfPortValue(i, value);
+            editor.setParameter(i, values[i]);
         }
     } else if (format == eventTransfer && port == kNotifyPort) {
         handleMessage(readMessage(static_cast<const LV2_Atom*>(buffer), size, uris));
@@ -83,7 +96,7 @@ void TolvaneLv2Ui::portEvent(uint32_t port, uint32_t size, uint32_t format, cons
 }
 
 void TolvaneLv2Ui::handleMessage(const Message& message) {
-    if (message.kind == Message::kParameterValue) {
+    if (message.kind == Message::kParameterValue && tolvane::isParameter(message.parameter, count)) {
         values[message.parameter] = message.value;
         editor.setParameter(message.parameter, message.value);
     } else if (message.kind == Message::kLearn) {
@@ -91,22 +104,22 @@ void TolvaneLv2Ui::handleMessage(const Message& message) {
     }
 }
 
-float TolvaneLv2Ui::getParameter(int32_t index) { return tolvane::isParameter(index) ? values[index] : 0.0f; }
+float TolvaneLv2Ui::getParameter(int32_t index) { return tolvane::isParameter(index, count) ? values[index] : 0.0f; }
 
 void TolvaneLv2Ui::setParameterAutomated(int32_t index, float value) {
-    if (!tolvane::isParameter(index)) return;
+    if (!tolvane::isParameter(index, count)) return;
     values[index] = value;
     portValues[index] = portValueOf(index, value);
-    write(controller, static_cast<uint32_t>(index), sizeof(float), 0, &portValues[index]);
+    write(controller, portOf(index), sizeof(float), 0, &portValues[index]);
     editor.setParameter(index, value);
 }
 
 void TolvaneLv2Ui::beginEdit(int32_t index) {
-    if (touch && tolvane::isParameter(index)) touch->touch(touch->handle, static_cast<uint32_t>(index), true);
+    if (touch && tolvane::isParameter(index, count)) touch->touch(touch->handle, portOf(index), true);
 }
 
 void TolvaneLv2Ui::endEdit(int32_t index) {
-    if (touch && tolvane::isParameter(index)) touch->touch(touch->handle, static_cast<uint32_t>(index), false);
+    if (touch && tolvane::isParameter(index, count)) touch->touch(touch->handle, portOf(index), false);
 }
 
 float TolvaneLv2Ui::getMeterValue() {
@@ -115,7 +128,7 @@ float TolvaneLv2Ui::getMeterValue() {
 }
 
 void TolvaneLv2Ui::toggleLearn(int32_t parameter) {
-    if (tolvane::isParameter(parameter)) sendMessage(uris.toggleLearn, &parameter);
+    if (tolvane::isParameter(parameter, count)) sendMessage(uris.toggleLearn, &parameter);
 }
 
 void TolvaneLv2Ui::sendMessage(LV2_URID type, const int32_t* parameter) {
@@ -137,9 +150,9 @@ namespace {
 
 TolvaneLv2Ui* self(LV2UI_Handle ui) { return static_cast<TolvaneLv2Ui*>(ui); }
 
-LV2UI_Handle instantiate(const LV2UI_Descriptor*, const char*, const char*, LV2UI_Write_Function write,
+LV2UI_Handle instantiate(const LV2UI_Descriptor*, const char* pluginUri, const char*, LV2UI_Write_Function write,
                          LV2UI_Controller controller, LV2UI_Widget* widget, const LV2_Feature* const* features) {
-    return TolvaneLv2Ui::create(write, controller, widget, features);
+    return TolvaneLv2Ui::create(pluginUri, write, controller, widget, features);
 }
 
 void cleanup(LV2UI_Handle ui) { delete self(ui); }

@@ -5,7 +5,7 @@
 // release where the host offers touch; the host's port values move the knobs;
 // the meter follows the gain-reduction port; the notify port brings the values
 // MIDI set and the learn outline, and learning is armed with a message on the
-// control port.
+// control port. For the side-chain plug-in it shows the Key switch, on the Key port.
 #pragma once
 
 #include <lv2/atom/forge.h>
@@ -23,8 +23,8 @@ class TolvaneLv2Ui : public EditorEffect {
 public:
     // Null without the host's URID map, or when no window could be made.
     // A null parent window makes a headless editor (tests).
-    static TolvaneLv2Ui* create(LV2UI_Write_Function write, LV2UI_Controller controller, LV2UI_Widget* widget,
-                                const LV2_Feature* const* features);
+    static TolvaneLv2Ui* create(const char* pluginUri, LV2UI_Write_Function write, LV2UI_Controller controller,
+                                LV2UI_Widget* widget, const LV2_Feature* const* features);
     ~TolvaneLv2Ui() override;
 
     void portEvent(uint32_t port, uint32_t size, uint32_t format, const void* buffer);
@@ -39,17 +39,22 @@ public:
     void endEdit(int32_t index) override;
     float getMeterValue() override;
     void toggleLearn(int32_t parameter) override;
+    bool hasKey() override { return count == tolvane::kSideChainParameterCount; }
     // Hosts hold on to the editor's window, which a new size would replace: a
     // size chosen in the editor applies when the host next opens it. While it
     // opens any size goes: create() announces it.
     bool resizeEditor(int32_t, int32_t) override { return !editor.isOpen(); }
 
 private:
-    TolvaneLv2Ui(LV2UI_Write_Function write, LV2UI_Controller controller, LV2_URID_Map* map);
+    TolvaneLv2Ui(bool sideChain, LV2UI_Write_Function write, LV2UI_Controller controller, LV2_URID_Map* map);
+    // The control port of a parameter, and back (-1: none).
+    static uint32_t portOf(int32_t index);
+    int32_t parameterOf(uint32_t port) const;
     void handleMessage(const tolvane::lv2::Message& message);
     // Sends an object with at most an int parameter to the plug-in's control port.
     void sendMessage(LV2_URID type, const int32_t* parameter);
 
+    const int32_t count;  // the plug-in's parameters
     TolvaneEditor editor{this};
     LV2UI_Write_Function write;
     LV2UI_Controller controller;
@@ -60,7 +65,7 @@ private:
 
     // The knobs' values, and the port value each came from (or went to): a
     // port event that brings the same value again keeps the knob where it is.
-    float values[tolvane::kParameterCount];
-    float portValues[tolvane::kParameterCount];
+    float values[tolvane::kSideChainParameterCount];
+    float portValues[tolvane::kSideChainParameterCount];
     float gainReduction = 0.0f;
 };

@@ -27,6 +27,7 @@ const char* const kPrefixes =
     "@prefix pg: <http://lv2plug.in/ns/ext/port-groups#> .\n"
     "@prefix pprops: <http://lv2plug.in/ns/ext/port-props#> .\n"
     "@prefix pset: <http://lv2plug.in/ns/ext/presets#> .\n"
+    "@prefix rdf: <http://www.w3.org/1999/02/22-rdf-syntax-ns#> .\n"
     "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n"
     "@prefix rsz: <http://lv2plug.in/ns/ext/resize-port#> .\n"
     "@prefix ui: <http://lv2plug.in/ns/extensions/ui#> .\n"
@@ -65,6 +66,7 @@ std::string unitOf(int32_t index) {
     case Setting::kThreshold:
     case Setting::kOutputGain: return "units:db";
     case Setting::kWetShare: return "units:pc";
+    case Setting::kKey: return "";
     }
     return "";
 }
@@ -73,6 +75,15 @@ std::string controlPort(int32_t index) {
     const ParameterInfo& p = kParameters[index];
     const float a = portValueOfPlain(index, p.min), b = portValueOfPlain(index, p.max);
     std::string port = "[\n        a lv2:InputPort, lv2:ControlPort ;\n";
+    if (index == kKey) {
+        // A choice of two, Internal in every program.
+        return port + "        lv2:index " + std::to_string(kKeyControlPort) + " ;\n        lv2:symbol \"" +
+               kKeyPortSymbol + "\" ;\n        lv2:name \"" + std::string(p.name) +
+               "\" ;\n        lv2:default 0 ;\n        lv2:minimum 0 ;\n        lv2:maximum 1 ;\n"
+               "        lv2:portProperty lv2:integer, lv2:enumeration ;\n"
+               "        lv2:scalePoint [ rdfs:label \"Internal\" ; rdf:value 0 ] ,\n"
+               "            [ rdfs:label \"External\" ; rdf:value 1 ]\n    ]";
+    }
     port += "        lv2:index " + std::to_string(index) + " ;\n";
     port += "        lv2:symbol \"" + std::string(kPortSymbols[index]) + "\" ;\n";
     port += "        lv2:name \"" + std::string(p.name) + "\" ;\n";
@@ -84,9 +95,13 @@ std::string controlPort(int32_t index) {
     return port;
 }
 
-std::string plugin(bool mono, const std::string& minor, const std::string& micro) {
-    std::string s = uri(mono ? kMonoUri : kStereoUri) + "\n    a lv2:Plugin, lv2:CompressorPlugin ;\n";
-    s += std::string("    doap:name \"") + (mono ? "Tolvane Mono" : "Tolvane") + "\" ;\n";
+enum class Layout { kStereo, kMono, kSideChain };
+
+std::string plugin(Layout layout, const std::string& minor, const std::string& micro) {
+    const bool mono = layout == Layout::kMono, sideChain = layout == Layout::kSideChain;
+    const char* const self = mono ? kMonoUri : sideChain ? kSideChainUri : kStereoUri;
+    std::string s = uri(self) + "\n    a lv2:Plugin, lv2:CompressorPlugin ;\n";
+    s += std::string("    doap:name \"") + (mono ? "Tolvane Mono" : sideChain ? "Tolvane SC" : "Tolvane") + "\" ;\n";
     s += "    lv2:project " + uri(kProjectUri) + " ;\n";
     s += "    lv2:minorVersion " + minor + " ;\n    lv2:microVersion " + micro + " ;\n";
     // Without the URID map the plug-in runs as a plain effect (no MIDI, no
@@ -99,7 +114,7 @@ std::string plugin(bool mono, const std::string& minor, const std::string& micro
     if (!mono)
         s += "    pg:mainInput " + uri(kInputGroupUri) + " ;\n    pg:mainOutput " + uri(kOutputGroupUri) + " ;\n";
     s += "    lv2:port ";
-    for (int32_t i = 0; i < kParameterCount; ++i) s += controlPort(i) + " , ";
+    for (int32_t i = 0; i < (sideChain ? kSideChainParameterCount : kParameterCount); ++i) s += controlPort(i) + " , ";
     s += "[\n        a lv2:OutputPort, lv2:ControlPort ;\n        lv2:index " + std::to_string(kGainReductionPort) +
          " ;\n        lv2:symbol \"gain_reduction\" ;\n        lv2:name \"Gain Reduction\" ;\n"
          "        lv2:minimum 0 ;\n        lv2:maximum 60 ;\n        units:unit units:db\n    ] , ";
@@ -118,23 +133,32 @@ std::string plugin(bool mono, const std::string& minor, const std::string& micro
          "        lv2:name \"Notify\"\n    ]";
     struct Audio {
         const char *direction, *symbol, *name, *group, *side;
+        uint32_t index;
     };
-    const std::vector<Audio> audio =
-        mono ? std::vector<Audio>{{"InputPort", "in", "In", nullptr, nullptr},
-                                  {"OutputPort", "out", "Out", nullptr, nullptr}}
-             : std::vector<Audio>{{"InputPort", "in_l", "In Left", kInputGroupUri, "left"},
-                                  {"InputPort", "in_r", "In Right", kInputGroupUri, "right"},
-                                  {"OutputPort", "out_l", "Out Left", kOutputGroupUri, "left"},
-                                  {"OutputPort", "out_r", "Out Right", kOutputGroupUri, "right"}};
-    uint32_t index = kFirstAudioPort;
+    std::vector<Audio> audio =
+        mono ? std::vector<Audio>{{"InputPort", "in", "In", nullptr, nullptr, kFirstAudioPort},
+                                  {"OutputPort", "out", "Out", nullptr, nullptr, kFirstAudioPort + 1}}
+             : std::vector<Audio>{{"InputPort", "in_l", "In Left", kInputGroupUri, "left", kFirstAudioPort},
+                                  {"InputPort", "in_r", "In Right", kInputGroupUri, "right", kFirstAudioPort + 1},
+                                  {"OutputPort", "out_l", "Out Left", kOutputGroupUri, "left", kFirstAudioPort + 2},
+                                  {"OutputPort", "out_r", "Out Right", kOutputGroupUri, "right", kFirstAudioPort + 3}};
+    if (sideChain) {
+        audio.push_back({"InputPort", "key_l", "Key Left", kKeyGroupUri, "left", kFirstKeyPort});
+        audio.push_back({"InputPort", "key_r", "Key Right", kKeyGroupUri, "right", kFirstKeyPort + 1});
+    }
     for (const Audio& a : audio) {
         s += std::string(" , [\n        a lv2:AudioPort, lv2:") + a.direction + " ;\n        lv2:index " +
-             std::to_string(index++) + " ;\n        lv2:symbol \"" + a.symbol + "\" ;\n";
+             std::to_string(a.index) + " ;\n        lv2:symbol \"" + a.symbol + "\" ;\n";
         if (a.group) s += "        pg:group " + uri(a.group) + " ;\n        lv2:designation pg:" + a.side + " ;\n";
+        // Hosts route a side-chain to such ports (Ardour's side-chain input).
+        if (a.group == kKeyGroupUri) s += "        lv2:portProperty lv2:isSideChain, lv2:connectionOptional ;\n";
         s += std::string("        lv2:name \"") + a.name + "\"\n    ]";
     }
     s += " .\n\n";
-    if (!mono) {
+    if (sideChain) {
+        s += uri(kKeyGroupUri) + "\n    a pg:InputGroup, pg:StereoGroup ;\n    lv2:symbol \"key_in\" ;\n" +
+             "    rdfs:label \"Key\" ;\n    pg:sideChainOf " + uri(kInputGroupUri) + " .\n\n";
+    } else if (!mono) {
         s += uri(kInputGroupUri) +
              "\n    a pg:InputGroup, pg:StereoGroup ;\n    lv2:symbol \"in\" ;\n    rdfs:label \"Input\" .\n\n";
         s += uri(kOutputGroupUri) + "\n    a pg:OutputGroup, pg:StereoGroup ;\n    lv2:symbol \"out\" ;\n" +
@@ -151,7 +175,7 @@ std::string userInterface() {
     s += "    lv2:extensionData ui:idleInterface ;\n";
     s += "    ui:portNotification ";
     bool first = true;
-    for (const char* plugin : {kStereoUri, kMonoUri}) {
+    for (const char* plugin : {kStereoUri, kMonoUri, kSideChainUri}) {
         if (!first) s += " , ";
         first = false;
         s += "[\n        ui:plugin " + uri(plugin) +
@@ -179,13 +203,13 @@ int main(int argc, char** argv) {
     const std::string folder = argv[1], dsp = argv[2], ui = argv[3], minor = argv[4], micro = argv[5];
 
     std::string manifest = std::string(kPrefixes);
-    for (const char* plugin : {kStereoUri, kMonoUri})
+    for (const char* plugin : {kStereoUri, kMonoUri, kSideChainUri})
         manifest +=
             uri(plugin) + "\n    a lv2:Plugin ;\n    lv2:binary <" + dsp + "> ;\n    rdfs:seeAlso <tolvane.ttl> .\n\n";
     manifest += uri(kUiUri) + "\n    a ui:X11UI ;\n    ui:binary <" + ui + "> ;\n    rdfs:seeAlso <tolvane.ttl> .\n";
     for (const TolvanePreset& preset : tolvaneFactoryPresets)
         manifest += "\n" + uri(presetUri(preset.name)) + "\n    a pset:Preset ;\n    lv2:appliesTo " + uri(kStereoUri) +
-                    ", " + uri(kMonoUri) + " ;\n    rdfs:seeAlso <presets.ttl> .\n";
+                    ", " + uri(kMonoUri) + ", " + uri(kSideChainUri) + " ;\n    rdfs:seeAlso <presets.ttl> .\n";
 
     std::string description = std::string(kPrefixes);
     // The inline display is Ardour's extension; its two terms are declared here
@@ -195,12 +219,14 @@ int main(int argc, char** argv) {
                    "\n    a doap:Project ;\n    doap:name \"Tolvane\" ;\n"
                    "    doap:maintainer [ a foaf:Organization ; foaf:name \"Quenmark, Inc.\" ; "
                    "foaf:homepage <https://quenmark.com/> ] .\n\n";
-    description += plugin(false, minor, micro) + plugin(true, minor, micro) + userInterface();
+    description += plugin(Layout::kStereo, minor, micro) + plugin(Layout::kMono, minor, micro) +
+                   plugin(Layout::kSideChain, minor, micro) + userInterface();
 
     std::string presets = std::string(kPrefixes);
     for (const TolvanePreset& preset : tolvaneFactoryPresets) {
         presets += uri(presetUri(preset.name)) + "\n    a pset:Preset ;\n    lv2:appliesTo " + uri(kStereoUri) + ", " +
-                   uri(kMonoUri) + " ;\n    rdfs:label \"" + preset.name + "\" ;\n    lv2:port ";
+                   uri(kMonoUri) + ", " + uri(kSideChainUri) + " ;\n    rdfs:label \"" + preset.name +
+                   "\" ;\n    lv2:port ";
         for (int32_t i = 0; i < kParameterCount; ++i)
             presets += std::string(i ? " , " : "") + "[\n        lv2:symbol \"" + kPortSymbols[i] +
                        "\" ;\n        pset:value " + number(portValueOf(i, preset.values[i])) + "\n    ]";

@@ -31,7 +31,7 @@ int32_t truncateToInt(double v) {
 }  // namespace
 
 float normalizedToPlain(int32_t index, float n) {
-    if (!isParameter(index)) return 0.0f;
+    if (!isRow(index)) return 0.0f;
     const ParameterInfo& p = kParameters[index];
     if (p.curve == Curve::kRatio) {
         const float power = static_cast<float>(std::pow(12100.0, static_cast<double>(n)));
@@ -43,7 +43,7 @@ float normalizedToPlain(int32_t index, float n) {
 }
 
 float plainToNormalized(int32_t index, float plain) {
-    if (!isParameter(index)) return 0.0f;
+    if (!isRow(index)) return 0.0f;
     const ParameterInfo& p = kParameters[index];
     if (p.curve == Curve::kRatio) {
         // 1 / ln 12100, held as a float32. Rounding the quotient first makes a
@@ -59,26 +59,30 @@ float plainToNormalized(int32_t index, float plain) {
 }
 
 void writeName(int32_t index, char* text, int32_t length) {
-    const std::string_view name = !isParameter(index) ? ""
-                                  : length <= 8       ? kParameters[index].shortName
-                                                      : kParameters[index].name;
+    const std::string_view name = !isRow(index) ? ""
+                                  : length <= 8 ? kParameters[index].shortName
+                                                : kParameters[index].name;
     copyPadded(text, name, length);
 }
 
 void writeUnit(int32_t index, char* text, int32_t length) {
-    copyPadded(text, isParameter(index) ? kParameters[index].unit : "", length);
+    copyPadded(text, isRow(index) ? kParameters[index].unit : "", length);
 }
 
 void writeDisplay(int32_t index, float normalized, char* text, int32_t length) {
     if (length < 1) return;
-    if (!isParameter(index)) {
+    if (!isRow(index)) {
         text[0] = '\0';
         return;
     }
     const double n = normalized;
     const auto size = static_cast<size_t>(length);
     const Display display = kParameters[index].display;
-    if (display == Display::kScale) {
+    if (display == Display::kKey) {
+        // VST 2.4's buffers hold seven characters: the short form there.
+        const bool fits = length > 8;
+        std::snprintf(text, size, "%s", n < 0.5 ? (fits ? "Internal" : "Int") : (fits ? "External" : "Ext"));
+    } else if (display == Display::kScale) {
         std::snprintf(text, size, "%2.1f", n * 9.0 + 1.0);
     } else if (display == Display::kPercent) {
         // In double: 0.29 as a float is just below 0.29, so it shows 28%.

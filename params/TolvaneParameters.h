@@ -30,6 +30,7 @@ enum class Setting : int32_t {
     kThreshold,   // the compressor's threshold, plain decibels
     kOutputGain,  // the compressor's make-up gain, plain decibels
     kWetShare,    // the Active fade's target: the normalised value itself
+    kKey,         // the detector's source: the input below 0.5, the key from 0.5
 };
 
 // How a normalised value n becomes the plain value p, and back.
@@ -44,6 +45,7 @@ enum class Display : int32_t {
     kRatio,    // the plain value, "%4.0f", and ":1" when it fits
     kScale,    // n on a 1.0 .. 10.0 scale, "%2.1f", whatever the plain value
     kPercent,  // n in whole percent, truncated: "%d%%"
+    kKey,      // "Internal" below 0.5, "External" from 0.5
 };
 
 // How the editor shows a parameter.
@@ -67,8 +69,10 @@ struct ParameterInfo {
 };
 
 // Index = position: 0 Ratio, 1 Attack, 2 Release, 3 Sensitivity, 4 Make-Up
-// Gain, 5 Active. Hosts, programs, MIDI bindings and stored files use these
-// numbers, so rows are only ever appended. One row per parameter, read across.
+// Gain, 5 Active, 6 Key. Hosts, programs, MIDI bindings and stored files use
+// these numbers, so rows are only ever appended. One row per parameter, read
+// across. Key exists only in the forms with a key input: the others keep the
+// first kParameterCount rows, so their sessions and presets stay as they were.
 // clang-format off
 inline constexpr ParameterInfo kParameters[] = {
     {"Ratio", "Ratio", " ", 1.0f, 1000.0f, Curve::kRatio, Display::kRatio, Setting::kRatio, Control::kKnob, 10001, {14, 65, 109, 152}, 87},
@@ -77,14 +81,22 @@ inline constexpr ParameterInfo kParameters[] = {
     {"Sensitivity", "Sense", "dB", 0.0f, -60.0f, Curve::kLinear, Display::kPlain, Setting::kThreshold, Control::kKnob, 10004, {475, 65, 570, 152}, 87},
     {"Make-Up Gain", "Makeup", "dB", 0.0f, 30.0f, Curve::kLinear, Display::kPlain, Setting::kOutputGain, Control::kKnob, 10005, {568, 65, 663, 152}, 87},
     {"Active", "Active", " ", 0.0f, 1.0f, Curve::kLinear, Display::kPercent, Setting::kWetShare, Control::kSwitch, 10007, {668, 54, 750, 143}, 89},
+    {"Key", "Key", "", 0.0f, 1.0f, Curve::kLinear, Display::kKey, Setting::kKey, Control::kSwitch, 10010, {190, 166, 300, 198}, 32},
 };
 // clang-format on
-inline constexpr int32_t kParameterCount = static_cast<int32_t>(std::size(kParameters));
+// The forms without a key input have the first six; the side-chain forms all.
+inline constexpr int32_t kSideChainParameterCount = static_cast<int32_t>(std::size(kParameters));
+inline constexpr int32_t kParameterCount = kSideChainParameterCount - 1;
 
 // Indexes by name, for code that means one parameter in particular.
-enum ParameterIndex : int32_t { kRatio, kAttack, kRelease, kSensitivity, kMakeUpGain, kActive };
+enum ParameterIndex : int32_t { kRatio, kAttack, kRelease, kSensitivity, kMakeUpGain, kActive, kKey };
 
+// A parameter of the forms without a key input.
 constexpr bool isParameter(int32_t index) { return index >= 0 && index < kParameterCount; }
+// A parameter of a form with `count` parameters (kParameterCount or kSideChainParameterCount).
+constexpr bool isParameter(int32_t index, int32_t count) { return index >= 0 && index < count; }
+// A row of the table, whichever form has it: what the conversions and texts take.
+constexpr bool isRow(int32_t index) { return isParameter(index, kSideChainParameterCount); }
 
 // Conversions by a parameter's curve. Each computes in double and rounds every
 // step it names to float32. A normalised value outside 0..1 gives a plain value
@@ -117,7 +129,7 @@ inline constexpr CRect kAboutRect{501, 171, 694, 200};
 inline constexpr int32_t kSizeMenuImageId = 10009;
 inline constexpr CRect kSizeMenuFrame{0, 0, 128, 94};
 inline constexpr CRect kSizeMenuRows[] = {{2, 24, 126, 46}, {2, 46, 126, 68}, {2, 68, 126, 90}};
-// Editor controls that are no parameter carry these tags; 6 is unused.
+// Editor controls that are no parameter carry these tags (6 is the Key's, where there is one).
 inline constexpr int32_t kAboutTag = 7;
 inline constexpr int32_t kMeterTag = 8;
 inline constexpr int32_t kSizeMenuTag = 9;
@@ -137,17 +149,19 @@ constexpr bool rowsAreSound() {
             p.imageId == kAboutImageId || p.imageId == kSizeMenuImageId)
             return false;
     }
-    for (int32_t i = 0; i < kParameterCount; ++i)
-        for (int32_t j = i + 1; j < kParameterCount; ++j)
+    for (int32_t i = 0; i < kSideChainParameterCount; ++i)
+        for (int32_t j = i + 1; j < kSideChainParameterCount; ++j)
             if (kParameters[i].imageId == kParameters[j].imageId || kParameters[i].name == kParameters[j].name)
                 return false;
     return true;
 }
 }  // namespace checks
 static_assert(checks::rowsAreSound(), "every parameter needs its own name, image and a rectangle on the panel");
-static_assert(kParameterCount < kAboutTag, "parameter indexes double as control tags, below the editor's own");
-static_assert(kParameterCount <= 32, "pending changes are kept as one bit per parameter");
-static_assert(kParameters[kActive].setting == Setting::kWetShare && kParameters[kRatio].setting == Setting::kRatio,
+static_assert(kSideChainParameterCount <= kAboutTag,
+              "parameter indexes double as control tags, below the editor's own");
+static_assert(kSideChainParameterCount <= 32, "pending changes are kept as one bit per parameter");
+static_assert(kParameters[kActive].setting == Setting::kWetShare && kParameters[kRatio].setting == Setting::kRatio &&
+                  kParameters[kKey].setting == Setting::kKey && kKey == kParameterCount,
               "the named indexes follow the table");
 
 }  // namespace tolvane

@@ -49,11 +49,15 @@ private:
 
 }  // namespace
 
-Tolvane::Tolvane(audioMasterCallback host) : AudioEffectX(host, kNumPrograms, kNumParams) {
+Tolvane::Tolvane(audioMasterCallback host, TolvaneEngine::Form form)
+    : AudioEffectX(host, kNumPrograms,
+                   form == TolvaneEngine::Form::kSideChain ? TolvaneEngine::kSideChainParameterCount : kNumParams),
+      engine(TolvaneEngine::defaultAssignmentsFile(), form),
+      sideChain(form == TolvaneEngine::Form::kSideChain) {
     cEffect.flags |= effFlagsCanReplacing | effFlagsHasEditor;
-    cEffect.numInputs = 2;
+    cEffect.numInputs = sideChain ? 4 : 2;
     cEffect.numOutputs = 2;
-    cEffect.uniqueID = fourCharacters('Q', 'M', 't', 'v');
+    cEffect.uniqueID = sideChain ? kSideChainUniqueId : kUniqueId;
     setEditor(new VstEditor(editorPanel));
     link.setEditor(&editorPanel);
 }
@@ -70,6 +74,7 @@ void Tolvane::suspend() { engine.suspend(); }
 
 void Tolvane::resume() {
     activeInputs = isInputConnected(1) ? 2 : 1;
+    if (sideChain) activeKeys = isInputConnected(3) ? 2 : 1;
     activeOutputs = isOutputConnected(1) ? 2 : 1;
     wantEvents(1);
     AudioEffectX::resume();
@@ -102,17 +107,19 @@ bool Tolvane::getProgramNameIndexed(VstInt32, VstInt32 index, char* text) {
 
 // Texts of an index that is no parameter are empty, zero-filled as the copies are.
 void Tolvane::getParameterLabel(VstInt32 index, char* label) {
-    if (tolvane::isParameter(index)) engine.getParameterLabel(index, label, kVstMaxParamStrLen);
+    if (tolvane::isParameter(index, engine.parameterCount()))
+        engine.getParameterLabel(index, label, kVstMaxParamStrLen);
     else std::memset(label, 0, kVstMaxParamStrLen + 1);
 }
 
 void Tolvane::getParameterDisplay(VstInt32 index, char* text) {
-    if (tolvane::isParameter(index)) engine.getParameterDisplay(index, text, kVstMaxParamStrLen);
+    if (tolvane::isParameter(index, engine.parameterCount()))
+        engine.getParameterDisplay(index, text, kVstMaxParamStrLen);
     else std::memset(text, 0, kVstMaxParamStrLen);
 }
 
 void Tolvane::getParameterName(VstInt32 index, char* text) {
-    if (tolvane::isParameter(index)) engine.getParameterName(index, text, kVstMaxParamStrLen);
+    if (tolvane::isParameter(index, engine.parameterCount())) engine.getParameterName(index, text, kVstMaxParamStrLen);
     else std::memset(text, 0, kVstMaxParamStrLen + 1);
 }
 
@@ -142,6 +149,11 @@ void Tolvane::processReplacing(float** inputs, float** outputs, VstInt32 frames)
         // One connected input feeds both channels.
         audio = {false, inputs[0], activeInputs == 1 ? inputs[0] : inputs[1], outputs[0], outputs[1]};
     }
+    // The key: inputs 3 and 4, or 3 alone feeding both.
+    if (sideChain) {
+        audio.keyLeft = inputs[2];
+        audio.keyRight = activeKeys == 1 ? inputs[2] : inputs[3];
+    }
     engine.run(audio, static_cast<uint32_t>(frames), nullptr, 0);
 }
 
@@ -161,13 +173,13 @@ void Tolvane::announceChange(int change) {
 
 void Tolvane::tellHost(int change) {
     if (change & kValues)
-        for (VstInt32 index = 0; index < kNumParams; ++index)
+        for (VstInt32 index = 0; index < engine.parameterCount(); ++index)
             callHost(audioMasterAutomate, index, 0, nullptr, engine.getParameter(index));
     callHost(audioMasterUpdateDisplay);
 }
 
 bool Tolvane::getEffectName(char* name) {
-    tolvane::copyText(name, "Tolvane", kVstMaxEffectNameLen);
+    tolvane::copyText(name, sideChain ? "Tolvane SC" : "Tolvane", kVstMaxEffectNameLen);
     return true;
 }
 
@@ -177,7 +189,7 @@ bool Tolvane::getVendorString(char* text) {
 }
 
 bool Tolvane::getProductString(char* text) {
-    tolvane::copyText(text, "Tolvane", kVstMaxProductStrLen);
+    tolvane::copyText(text, sideChain ? "Tolvane SC" : "Tolvane", kVstMaxProductStrLen);
     return true;
 }
 

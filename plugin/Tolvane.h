@@ -4,6 +4,9 @@
 // keys, idle); the editor's gestures become the host's automation; every
 // parameter change reaches the editor, and a program change tells the host to
 // read the parameters again.
+//
+// The side-chain form ("Tolvane SC") is the same effect with four inputs, 1-2
+// the signal and 3-4 the key, and the seventh parameter, Key.
 #pragma once
 
 #include <atomic>
@@ -17,7 +20,7 @@
 
 class Tolvane : public AudioEffectX {
 public:
-    explicit Tolvane(audioMasterCallback host);
+    explicit Tolvane(audioMasterCallback host, TolvaneEngine::Form form = TolvaneEngine::Form::kMain);
     ~Tolvane() override;
 
     void suspend() override;
@@ -52,6 +55,10 @@ public:
 
     static constexpr VstInt32 kNumPrograms = TolvaneEngine::kProgramCount;
     static constexpr VstInt32 kNumParams = TolvaneEngine::kParameterCount;
+    // Hosts tell plug-ins apart by these; a session or preset names its
+    // plug-in by the ID, so neither may ever change.
+    static constexpr VstInt32 kUniqueId = fourCharacters('Q', 'M', 't', 'v');
+    static constexpr VstInt32 kSideChainUniqueId = fourCharacters('Q', 'M', 't', 's');
 
 private:
     // The editor joined to the engine, with the user's edits told to the host.
@@ -79,10 +86,12 @@ private:
     void markAudioThread();
 
     TolvaneEngine engine;
+    const bool sideChain;
     EditorLink link{*this};
     TolvaneEditor editorPanel{&link};
     // Until a host resumes, stereo as the record announces.
     VstInt32 activeInputs = 2;
+    VstInt32 activeKeys = 2;
     VstInt32 activeOutputs = 2;
     // The thread that last processed audio or events, and a notice to the host
     // that it could not send.

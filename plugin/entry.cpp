@@ -1,5 +1,6 @@
 // The library's entry point. A host calls it once per instance with its
-// callback and keeps the returned record.
+// callback and keeps the returned record. The side-chain plug-in is this file
+// built with TOLVANE_SIDECHAIN.
 #include <new>
 
 #include "ImageResources.h"
@@ -28,7 +29,11 @@ TOLVANE_EXPORT AEffect* VSTCALLBACK VSTPluginMain(audioMasterCallback host) {
     if (!host) return nullptr;
     if (host(nullptr, audioMasterVersion, 0, 0, nullptr, 0.0f) == 0) return nullptr;
     try {
+#if defined(TOLVANE_SIDECHAIN)
+        Tolvane* effect = new Tolvane(host, TolvaneEngine::Form::kSideChain);
+#else
         Tolvane* effect = new Tolvane(host);
+#endif
         return effect->getAeffect();
     } catch (...) {
         // Out of memory while building the instance: no instance.

@@ -30,7 +30,8 @@ const char* const kUsage =
     "  --set        set a parameter by name to a value from 0 to 1, after the program\n"
     "  --connect    connect to the system's capture and playback ports (and MIDI sources), or to the\n"
     "               ports given: sources feed in_1 and in_2 (MIDI sources midi_in), destinations take\n"
-    "               out_1 and out_2, in the order given\n"
+    "               out_1 and out_2, in the order given; a source written key:PORT feeds the\n"
+    "               side-chain key, key_1 then key_2 (the detector then follows the key)\n"
     "  --no-editor  no window: the gain reduction shows as a line in the terminal\n"
     "The last program and settings come back at the next start. Under PipeWire: pw-jack tolvane live\n";
 
@@ -130,6 +131,8 @@ public:
         if (window) window->resize(width, height);
         return true;
     }
+    // The key follows what feeds key_1 and key_2: no switch for it.
+    bool hasKey() override { return false; }
     std::atomic<bool> changed{false};
     platform::TopLevelWindow* window = nullptr;
 };
@@ -156,7 +159,7 @@ private:
     void tell(const std::string& message);
     std::string title();
 
-    TolvaneEngine engine;
+    TolvaneEngine engine{TolvaneEngine::defaultAssignmentsFile(), TolvaneEngine::Form::kSideChain};
     LiveLink link{engine};
     TolvaneEditor panel{&link};
     std::unique_ptr<platform::TopLevelWindow> window;

@@ -37,7 +37,9 @@ bool LiveJackClient::open(const char* name, std::string& error) {
     audioOut[0] = registerPort(client, "out_1", audio, JackPortIsOutput);
     audioOut[1] = registerPort(client, "out_2", audio, JackPortIsOutput);
     midiIn = registerPort(client, "midi_in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput);
-    if (!audioIn[0] || !audioIn[1] || !audioOut[0] || !audioOut[1] || !midiIn) {
+    keyIn[0] = registerPort(client, "key_1", audio, JackPortIsInput);
+    keyIn[1] = registerPort(client, "key_2", audio, JackPortIsInput);
+    if (!audioIn[0] || !audioIn[1] || !audioOut[0] || !audioOut[1] || !midiIn || !keyIn[0] || !keyIn[1]) {
         error = "the JACK server refused the client's ports";
         return false;
     }
@@ -93,9 +95,13 @@ int LiveJackClient::framesChanged(jack_nframes_t frames, void* self) {
 // could still see the state before the change.
 void LiveJackClient::connectionChanged(jack_port_id_t a, jack_port_id_t b, int connected, void* arg) {
     auto* self = static_cast<LiveJackClient*>(arg);
-    const jack_port_t* right = self->audioIn[1];
-    if (jack_port_by_id(self->client, a) == right || jack_port_by_id(self->client, b) == right)
-        self->rightSources.fetch_add(connected ? 1 : -1);
+    const jack_port_t *first = jack_port_by_id(self->client, a), *second = jack_port_by_id(self->client, b);
+    auto count = [&](const jack_port_t* port, std::atomic<int32_t>& sources) {
+        if (first == port || second == port) sources.fetch_add(connected ? 1 : -1);
+    };
+    count(self->audioIn[1], self->rightSources);
+    count(self->keyIn[0], self->keySources[0]);
+    count(self->keyIn[1], self->keySources[1]);
 }
 
 void LiveJackClient::shutDown(jack_status_t, const char* why, void* arg) {
@@ -121,9 +127,20 @@ int LiveJackClient::process(jack_nframes_t frames) {
     auto* leftOut = static_cast<float*>(jack_port_get_buffer(audioOut[0], frames));
     auto* rightOut = static_cast<float*>(jack_port_get_buffer(audioOut[1], frames));
     void* midi = jack_port_get_buffer(midiIn, frames);
+    // The key's ports that something feeds; one feeds both sides.
+    const float* keys[2] = {};
+    for (int k = 0; k < 2; ++k)
+        if (keySources[k].load(std::memory_order_relaxed) > 0)
+            keys[k] = static_cast<const float*>(jack_port_get_buffer(keyIn[k], frames));
+    const float* keyLeft = keys[0] ? keys[0] : keys[1];
+    const float* keyRight = keys[1] ? keys[1] : keys[0];
 
-    // Each message takes effect at its own frame.
-    TolvaneEngine::Block block(engine, TolvaneEngine::Audio{false, left, right, leftOut, rightOut}, frames);
+    // Each message takes effect at its own frame. Key is External for good
+    // (a program change would set it Internal): without a key the input feeds
+    // the detector all the same.
+    TolvaneEngine::Block block(engine, TolvaneEngine::Audio{false, left, right, leftOut, rightOut, keyLeft, keyRight},
+                               frames);
+    if (engine.getParameter(tolvane::kKey) != 1.0f) block.add(TolvaneEngine::Event::parameter(0, tolvane::kKey, 1.0f));
     const uint32_t count = jack_midi_get_event_count(midi);
     for (uint32_t i = 0; i < count; ++i) {
         jack_midi_event_t event;
@@ -139,13 +156,16 @@ bool LiveJackClient::planConnections(const std::vector<std::string>& ports, std:
         planSystemConnections();
         return true;
     }
-    int inputs = 0, outputs = 0;
+    int inputs = 0, outputs = 0, keys = 0;
     for (const std::string& port : ports)
-        if (!planPort(port, inputs, outputs, error)) return false;
+        if (!planPort(port, inputs, outputs, keys, error)) return false;
     return true;
 }
 
-bool LiveJackClient::planPort(const std::string& port, int& inputs, int& outputs, std::string& error) {
+bool LiveJackClient::planPort(const std::string& given, int& inputs, int& outputs, int& keys, std::string& error) {
+    // "key:PORT": a source for the key (unless only the whole name is a port: a client named "key").
+    const bool key = given.rfind("key:", 0) == 0 && jack_port_by_name(client, given.c_str() + 4);
+    const std::string port = key ? given.substr(4) : given;
     const jack_port_t* found = jack_port_by_name(client, port.c_str());
     if (!found) {
         error = "no JACK port '" + port + "' to connect (jack_lsp lists them)";
@@ -159,7 +179,13 @@ bool LiveJackClient::planPort(const std::string& port, int& inputs, int& outputs
     }
     const bool midi = std::strcmp(jack_port_type(found), JACK_DEFAULT_MIDI_TYPE) == 0;
     const bool source = (jack_port_flags(found) & JackPortIsOutput) != 0;
-    if (midi && source) {
+    if (key) {
+        if (midi || !source || keys == 2) {
+            error = "'" + given + "': the key takes one or two audio sources";
+            return false;
+        }
+        plan.emplace_back(port, jack_port_name(keyIn[keys++]));
+    } else if (midi && source) {
         plan.emplace_back(port, jack_port_name(midiIn));
     } else if (midi) {
         error = "'" + port + "' takes MIDI, and Tolvane sends none";

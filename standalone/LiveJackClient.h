@@ -6,6 +6,11 @@
 // 4 select a program. With nothing connected to in_2, in_1 feeds both channels,
 // so a single microphone comes out on both sides.
 //
+// Two more inputs, key_1 and key_2, are the side-chain key: while anything
+// feeds them, the detector takes its level from them (Key at External; one
+// fed key port feeds both sides); with nothing connected, from the input.
+// --connect names a key's source with the prefix "key:".
+//
 // Threads. JACK's process thread runs the process callback: it allocates
 // nothing, takes no lock and makes no system call. JACK's other callbacks
 // (rate, buffer size, connections, shutdown) only store atomics. Everything
@@ -24,6 +29,7 @@
 
 class LiveJackClient {
 public:
+    // The engine is a side-chain form's (it has the Key).
     explicit LiveJackClient(TolvaneEngine& engine) : engine(engine) {}
     ~LiveJackClient() { close(); }
     LiveJackClient(const LiveJackClient&) = delete;
@@ -60,11 +66,12 @@ private:
     static void shutDown(jack_status_t status, const char* why, void* self);
     int process(jack_nframes_t frames);
     void planSystemConnections();
-    bool planPort(const std::string& port, int& inputs, int& outputs, std::string& error);
+    bool planPort(const std::string& port, int& inputs, int& outputs, int& keys, std::string& error);
 
     TolvaneEngine& engine;
     jack_client_t* client = nullptr;
     jack_port_t* audioIn[2] = {};
+    jack_port_t* keyIn[2] = {};
     jack_port_t* audioOut[2] = {};
     jack_port_t* midiIn = nullptr;
     std::vector<std::pair<std::string, std::string>> plan;  // source, destination
@@ -73,6 +80,7 @@ private:
     std::atomic<uint32_t> serverFrames{0};
     uint32_t engineRate = 0;  // the process thread's own: the rate the engine runs at
     std::atomic<int32_t> rightSources{0};
+    std::atomic<int32_t> keySources[2] = {};
     std::atomic<bool> gone{false};
     char reason[256] = {};
 };

@@ -65,6 +65,9 @@ KNOBS = [
     ((568, 65, 663, 152), "MAKEUP", "+0DB", "+30DB", "makeup_knob.png"),
 ]
 SWITCH = (668, 54, 750, 143)
+# The side-chain forms' Key switch, on the panel's plain metal below the
+# dynamics group; the panel itself is the same for every form.
+KEY_SWITCH = (190, 166, 300, 198)
 METER = (316, 39, 434, 160)
 ABOUT_AREA = (501, 171, 694, 200)
 
@@ -675,6 +678,40 @@ def draw_switch(ctx, on):
     ctx.fill()
 
 
+def draw_key_switch(ctx, external):
+    # All of it in the frames: the panel under it is every form's.
+    w, h = KEY_SWITCH[2] - KEY_SWITCH[0], KEY_SWITCH[3] - KEY_SWITCH[1]
+    draw_recess(ctx, 2, 2, w - 2, h - 2, r=5)
+    font(ctx, SANS, 8.0)
+    engraved_text(ctx, "KEY", 19, 19, 1.4)
+    font(ctx, SANS_CONDENSED, 6.5)
+    engraved_text(ctx, "INT", 50, 13, 0.5, INK if not external else INK_DIM)
+    engraved_text(ctx, "EXT", 92, 13, 0.5, INK if external else INK_DIM)
+    # The slide's slot, and its lamp lit for the key.
+    rounded_rect(ctx, 45, 18, 97, 26, 4)
+    ctx.set_source_rgb(0.05, 0.05, 0.06)
+    ctx.fill()
+    lx, ly = 71, 11
+    ctx.arc(lx, ly, 3.6, 0, 2 * math.pi)
+    g = cairo.RadialGradient(lx - 1, ly - 1, 0.3, lx, ly, 3.6)
+    if external:
+        g.add_color_stop_rgb(0, 1.0, 0.93, 0.70)
+        g.add_color_stop_rgb(1, 0.85, 0.42, 0.05)
+    else:
+        g.add_color_stop_rgb(0, 0.45, 0.30, 0.16)
+        g.add_color_stop_rgb(1, 0.14, 0.08, 0.04)
+    ctx.set_source(g)
+    ctx.fill()
+    # The slide's knob, at INT or EXT.
+    kx = 84 if external else 47
+    rounded_rect(ctx, kx, 17, kx + 11, 27, 2)
+    g = cairo.LinearGradient(0, 17, 0, 27)
+    g.add_color_stop_rgb(0, 0.92, 0.92, 0.91)
+    g.add_color_stop_rgb(1, 0.40, 0.40, 0.41)
+    ctx.set_source(g)
+    ctx.fill()
+
+
 def film_strip(panel, rect, frames, draw, scale):
     x0, y0, x1, y1 = scale.rect(rect)
     frame_h = y1 - y0
@@ -1052,6 +1089,7 @@ def draw_scale(scale, sheet_folder):
     parts = [(rect, KNOB_FRAMES, lambda ctx, k: draw_knob(ctx, k / 32.0), name) for rect, _, _, _, name in KNOBS]
     parts.append((METER, METER_FRAMES, lambda ctx, k: draw_needle(ctx, k * 20.0 / 32.0), "gain_meter.png"))
     parts.append((SWITCH, SWITCH_FRAMES, lambda ctx, k: draw_switch(ctx, k == 1), "active_switch.png"))
+    parts.append((KEY_SWITCH, SWITCH_FRAMES, lambda ctx, k: draw_key_switch(ctx, k == 1), "key_switch.png"))
     strips = []
     for rect, frames, draw, name in parts:
         strip = film_strip(panel, rect, frames, draw, scale)
@@ -1068,7 +1106,7 @@ def draw_scale(scale, sheet_folder):
     ctx = cairo.Context(preview)
     ctx.set_source_surface(panel, 0, 0)
     ctx.paint()
-    for (rect, _, _, _), (strip, frame_h, _), k in zip(parts, strips, (6, 10, 14, 20, 8, 9, 1)):
+    for (rect, _, _, _), (strip, frame_h, _), k in zip(parts, strips, (6, 10, 14, 20, 8, 9, 1, 0)):
         x0, y0, x1, _ = scale.rect(rect)
         ctx.save()
         ctx.rectangle(x0, y0, x1 - x0, frame_h)

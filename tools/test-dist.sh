@@ -69,11 +69,13 @@ unzip -q "$dist/$windows.zip" -d "$work"
 unzip -q "$dist/$windows-debug.zip" -d "$work"
 l=$work/$linux
 w=$work/$windows
-check "Linux archive: Tolvane.so, Tolvane.clap, tolvane, README.md, LICENSE" \
-  test -f "$l/Tolvane.so" -a -f "$l/Tolvane.clap" -a -x "$l/tolvane" -a -f "$l/README.md" -a -f "$l/LICENSE"
-check "Windows archive: both DLLs, README.txt with CRLF lines, the licences" bash -c "
+check "Linux archive: Tolvane.so, TolvaneSC.so, Tolvane.clap, tolvane, README.md, LICENSE" \
+  test -f "$l/Tolvane.so" -a -f "$l/TolvaneSC.so" -a -f "$l/Tolvane.clap" -a -x "$l/tolvane" -a -f "$l/README.md" -a -f "$l/LICENSE"
+check "Windows archive: both DLLs of each plug-in, README.txt with CRLF lines, the licences" bash -c "
   file '$w/32-bit/Tolvane.dll' | grep -q 'PE32 executable (DLL).*Intel 80386' &&
   file '$w/64-bit/Tolvane.dll' | grep -q 'PE32+ executable (DLL).*x86-64' &&
+  file '$w/32-bit/TolvaneSC.dll' | grep -q 'PE32 executable (DLL).*Intel 80386' &&
+  file '$w/64-bit/TolvaneSC.dll' | grep -q 'PE32+ executable (DLL).*x86-64' &&
   file '$w/32-bit/Tolvane.clap' | grep -q 'PE32 executable (DLL).*Intel 80386' &&
   file '$w/64-bit/Tolvane.clap' | grep -q 'PE32+ executable (DLL).*x86-64' &&
   file '$w/README.txt' | grep -q CRLF && ! grep -q '\`\`\`' '$w/README.txt' &&

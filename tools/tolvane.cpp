@@ -38,7 +38,7 @@ namespace {
 const char* const usage =
     "usage: tolvane [--plugin PATH] info\n"
     "       tolvane [--plugin PATH] render IN OUT [--program N|NAME] [--set NAME=VALUE ...] [--block N]\n"
-    "                                     [--midi FILE] [--pre-roll SECONDS]\n"
+    "                                     [--midi FILE] [--pre-roll SECONDS] [--key FILE]\n"
     "       tolvane [--plugin PATH] demo [DIR]\n"
     "       tolvane [--plugin PATH] edit [--program N|NAME] [--play IN] [--seconds S]\n"
     "       tolvane editor-shot OUT.png [--program N|NAME] [--set NAME=VALUE ...] [--meter V]\n"
@@ -62,7 +62,10 @@ const char* const helpDetails =
     "  info           the plug-in's identity, programs, parameters and MIDI bindings\n"
     "  render         process a WAV, AIFF or FLAC file (mono or stereo) into OUT, same format;\n"
     "                 --pre-roll runs that much silence (0 to 60 s) through the effect first,\n"
-    "                 as a workstation's export does, so the file starts as a running instance would\n"
+    "                 as a workstation's export does, so the file starts as a running instance would;\n"
+    "                 --key FILE (mono or stereo, the input's rate and length) drives the detector\n"
+    "                 instead of the input: it loads TolvaneSC.so from beside the plug-in (unless the\n"
+    "                 plug-in has a key input itself) with Key set to External\n"
     "  demo           render a drum loop through every program into DIR (default: demo)\n"
     "  edit           the editor in an X window of its own, idled as a host does\n"
     "  editor-shot    a PNG picture of the editor, built in rather than loaded\n"
@@ -154,7 +157,14 @@ struct RenderSettings {
     double preRoll = 0.0;           // seconds of silence through the effect before the file
     bool progress = false;          // on a terminal: shown for a file long enough to wait for
     std::vector<MidiMessage> midi;  // played to the plug-in at their times
+    std::string keyPath;            // a key file for inputs 3-4, or empty
+    SNDFILE* key = nullptr;         // the key opened, read beside the input
+    int keyChannels = 0;
 };
+
+// The side-chain plug-in's Key parameter, and its value for External.
+constexpr VstInt32 kKeyParameter = 6;
+constexpr float kKeyExternal = 1.0f;
 
 // A VstEvents list with room for a batch of MIDI messages.
 struct MidiBatch {
@@ -201,11 +211,15 @@ std::unique_ptr<PluginInstance> startRenderInstance(PluginLibrary& library, cons
         return nullptr;
     }
     plugin->connectedInputs = plugin->connectedOutputs = info.channels;
+    // The key on pins 3-4, pin 4 unconnected for a mono key; a mono input
+    // then goes to both main pins, and the mono output takes the first.
+    if (settings.key) plugin->connectedInputs = settings.keyChannels == 2 ? 4 : 3;
     plugin->dispatch(effOpen);
     plugin->dispatch(effSetSampleRate, 0, 0, nullptr, static_cast<float>(info.samplerate));
     plugin->dispatch(effSetBlockSize, 0, settings.block);
     if (settings.program >= 0) plugin->dispatch(effSetProgram, 0, settings.program);
     for (const cli::ParameterValue& set : settings.sets) plugin->setParameter(set.index, set.value);
+    if (settings.key) plugin->setParameter(kKeyParameter, kKeyExternal);
     plugin->dispatch(effMainsChanged, 0, 1);
     return plugin;
 }
@@ -254,13 +268,13 @@ private:
 
 // Processes `frames` frames that start at frame `done` of the stream, split
 // where MIDI messages fall, so each takes effect at its own frame.
-void processSplitAtMidi(PluginInstance& plugin, MidiPlayer& midi, float* const inputs[2], float* const outputs[2],
+void processSplitAtMidi(PluginInstance& plugin, MidiPlayer& midi, float* const inputs[4], float* const outputs[2],
                         sf_count_t done, sf_count_t frames) {
     for (sf_count_t start = 0; start < frames;) {
         midi.deliverDueBy(done + start);
         sf_count_t end = frames;
         if (midi.pending()) end = std::min(end, std::max(start + 1, midi.nextFrame() - done));
-        float* ins[2] = {inputs[0] + start, inputs[1] + start};
+        float* ins[4] = {inputs[0] + start, inputs[1] + start, inputs[2] + start, inputs[3] + start};
         float* outs[2] = {outputs[0] + start, outputs[1] + start};
         plugin.process(ins, outs, static_cast<VstInt32>(end - start));
         start = end;
@@ -273,8 +287,10 @@ sf_count_t streamThrough(PluginInstance& plugin, SNDFILE* in, SNDFILE* out, cons
                          const RenderSettings& settings, Level* inLevel, Level* outLevel) {
     const size_t block = static_cast<size_t>(settings.block);
     const int channels = info.channels;
-    std::vector<float> interleaved(block * channels), inputs(block * 2), outputs(block * 2);
-    float* inputPointers[2] = {inputs.data(), inputs.data() + block};
+    // Four inputs, whichever plug-in: the key's pins get silence when there is no key.
+    std::vector<float> interleaved(block * channels), inputs(block * 4), outputs(block * 2), key(block * 2);
+    float* inputPointers[4] = {inputs.data(), inputs.data() + block, inputs.data() + 2 * block,
+                               inputs.data() + 3 * block};
     float* outputPointers[2] = {outputs.data(), outputs.data() + block};
     MidiPlayer midi(plugin, settings.midi, info.samplerate);
     const bool progress = showsProgress(settings, info);
@@ -287,6 +303,16 @@ sf_count_t streamThrough(PluginInstance& plugin, SNDFILE* in, SNDFILE* out, cons
                 inputPointers[c][t] = interleaved[t * channels + c];
                 if (inLevel) inLevel->add(inputPointers[c][t]);
             }
+        if (settings.key) {
+            // The key is as long as the input: it gives its frames, whatever they are.
+            const sf_count_t keyed = sf_readf_float(settings.key, key.data(), got);
+            for (sf_count_t t = 0; t < got; ++t)
+                for (int c = 0; c < 2; ++c)
+                    inputPointers[2 + c][t] =
+                        t < keyed ? key[static_cast<size_t>(t * settings.keyChannels + c % settings.keyChannels)]
+                                  : 0.0f;
+            if (channels == 1) std::copy_n(inputPointers[0], got, inputPointers[1]);
+        }
         processSplitAtMidi(plugin, midi, inputPointers, outputPointers, done, got);
         for (sf_count_t t = 0; t < got; ++t)
             for (int c = 0; c < channels; ++c) {
@@ -301,8 +327,8 @@ sf_count_t streamThrough(PluginInstance& plugin, SNDFILE* in, SNDFILE* out, cons
 
 // Runs `frames` frames of silence through the instance, its output dropped.
 void preRoll(PluginInstance& plugin, sf_count_t frames, long block) {
-    std::vector<float> silence(static_cast<size_t>(block) * 2), dropped(static_cast<size_t>(block) * 2);
-    float* inputs[2] = {silence.data(), silence.data() + block};
+    std::vector<float> silence(static_cast<size_t>(block)), dropped(static_cast<size_t>(block) * 2);
+    float* inputs[4] = {silence.data(), silence.data(), silence.data(), silence.data()};
     float* outputs[2] = {dropped.data(), dropped.data() + block};
     for (sf_count_t n; frames > 0; frames -= n) {
         n = std::min<sf_count_t>(frames, block);
@@ -312,10 +338,12 @@ void preRoll(PluginInstance& plugin, sf_count_t frames, long block) {
 
 using cli::warn;
 
+bool openKey(const std::string& keyPath, const SF_INFO& input, RenderInput& key, std::string& error);
+
 // Renders IN into OUT through a new instance; OUT gets the output only when
-// everything succeeded.
-bool render(PluginLibrary& library, const std::string& inPath, const std::string& outPath,
-            const RenderSettings& settings, Level* inLevel, Level* outLevel, std::string& error) {
+// everything succeeded. `unfit` is set for a key that does not fit the input.
+bool render(PluginLibrary& library, const std::string& inPath, const std::string& outPath, const RenderSettings& given,
+            Level* inLevel, Level* outLevel, std::string& error, bool* unfit = nullptr) {
     if (sameFile(inPath, outPath)) {
         error = "the output " + outPath + " is the input file; choose another name";
         return false;
@@ -325,6 +353,16 @@ bool render(PluginLibrary& library, const std::string& inPath, const std::string
     if (!in.open(inPath, error, warning)) return false;
     if (!warning.empty()) warn(warning);
     const SF_INFO& info = in.info();
+    RenderSettings settings = given;
+    RenderInput key;
+    if (!settings.keyPath.empty()) {
+        if (!openKey(settings.keyPath, info, key, error)) {
+            if (unfit) *unfit = true;
+            return false;
+        }
+        settings.key = key.file();
+        settings.keyChannels = key.info().channels;
+    }
     auto plugin = startRenderInstance(library, info, settings, error);
     if (!plugin) return false;
     RenderOutput out;
@@ -409,12 +447,47 @@ const cli::Option kRenderOptions[] = {
     {"--block", cli::Takes::kValue, "a number of frames from 1 to 65536"},
     {"--midi", cli::Takes::kValue, "a standard MIDI file"},
     {"--pre-roll", cli::Takes::kValue, "a number of seconds from 0 to 60"},
+    {"--key", cli::Takes::kValue, "a mono or stereo audio file"},
 };
 
-int renderCommand(PluginLibrary& library, const std::vector<std::string>& args) {
+// The plug-in that takes a key: the one given, when it has a key input, else
+// TolvaneSC.so beside it. Null, with `error` set, when there is none.
+PluginLibrary* keyedLibrary(PluginLibrary& library, const std::string& pluginPath,
+                            std::unique_ptr<PluginLibrary>& loaded, std::string& error) {
+    if (auto probe = library.createInstance(); probe && probe->effect()->numInputs >= 4) return &library;
+    const std::string path = pluginPath.substr(0, pluginPath.find_last_of('/') + 1) + "TolvaneSC.so";
+    loaded = std::make_unique<PluginLibrary>(path);
+    if (auto probe = loaded->createInstance(); probe && probe->effect()->numInputs >= 4) return loaded.get();
+    error = "--key needs the side-chain plug-in " + path +
+            (loaded->loaded() ? ", which has no key input" : ": " + loaded->error());
+    return nullptr;
+}
+
+// Opens the key and checks it against the input: the same rate and length
+// (where the input's header gives one: a pipe's may not), one or two channels.
+bool openKey(const std::string& keyPath, const SF_INFO& i, RenderInput& key, std::string& error) {
+    std::string warning;
+    if (!key.open(keyPath, error, warning)) return false;
+    if (!warning.empty()) warn(warning);
+    const SF_INFO& k = key.info();
+    if (k.channels < 1 || k.channels > 2) {
+        error = "the key " + keyPath + " has " + std::to_string(k.channels) + " channels; it must be mono or stereo";
+    } else if (k.samplerate != i.samplerate) {
+        error = "the key " + keyPath + " runs at " + std::to_string(k.samplerate) + " Hz, the input at " +
+                std::to_string(i.samplerate) + " Hz; they must match";
+    } else if (k.frames != i.frames && i.frames > 0 && i.frames < SF_COUNT_MAX) {
+        error = "the key " + keyPath + " has " + std::to_string(k.frames) + " frames, the input " +
+                std::to_string(i.frames) + "; they must be as long";
+    } else {
+        return true;
+    }
+    return false;
+}
+
+int renderCommand(PluginLibrary& mainLibrary, const std::string& pluginPath, const std::vector<std::string>& args) {
     cli::Arguments parsed;
     RenderSettings settings;
-    std::string error, program;
+    std::string error, program, keyPath;
     if (!cli::parse(args, kRenderOptions, parsed, error)) return refuse(error);
     for (const cli::Given& given : parsed.options) {
         long block;
@@ -430,9 +503,19 @@ int renderCommand(PluginLibrary& library, const std::vector<std::string>& args) 
         } else if (given.is("--pre-roll")) {
             if (!cli::parseNumber(given.value, settings.preRoll) || settings.preRoll < 0.0 || settings.preRoll > 60.0)
                 return refuse(given.refusal());
+        } else if (given.is("--key")) {
+            keyPath = given.value;
         }
     }
     if (parsed.operands.size() != 2) return refuse("render needs an input and an output file (see 'tolvane --help')");
+    PluginLibrary* chosen = &mainLibrary;
+    std::unique_ptr<PluginLibrary> sideChain;
+    if (!keyPath.empty()) {
+        chosen = keyedLibrary(mainLibrary, pluginPath, sideChain, error);
+        if (!chosen) return fail(error);
+        settings.keyPath = keyPath;
+    }
+    PluginLibrary& library = *chosen;
     if (!program.empty()) {
         auto plugin = library.createInstance();
         if (!plugin) return fail(library.error());
@@ -440,7 +523,9 @@ int renderCommand(PluginLibrary& library, const std::vector<std::string>& args) 
         if (!cli::findProgram(program, programNames(*plugin), settings.program, error)) return refuse(error);
     }
     settings.progress = isatty(2);
-    if (!render(library, parsed.operands[0], parsed.operands[1], settings, nullptr, nullptr, error)) return fail(error);
+    bool unfit = false;
+    if (!render(library, parsed.operands[0], parsed.operands[1], settings, nullptr, nullptr, error, &unfit))
+        return unfit ? refuse(error) : fail(error);
     return 0;
 }
 
@@ -558,7 +643,8 @@ struct LoopedAudio {
         while (!left.empty() && static_cast<double>(played) < elapsed * rate) {
             const size_t at = played % left.size();
             const size_t n = std::min<size_t>(512, left.size() - at);
-            float* inputs[2] = {left.data() + at, right.data() + at};
+            // The input is its own key, should the plug-in have one.
+            float* inputs[4] = {left.data() + at, right.data() + at, left.data() + at, right.data() + at};
             float* outputs[2] = {outLeft.data(), outRight.data()};
             plugin.process(inputs, outputs, static_cast<VstInt32>(n));
             played += n;
@@ -712,7 +798,7 @@ int main(int argc, char** argv) {
     PluginLibrary library(pluginPath);
     if (!library.loaded()) return fail(library.error());
     if (command == "info") return args.empty() ? info(library) : refuse("info takes no arguments");
-    if (command == "render") return renderCommand(library, args);
+    if (command == "render") return renderCommand(library, pluginPath, args);
     if (command == "edit") return editCommand(library, args);
     if (!cli::parse(args, {}, parsed, error)) return refuse(error);
     if (parsed.operands.size() > 1) return refuse("demo takes at most one directory");

@@ -372,6 +372,50 @@ TEST_F(EditorSizes, LookAsRecordedAt150And200Percent) {
     }
 }
 
+// The side-chain forms' editor: the same panel with the Key switch, at every
+// size. Outside the switch it is the other forms' editor pixel for pixel; a
+// click switches Key and the host hears it; Ctrl+Shift arms learning for it.
+TEST_F(EditorSizes, TheSideChainEditorAddsAKeySwitch) {
+    TolvaneEngine keyed{"", TolvaneEngine::Form::kSideChain};
+    RecordingLink keyedLink{keyed};
+    TolvaneEditor keyedEditor{&keyedLink};
+    keyedLink.setEditor(&keyedEditor);
+    const CRect key = tolvane::kParameters[tolvane::kKey].rect;
+    for (int32_t percent : {100, 150, 200}) {
+        editor->setFixedScale(percent);
+        keyedEditor.setFixedScale(percent);
+        open();
+        keyedEditor.open(nullptr);
+        keyedEditor.idle();
+        keyedEditor.idle();
+        auto* shownKeyed = static_cast<HeadlessWindow*>(keyedEditor.getFrame()->getPlatformWindow());
+        const CRect r = editor_scale::rect(key, percent);
+        const int32_t width = window()->getWidth();
+        size_t outside = 0, inside = 0;
+        for (size_t i = 0; i < window()->getPicture().size(); ++i) {
+            const CPoint p{static_cast<int32_t>(i % width), static_cast<int32_t>(i / width)};
+            const bool differs = window()->getPicture()[i] != shownKeyed->getPicture()[i];
+            (p.x >= r.left && p.x < r.right && p.y >= r.top && p.y < r.bottom ? inside : outside) += differs;
+        }
+        EXPECT_EQ(outside, 0u) << percent << " %";
+        EXPECT_GT(inside, 100u) << percent << " %: the switch shows";
+        const std::vector<uint32_t> internal = shownKeyed->getPicture();
+        keyedEditor.getFrame()->mouseDown((r.left + r.right) / 2, (r.top + r.bottom) / 2, kLeftButton);
+        keyedEditor.idle();
+        EXPECT_EQ(keyed.getParameter(tolvane::kKey), 1.0f) << percent << " %";
+        EXPECT_NE(shownKeyed->getPicture(), internal) << percent << " %: External shows";
+        keyedEditor.getFrame()->mouseDown(r.left + 2, r.top + 2, kLeftButton | kControl | kShift);
+        EXPECT_EQ(keyed.getLearnParameter(), tolvane::kKey);
+        keyed.toggleLearn(tolvane::kKey);
+        keyed.setParameter(tolvane::kKey, 0.0f);
+        keyedEditor.close();
+        editor->close();
+    }
+    ASSERT_FALSE(keyedLink.calls.empty());
+    EXPECT_EQ(keyedLink.calls.front().index, tolvane::kKey);
+    EXPECT_EQ(editor->getControl(tolvane::kKey), nullptr) << "none in the other forms";
+}
+
 // Drags cover as many screen pixels as the panel grew: half a knob's range
 // is 100 pixels at 100 %, 200 at 200 %, and with Shift half as much again.
 TEST_F(EditorSizes, DragDistancesGrowWithThePanel) {

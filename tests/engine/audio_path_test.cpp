@@ -46,10 +46,13 @@ struct LiteralPath {
         }
     }
     static float clip(float y) { return y < -1.0f ? -1.0f : y > 1.0f ? 1.0f : y; }
-    void stereo(const float* l, const float* r, float* outL, float* outR, int n) {
+    // With a key (kL not null; kR null for a mono key) the detector reads it.
+    void stereo(const float* l, const float* r, float* outL, float* outR, int n, const float* kL = nullptr,
+                const float* kR = nullptr) {
         for (int t = 0; t < n; ++t) {
             float yL, yR;
-            compressor.processStereo(l[t], r[t], &yL, &yR);
+            if (kL) compressor.processStereo(l[t], r[t], kL[t], kR ? kR[t] : kL[t], &yL, &yR);
+            else compressor.processStereo(l[t], r[t], &yL, &yR);
             yL = clip(yL);
             yR = clip(yR);
             const float m = mix.tick();
@@ -63,10 +66,10 @@ struct LiteralPath {
             meter.step(static_cast<float>(static_cast<double>(compressor.getGainReduction()) * m));
         }
     }
-    void mono(const float* in, float* out, int n) {
+    void mono(const float* in, float* out, int n, const float* kL = nullptr, const float* kR = nullptr) {
         for (int t = 0; t < n; ++t) {
             const float x = in[t];
-            const float y = clip(compressor.process(x));
+            const float y = clip(kL ? compressor.process(x, kL[t], kR ? kR[t] : kL[t]) : compressor.process(x));
             const double m = mix.tick();
             const double f = lowPassLeft.process(y);
             out[t] = static_cast<float>(f * m + (1.0 - m) * x);
@@ -99,11 +102,24 @@ bool sameBits(const std::vector<float>& a, const std::vector<float>& b) {
     return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(float)) == 0;
 }
 
-// The engine's stereo or mono path, as a host with that many channels drives it.
-void process(TolvaneEngine& engine, int channels, float** in, float** out, int frames) {
-    if (channels == 2) engine.processStereo(in[0], in[1], out[0], out[1], frames);
-    else engine.processMono(in[0], out[0], frames);
+// The engine's stereo or mono path, as a host with that many channels drives
+// it; with a key (key[0] not null, key[1] null for a mono key) and Key External.
+void process(TolvaneEngine& engine, int channels, float** in, float** out, int frames,
+             const float* const* key = nullptr) {
+    TolvaneEngine::Audio audio{channels == 1, in[0], channels == 2 ? in[1] : nullptr, out[0],
+                               channels == 2 ? out[1] : nullptr};
+    if (key) {
+        audio.keyLeft = key[0];
+        audio.keyRight = key[1];
+    }
+    engine.run(audio, static_cast<uint32_t>(frames), nullptr, 0);
 }
+
+// A key for expectLiteral: none, or one or two channels.
+struct Key {
+    const std::vector<float>* left = nullptr;
+    const std::vector<float>* right = nullptr;
+};
 
 // Runs the effect and the literal path side by side over the signals in
 // blocks of `block` frames, with settings changed between blocks now and then
@@ -111,9 +127,10 @@ void process(TolvaneEngine& engine, int channels, float** in, float** out, int f
 // and holds the effect to the literal output and meter. In place: the effect
 // writes over its input, as hosts may ask.
 void expectLiteral(const std::vector<float>& left, const std::vector<float>& right, int channels, int block,
-                   bool inPlace, int settingsEvery, const char* what) {
+                   bool inPlace, int settingsEvery, const char* what, Key key = {}) {
     const size_t frames = left.size();
-    TolvaneEngine effect("");
+    TolvaneEngine effect("", key.left ? TolvaneEngine::Form::kSideChain : TolvaneEngine::Form::kMain);
+    if (key.left) effect.setParameter(tolvane::kKey, 1.0f);
     LiteralPath literal;
     std::vector<float> inL = left, inR = right;
     std::vector<float> outL(frames), outR(frames), litL(frames), litR(frames);
@@ -129,12 +146,15 @@ void expectLiteral(const std::vector<float>& left, const std::vector<float>& rig
         const int n = static_cast<int>(std::min<size_t>(static_cast<size_t>(block), frames - start));
         float* in[2] = {inL.data() + start, inR.data() + start};
         float* out[2] = {inPlace ? in[0] : outL.data() + start, inPlace ? in[1] : outR.data() + start};
+        const float* keys[2] = {key.left ? key.left->data() + start : nullptr,
+                                key.right ? key.right->data() + start : nullptr};
         if (channels == 2) {
-            literal.stereo(left.data() + start, right.data() + start, litL.data() + start, litR.data() + start, n);
+            literal.stereo(left.data() + start, right.data() + start, litL.data() + start, litR.data() + start, n,
+                           keys[0], keys[1]);
         } else {
-            literal.mono(left.data() + start, litL.data() + start, n);
+            literal.mono(left.data() + start, litL.data() + start, n, keys[0], keys[1]);
         }
-        process(effect, channels, in, out, n);
+        process(effect, channels, in, out, n, key.left ? keys : nullptr);
     }
     ASSERT_TRUE(sameBits(inPlace ? inL : outL, litL)) << what << ", " << channels << " channels, block " << block;
     if (channels == 2) {
@@ -156,6 +176,19 @@ TEST_P(AudioPath, BlocksInPassesMatchTheLiteralPathToTheBit) {
     for (int channels : {2, 1})
         for (int block : {1, 2, 3, 7, 8, 9, 31, 64, 255, 256, 257, 512, 1000, 4096, 8192})
             expectLiteral(left, right, channels, block, block == 257, 5, "hostile");
+}
+
+// The detector on a key of its own, mono or stereo, for both input layouts.
+TEST_P(AudioPath, KeyedBlocksMatchTheLiteralPathToTheBit) {
+    const std::vector<float> left = hostileSignal(30000, 1), right = hostileSignal(30000, 2);
+    std::vector<float> keyL = hostileSignal(30000 + 1500, 3), keyR = hostileSignal(30000 + 4500, 4);
+    keyL.erase(keyL.begin(), keyL.begin() + 1500);  // the key's silences and bursts fall elsewhere than the input's
+    keyR.erase(keyR.begin(), keyR.begin() + 4500);
+    for (int channels : {2, 1})
+        for (Key key : {Key{&keyL, nullptr}, Key{&keyL, &keyR}})
+            for (int block : {1, 7, 8, 9, 256, 257, 4096})
+                expectLiteral(left, right, channels, block, block == 257, 5, key.right ? "stereo key" : "mono key",
+                              key);
 }
 
 // A long silence after a short release takes the envelope down to the flush

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <algorithm>
 #include <atomic>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -205,6 +206,137 @@ TEST(EngineText, DisplayTextsReadBackToTheSameText) {
     EXPECT_EQ(n, 1.0f) << "limited to the range";
     for (const char* text : {"", "dB", "loud", "nan"}) EXPECT_FALSE(engine.normalizedFromText(0, text, n)) << text;
     EXPECT_FALSE(engine.normalizedFromText(6, "1", n));
+}
+
+}  // namespace
+
+namespace {
+
+// A side-chain engine with Key at External; the key as given.
+struct Keyed {
+    TolvaneEngine engine{"", TolvaneEngine::Form::kSideChain};
+    Keyed() { engine.setParameter(tolvane::kKey, 1.0f); }
+};
+
+// Runs `engine` over the signal in blocks, with a key or none.
+std::vector<float> runBlocks(TolvaneEngine& engine, bool mono, const std::vector<float>& left,
+                             const std::vector<float>& right, uint32_t block, const float* keyLeft = nullptr,
+                             const float* keyRight = nullptr) {
+    std::vector<float> outL(left.size()), outR(left.size());
+    for (uint32_t start = 0; start < left.size(); start += block) {
+        const uint32_t n = std::min<uint32_t>(block, static_cast<uint32_t>(left.size()) - start);
+        TolvaneEngine::Audio audio{mono, left.data() + start, right.data() + start, outL.data() + start,
+                                   outR.data() + start};
+        if (keyLeft) {
+            audio.keyLeft = keyLeft + start;
+            audio.keyRight = keyRight ? keyRight + start : nullptr;
+        }
+        engine.run(audio, n, nullptr, 0);
+    }
+    if (!mono) outL.insert(outL.end(), outR.begin(), outR.end());
+    return outL;
+}
+
+// Only the side-chain form has the Key, and every program starts it at Internal.
+TEST(EngineKey, ExistsOnlyInTheSideChainFormAndStartsInternal) {
+    TolvaneEngine main{""}, keyed{"", TolvaneEngine::Form::kSideChain};
+    EXPECT_EQ(main.parameterCount(), 6);
+    EXPECT_EQ(keyed.parameterCount(), 7);
+    main.setParameter(tolvane::kKey, 1.0f);
+    EXPECT_EQ(main.getParameter(tolvane::kKey), 0.0f) << "no such parameter";
+    char text[16] = {};
+    for (int32_t p = 0; p < TolvaneEngine::kProgramCount; ++p) {
+        keyed.setProgram(p);
+        keyed.getParameterDisplay(tolvane::kKey, text, sizeof text);
+        EXPECT_STREQ(text, "Internal") << "program " << p;
+    }
+}
+
+// The key's oracle: a key equal to the input gives, with Key External, the
+// output of the main form, as does a different key with Key Internal; in
+// every program, mono and stereo, whatever the blocks.
+TEST(EngineKey, AKeyEqualToTheInputGivesTheInternalOutput) {
+    constexpr size_t kFrames = 20000;
+    std::vector<float> left(kFrames), right(kFrames), other(kFrames);
+    for (size_t n = 0; n < kFrames; ++n) {
+        const float t = static_cast<float>(n);
+        const float swell = (n / 2500) % 2 ? 0.9f : 0.05f;
+        left[n] = swell * std::sin(0.031f * t) + 0.1f * std::sin(0.29f * t);
+        right[n] = 0.7f * swell * std::cos(0.017f * t);
+        other[n] = (n / 900) % 2 ? 0.8f * std::sin(0.2f * t) : 0.0f;
+    }
+    for (int32_t program = 0; program < TolvaneEngine::kProgramCount; ++program)
+        for (bool mono : {false, true})
+            for (uint32_t block : {1u, 64u, 1000u}) {
+                TolvaneEngine main{""};
+                Keyed self, internal;
+                internal.engine.setParameter(tolvane::kKey, 0.0f);
+                for (TolvaneEngine* e : {&main, &self.engine, &internal.engine}) e->setProgram(program);
+                self.engine.setParameter(tolvane::kKey, 1.0f);
+                const std::vector<float> expected = runBlocks(main, mono, left, right, block);
+                const std::string what = "program " + std::to_string(program) + (mono ? ", mono" : ", stereo") +
+                                         ", block " + std::to_string(block);
+                EXPECT_TRUE(expected == runBlocks(self.engine, mono, left, right, block, left.data(),
+                                                  mono ? nullptr : right.data()))
+                    << what << ", key = input";
+                EXPECT_TRUE(expected == runBlocks(internal.engine, mono, left, right, block, other.data()))
+                    << what << ", Key Internal";
+            }
+}
+
+// Ducking: steady music under a spoken key, ratio 4:1 at -30 dB with the
+// fastest attack and the slowest release. While a word holds, the music's
+// reduction is the static curve's at the word's peak level, (1/4 - 1)(L + 30)
+// dB; after a second of silence on the key it is gone (the key's level has
+// fallen below the threshold), whatever the music's own level. Mono and
+// stereo keys alike.
+TEST(EngineKey, ReductionFollowsTheKeyOnTheStaticCurve) {
+    constexpr float kRate = 44100.0f;
+    constexpr size_t kWord = 22050, kPause = 44100;
+    struct Word {
+        float peakDb;
+        double reductionDb;  // expected at the word's end
+    };
+    const Word words[] = {{-6.0f, -18.0}, {-12.0f, -13.5}, {-20.0f, -7.5}, {-36.0f, 0.0}};
+    std::vector<float> music, keyL, keyR;
+    for (const Word& w : words) {
+        const float amplitude = std::pow(10.0f, w.peakDb / 20.0f);
+        for (size_t n = 0; n < kWord + kPause; ++n) {
+            const float t = static_cast<float>(music.size());
+            music.push_back(0.3f * std::sin(2.0f * 3.14159265f * 110.0f * t / kRate) +
+                            0.2f * std::sin(2.0f * 3.14159265f * 165.0f * t / kRate));
+            // A voiced tone whose louder channel alternates: the link takes its peak.
+            const float voice = n < kWord ? amplitude * std::sin(2.0f * 3.14159265f * 180.0f * t / kRate) : 0.0f;
+            keyL.push_back(voice);
+            keyR.push_back(0.5f * voice);
+        }
+    }
+    auto reductionAt = [&](const std::vector<float>& out, size_t end) {  // over the 50 ms before `end`
+        double in2 = 0.0, out2 = 0.0;
+        for (size_t n = end - 2205; n < end; ++n) {
+            in2 += double(music[n]) * music[n];
+            out2 += double(out[n]) * out[n];
+        }
+        return 10.0 * std::log10(out2 / in2);
+    };
+    for (bool stereoKey : {false, true}) {
+        Keyed ducker;
+        TolvaneEngine& e = ducker.engine;
+        e.setParameterPlain(tolvane::kRatio, 4.0f);
+        e.setParameter(tolvane::kAttack, 0.0f);
+        e.setParameter(tolvane::kRelease, 1.0f);
+        e.setParameterPlain(tolvane::kSensitivity, -30.0f);
+        e.setParameter(tolvane::kMakeUpGain, 0.0f);
+        e.setParameter(tolvane::kActive, 1.0f);
+        const std::vector<float> out = runBlocks(e, true, music, music, 512, stereoKey ? keyR.data() : keyL.data(),
+                                                 stereoKey ? keyL.data() : nullptr);
+        for (size_t i = 0; i < std::size(words); ++i) {
+            const size_t start = i * (kWord + kPause);
+            EXPECT_NEAR(reductionAt(out, start + kWord), words[i].reductionDb, 0.3)
+                << "word at " << words[i].peakDb << " dB" << (stereoKey ? ", stereo key" : "");
+            EXPECT_NEAR(reductionAt(out, start + kWord + kPause), 0.0, 0.05) << "after the word, released";
+        }
+    }
 }
 
 }  // namespace

@@ -52,8 +52,10 @@ public:
     }
     LilvWorld* world() const { return world_; }
     UridMap& urids() { return urids_; }
-    const LilvPlugin* plugin(bool mono) const {
-        LilvNode* uri = lilv_new_uri(world_, mono ? tolvane::lv2::kMonoUri : tolvane::lv2::kStereoUri);
+    const LilvPlugin* plugin(bool mono, bool sideChain = false) const {
+        LilvNode* uri = lilv_new_uri(world_, sideChain ? tolvane::lv2::kSideChainUri
+                                             : mono    ? tolvane::lv2::kMonoUri
+                                                       : tolvane::lv2::kStereoUri);
         const LilvPlugin* p = lilv_plugins_get_by_uri(lilv_world_get_all_plugins(world_), uri);
         lilv_node_free(uri);
         return p;
@@ -115,7 +117,10 @@ struct Notification {
 
 class Lv2Instance {
 public:
-    explicit Lv2Instance(bool isMono, double rate = 44100.0, bool withWorker = true) : mono(isMono) {
+    // The side-chain plug-in: stereo, with the Key port (controls[kKey]) and the key's audio in run().
+    explicit Lv2Instance(bool isMono, double rate = 44100.0, bool withWorker = true, bool isSideChain = false)
+        : mono(isMono),
+          sideChain(isSideChain) {
         Lv2World& w = Lv2World::get();
         UridMap& u = w.urids();
         lv2_atom_forge_init(&forge, &u.mapFeature);
@@ -127,7 +132,7 @@ public:
         std::vector<const LV2_Feature*> list;
         for (const LV2_Feature& f : features) list.push_back(&f);
         list.push_back(nullptr);
-        instance = lilv_plugin_instantiate(w.plugin(mono), rate, list.data());
+        instance = lilv_plugin_instantiate(w.plugin(mono, sideChain), rate, list.data());
         if (!instance) return;
         worker =
             static_cast<const LV2_Worker_Interface*>(lilv_instance_get_extension_data(instance, LV2_WORKER__interface));
@@ -135,6 +140,7 @@ public:
             controls[i] = defaultValue(i);
             lilv_instance_connect_port(instance, i, &controls[i]);
         }
+        if (sideChain) lilv_instance_connect_port(instance, tolvane::lv2::kKeyControlPort, &controls[tolvane::kKey]);
         lilv_instance_connect_port(instance, tolvane::lv2::kGainReductionPort, &gainReduction);
         lilv_instance_connect_port(instance, tolvane::lv2::kControlPort, controlBuffer.data());
         lilv_instance_connect_port(instance, tolvane::lv2::kNotifyPort, notifyBuffer.data());
@@ -187,8 +193,13 @@ public:
 
     // One run over the given buffers (mono uses the left ones); the notify
     // port's messages land in `notifications`.
-    void run(const float* inLeft, const float* inRight, float* outLeft, float* outRight, uint32_t frames) {
+    void run(const float* inLeft, const float* inRight, float* outLeft, float* outRight, uint32_t frames,
+             const float* keyLeft = nullptr, const float* keyRight = nullptr) {
         const uint32_t audio = tolvane::lv2::kFirstAudioPort;
+        if (sideChain) {
+            lilv_instance_connect_port(instance, tolvane::lv2::kFirstKeyPort, const_cast<float*>(keyLeft));
+            lilv_instance_connect_port(instance, tolvane::lv2::kFirstKeyPort + 1, const_cast<float*>(keyRight));
+        }
         lilv_instance_connect_port(instance, audio, const_cast<float*>(inLeft));
         if (mono) {
             lilv_instance_connect_port(instance, audio + 1, outLeft);
@@ -232,8 +243,8 @@ public:
                         : worker->work(handle, respond, this, size, bytes.data());
     }
 
-    const bool mono;
-    float controls[tolvane::kParameterCount] = {};
+    const bool mono, sideChain;
+    float controls[tolvane::kSideChainParameterCount] = {};
     float gainReduction = -1.0f;
     std::vector<Notification> notifications;
     int drawRequests = 0;

@@ -203,6 +203,40 @@ TEST_F(Lv2Plugin, EveryPresetSoundsAsTheVstProgramInEveryBlockSize) {
     }
 }
 
+// The side-chain plug-in against `tolvane render --key` (Tolvane SC): a key of
+// its own with Key External, and the input as its own key giving the stereo
+// plug-in's output; a key on key_l alone feeds both sides.
+TEST_F(Lv2Plugin, TheSideChainPluginSoundsAsTolvaneSc) {
+    const Signal in = testSignal(2);
+    Signal key = in;
+    std::reverse(key.samples.begin(), key.samples.end());
+    ASSERT_TRUE(writeWav(folder / "key.wav", key));
+    const Signal keyed = renderWithCli(folder, in, "--key " + (folder / "key.wav"));
+    ASSERT_EQ(keyed.frames(), in.frames());
+    auto renderKeyed = [&](const Signal& k, bool monoKey) {
+        Lv2Instance plugin(false, 44100.0, true, true);
+        plugin.controls[tolvane::kKey] = 1.0f;
+        const size_t frames = in.frames();
+        std::vector<float> l(frames), r(frames), kl(frames), kr(frames), outL(frames), outR(frames);
+        for (size_t n = 0; n < frames; ++n)
+            l[n] = in.samples[2 * n], r[n] = in.samples[2 * n + 1], kl[n] = k.samples[2 * n],
+            kr[n] = k.samples[2 * n + 1];
+        for (size_t start = 0; start < frames; start += 300) {
+            const auto count = static_cast<uint32_t>(std::min<size_t>(300, frames - start));
+            plugin.run(l.data() + start, r.data() + start, outL.data() + start, outR.data() + start, count,
+                       kl.data() + start, monoKey ? nullptr : kr.data() + start);
+        }
+        Signal out{2, std::vector<float>(in.samples.size())};
+        for (size_t n = 0; n < frames; ++n) out.samples[2 * n] = outL[n], out.samples[2 * n + 1] = outR[n];
+        return out;
+    };
+    EXPECT_TRUE(renderKeyed(key, false) == keyed) << "a key of its own";
+    EXPECT_TRUE(renderKeyed(in, false) == renderWithCli(folder, in, "")) << "the input as the key";
+    Signal both = key;
+    for (size_t n = 0; n < key.frames(); ++n) both.samples[2 * n + 1] = key.samples[2 * n];
+    EXPECT_TRUE(renderKeyed(key, true) == renderKeyed(both, false)) << "a mono key";
+}
+
 TEST_F(Lv2Plugin, PortValuesSoundAsTheVstPluginsParameters) {
     // A fresh instance at its defaults is a fresh VST 2.4 instance; ports set
     // from normalised values are its --set.

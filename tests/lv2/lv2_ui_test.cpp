@@ -74,7 +74,7 @@ protected:
         list.push_back(nullptr);
         const LV2UI_Descriptor* d = lv2ui_descriptor(0);
         ASSERT_STREQ(d->URI, kUiUri);
-        handle = d->instantiate(d, kStereoUri, "", recordWrite, this, &widget, list.data());
+        handle = d->instantiate(d, pluginUri, "", recordWrite, this, &widget, list.data());
         ASSERT_NE(handle, nullptr);
         idleInterface = static_cast<const LV2UI_Idle_Interface*>(d->extension_data(LV2_UI__idleInterface));
         ASSERT_NE(idleInterface, nullptr);
@@ -121,6 +121,7 @@ protected:
         static_cast<Lv2Ui*>(controller)->writes.push_back({port, format, std::vector<uint8_t>(bytes, bytes + size)});
     }
 
+    const char* pluginUri = kStereoUri;
     UridMap urids;
     std::vector<LV2_Feature> features;
     std::vector<Write> writes;
@@ -185,6 +186,33 @@ TEST_F(Lv2Ui, ADragWritesThePortBetweenTouchGrabAndRelease) {
     idle();
     EXPECT_EQ(ui().getEditor().getControl(2)->getValue(), 1.0f);
     EXPECT_EQ(writes.size(), 2u) << "nothing written back";
+}
+
+// For the side-chain plug-in: the Key switch on the Key port, both ways, and learnable.
+class Lv2UiSideChain : public Lv2Ui {
+protected:
+    void SetUp() override {
+        pluginUri = kSideChainUri;
+        Lv2Ui::SetUp();
+    }
+};
+
+TEST_F(Lv2UiSideChain, TheKeySwitchIsTheKeyPort) {
+    idle();
+    const CRect key = tolvane::kParameters[tolvane::kKey].rect;
+    ASSERT_NE(ui().getEditor().getControl(tolvane::kKey), nullptr);
+    writes.clear();
+    frame().mouseDown((key.left + key.right) / 2, (key.top + key.bottom) / 2, kLeftButton);
+    ASSERT_FALSE(writes.empty());
+    EXPECT_EQ(writes.back().port, kKeyControlPort);
+    EXPECT_EQ(writes.back().value(), 1.0f) << "External";
+    portEvent(kKeyControlPort, 0.0f);
+    idle();
+    EXPECT_EQ(ui().getEditor().getControl(tolvane::kKey)->getValue(), 0.0f) << "the host's Internal shows";
+    writes.clear();
+    frame().mouseDown(key.left + 2, key.top + 2, kLeftButton | kControl | kShift);
+    ASSERT_EQ(writes.size(), 1u);
+    EXPECT_EQ(messageOf(writes[0]), (std::pair<std::string, int32_t>{kToggleLearnUri, tolvane::kKey}));
 }
 
 TEST_F(Lv2Ui, NotifyMovesKnobsAndTheOutlineAndLearnIsAMessage) {

@@ -27,17 +27,17 @@ std::string hostText(void (*write)(int32_t, char*, int32_t), int32_t index, int3
 }
 
 TEST(TolvaneParameters, NamesAndUnitsAsAHostAsksForThem) {
-    const char* shortNames[] = {"Ratio", "Attack", "Release", "Sense", "Makeup", "Active"};
-    const char* longNames[] = {"Ratio", "Attack", "Release", "Sensitivi", "Make-Up G", "Active"};  // cut at 9
-    const char* units[] = {" ", "", "", "dB", "dB", " "};
-    for (int32_t i = 0; i < kParameterCount; ++i) {
+    const char* shortNames[] = {"Ratio", "Attack", "Release", "Sense", "Makeup", "Active", "Key"};
+    const char* longNames[] = {"Ratio", "Attack", "Release", "Sensitivi", "Make-Up G", "Active", "Key"};  // cut at 9
+    const char* units[] = {" ", "", "", "dB", "dB", " ", ""};
+    for (int32_t i = 0; i < kSideChainParameterCount; ++i) {
         EXPECT_EQ(hostText(writeName, i), shortNames[i]);
         EXPECT_EQ(hostText(writeName, i, 9), longNames[i]);
         EXPECT_EQ(hostText(writeUnit, i), units[i]);
     }
     EXPECT_EQ(hostText(writeName, kSensitivity, 15), "Sensitivity");
     EXPECT_EQ(hostText(writeName, kSensitivity, 4), "Sens") << "cut at the length";
-    EXPECT_EQ(hostText(writeName, kParameterCount), "") << "no such parameter";
+    EXPECT_EQ(hostText(writeName, kSideChainParameterCount), "") << "no such parameter";
     GuardedText untouched(4);
     writeName(0, untouched.data(), -1);
     writeUnit(0, untouched.data(), -1);
@@ -80,7 +80,7 @@ TEST(TolvaneParameters, CurvesAndTexts) {
     }
     EXPECT_EQ(plainToNormalized(kRatio, 1.0f), 0.0f) << "ratio 1 maps back to exactly 0";
     EXPECT_EQ(plainToNormalized(kRatio, 10.0f), 0.5f);
-    EXPECT_EQ(normalizedToPlain(kParameterCount, 0.5f), 0.0f) << "no such parameter";
+    EXPECT_EQ(normalizedToPlain(kSideChainParameterCount, 0.5f), 0.0f) << "no such parameter";
 }
 
 // Linear parameters come back limited to 0..1; the ratio curve's inverse is
@@ -105,9 +105,12 @@ TEST(TolvaneParameters, OutOfRangeValuesStayInsideTheHostsBuffer) {
     EXPECT_EQ(display(kRatio, 1.0f, 5), "1000") << "no room for the suffix";
     EXPECT_EQ(display(kRatio, 1.0f, 2), "1");
     EXPECT_EQ(display(kRatio, 0.0f, 3), "  ");
-    EXPECT_EQ(display(kParameterCount, 0.5f), "") << "no such parameter";
+    EXPECT_EQ(display(kKey, 0.49f, 9), "Internal");
+    EXPECT_EQ(display(kKey, 0.5f, 9), "External");
+    EXPECT_EQ(display(kKey, 0.5f), "Ext") << "a short form where it would not fit";
+    EXPECT_EQ(display(kSideChainParameterCount, 0.5f), "") << "no such parameter";
     for (float v : {1e30f, -1e30f, NAN, INFINITY, 123.456f})
-        for (int32_t index = 0; index < kParameterCount; ++index)
+        for (int32_t index = 0; index < kSideChainParameterCount; ++index)
             for (int32_t length = 1; length <= 9; ++length) display(index, v, length);
 }
 

@@ -306,4 +306,47 @@ TEST(HostGolden, EachProgramGivesTheRecordedBits) {
     }
 }
 
+// Tolvane SC: the same effect with inputs 3-4 as the key and a seventh
+// parameter. With a key equal to the input and Key External, or with another
+// key and Key Internal, it gives Tolvane's recorded bits; a key of its own
+// (pin 4 unconnected: a mono key on pin 3) changes them.
+TEST(HostSideChain, KeyEqualToTheInputGivesTolvanesBits) {
+    static PluginLibrary library(TOLVANE_SC_PLUGIN_PATH);
+    auto probe = library.createInstance();
+    ASSERT_TRUE(probe) << library.error();
+    EXPECT_EQ(probe->effect()->numInputs, 4);
+    EXPECT_EQ(probe->effect()->numOutputs, 2);
+    EXPECT_EQ(probe->effect()->numParams, 7);
+    EXPECT_EQ(probe->effect()->uniqueID, fourCharacters('Q', 'M', 't', 's'));
+    EXPECT_EQ(probe->text(effGetEffectName), "Tolvane SC");
+    EXPECT_EQ(probe->text(effGetParamName, 6), "Key");
+    EXPECT_EQ(probe->text(effGetParamDisplay, 6), "Int");
+    const StereoBuffer in = burstSignal(22050, 42), other = burstSignal(22050, 7);
+    auto run = [&](VstInt32 program, float key, const StereoBuffer& keyed, int connected) {
+        auto plugin = library.createInstance();
+        resume(*plugin, connected, 2);
+        plugin->dispatch(effSetProgram, 0, program);
+        plugin->setParameter(6, key);
+        StereoBuffer out(in.frames());
+        for (size_t start = 0; start < in.frames(); start += 333) {
+            const size_t n = std::min<size_t>(333, in.frames() - start);
+            float* inputs[4] = {const_cast<float*>(in.left.data() + start), const_cast<float*>(in.right.data() + start),
+                                const_cast<float*>(keyed.left.data() + start),
+                                const_cast<float*>(keyed.right.data() + start)};
+            float* outputs[2] = {out.left.data() + start, out.right.data() + start};
+            plugin->process(inputs, outputs, static_cast<VstInt32>(n));
+        }
+        return out;
+    };
+    for (VstInt32 p = 0; p < 5; ++p) {
+        auto main = newTolvane();
+        resume(*main);
+        main->dispatch(effSetProgram, 0, p);
+        const StereoBuffer expected = processInBlocks(*main, in, 333);
+        EXPECT_TRUE(run(p, 1.0f, in, 4) == expected) << "program " << p << ", key = input";
+        EXPECT_TRUE(run(p, 0.0f, other, 4) == expected) << "program " << p << ", Key Internal";
+        EXPECT_FALSE(run(p, 1.0f, other, 3) == expected) << "program " << p << ", a mono key of its own";
+    }
+}
+
 }  // namespace

@@ -128,6 +128,7 @@ protected:
 
     TempFolder folder;
     std::string settings;
+    bool playerIsTheKey = false;  // the player feeds key_1 and key_2 too
     std::unique_ptr<Player> player;
     std::unique_ptr<Recorder> recorder;
 };
@@ -145,8 +146,10 @@ void LiveAudio::playThroughLive(const Stream& stream, jack_nframes_t period, jac
 
     std::vector<std::string> ports = player->ports();
     for (const std::string& p : recorder->ports()) ports.push_back(p);
+    std::string connect = joined(ports);
+    if (playerIsTheKey) connect += ",key:" + player->port("out_1") + ",key:" + player->port("out_2");
     Child live(
-        liveArguments({"--no-editor", "--program", "NY Compression", "--set", "Release=0", "--connect", joined(ports)}),
+        liveArguments({"--no-editor", "--program", "NY Compression", "--set", "Release=0", "--connect", connect}),
         folder / "live");
     ASSERT_TRUE(waitFor([&] { return allConnected(*player, ports) || !live.running(); })) << live.errors();
     ASSERT_TRUE(live.running()) << live.errors();
@@ -222,6 +225,17 @@ TEST_P(LiveAudioPeriods, MatchesRenderBitForBitWithAControlChange) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Period, LiveAudioPeriods, ::testing::Values(64u, 1024u));
+
+// The input as its own key, through key_1 and key_2, sounds as no key.
+TEST_F(LiveAudio, AKeyEqualToTheInputMatchesRender) {
+    const Stream stream = drumsAfterSilence(kSilence);
+    const Stream expected = render(stream, kControlChangeAt);
+    playerIsTheKey = true;
+    Recorder* recorded = nullptr;
+    playThroughLive(stream, 256, 0, recorded);
+    ASSERT_NE(recorded, nullptr);
+    EXPECT_EQ(firstDifference(expected, recorded->left, recorded->right, 0), -1);
+}
 
 TEST_F(LiveAudio, StaysContinuousAcrossAChangeOfPeriod) {
     const Stream stream = drumsAfterSilence(kSilence);

@@ -144,6 +144,34 @@ TEST_F(TolvaneCli, MonoFilesRunInTheMonoConfiguration) {
     EXPECT_NE(rendered, source);
 }
 
+// --key runs Tolvane SC with Key External: a key equal to the input gives the
+// plain render's file, another key (a silent one) changes it, and a key that
+// does not fit the input is refused as a usage error.
+TEST_F(TolvaneCli, RenderWithAKey) {
+    writeSignal(path("in.wav"), 2, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    writeSignal(path("short.wav"), 1, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 8999);
+    SF_INFO info{};
+    info.samplerate = 48000;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    std::vector<float> zeros(9000, 0.0f);
+    SNDFILE* f = sf_open(path("silent.wav").c_str(), SFM_WRITE, &info);
+    sf_writef_float(f, zeros.data(), 9000);
+    sf_close(f);
+    const std::string in = path("in.wav");
+    ASSERT_EQ(run("render " + in + " " + path("plain.wav")).status, 0);
+    const CliResult r = run("render " + in + " " + path("self.wav") + " --key " + in);
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(run("render " + in + " " + path("silent-key.wav") + " --key " + path("silent.wav")).status, 0);
+    SF_INFO a, b, c;
+    const std::vector<float> plain = readAll(path("plain.wav"), a);
+    EXPECT_EQ(readAll(path("self.wav"), b), plain);
+    EXPECT_NE(readAll(path("silent-key.wav"), c), plain);
+    const CliResult unfit = run("render " + in + " " + path("x.wav") + " --key " + path("short.wav"));
+    expectRefused(unfit, "must be as long", path("x.wav"));
+    EXPECT_EQ(unfit.status, 2);
+}
+
 // Installed, the program sits in bin/ and the plug-in in lib/vst/ of the same tree.
 TEST_F(TolvaneCli, FindsThePluginOfTheTreeItIsInstalledIn) {
     ASSERT_EQ(std::system(("mkdir -p '" + dir + "/usr/bin' '" + dir + "/usr/lib/vst' && cp " + TOLVANE_CLI_PATH + " '" +
