@@ -40,6 +40,6 @@ void restoreLiveSettings(TolvaneEngine& engine, const LiveSettings& settings);
 // Reads the file; false when it cannot be read (a first run has none).
 bool readLiveSettings(const std::string& path, LiveSettings& settings);
 // Replaces the file in one step (a temporary file beside it, flushed to disk,
-// then renamed), under the settings folder's lock. False, with the old file
-// untouched, on failure.
+// then renamed); only `tolvane live` writes it, so no lock is taken. False,
+// with the old file untouched, on failure.
 bool writeLiveSettings(const std::string& path, const TolvaneEngine& engine);
