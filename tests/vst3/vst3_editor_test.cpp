@@ -42,7 +42,6 @@ protected:
         if (scale != 0.0f) {
             auto* scaling = query<IPlugViewContentScaleSupport>(view);
             ASSERT_NE(scaling, nullptr);
-            view->addRef();  // query released the reference the test holds
             EXPECT_EQ(scaling->setContentScaleFactor(scale), kResultTrue);
         }
         view->setFrame(&frame);

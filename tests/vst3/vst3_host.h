@@ -80,7 +80,7 @@ public:
     tresult VST3_API read(void* buffer, int32_t size, int32_t* done) override {
         // At most `chunk` bytes a call, as some hosts' streams deliver.
         const auto n = static_cast<int32_t>(std::min<size_t>({size_t(std::max(size, 0)), bytes.size() - at, chunk}));
-        std::memcpy(buffer, bytes.data() + at, static_cast<size_t>(n));
+        if (n > 0) std::memcpy(buffer, bytes.data() + at, static_cast<size_t>(n));  // an empty vector has no data()
         at += static_cast<size_t>(n);
         if (done) *done = n;
         return kResultOk;
