@@ -5,10 +5,6 @@
 // completing, the editor's gestures on their way to the host, mono or
 // stereo), the count stays 0. Not built with the sanitizers, which put their
 // own allocator in front.
-#include <dlfcn.h>
-#include <pthread.h>
-#include <sched.h>
-#include <time.h>
 
 #include <cstdio>
 
@@ -16,98 +12,12 @@
 #include "EditorWindow.h"
 #include "TolvaneClap.h"
 #include "clap_host.h"
+#include "support/realtime_watch.h"
 #include "support/temp_folder.h"
 
-extern "C" {
-void* __libc_malloc(size_t);
-void* __libc_calloc(size_t, size_t);
-void* __libc_realloc(void*, size_t);
-void __libc_free(void*);
-void* __libc_memalign(size_t, size_t);
-}
-
-namespace {
-
-std::atomic<bool> watching{false};
-std::atomic<int> calls{0};
-std::atomic<const char*> lastCall{""};
-
-void note(const char* what) {
-    if (!watching.load(std::memory_order_relaxed)) return;
-    calls.fetch_add(1, std::memory_order_relaxed);
-    lastCall.store(what, std::memory_order_relaxed);
-}
-
-template <class F>
-F real(const char* name) {
-    return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
-}
-
-}  // namespace
-
-extern "C" {
-
-void* malloc(size_t size) {
-    note("malloc");
-    return __libc_malloc(size);
-}
-void* calloc(size_t count, size_t size) {
-    note("calloc");
-    return __libc_calloc(count, size);
-}
-void* realloc(void* p, size_t size) {
-    note("realloc");
-    return __libc_realloc(p, size);
-}
-void free(void* p) {
-    if (p) note("free");
-    __libc_free(p);
-}
-void* memalign(size_t alignment, size_t size) {
-    note("memalign");
-    return __libc_memalign(alignment, size);
-}
-void* aligned_alloc(size_t alignment, size_t size) {
-    note("aligned_alloc");
-    return __libc_memalign(alignment, size);
-}
-int posix_memalign(void** out, size_t alignment, size_t size) {
-    note("posix_memalign");
-    *out = __libc_memalign(alignment, size);
-    return *out ? 0 : 12;
-}
-int pthread_mutex_lock(pthread_mutex_t* m) {
-    note("pthread_mutex_lock");
-    static const auto lock = real<int (*)(pthread_mutex_t*)>("pthread_mutex_lock");
-    return lock(m);
-}
-int pthread_cond_wait(pthread_cond_t* c, pthread_mutex_t* m) {
-    note("pthread_cond_wait");
-    static const auto wait = real<int (*)(pthread_cond_t*, pthread_mutex_t*)>("pthread_cond_wait");
-    return wait(c, m);
-}
-FILE* fopen(const char* path, const char* mode) {
-    note("fopen");
-    static const auto open = real<FILE* (*)(const char*, const char*)>("fopen");
-    return open(path, mode);
-}
-int rename(const char* from, const char* to) {
-    note("rename");
-    static const auto move = real<int (*)(const char*, const char*)>("rename");
-    return move(from, to);
-}
-int nanosleep(const struct timespec* duration, struct timespec* left) {
-    note("nanosleep");
-    static const auto sleep = real<int (*)(const struct timespec*, struct timespec*)>("nanosleep");
-    return sleep(duration, left);
-}
-int sched_yield() {
-    note("sched_yield");
-    static const auto yield = real<int (*)()>("sched_yield");
-    return yield();
-}
-
-}  // extern "C"
+using realtime_watch::calls;
+using realtime_watch::lastCall;
+using realtime_watch::watching;
 
 namespace {
 
