@@ -185,7 +185,11 @@ public:
     void pace(std::chrono::microseconds perCycle) { pacing.store(perCycle.count()); }
     // A message for the next cycle; one at a time.
     void send(std::array<uint8_t, 3> bytes, size_t size = 3) {
-        queued[queuedCount.load() % queued.size()] = {0, bytes, size};
+        const size_t n = queuedCount.load();
+        // A slot is free again once the process thread has sent what it held.
+        while (n - queuedSent.load(std::memory_order_acquire) >= queued.size())
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        queued[n % queued.size()] = {0, bytes, size};
         queuedCount.fetch_add(1);
     }
     bool started() const { return startTime.load() != kNotYet; }
@@ -201,9 +205,10 @@ protected:
         auto* r = static_cast<float*>(jack_port_get_buffer(out[1], frames));
         void* m = jack_port_get_buffer(midi, frames);
         jack_midi_clear_buffer(m);
-        for (size_t sent = queuedSent; sent < queuedCount.load(); ++sent, ++queuedSent) {
+        for (size_t sent = queuedSent.load(std::memory_order_relaxed); sent < queuedCount.load(); ++sent) {
             const Message& q = queued[sent % queued.size()];
             jack_midi_event_write(m, 0, q.bytes.data(), q.size);
+            queuedSent.store(sent + 1, std::memory_order_release);
         }
         const size_t at = played.load(std::memory_order_relaxed);
         if (!playing.load()) {
@@ -235,7 +240,7 @@ private:
     std::atomic<jack_nframes_t> startTime{kNotYet};
     std::array<Message, 16> queued{};
     std::atomic<size_t> queuedCount{0};
-    size_t queuedSent = 0;
+    std::atomic<size_t> queuedSent{0};
 };
 
 // Records `capacity` frames of both inputs from the cycle in which the player
