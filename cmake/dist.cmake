@@ -27,7 +27,8 @@ function(tolvane_release_binary target)
     # libgcc_s stays shared: glibc itself loads it (thread cancellation), so every
     # system has it, and its unwinder then serves the host and us alike.
     target_link_options(${target} PRIVATE -static-libstdc++ -Wl,--gc-sections -Wl,--exclude-libs,ALL
-      -Wl,--wrap=stat,--wrap=fstat,--wrap=lstat,--wrap=__libc_single_threaded,--wrap=arc4random)
+      -Wl,--wrap=stat,--wrap=fstat,--wrap=lstat,--wrap=stat64,--wrap=fstat64,--wrap=lstat64
+      -Wl,--wrap=pthread_once,--wrap=__libc_single_threaded,--wrap=arc4random)
     target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/packaging/glibc_compat.cpp)
     if(type STREQUAL "EXECUTABLE")
       target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/packaging/glibc_compat_program.cpp)
