@@ -1,7 +1,7 @@
 // Any bytes as the LV2 plug-in's control port (a sequence of events) and as
 // an atom the editor's notify port brings, each in a buffer that ends where the
 // bytes do: AddressSanitizer stops at any read beyond them, and every message
-// read must lie within them and name a parameter that exists.
+// read must lie within them and name a row of the parameter table.
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -14,7 +14,7 @@ static void check(const Message& message, const uint8_t* begin, const uint8_t* e
     if (message.kind == Message::kMidi && (message.midi < begin || message.midiSize > end - message.midi)) std::abort();
     const bool named = message.kind == Message::kToggleLearn || message.kind == Message::kParameterValue ||
                        message.kind == Message::kLearn;
-    if (named && !tolvane::isParameter(message.parameter)) std::abort();
+    if (named && !tolvane::isRow(message.parameter)) std::abort();  // the side-chain form's Key included
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
