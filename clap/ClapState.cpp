@@ -9,8 +9,11 @@ namespace {
 constexpr uint8_t kMagic[4] = {'T', 'L', 'V', 'S'};
 constexpr size_t kHeaderSize = 12;
 constexpr size_t kNameLength = TolvaneProgram::kNameLength;
-constexpr uint32_t kPayloadSize = 4 + 4 * tolvane::kParameterCount + kTolvaneProgramCount * kNameLength;
+// The payload's size with `values` values: version 1 had no Key.
+constexpr uint32_t payloadSize(int32_t values) { return 4 + 4 * values + kTolvaneProgramCount * kNameLength; }
+constexpr uint32_t kPayloadSize = payloadSize(tolvane::kSideChainParameterCount);
 static_assert(kHeaderSize + kPayloadSize + 4 == kStateSize);
+static_assert(kHeaderSize + payloadSize(tolvane::kParameterCount) + 4 == kStateSizeBeforeKey);
 
 // zlib's CRC-32, bit by bit: a state is small and written rarely.
 uint32_t crc32(const uint8_t* bytes, size_t size) {
@@ -57,9 +60,11 @@ std::array<uint8_t, kStateSize> writeState(const State& state) {
 }
 
 std::optional<State> readState(const uint8_t* bytes, size_t size) {
-    if (!bytes || size != kStateSize) return std::nullopt;
-    if (std::memcmp(bytes, kMagic, sizeof kMagic) != 0 || get(bytes + 4) != kStateVersion ||
-        get(bytes + 8) != kPayloadSize || get(bytes + kStateSize - 4) != crc32(bytes, kStateSize - 4))
+    if (!bytes || (size != kStateSize && size != kStateSizeBeforeKey)) return std::nullopt;
+    const uint32_t version = size == kStateSize ? kStateVersion : 1;
+    const int32_t valueCount = version == 1 ? tolvane::kParameterCount : tolvane::kSideChainParameterCount;
+    if (std::memcmp(bytes, kMagic, sizeof kMagic) != 0 || get(bytes + 4) != version ||
+        get(bytes + 8) != payloadSize(valueCount) || get(bytes + size - 4) != crc32(bytes, size - 4))
         return std::nullopt;
     State state;
     const uint8_t* at = bytes + kHeaderSize;
@@ -67,10 +72,10 @@ std::optional<State> readState(const uint8_t* bytes, size_t size) {
     if (program >= static_cast<uint32_t>(kTolvaneProgramCount)) return std::nullopt;
     state.program = static_cast<int32_t>(program);
     at += 4;
-    for (float& value : state.values) {
+    for (int32_t i = 0; i < valueCount; ++i) {
         const uint32_t bits = get(at);
-        std::memcpy(&value, &bits, sizeof value);
-        if (!(value >= 0.0f && value <= 1.0f)) return std::nullopt;  // also refuses NaN
+        std::memcpy(&state.values[i], &bits, sizeof bits);
+        if (!(state.values[i] >= 0.0f && state.values[i] <= 1.0f)) return std::nullopt;  // also refuses NaN
         at += 4;
     }
     for (auto& name : state.names) {

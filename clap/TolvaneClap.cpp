@@ -77,15 +77,15 @@ bool HostNotices::push(Item item) {
 }
 
 void HostNotices::begin(int32_t parameter) {
-    if (!tolvane::isParameter(parameter) || open[parameter]) return;
+    if (!tolvane::isRow(parameter) || open[parameter]) return;
     // A begin goes out only with room kept for the end of every open gesture.
     const uint32_t used = tail.load(std::memory_order_relaxed) - head.load(std::memory_order_acquire);
-    if (used + 1 + tolvane::kParameterCount > kCapacity) return;
+    if (used + 1 + tolvane::kSideChainParameterCount > kCapacity) return;
     open[parameter] = push({true, static_cast<int8_t>(parameter)});
 }
 
 void HostNotices::end(int32_t parameter) {
-    if (!tolvane::isParameter(parameter) || !open[parameter]) return;
+    if (!tolvane::isRow(parameter) || !open[parameter]) return;
     open[parameter] = false;
     push({false, static_cast<int8_t>(parameter)});
 }
@@ -114,7 +114,7 @@ void HostNotices::drain(const clap::OutputEvents* out, uint32_t frame, const Tol
 
 void TolvaneClap::EditorLink::setParameterAutomated(int32_t index, float value) {
     engine.setParameter(index, value);
-    if (!tolvane::isParameter(index)) return;
+    if (!owner.hasParameter(index)) return;
     owner.notices.changed(index);
     owner.askHostForFlush();
 }
@@ -138,7 +138,8 @@ bool TolvaneClap::EditorLink::resizeEditor(int32_t width, int32_t height) {
 
 TolvaneClap::TolvaneClap(const clap::Host* clapHost, const clap::PluginDescriptor* descriptor, bool isMono)
     : host(clapHost),
-      mono(isMono) {
+      mono(isMono),
+      engine(TolvaneEngine::defaultAssignmentsFile(), TolvaneEngine::Form::kSideChain) {
     clapPlugin =
         clap::Plugin{descriptor,
                      this,
@@ -240,6 +241,12 @@ int32_t TolvaneClap::process(const clap::Process& p) {
                 audio = {false, in.data32[0], in.data32[in.channelCount > 1 ? 1 : 0], out.data32[0],
                          out.channelCount > 1 ? out.data32[1] : nullptr};
         }
+        // The side-chain port, where the host gives it buffers: one channel feeds both.
+        const clap::AudioBuffer* key = p.audioInputsCount > 1 ? &p.audioInputs[1] : nullptr;
+        if (key && key->data32 && key->channelCount > 0) {
+            audio.keyLeft = key->data32[0];
+            audio.keyRight = key->channelCount > 1 && !mono ? key->data32[1] : nullptr;
+        }
     }
     {
         TolvaneEngine::Block block(engine, audio, frames);
@@ -259,18 +266,18 @@ void TolvaneClap::applyEvents(TolvaneEngine::Block& block, const clap::InputEven
         if (event->type == clap::kEventParamValue && event->size >= sizeof(clap::EventParamValue)) {
             const auto* change = reinterpret_cast<const clap::EventParamValue*>(event);
             const auto index = static_cast<int32_t>(change->paramId);
-            if (!tolvane::isParameter(index) || !std::isfinite(change->value)) continue;
+            if (!hasParameter(index) || !std::isfinite(change->value)) continue;
             // The range the host was told; a state keeps only values inside it.
             const auto value = static_cast<float>(std::clamp(change->value, 0.0, 1.0));
             block.add(TolvaneEngine::Event::parameter(event->time, index, value));
         } else if (event->type == clap::kEventMidi && event->size >= sizeof(clap::EventMidi)) {
             const auto* midi = reinterpret_cast<const clap::EventMidi*>(event);
-            float before[tolvane::kParameterCount];
-            for (int32_t p = 0; p < tolvane::kParameterCount; ++p) before[p] = engine.getParameter(p);
+            float before[tolvane::kSideChainParameterCount];
+            for (int32_t p = 0; p < engine.parameterCount(); ++p) before[p] = engine.getParameter(p);
             block.add(TolvaneEngine::Event::midi(event->time, midi->data, sizeof midi->data));
             // What a bound controller set: the host shows it, and keeps its automation apart.
             const uint32_t at = frames == 0 ? 0 : std::min(event->time, frames - 1);
-            for (int32_t p = 0; p < tolvane::kParameterCount; ++p) {
+            for (int32_t p = 0; p < engine.parameterCount(); ++p) {
                 const float after = engine.getParameter(p);
                 if (after != before[p]) pushValue(out, at, p, after, clap::kEventDontRecord);
             }
@@ -316,17 +323,19 @@ void TolvaneClap::askHostForFlush() {
 
 // --- ports ------------------------------------------------------------------------------
 
-uint32_t TolvaneClap::audioPortCount(bool) const { return 1; }
+// The main signal in and out, and the side-chain key in: as many channels as the main signal.
+uint32_t TolvaneClap::audioPortCount(bool isInput) const { return isInput ? 2 : 1; }
 
 bool TolvaneClap::audioPort(uint32_t index, bool isInput, clap::AudioPortInfo& info) const {
-    if (index != 0) return false;
+    if (index >= audioPortCount(isInput)) return false;
+    const bool key = index == 1;
     info = {};
-    info.id = 0;
-    copyText(info.name, isInput ? "Input" : "Output", sizeof info.name);
-    info.flags = clap::kAudioPortIsMain;
+    info.id = index;
+    copyText(info.name, key ? "Side-chain" : isInput ? "Input" : "Output", sizeof info.name);
+    info.flags = key ? 0u : uint32_t{clap::kAudioPortIsMain};
     info.channelCount = mono ? 1 : 2;
     info.portType = mono ? clap::kPortMono : clap::kPortStereo;
-    info.inPlacePair = 0;
+    info.inPlacePair = key ? clap::kInvalidId : 0;
     return true;
 }
 
@@ -347,21 +356,21 @@ bool TolvaneClap::notePort(uint32_t index, bool isInput, clap::NotePortInfo& inf
 bool TolvaneClap::parameterInfo(uint32_t index, clap::ParamInfo& info) {
     checkMainThread("params.get_info");
     const auto i = static_cast<int32_t>(index);
-    if (!tolvane::isParameter(i)) return false;
+    if (!hasParameter(i)) return false;
     info = {};
     info.id = index;
-    info.flags = clap::kParamIsAutomatable;
+    info.flags = clap::kParamIsAutomatable | (i == tolvane::kKey ? uint32_t{clap::kParamIsStepped} : 0u);
     engine.getParameterName(i, info.name, clap::kNameSize - 1);
     info.minValue = 0.0;
     info.maxValue = 1.0;
-    info.defaultValue = tolvaneFactoryPresets[0].values[i];
+    info.defaultValue = tolvaneFactoryValue(0, static_cast<int32_t>(i));
     return true;
 }
 
 bool TolvaneClap::parameterValue(uint32_t id, double& value) {
     checkMainThread("params.get_value");
     const auto i = static_cast<int32_t>(id);
-    if (!tolvane::isParameter(i)) return false;
+    if (!hasParameter(i)) return false;
     value = engine.getParameter(i);
     return true;
 }
@@ -369,7 +378,7 @@ bool TolvaneClap::parameterValue(uint32_t id, double& value) {
 bool TolvaneClap::valueToText(uint32_t id, double value, char* text, uint32_t capacity) {
     checkMainThread("params.value_to_text");
     const auto i = static_cast<int32_t>(id);
-    if (!tolvane::isParameter(i) || !text || capacity == 0 || !std::isfinite(value)) return false;
+    if (!hasParameter(i) || !text || capacity == 0 || !std::isfinite(value)) return false;
     // The display and its unit, as a VST 2.4 host shows them side by side.
     char display[kDisplayLength + 1] = {}, label[kDisplayLength + 1] = {};
     engine.getParameterDisplay(i, static_cast<float>(std::clamp(value, 0.0, 1.0)), display, kDisplayLength);
@@ -401,7 +410,7 @@ bool TolvaneClap::save(const clap::OutputStream& stream) {
     checkMainThread("state.save");
     State state;
     state.program = engine.getProgram();
-    for (int32_t i = 0; i < tolvane::kParameterCount; ++i) state.values[i] = engine.getParameter(i);
+    for (int32_t i = 0; i < engine.parameterCount(); ++i) state.values[i] = engine.getParameter(i);
     for (int32_t p = 0; p < kTolvaneProgramCount; ++p) engine.getProgramNameIndexed(p, state.names[p]);
     const auto bytes = writeState(state);
     for (size_t done = 0; done < bytes.size();) {
@@ -435,7 +444,7 @@ bool TolvaneClap::load(const clap::InputStream& stream) {
 void TolvaneClap::applyState(const State& state) {
     for (int32_t p = 0; p < kTolvaneProgramCount; ++p) engine.setProgramNameIndexed(p, state.names[p]);
     if (engine.getProgram() != state.program) engine.setProgram(state.program);
-    for (int32_t i = 0; i < tolvane::kParameterCount; ++i) engine.setParameter(i, state.values[i]);
+    for (int32_t i = 0; i < engine.parameterCount(); ++i) engine.setParameter(i, state.values[i]);
 }
 
 bool TolvaneClap::loadPreset(uint32_t kind, const char* location, const char* key) {
@@ -449,8 +458,7 @@ bool TolvaneClap::loadPreset(uint32_t kind, const char* location, const char* ke
     // The factory's values, whatever this instance's program was edited to.
     const int32_t program = key[0] - '0';
     engine.setProgram(program);
-    for (int32_t i = 0; i < tolvane::kParameterCount; ++i)
-        engine.setParameter(i, tolvaneFactoryPresets[program].values[i]);
+    for (int32_t i = 0; i < engine.parameterCount(); ++i) engine.setParameter(i, tolvaneFactoryValue(program, i));
     tellHostValuesChanged();
     if (hostPresetLoad) hostPresetLoad->loaded(host, kind, location, key);
     if (hostState) hostState->markDirty(host);
@@ -605,7 +613,7 @@ const clap::PluginNotePorts notePorts{
 const clap::PluginParams params{
     [](const clap::Plugin* p) {
         self(p)->checkMainThread("params.count");
-        return static_cast<uint32_t>(tolvane::kParameterCount);
+        return static_cast<uint32_t>(self(p)->getEngine().parameterCount());
     },
     [](const clap::Plugin* p, uint32_t index, clap::ParamInfo* info) {
         return info && self(p)->parameterInfo(index, *info);

@@ -1,11 +1,15 @@
 // Tolvane as a CLAP plug-in: one engine and one editor behind the CLAP
 // interface, stereo or mono.
 //
-// Parameters are the six, by index, with normalised values 0..1 as the knobs
-// travel (the display texts show the editor's units); their events apply at
-// their frames. MIDI control changes on the note port drive the bound
-// parameters at their frames and complete learns; the host hears each value
-// they set, marked not to be recorded. The editor's gestures reach the host as
+// Parameters are the seven of the side-chain form, by index, with normalised
+// values 0..1 as the knobs travel (the display texts show the editor's units);
+// their events apply at their frames. A second input port carries the
+// side-chain key, which the detector reads with Key at External; a host that
+// gives the port no buffers leaves the detector on the input.
+//
+// MIDI control changes on the note port drive the bound parameters at their
+// frames and complete learns; the host hears each value they set, marked not
+// to be recorded. The editor's gestures reach the host as
 // output events of the next process() or flush(), which the plug-in asks for.
 // The bindings file a learn on the audio thread completed is written on the
 // main thread, through the host's request_callback.
@@ -55,7 +59,7 @@ private:
     Item items[kCapacity] = {};
     std::atomic<uint32_t> head{0}, tail{0};  // read at head, written at tail; both only grow
     std::atomic<uint32_t> values{0};
-    bool open[tolvane::kParameterCount] = {};  // producer's: gestures whose begin went out
+    bool open[tolvane::kSideChainParameterCount] = {};  // producer's: gestures whose begin went out
 };
 
 class TolvaneClap {
@@ -111,6 +115,7 @@ public:
     bool checkAudioThread(const char* call);
 
     TolvaneEngine& getEngine() { return engine; }
+    bool hasParameter(int32_t index) const { return tolvane::isParameter(index, engine.parameterCount()); }
     TolvaneEditor& getEditor() { return editorPanel; }
 
 private:

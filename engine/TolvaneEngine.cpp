@@ -5,7 +5,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cctype>
 #include <cstring>
+#include <string_view>
 
 #include "SettingsFolder.h"
 #include "TolvaneText.h"
@@ -143,10 +145,21 @@ void TolvaneEngine::getParameterDisplay(int32_t index, float normalized, char* t
 bool TolvaneEngine::normalizedFromText(int32_t index, const char* text, float& normalized) {
     if (!tolvane::isParameter(index, count) || !text) return false;
     ScopedFloatingPointEnvironment defaultFloatingPoint;
+    const tolvane::ParameterInfo& p = tolvane::kParameters[index];
+    if (p.display == tolvane::Display::kKey) {
+        // The switch's words, whole or begun ("Int", "ext"), in any case; else a number.
+        std::string word(text + std::strspn(text, " "));
+        word.erase(word.find_last_not_of(' ') + 1);
+        for (char& c : word) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        for (const auto& [name, value] : {std::pair{"internal", 0.0f}, std::pair{"external", 1.0f}}) {
+            if (word.empty() || !std::string_view(name).starts_with(word)) continue;
+            normalized = value;
+            return true;
+        }
+    }
     char* end = nullptr;
     const double number = std::strtod(text, &end);
     if (end == text || !std::isfinite(number)) return false;
-    const tolvane::ParameterInfo& p = tolvane::kParameters[index];
     double n;
     if (p.display == tolvane::Display::kScale) {
         n = (number - 1.0) / 9.0;  // the display's 1.0 .. 10.0 scale

@@ -29,3 +29,8 @@ struct TolvanePreset {
 
 constexpr int32_t kTolvaneProgramCount = 5;
 extern const TolvanePreset tolvaneFactoryPresets[kTolvaneProgramCount];
+
+// A factory preset's value of any parameter of any form: Key is Internal.
+inline float tolvaneFactoryValue(int32_t program, int32_t index) {
+    return index < tolvane::kParameterCount ? tolvaneFactoryPresets[program].values[index] : 0.0f;
+}

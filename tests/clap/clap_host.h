@@ -291,14 +291,16 @@ public:
     }
 
     // One block; a null right channel for mono. The events are lists.in; lists.out collects.
+    // The side-chain port has `keyChannels` of `key` (0: the host gives it no buffers).
     int32_t process(const float* left, const float* right, float* outLeft, float* outRight, uint32_t frames,
-                    ClapEventLists& lists) {
+                    ClapEventLists& lists, const float* const* key = nullptr, uint32_t keyChannels = 0) {
         float* ins[2] = {const_cast<float*>(left), const_cast<float*>(right)};
+        float* keys[2] = {key ? const_cast<float*>(key[0]) : nullptr, key ? const_cast<float*>(key[1]) : nullptr};
         float* outs[2] = {outLeft, outRight};
         const uint32_t channels = right ? 2 : 1;
-        const clap::AudioBuffer in{ins, nullptr, channels, 0, 0};
+        const clap::AudioBuffer in[2] = {{ins, nullptr, channels, 0, 0}, {keys, nullptr, keyChannels, 0, 0}};
         clap::AudioBuffer out{outs, nullptr, channels, 0, 0};
-        const clap::Process p{steadyTime, frames, nullptr, &in, &out, 1, 1, &lists.input, &lists.output};
+        const clap::Process p{steadyTime, frames, nullptr, in, &out, 2, 1, &lists.input, &lists.output};
         steadyTime += frames;
         ClapTestHost::AudioScope audio(host);
         if (aroundProcess) aroundProcess(true);
@@ -395,16 +397,19 @@ inline Signal burstSignal(int channels, size_t frames) {
     return s;
 }
 
-// Runs the signal through the instance in blocks. Before each block,
-// `atBlock(start, lists)` may add events (frames relative to the block);
-// everything the plug-in told goes to `told`, with frames from the start.
+// Runs the signal through the instance in blocks, with `key` (as long) on the
+// side-chain port if given. Before each block, `atBlock(start, lists)` may add
+// events (frames relative to the block); everything the plug-in told goes to
+// `told`, with frames from the start.
 inline Signal renderClap(ClapInstance& plugin, const Signal& in, size_t block,
                          const std::function<void(size_t, ClapEventLists&)>& atBlock = nullptr,
-                         std::vector<ClapEvent>* told = nullptr) {
+                         std::vector<ClapEvent>* told = nullptr, const Signal* key = nullptr) {
     const size_t frames = in.frames();
     const size_t c = static_cast<size_t>(in.channels);
-    std::vector<float> inL(frames), inR(frames), outL(frames), outR(frames);
+    const size_t k = key ? static_cast<size_t>(key->channels) : 1;
+    std::vector<float> inL(frames), inR(frames), outL(frames), outR(frames), keyL(frames), keyR(frames);
     for (size_t n = 0; n < frames; ++n) inL[n] = in.samples[n * c], inR[n] = in.samples[n * c + c - 1];
+    for (size_t n = 0; key && n < frames; ++n) keyL[n] = key->samples[n * k], keyR[n] = key->samples[n * k + k - 1];
     ClapEventLists lists;
     for (size_t start = 0; start < frames; start += block) {
         lists.in.clear();
@@ -412,8 +417,10 @@ inline Signal renderClap(ClapInstance& plugin, const Signal& in, size_t block,
         if (atBlock) atBlock(start, lists);
         const auto count = static_cast<uint32_t>(std::min(block, frames - start));
         const bool mono = in.channels == 1;
+        const float* keys[2] = {keyL.data() + start, keyR.data() + start};
         EXPECT_EQ(plugin.process(inL.data() + start, mono ? nullptr : inR.data() + start, outL.data() + start,
-                                 mono ? nullptr : outR.data() + start, count, lists),
+                                 mono ? nullptr : outR.data() + start, count, lists, keys,
+                                 key ? static_cast<uint32_t>(k) : 0),
                   clap::kProcessContinue);
         if (told)
             for (ClapEvent e : lists.out) {

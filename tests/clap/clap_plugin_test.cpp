@@ -1,6 +1,7 @@
 // Tolvane.clap in a host of ours: what the factory describes, the sound
 // against `tolvane render`, parameter and MIDI events at their frames against
 // the engine, state, the factory presets, and CLAP's thread rules.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -57,21 +58,28 @@ Signal renderReference(const TempFolder&, const Signal& in, int32_t program, siz
     return out;
 }
 #else
-Signal renderReference(const TempFolder& folder, const Signal& in, int32_t program, size_t block) {
-    const std::string input = folder / "in.wav", output = folder / "out.wav";
+bool writeWav(const std::string& path, const Signal& s) {
     SF_INFO info{};
     info.samplerate = 44100;
-    info.channels = in.channels;
+    info.channels = s.channels;
     info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-    SNDFILE* f = sf_open(input.c_str(), SFM_WRITE, &info);
-    if (!f) return {};
-    sf_writef_float(f, in.samples.data(), static_cast<sf_count_t>(in.frames()));
-    sf_close(f);
+    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (!f) return false;
+    sf_writef_float(f, s.samples.data(), static_cast<sf_count_t>(s.frames()));
+    return sf_close(f) == 0;
+}
+
+// `tolvane render`, with `--key` when a key is given.
+Signal renderReference(const TempFolder& folder, const Signal& in, int32_t program, size_t block,
+                       const Signal* key = nullptr) {
+    const std::string input = folder / "in.wav", output = folder / "out.wav", keyFile = folder / "key.wav";
+    if (!writeWav(input, in) || (key && !writeWav(keyFile, *key))) return {};
     const std::string command = std::string(TOLVANE_CLI_PATH) + " render " + input + " " + output + " --program " +
-                                std::to_string(program) + " --block " + std::to_string(block);
+                                std::to_string(program) + " --block " + std::to_string(block) +
+                                (key ? " --key " + keyFile : "");
     if (std::system(command.c_str()) != 0) return {};
     SF_INFO outInfo{};
-    f = sf_open(output.c_str(), SFM_READ, &outInfo);
+    SNDFILE* f = sf_open(output.c_str(), SFM_READ, &outInfo);
     if (!f) return {};
     Signal out{outInfo.channels, std::vector<float>(static_cast<size_t>(outInfo.frames * outInfo.channels))};
     sf_readf_float(f, out.samples.data(), outInfo.frames);
@@ -137,13 +145,19 @@ TEST_F(ClapPlugin, DescribesTwoPluginsWithTheirPortsAndParameters) {
         ASSERT_TRUE(plugin);
         const auto* audio = plugin.ext<clap::PluginAudioPorts>(clap::kExtAudioPorts);
         for (bool input : {true, false}) {
-            ASSERT_EQ(audio->count(plugin.plugin, input), 1u);
-            clap::AudioPortInfo info{};
-            ASSERT_TRUE(audio->get(plugin.plugin, 0, input, &info));
-            EXPECT_EQ(info.channelCount, e.channels);
-            EXPECT_STREQ(info.portType, e.layout);
-            EXPECT_EQ(info.flags, clap::kAudioPortIsMain);
-            EXPECT_FALSE(audio->get(plugin.plugin, 1, input, &info));
+            const uint32_t ports = input ? 2 : 1;  // an input's second port is the side-chain's
+            ASSERT_EQ(audio->count(plugin.plugin, input), ports);
+            for (uint32_t i = 0; i < ports; ++i) {
+                clap::AudioPortInfo info{};
+                ASSERT_TRUE(audio->get(plugin.plugin, i, input, &info));
+                EXPECT_EQ(info.id, i);
+                EXPECT_STREQ(info.name, i ? "Side-chain" : input ? "Input" : "Output");
+                EXPECT_EQ(info.channelCount, e.channels);
+                EXPECT_STREQ(info.portType, e.layout);
+                EXPECT_EQ(info.flags, i ? 0u : uint32_t{clap::kAudioPortIsMain});
+            }
+            clap::AudioPortInfo none{};
+            EXPECT_FALSE(audio->get(plugin.plugin, ports, input, &none));
         }
         const auto* notes = plugin.ext<clap::PluginNotePorts>(clap::kExtNotePorts);
         EXPECT_EQ(notes->count(plugin.plugin, false), 0u);
@@ -154,22 +168,22 @@ TEST_F(ClapPlugin, DescribesTwoPluginsWithTheirPortsAndParameters) {
         EXPECT_EQ(plugin.ext<clap::PluginLatency>(clap::kExtLatency)->get(plugin.plugin), 0u);
 
         const auto* params = plugin.ext<clap::PluginParams>(clap::kExtParams);
-        ASSERT_EQ(params->count(plugin.plugin), 6u);
-        for (uint32_t i = 0; i < 6; ++i) {
+        ASSERT_EQ(params->count(plugin.plugin), 7u);
+        for (uint32_t i = 0; i < 7; ++i) {
             clap::ParamInfo info{};
             ASSERT_TRUE(params->getInfo(plugin.plugin, i, &info));
             char name[64] = {};
             engine.getParameterName(static_cast<int32_t>(i), name, 63);
             EXPECT_EQ(info.id, i);
             EXPECT_STREQ(info.name, name);
-            EXPECT_EQ(info.flags, clap::kParamIsAutomatable);
+            EXPECT_EQ(info.flags, clap::kParamIsAutomatable | (i == 6 ? uint32_t{clap::kParamIsStepped} : 0u)) << "Key";
             EXPECT_EQ(info.minValue, 0.0);
             EXPECT_EQ(info.maxValue, 1.0);
-            EXPECT_EQ(info.defaultValue, double(tolvaneFactoryPresets[0].values[i])) << "program 0";
+            EXPECT_EQ(info.defaultValue, double(tolvaneFactoryValue(0, static_cast<int32_t>(i)))) << "program 0";
             EXPECT_EQ(plugin.value(i), info.defaultValue) << "a fresh instance";
         }
         clap::ParamInfo none{};
-        EXPECT_FALSE(params->getInfo(plugin.plugin, 6, &none));
+        EXPECT_FALSE(params->getInfo(plugin.plugin, 7, &none));
         EXPECT_EQ(plugin.ext<void>("clap.no-such-extension"), nullptr);
     }
     EXPECT_EQ(factory->createPlugin(factory, ClapTestHost().get(), "com.quenmark.other"), nullptr);
@@ -178,8 +192,8 @@ TEST_F(ClapPlugin, DescribesTwoPluginsWithTheirPortsAndParameters) {
 TEST_F(ClapPlugin, ParameterTextsAreTheVstPluginsAndParseBack) {
     ClapInstance plugin(library(), kStereoId);
     const auto* params = plugin.ext<clap::PluginParams>(clap::kExtParams);
-    TolvaneEngine engine("");
-    for (uint32_t i = 0; i < 6; ++i) {
+    TolvaneEngine engine("", TolvaneEngine::Form::kSideChain);
+    for (uint32_t i = 0; i < 7; ++i) {
         for (double v : {0.0, 0.13, 0.5, 0.585, 0.999, 1.0}) {
             engine.setParameter(static_cast<int32_t>(i), static_cast<float>(v));
             char display[9] = {}, label[9] = {}, text[64] = {};
@@ -203,10 +217,10 @@ TEST_F(ClapPlugin, ParameterTextsAreTheVstPluginsAndParseBack) {
     EXPECT_TRUE(params->valueToText(plugin.plugin, 3, 0.585, small, sizeof small));
     EXPECT_STREQ(small, "-35") << "cut to the buffer, terminated";
     double value = 0.0;
-    EXPECT_FALSE(params->valueToText(plugin.plugin, 6, 0.5, text, sizeof text));
+    EXPECT_FALSE(params->valueToText(plugin.plugin, 7, 0.5, text, sizeof text));
     EXPECT_FALSE(params->valueToText(plugin.plugin, 0, NAN, text, sizeof text));
     EXPECT_FALSE(params->textToValue(plugin.plugin, 0, "loud", &value));
-    EXPECT_FALSE(params->textToValue(plugin.plugin, 6, "1", &value));
+    EXPECT_FALSE(params->textToValue(plugin.plugin, 7, "1", &value));
 }
 
 // --- the sound --------------------------------------------------------------------------
@@ -223,6 +237,49 @@ TEST_F(ClapPlugin, EveryProgramSoundsAsTolvaneRenderInEveryBlockSize) {
                 ASSERT_TRUE(plugin.activate());
                 EXPECT_TRUE(renderClap(plugin, in, block) == expected)
                     << "program " << program << ", " << channels << " channels, blocks of " << block;
+            }
+        }
+    }
+}
+
+// The side-chain port: with Key at External a key equal to the input sounds
+// as no key at all, and a key of its own is what the detector hears, as in
+// `tolvane render --key`; at Internal the key is ignored. One key channel
+// feeds both sides of the detector, and a port without buffers means no key.
+TEST_F(ClapPlugin, TheSideChainKeyDrivesTheDetectorAtExternal) {
+    for (int channels : {2, 1}) {
+        const Signal in = burstSignal(channels, 22050);
+        Signal other = burstSignal(channels, 22050);
+        std::rotate(other.samples.begin(), other.samples.begin() + 4410 * channels, other.samples.end());
+        Signal oneChannel{1, std::vector<float>(other.frames())}, doubled{2, {}};
+        for (size_t n = 0; n < other.frames(); ++n) {
+            oneChannel.samples[n] = other.samples[n * static_cast<size_t>(channels)];
+            doubled.samples.insert(doubled.samples.end(), 2, oneChannel.samples[n]);
+        }
+        for (int32_t program = 0; program < kTolvaneProgramCount; ++program) {
+            const Signal expected = renderReference(folder, in, program, 512);
+            auto render = [&](double key, const Signal* keySignal) {
+                ClapInstance plugin(library(), channels == 2 ? kStereoId : kMonoId);
+                EXPECT_TRUE(plugin.loadPreset(std::to_string(program).c_str()));
+                EXPECT_TRUE(plugin.activate());
+                return renderClap(
+                    plugin, in, 512,
+                    [&](size_t start, ClapEventLists& lists) {
+                        if (start == 0) lists.in.push_back(ClapEvent::value(0, 6, key));
+                    },
+                    nullptr, keySignal);
+            };
+            const std::string at = "program " + std::to_string(program) + ", " + std::to_string(channels) + " channels";
+            EXPECT_TRUE(render(1.0, &in) == expected) << at << ": key = input";
+            EXPECT_TRUE(render(1.0, nullptr) == expected) << at << ": no key buffers";
+            EXPECT_TRUE(render(0.0, &other) == expected) << at << ": Internal";
+            const Signal keyed = render(1.0, &other);
+            EXPECT_FALSE(keyed == expected) << at << ": a key of its own";
+#if !defined(_WIN32)
+            EXPECT_TRUE(keyed == renderReference(folder, in, program, 512, &other)) << at << ": as render --key";
+#endif
+            if (channels == 2) {
+                EXPECT_TRUE(render(1.0, &oneChannel) == render(1.0, &doubled)) << at << ": mono key";
             }
         }
     }
@@ -358,7 +415,7 @@ TEST_F(ClapPlugin, StateRoundTripsProgramValuesAndNames) {
         ClapInstance a(library(), kStereoId);
         ASSERT_TRUE(a.loadPreset("3"));
         ClapEventLists lists;
-        lists.in = {ClapEvent::value(0, 1, 0.25), ClapEvent::value(0, 5, 0.5)};
+        lists.in = {ClapEvent::value(0, 1, 0.25), ClapEvent::value(0, 5, 0.5), ClapEvent::value(0, 6, 1.0)};
         a.flush(lists);
         ASSERT_TRUE(a.save(saved, 7)) << "in writes of 7 bytes";
     }
@@ -367,13 +424,14 @@ TEST_F(ClapPlugin, StateRoundTripsProgramValuesAndNames) {
     ASSERT_TRUE(state);
     EXPECT_EQ(state->program, 3);
     EXPECT_EQ(state->values[1], 0.25f);
+    EXPECT_EQ(state->values[6], 1.0f) << "Key at External";
     EXPECT_EQ(state->values[0], tolvaneFactoryPresets[3].values[0]);
     EXPECT_STREQ(state->names[4], "NY Compression");
 
     ClapInstance b(library(), kStereoId);
     ASSERT_TRUE(b.load(saved, 1)) << "in reads of 1 byte";
     EXPECT_TRUE(b.host.rescans.empty()) << "the host reads the values it asked for";
-    for (uint32_t i = 0; i < 6; ++i) EXPECT_EQ(b.value(i), double(state->values[i]));
+    for (uint32_t i = 0; i < 7; ++i) EXPECT_EQ(b.value(i), double(state->values[i]));
     std::vector<uint8_t> again;
     ASSERT_TRUE(b.save(again));
     EXPECT_EQ(again, saved);
@@ -391,6 +449,24 @@ TEST_F(ClapPlugin, StateRoundTripsProgramValuesAndNames) {
 
     std::vector<uint8_t> failed;
     EXPECT_FALSE(b.save(failed, 100, 100)) << "a write error";
+
+    // A session saved before the Key parameter: program 1 with its values, Key at Internal.
+    const std::string before =
+        "544c56530100000094000000010000000000803e0000003f0000403f0000003e0000803f0000003f4472756d20427573"
+        "73205371756973686572000000000000476f6e65204e75636c65617200000000000000000000000046756c6c204d6f6e"
+        "747900000000000000000000000000004a757374206120746f7563680000000000000000000000004e5920436f6d7072"
+        "657373696f6e000000000000000000001834e143";
+    std::vector<uint8_t> old;
+    for (size_t i = 0; i < before.size(); i += 2) old.push_back(uint8_t(std::stoi(before.substr(i, 2), nullptr, 16)));
+    ClapEventLists external;
+    external.in = {ClapEvent::value(0, 6, 1.0)};
+    b.flush(external);
+    ASSERT_TRUE(b.load(old));
+    const double values[7] = {0.25, 0.5, 0.75, 0.125, 1.0, 0.5, 0.0};
+    for (uint32_t i = 0; i < 7; ++i) EXPECT_EQ(b.value(i), values[i]) << i;
+    again.clear();
+    ASSERT_TRUE(b.save(again));
+    EXPECT_EQ(again.size(), tolvane_clap::kStateSize) << "saved again in today's form";
 }
 
 TEST_F(ClapPlugin, DamagedOrForeignStateChangesNothingAndFails) {

@@ -39,18 +39,19 @@ TEST(ClapRealtime, ProcessCallsNoAllocatorLockFileOrSleep) {
     std::vector<float> left(4096), right(4096), outLeft(4096), outRight(4096);
     for (size_t n = 0; n < left.size(); ++n) left[n] = right[n] = (n % 50 < 25 ? 0.9f : -0.9f);
     ClapEventLists lists;
+    const float* key[2] = {right.data(), left.data()};
     auto runBoth = [&](uint32_t frames) {
         calls = 0;
         lists.out.clear();
-        stereo.process(left.data(), right.data(), outLeft.data(), outRight.data(), frames, lists);
+        stereo.process(left.data(), right.data(), outLeft.data(), outRight.data(), frames, lists, key, 2);
         lists.out.clear();
-        mono.process(left.data(), nullptr, outLeft.data(), nullptr, frames, lists);
+        mono.process(left.data(), nullptr, outLeft.data(), nullptr, frames, lists, key, 1);
         return calls.load();
     };
 
-    // Automation and MIDI through the bindings, with their values told back.
-    lists.in = {ClapEvent::value(0, 1, 0.9), ClapEvent::midiMessage(5, 0xB0, 20, 100), ClapEvent::value(7, 3, 0.2),
-                ClapEvent::midiMessage(9, 0xB3, 21, 64)};
+    // Automation and MIDI through the bindings, with their values told back; the key drives the detector.
+    lists.in = {ClapEvent::value(0, 6, 1.0), ClapEvent::value(0, 1, 0.9), ClapEvent::midiMessage(5, 0xB0, 20, 100),
+                ClapEvent::value(7, 3, 0.2), ClapEvent::midiMessage(9, 0xB3, 21, 64)};
     EXPECT_EQ(runBoth(4096), 0) << lastCall.load();
     // A learn completing asks the host for the main thread.
     for (ClapInstance* p : {&stereo, &mono}) tolvane_clap::TolvaneClap::of(p->plugin)->getEngine().toggleLearn(3);

@@ -186,8 +186,8 @@ namespace {
 // text, for every parameter across its range; units and stray text around the
 // number are allowed, no number at all is refused.
 TEST(EngineText, DisplayTextsReadBackToTheSameText) {
-    TolvaneEngine engine{""};
-    for (int32_t index = 0; index < 6; ++index) {
+    TolvaneEngine engine{"", TolvaneEngine::Form::kSideChain};
+    for (int32_t index = 0; index < 7; ++index) {
         for (float value : {0.0f, 0.013f, 0.25f, 0.5f, 0.77f, 0.999f, 1.0f}) {
             char shown[16] = {}, again[16] = {};
             engine.setParameter(index, value);
@@ -205,7 +205,13 @@ TEST(EngineText, DisplayTextsReadBackToTheSameText) {
     EXPECT_TRUE(engine.normalizedFromText(tolvane::kActive, "250%", n));
     EXPECT_EQ(n, 1.0f) << "limited to the range";
     for (const char* text : {"", "dB", "loud", "nan"}) EXPECT_FALSE(engine.normalizedFromText(0, text, n)) << text;
-    EXPECT_FALSE(engine.normalizedFromText(6, "1", n));
+    // Key: its words, begun or whole, in any case, or a number.
+    for (const auto& [text, key] : {std::pair{"ext", 1.0f}, {" Internal ", 0.0f}, {"E", 1.0f}, {"1", 1.0f}}) {
+        EXPECT_TRUE(engine.normalizedFromText(tolvane::kKey, text, n)) << text;
+        EXPECT_EQ(n, key) << text;
+    }
+    for (const char* text : {"", "extra", "key"}) EXPECT_FALSE(engine.normalizedFromText(6, text, n)) << text;
+    EXPECT_FALSE(TolvaneEngine{""}.normalizedFromText(6, "1", n)) << "no Key in the main form";
 }
 
 }  // namespace
