@@ -9,15 +9,13 @@
 #include "PngEncoder.h"
 #include "TolvaneEditor.h"
 #include "TolvaneEngine.h"
+#include "support/golden_picture.h"
 #include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
-#include <png.h>
 
 #include <atomic>
-#include <fstream>
 #include <thread>
-#include <sstream>
 
 namespace {
 
@@ -281,21 +279,6 @@ TEST_F(Editor, ControlsRepaintOnlyWhenTheFrameTheyShowChanges) {
 
 // --- golden pictures --------------------------------------------------------
 
-std::vector<uint32_t> readGolden(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    const std::string bytes = s.str();
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    std::vector<uint32_t> pixels;
-    if (!png_image_begin_read_from_memory(&image, bytes.data(), bytes.size())) return pixels;
-    image.format = PNG_FORMAT_BGRA;
-    pixels.resize(static_cast<size_t>(image.width) * image.height);
-    if (!png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr)) pixels.clear();
-    return pixels;
-}
-
 // Compares the editor as shown with tests/editor/golden/NAME.png; with
 // TOLVANE_UPDATE_GOLDEN set, writes it instead (then look at it before committing).
 void expectGolden(HeadlessWindow* window, const std::string& name) {
@@ -304,7 +287,7 @@ void expectGolden(HeadlessWindow* window, const std::string& name) {
         ASSERT_TRUE(writePngFile(path, window->getPicture().data(), window->getWidth(), window->getHeight()));
         return;
     }
-    const std::vector<uint32_t> golden = readGolden(path);
+    const std::vector<uint32_t> golden = readGolden(name);
     ASSERT_EQ(golden.size(), window->getPicture().size()) << path;
     size_t differing = 0;
     for (size_t i = 0; i < golden.size(); ++i) differing += golden[i] != window->getPicture()[i];
