@@ -3,7 +3,9 @@
 // held against each other sample for sample.
 //
 //   parity_render --make-input FILE           the drum loop, raw stereo float32
-//   parity_render PLUGIN INPUT OUTPUT_PREFIX  OUTPUT_PREFIX<N>.raw for programs 0..4
+//   parity_render PLUGIN INPUT OUTPUT_PREFIX  OUTPUT_PREFIX<N>.raw for programs 0..4;
+//                                             a side-chain plug-in (four inputs) is keyed,
+//                                             Key External, by the input a beat later
 //   parity_render --compare A B               the largest difference, in ULPs
 #include <cmath>
 #include <cstdint>
@@ -54,19 +56,24 @@ int render(const std::string& pluginPath, const std::string& inputPath, const st
         std::fprintf(stderr, "parity_render: %s\n", library.error().c_str());
         return 1;
     }
-    const size_t frames = input.size() / 2, block = 512;
+    const size_t frames = input.size() / 2, block = 512, keyDelay = 11025;
     std::vector<float> left(frames), right(frames), outLeft(frames), outRight(frames), out(input.size());
+    std::vector<float> keyLeft(frames), keyRight(frames);
     for (size_t n = 0; n < frames; ++n) left[n] = input[2 * n], right[n] = input[2 * n + 1];
+    for (size_t n = keyDelay; n < frames; ++n) keyLeft[n] = left[n - keyDelay], keyRight[n] = right[n - keyDelay];
     for (VstInt32 program = 0; program < 5; ++program) {
         auto plugin = library.createInstance();
         if (!plugin) return 1;
         plugin->dispatch(effOpen);
         plugin->dispatch(effSetSampleRate, 0, 0, nullptr, 44100.0f);
         plugin->dispatch(effSetProgram, 0, program);
+        const bool keyed = plugin->effect()->numInputs == 4;
+        if (keyed) plugin->setParameter(6, 1.0f);
         plugin->dispatch(effMainsChanged, 0, 1);
         for (size_t start = 0; start < frames; start += block) {
             const size_t n = std::min(block, frames - start);
-            float* ins[2] = {left.data() + start, right.data() + start};
+            float* ins[4] = {left.data() + start, right.data() + start, keyLeft.data() + start,
+                             keyRight.data() + start};
             float* outs[2] = {outLeft.data() + start, outRight.data() + start};
             plugin->process(ins, outs, static_cast<VstInt32>(n));
         }
