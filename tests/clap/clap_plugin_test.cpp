@@ -15,7 +15,7 @@
 #if defined(_WIN32)
 #include "PluginHost.h"
 #else
-#include <sndfile.h>
+#include "support/cli_render.h"
 #endif
 
 namespace {
@@ -58,33 +58,10 @@ Signal renderReference(const TempFolder&, const Signal& in, int32_t program, siz
     return out;
 }
 #else
-bool writeWav(const std::string& path, const Signal& s) {
-    SF_INFO info{};
-    info.samplerate = 44100;
-    info.channels = s.channels;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
-    if (!f) return false;
-    sf_writef_float(f, s.samples.data(), static_cast<sf_count_t>(s.frames()));
-    return sf_close(f) == 0;
-}
-
 // `tolvane render`, with `--key` when a key is given.
 Signal renderReference(const TempFolder& folder, const Signal& in, int32_t program, size_t block,
                        const Signal* key = nullptr) {
-    const std::string input = folder / "in.wav", output = folder / "out.wav", keyFile = folder / "key.wav";
-    if (!writeWav(input, in) || (key && !writeWav(keyFile, *key))) return {};
-    const std::string command = std::string(TOLVANE_CLI_PATH) + " render " + input + " " + output + " --program " +
-                                std::to_string(program) + " --block " + std::to_string(block) +
-                                (key ? " --key " + keyFile : "");
-    if (std::system(command.c_str()) != 0) return {};
-    SF_INFO outInfo{};
-    SNDFILE* f = sf_open(output.c_str(), SFM_READ, &outInfo);
-    if (!f) return {};
-    Signal out{outInfo.channels, std::vector<float>(static_cast<size_t>(outInfo.frames * outInfo.channels))};
-    sf_readf_float(f, out.samples.data(), outInfo.frames);
-    sf_close(f);
-    return out;
+    return renderWithCli(folder, in, "--program " + std::to_string(program) + " --block " + std::to_string(block), key);
 }
 #endif
 
@@ -227,7 +204,7 @@ TEST_F(ClapPlugin, ParameterTextsAreTheVstPluginsAndParseBack) {
 
 TEST_F(ClapPlugin, EveryProgramSoundsAsTolvaneRenderInEveryBlockSize) {
     for (int channels : {2, 1}) {
-        const Signal in = burstSignal(channels, 22050);
+        const Signal in = testSignal(channels, 22050);
         for (int32_t program = 0; program < kTolvaneProgramCount; ++program) {
             for (size_t block : {1, 64, 4096}) {
                 const Signal expected = renderReference(folder, in, program, block);
@@ -248,8 +225,8 @@ TEST_F(ClapPlugin, EveryProgramSoundsAsTolvaneRenderInEveryBlockSize) {
 // feeds both sides of the detector, and a port without buffers means no key.
 TEST_F(ClapPlugin, TheSideChainKeyDrivesTheDetectorAtExternal) {
     for (int channels : {2, 1}) {
-        const Signal in = burstSignal(channels, 22050);
-        Signal other = burstSignal(channels, 22050);
+        const Signal in = testSignal(channels, 22050);
+        Signal other = testSignal(channels, 22050);
         std::rotate(other.samples.begin(), other.samples.begin() + 4410 * channels, other.samples.end());
         Signal oneChannel{1, std::vector<float>(other.frames())}, doubled{2, {}};
         for (size_t n = 0; n < other.frames(); ++n) {
@@ -288,7 +265,7 @@ TEST_F(ClapPlugin, TheSideChainKeyDrivesTheDetectorAtExternal) {
 // Values at their frames, as the engine applies them: across blocks, several
 // at one frame, out of range (limited), no number or no parameter (ignored).
 TEST_F(ClapPlugin, ParameterEventsApplyAtTheirFrames) {
-    const Signal in = burstSignal(2, 12288);
+    const Signal in = testSignal(2, 12288);
     struct Change {
         size_t frame;
         uint32_t id;
@@ -342,7 +319,7 @@ TEST_F(ClapPlugin, FlushAppliesValuesWhileNotProcessing) {
     TolvaneEngine engine("");
     engine.setParameter(0, 0.8f);
     engine.setParameter(4, 0.3f);
-    const Signal in = burstSignal(1, 4096);
+    const Signal in = testSignal(1, 4096);
     const Signal expected = renderEngine(engine, in, 1024, [](size_t) { return std::vector<TolvaneEngine::Event>{}; });
     ASSERT_TRUE(plugin.activate());
     EXPECT_TRUE(renderClap(plugin, in, 1024) == expected);
@@ -359,7 +336,7 @@ TEST_F(ClapPlugin, FlushAppliesValuesWhileNotProcessing) {
 TEST_F(ClapPlugin, ControllerMessagesDriveBoundParametersAtTheirFrames) {
     const std::string bindings = settings + "/Tolvane MIDI Assignments.txt";
     writeText(bindings, "0 20\n5 21\n3 20\n");
-    const Signal in = burstSignal(2, 12288);
+    const Signal in = testSignal(2, 12288);
     struct Cc {
         size_t frame;
         uint8_t status, controller, value;

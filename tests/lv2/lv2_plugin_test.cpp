@@ -5,47 +5,19 @@
 // and the bundle as lv2_validate and lv2info see it.
 #include "lv2_host.h"
 
-#include <sndfile.h>
-
 #include <cmath>
 #include <cstdio>
 #include <functional>
 
 #include "PluginHost.h"
 #include "TolvanePrograms.h"
-#include "support/temp_folder.h"
+#include "support/cli_render.h"
 
 namespace {
 
 using namespace tolvane::lv2;
 
 constexpr uint8_t kControlChange = 0xB0;
-
-// Interleaved samples; one or two channels.
-struct Signal {
-    int channels = 2;
-    std::vector<float> samples;
-    size_t frames() const { return samples.size() / static_cast<size_t>(channels); }
-    bool operator==(const Signal& o) const {
-        return channels == o.channels && samples.size() == o.samples.size() &&
-               std::memcmp(samples.data(), o.samples.data(), samples.size() * sizeof(float)) == 0;
-    }
-};
-
-// Loud bursts and quiet passages, the same for every run.
-Signal testSignal(int channels, size_t frames = 11025) {
-    Signal s{channels, std::vector<float>(frames * static_cast<size_t>(channels))};
-    uint32_t state = 1;
-    for (size_t n = 0; n < frames; ++n) {
-        const float level = (n / 2205) % 3 == 0 ? 0.95f : (n / 2205) % 3 == 1 ? 0.05f : 0.3f;
-        for (int c = 0; c < channels; ++c) {
-            state = state * 1664525u + 1013904223u;
-            s.samples[n * static_cast<size_t>(channels) + static_cast<size_t>(c)] =
-                static_cast<float>(static_cast<int32_t>(state)) / 2147483648.0f * level * (c ? 0.7f : 1.0f);
-        }
-    }
-    return s;
-}
 
 // Runs the signal through the instance in blocks; before each block, `atBlock(start)` may change ports or add events.
 Signal renderLv2(Lv2Instance& plugin, const Signal& in, size_t block,
@@ -67,37 +39,6 @@ Signal renderLv2(Lv2Instance& plugin, const Signal& in, size_t block,
         if (in.channels == 2) out.samples[n * 2 + 1] = outR[n];
     }
     return out;
-}
-
-bool writeWav(const std::string& path, const Signal& s) {
-    SF_INFO info{};
-    info.samplerate = 44100;
-    info.channels = s.channels;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
-    if (!f) return false;
-    const bool ok = sf_writef_float(f, s.samples.data(), static_cast<sf_count_t>(s.frames())) ==
-                    static_cast<sf_count_t>(s.frames());
-    return sf_close(f) == 0 && ok;
-}
-
-Signal readWav(const std::string& path) {
-    SF_INFO info{};
-    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
-    if (!f) return {};
-    Signal s{info.channels, std::vector<float>(static_cast<size_t>(info.frames * info.channels))};
-    sf_readf_float(f, s.samples.data(), info.frames);
-    sf_close(f);
-    return s;
-}
-
-// What `tolvane render` (the VST 2.4 plug-in) makes of the signal.
-Signal renderWithCli(const TempFolder& folder, const Signal& in, const std::string& options) {
-    const std::string input = folder / "in.wav", output = folder / "out.wav";
-    if (!writeWav(input, in)) return {};
-    const std::string command = std::string(TOLVANE_CLI_PATH) + " render " + input + " " + output + " " + options;
-    if (std::system(command.c_str()) != 0) return {};
-    return readWav(output);
 }
 
 class Lv2Plugin : public ::testing::Test {
