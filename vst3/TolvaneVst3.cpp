@@ -49,6 +49,7 @@ int32_t programOf(double normalized) { return static_cast<int32_t>(std::lround(l
 int32_t controllerValueOf(double normalized) {
     return static_cast<int32_t>(std::lround(limited(normalized) * kLastControllerValue));
 }
+bool isEngineParameter(int32_t index) { return tolvane::isParameter(index, ids::kEngineCount); }
 bool isController(ParamID id) {
     return id >= ids::kFirstController && id < ids::kFirstController + ids::kControllerCount;
 }
@@ -71,7 +72,7 @@ public:
             IParamValueQueue* queue = changes->getParameterData(q);
             if (!queue) continue;
             const ParamID id = queue->getParameterId();
-            if (!tolvane::isParameter(static_cast<int32_t>(id)) && id != ids::kProgram && !isController(id)) continue;
+            if (!isEngineParameter(static_cast<int32_t>(id)) && id != ids::kProgram && !isController(id)) continue;
             cursors[used] = {queue, id, queue->getPointCount(), 0, 0, 0.0};
             load(cursors[used++]);
         }
@@ -109,7 +110,8 @@ private:
 
 TolvaneEngine::Audio sliceOf(const TolvaneEngine::Audio& audio, uint32_t start) {
     auto at = [start](auto* p) { return p ? p + start : p; };
-    return {audio.mono, at(audio.left), at(audio.right), at(audio.leftOut), at(audio.rightOut)};
+    return {audio.mono,         at(audio.left),    at(audio.right),   at(audio.leftOut),
+            at(audio.rightOut), at(audio.keyLeft), at(audio.keyRight)};
 }
 
 }  // namespace
@@ -185,19 +187,24 @@ tresult TolvaneVst3::getControllerClassId(char* classId) {
 }
 
 int32_t TolvaneVst3::getBusCount(int32_t type, int32_t direction) {
-    if (type == kAudio) return 1;
+    if (type == kAudio) return direction == kInput ? 2 : direction == kOutput ? 1 : 0;
     return type == kEvent && direction == kInput ? 1 : 0;
 }
 
 tresult TolvaneVst3::getBusInfo(int32_t type, int32_t direction, int32_t index, BusInfo& bus) {
-    if (index != 0 || getBusCount(type, direction) == 0 || (direction != kInput && direction != kOutput))
-        return kInvalidArgument;
+    if (index < 0 || index >= getBusCount(type, direction)) return kInvalidArgument;
     std::memset(&bus, 0, sizeof bus);
     bus.mediaType = type;
     bus.direction = direction;
     bus.busType = kMain;
     bus.flags = BusInfo::kDefaultActive;
-    if (type == kAudio) {
+    if (type == kAudio && index == 1) {
+        // The key: active once the host routes one.
+        bus.busType = kAux;
+        bus.flags = 0;
+        bus.channelCount = keyChannels.load();
+        toUtf16("Side-chain", bus.name, 128);
+    } else if (type == kAudio) {
         bus.channelCount = channels.load();
         toUtf16(direction == kInput ? "Input" : "Output", bus.name, 128);
     } else {
@@ -207,8 +214,10 @@ tresult TolvaneVst3::getBusInfo(int32_t type, int32_t direction, int32_t index, 
     return kResultOk;
 }
 
-tresult TolvaneVst3::activateBus(int32_t type, int32_t direction, int32_t index, TBool) {
-    return index == 0 && getBusCount(type, direction) == 1 ? kResultOk : kInvalidArgument;
+tresult TolvaneVst3::activateBus(int32_t type, int32_t direction, int32_t index, TBool state) {
+    if (index < 0 || index >= getBusCount(type, direction)) return kInvalidArgument;
+    if (type == kAudio && index == 1) keyActive.store(state != 0);
+    return kResultOk;
 }
 
 tresult TolvaneVst3::setActive(TBool state) {
@@ -223,7 +232,7 @@ tresult TolvaneVst3::readComponentState(IBStream* stream) {
     if (!tolvane::vst3state::read(stream, state)) return kResultFalse;
     for (int32_t p = 0; p < TolvaneEngine::kProgramCount; ++p) engine.setProgramNameIndexed(p, state.names[p]);
     engine.setProgram(state.program);
-    for (int32_t i = 0; i < tolvane::kParameterCount; ++i) engine.setParameter(i, state.values[i]);
+    for (int32_t i = 0; i < ids::kEngineCount; ++i) engine.setParameter(i, state.values[i]);
     bypassTarget.store(state.bypass);
     applyToController(state);
     return kResultOk;
@@ -233,7 +242,7 @@ tresult TolvaneVst3::writeComponentState(IBStream* stream) {
     catchUp();
     tolvane::vst3state::ComponentState state;
     state.program = engine.getProgram();
-    for (int32_t i = 0; i < tolvane::kParameterCount; ++i) state.values[i] = engine.getParameter(i);
+    for (int32_t i = 0; i < ids::kEngineCount; ++i) state.values[i] = engine.getParameter(i);
     state.bypass = bypassTarget.load();
     for (int32_t p = 0; p < TolvaneEngine::kProgramCount; ++p) engine.getProgramNameIndexed(p, state.names[p]);
     return tolvane::vst3state::write(stream, state) ? kResultOk : kResultFalse;
@@ -243,17 +252,20 @@ tresult TolvaneVst3::writeComponentState(IBStream* stream) {
 
 tresult TolvaneVst3::setBusArrangements(SpeakerArrangement* inputs, int32_t inputCount, SpeakerArrangement* outputs,
                                         int32_t outputCount) {
-    // Mono to mono or stereo to stereo, as the VST 2.4 plug-in takes them.
-    if (inputCount != 1 || outputCount != 1 || !inputs || !outputs) return kResultFalse;
+    // Mono to mono or stereo to stereo, as the VST 2.4 plug-in takes them; a
+    // key as the input or mono (a host that names no key gets it as the input).
+    if ((inputCount != 1 && inputCount != 2) || outputCount != 1 || !inputs || !outputs) return kResultFalse;
     const int in = std::popcount(inputs[0]), out = std::popcount(outputs[0]);
-    if (in != out || (in != 1 && in != 2)) return kResultFalse;
+    const int key = inputCount == 2 ? std::popcount(inputs[1]) : in;
+    if (in != out || (in != 1 && in != 2) || (key != in && key != 1)) return kResultFalse;
     channels.store(in);
+    keyChannels.store(key);
     return kResultTrue;
 }
 
 tresult TolvaneVst3::getBusArrangement(int32_t direction, int32_t index, SpeakerArrangement& arrangement) {
-    if (index != 0 || (direction != kInput && direction != kOutput)) return kInvalidArgument;
-    arrangement = channels.load() == 1 ? kMono : kStereo;
+    if (index < 0 || index >= getBusCount(kAudio, direction)) return kInvalidArgument;
+    arrangement = (index == 1 ? keyChannels.load() : channels.load()) == 1 ? kMono : kStereo;
     return kResultOk;
 }
 
@@ -297,6 +309,13 @@ tresult TolvaneVst3::process(ProcessData& data) {
             for (int32_t c = 0; c < out.numChannels; ++c)
                 if (outs[c]) std::memset(outs[c], 0, frames * sizeof(float));
             audio = {};
+        }
+        // The key, where the host routes one; a mono key feeds both sides.
+        const AudioBusBuffers* key = data.numInputs > 1 && data.inputs ? &data.inputs[1] : nullptr;
+        if (audio.left && key && keyActive.load(std::memory_order_relaxed) && key->channelBuffers32 &&
+            key->numChannels > 0 && key->channelBuffers32[0]) {
+            audio.keyLeft = key->channelBuffers32[0];
+            audio.keyRight = key->numChannels >= 2 && key->channelBuffers32[1] ? key->channelBuffers32[1] : nullptr;
         }
     }
 
@@ -385,12 +404,12 @@ void TolvaneVst3::crossfade(const TolvaneEngine::Audio& audio, uint32_t frames) 
 // The values MIDI or a program change set in the block, for the host and for
 // the controller's side.
 void TolvaneVst3::reportChanges(IParameterChanges* out) {
-    const uint32_t all = (1u << tolvane::kParameterCount) - 1;
+    const uint32_t all = (1u << ids::kEngineCount) - 1;
     const uint32_t changed = programFrame >= 0 ? all : midiChanged;
     if (!changed) return;
     midiPending.fetch_or(midiChanged);
     if (!out) return;
-    for (int32_t i = 0; i < tolvane::kParameterCount; ++i) {
+    for (int32_t i = 0; i < ids::kEngineCount; ++i) {
         if (!(changed & (1u << i))) continue;
         const int32_t frame = midiChanged & (1u << i) ? std::max(midiFrames[i], programFrame) : programFrame;
         int32_t queueIndex = 0, pointIndex = 0;
@@ -422,7 +441,7 @@ void TolvaneVst3::applyToController(const tolvane::vst3state::ComponentState& st
     for (int32_t p = 0; p < TolvaneEngine::kProgramCount; ++p)
         controllerEngine.setProgramNameIndexed(p, state.names[p]);
     controllerEngine.setProgram(state.program);
-    for (int32_t i = 0; i < tolvane::kParameterCount; ++i) controllerEngine.setParameter(i, state.values[i]);
+    for (int32_t i = 0; i < ids::kEngineCount; ++i) controllerEngine.setParameter(i, state.values[i]);
     controllerBypass = state.bypass;
 }
 
@@ -431,7 +450,7 @@ tresult TolvaneVst3::getParameterInfo(int32_t index, ParameterInfo& info) {
     std::memset(&info, 0, sizeof info);
     info.unitId = kRootUnitId;
     char text[kLongText + 1];
-    if (tolvane::isParameter(index)) {
+    if (isEngineParameter(index)) {
         info.id = static_cast<ParamID>(index);
         controllerEngine.getParameterName(index, text, kLongText);
         toUtf16(text, info.title, 128);
@@ -439,22 +458,27 @@ tresult TolvaneVst3::getParameterInfo(int32_t index, ParameterInfo& info) {
         toUtf16(text, info.shortTitle, 128);
         controllerEngine.getParameterLabel(index, text, kShortText);
         toUtf16(text, info.units, 128);
-        info.defaultNormalizedValue = tolvaneFactoryPresets[0].values[index];
+        // Key is Internal in every program; the presets name only the six.
+        info.defaultNormalizedValue = tolvane::isParameter(index) ? tolvaneFactoryPresets[0].values[index] : 0.0;
         info.flags = ParameterInfo::kCanAutomate;
-    } else if (index == tolvane::kParameterCount) {
+        if (index == tolvane::kKey) {
+            info.stepCount = 1;
+            info.flags |= ParameterInfo::kIsList;
+        }
+    } else if (index == ids::kEngineCount) {
         info.id = ids::kBypass;
         toUtf16("Bypass", info.title, 128);
         toUtf16("Bypass", info.shortTitle, 128);
         info.stepCount = 1;
         info.flags = ParameterInfo::kCanAutomate | ParameterInfo::kIsBypass;
-    } else if (index == tolvane::kParameterCount + 1) {
+    } else if (index == ids::kEngineCount + 1) {
         info.id = ids::kProgram;
         toUtf16("Program", info.title, 128);
         toUtf16("Program", info.shortTitle, 128);
         info.stepCount = kLastProgram;
         info.flags = ParameterInfo::kCanAutomate | ParameterInfo::kIsList | ParameterInfo::kIsProgramChange;
     } else {
-        const int32_t controller = index - (tolvane::kParameterCount + 2);
+        const int32_t controller = index - (ids::kEngineCount + 2);
         info.id = ids::kFirstController + static_cast<ParamID>(controller);
         std::snprintf(text, sizeof text, "MIDI CC %d", controller);
         toUtf16(text, info.title, 128);
@@ -470,10 +494,11 @@ tresult TolvaneVst3::getParamStringByValue(ParamID id, ParamValue normalized, ch
     if (!text || std::isnan(normalized)) return kInvalidArgument;
     char display[kLongText + 1];
     const double value = limited(normalized);
-    if (tolvane::isParameter(static_cast<int32_t>(id))) {
+    if (isEngineParameter(static_cast<int32_t>(id))) {
+        // Key's words in full (the VST 2.4 plug-in's buffers take only "Int" and "Ext").
         const auto index = static_cast<int32_t>(id);
         textEngine.setParameter(index, static_cast<float>(value));
-        textEngine.getParameterDisplay(index, display, kShortText);
+        textEngine.getParameterDisplay(index, display, index == tolvane::kKey ? kLongText : kShortText);
     } else if (id == ids::kBypass) {
         std::snprintf(display, sizeof display, "%s", value >= 0.5 ? "On" : "Off");
     } else if (id == ids::kProgram) {
@@ -490,7 +515,15 @@ tresult TolvaneVst3::getParamStringByValue(ParamID id, ParamValue normalized, ch
 tresult TolvaneVst3::getParamValueByString(ParamID id, char16* text, ParamValue& normalized) {
     if (!text) return kInvalidArgument;
     const std::string typed = tolvane::vst3text::toUtf8(text, 128);
-    if (tolvane::isParameter(static_cast<int32_t>(id))) {
+    if (id == static_cast<ParamID>(tolvane::kKey)) {
+        // The words it shows; numbers as the other parameters take them.
+        for (const float choice : {0.0f, 1.0f}) {
+            char words[kLongText + 1];
+            textEngine.getParameterDisplay(tolvane::kKey, choice, words, kLongText);
+            if (typed == words) return normalized = choice, kResultOk;
+        }
+    }
+    if (isEngineParameter(static_cast<int32_t>(id))) {
         float value = 0.0f;
         if (!controllerEngine.normalizedFromText(static_cast<int32_t>(id), typed.c_str(), value)) return kResultFalse;
         normalized = value;
@@ -522,7 +555,7 @@ tresult TolvaneVst3::getParamValueByString(ParamID id, char16* text, ParamValue&
 }
 
 ParamValue TolvaneVst3::normalizedParamToPlain(ParamID id, ParamValue normalized) {
-    if (id == ids::kBypass) return limited(normalized) >= 0.5 ? 1.0 : 0.0;
+    if (id == ids::kBypass || id == static_cast<ParamID>(tolvane::kKey)) return limited(normalized) >= 0.5 ? 1.0 : 0.0;
     if (id == ids::kProgram) return programOf(normalized);
     if (isController(id)) return controllerValueOf(normalized);
     return normalized;
@@ -535,7 +568,7 @@ ParamValue TolvaneVst3::plainParamToNormalized(ParamID id, ParamValue plain) {
 }
 
 ParamValue TolvaneVst3::getParamNormalized(ParamID id) {
-    if (tolvane::isParameter(static_cast<int32_t>(id))) return controllerEngine.getParameter(static_cast<int32_t>(id));
+    if (isEngineParameter(static_cast<int32_t>(id))) return controllerEngine.getParameter(static_cast<int32_t>(id));
     if (id == ids::kBypass) return controllerBypass ? 1.0 : 0.0;
     if (id == ids::kProgram) return static_cast<double>(controllerEngine.getProgram()) / kLastProgram;
     return 0.0;
@@ -544,7 +577,7 @@ ParamValue TolvaneVst3::getParamNormalized(ParamID id) {
 tresult TolvaneVst3::setParamNormalized(ParamID id, ParamValue value) {
     if (std::isnan(value)) return kInvalidArgument;
     const double v = limited(value);
-    if (tolvane::isParameter(static_cast<int32_t>(id))) {
+    if (isEngineParameter(static_cast<int32_t>(id))) {
         controllerEngine.setParameter(static_cast<int32_t>(id), static_cast<float>(v));
         editorPanel.setParameter(static_cast<int32_t>(id), static_cast<float>(v));
     } else if (id == ids::kBypass) {
@@ -641,7 +674,7 @@ void TolvaneVst3::catchUp() {
         flags |= kParamValuesChanged;
     }
     const uint32_t moved = midiPending.exchange(0);
-    for (int32_t i = 0; i < tolvane::kParameterCount; ++i)
+    for (int32_t i = 0; i < ids::kEngineCount; ++i)
         if (moved & (1u << i)) controllerEngine.setParameter(i, midiValues[i].load());
     if (moved) flags |= kParamValuesChanged;
     if (mappingPending.exchange(false)) {
@@ -658,15 +691,14 @@ void TolvaneVst3::rebuildMapping() {
     std::fill(std::begin(bound), std::end(bound), -2);
     for (const qm_controllerAssignment& entry : engine.getControllerAssignments().entries()) {
         const auto controller = static_cast<uint8_t>(entry.controller);
-        if (controller >= ids::kControllerCount || !tolvane::isParameter(entry.parameter)) continue;
+        if (controller >= ids::kControllerCount || !isEngineParameter(entry.parameter)) continue;
         bound[controller] = bound[controller] == -2 || bound[controller] == entry.parameter ? entry.parameter : -1;
     }
     for (int32_t c = 0; c < ids::kControllerCount; ++c) mapping[c].store(bound[c] >= 0 ? bound[c] : -1);
 }
 
 void TolvaneVst3::showControllerValues() {
-    for (int32_t i = 0; i < tolvane::kParameterCount; ++i)
-        editorPanel.setParameter(i, controllerEngine.getParameter(i));
+    for (int32_t i = 0; i < ids::kEngineCount; ++i) editorPanel.setParameter(i, controllerEngine.getParameter(i));
 }
 
 // --- the editor's link ----------------------------------------------------------------------------

@@ -11,10 +11,16 @@
 // the change went through process()), which must never move the sound. (A
 // third engine only turns values into display texts.)
 //
-// Parameters. 0..5 are the engine's six (normalised values pass unchanged:
-// plain and normalised are the same number, the display texts say the rest),
+// Parameters. 0..6 are the engine's seven in its side-chain form (normalised
+// values pass unchanged: plain and normalised are the same number, the
+// display texts say the rest; 6 is Key, a list of Internal and External),
 // kBypass the host's bypass, kProgram the program list's selector, and
 // kFirstController + n a hidden stand-in for MIDI controller n.
+//
+// Buses. The main input and output, mono or stereo alike, and the key: an
+// auxiliary input, inactive until the host routes a side-chain to it, mono
+// or as the main bus (a mono key feeds both sides). With no key, or Key at
+// Internal, the detector reads the input.
 //
 // MIDI. VST3 gives an effect no controller messages: the host asks
 // getMidiControllerAssignment and turns a controller into a parameter change.
@@ -56,8 +62,10 @@ inline constexpr vst3::ParamID kProgram = 101;
 inline constexpr vst3::ParamID kFirstController = 1000;
 inline constexpr int32_t kControllerCount = 128;
 inline constexpr int32_t kProgramListId = 1;
-// Every parameter the controller lists: the six, bypass, program, the stand-ins.
-inline constexpr int32_t kListedCount = kParameterCount + 2 + kControllerCount;
+// The engine's parameters here: the six and Key.
+inline constexpr int32_t kEngineCount = kSideChainParameterCount;
+// Every parameter the controller lists: the seven, bypass, program, the stand-ins.
+inline constexpr int32_t kListedCount = kEngineCount + 2 + kControllerCount;
 }  // namespace tolvane::vst3ids
 
 class TolvaneVst3View;
@@ -210,16 +218,18 @@ private:
     vst3::IComponentHandler* handler = nullptr;
     TolvaneVst3View* view = nullptr;
 
-    TolvaneEngine engine;
-    TolvaneEngine controllerEngine{""};
+    TolvaneEngine engine{TolvaneEngine::defaultAssignmentsFile(), TolvaneEngine::Form::kSideChain};
+    TolvaneEngine controllerEngine{"", TolvaneEngine::Form::kSideChain};
     // Shows any value as text, leaving the controller's values alone.
-    TolvaneEngine textEngine{""};
+    TolvaneEngine textEngine{"", TolvaneEngine::Form::kSideChain};
     EditorLink link{*this};
     TolvaneEditor editorPanel{&link};
     bool controllerBypass = false;
 
-    // 1 (mono) or 2: the arrangement both buses have.
+    // 1 (mono) or 2: the arrangement the main buses have, and the key's.
     std::atomic<int32_t> channels{2};
+    std::atomic<int32_t> keyChannels{2};
+    std::atomic<bool> keyActive{false};
     float sampleRate = 44100.0f;
 
     // The audio thread's own.
@@ -233,11 +243,11 @@ private:
     std::atomic<bool> inMidi{false};
     uint32_t eventFrame = 0;
     uint32_t midiChanged = 0;
-    int32_t midiFrames[tolvane::kParameterCount] = {};
+    int32_t midiFrames[tolvane::vst3ids::kEngineCount] = {};
     int32_t programFrame = -1;
 
     // Handed to the user-interface thread.
-    std::atomic<float> midiValues[tolvane::kParameterCount] = {};
+    std::atomic<float> midiValues[tolvane::vst3ids::kEngineCount] = {};
     std::atomic<uint32_t> midiPending{0};
     std::atomic<int32_t> programPending{-1};
     std::atomic<bool> mappingPending{false};

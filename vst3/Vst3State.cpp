@@ -9,7 +9,14 @@ namespace {
 
 constexpr uint8_t kComponentTag[4] = {'T', 'l', 'v', 'C'};
 constexpr uint8_t kControllerTag[4] = {'T', 'l', 'v', 'E'};
-constexpr uint32_t kVersion = 1;
+// Version 2 appended Key to the component's record; the controller's is still version 1.
+constexpr uint32_t kVersion = 2, kFirstVersion = 1;
+constexpr uint32_t kControllerVersion = 1;
+constexpr size_t kHeaderSize = 8;
+
+size_t sizeOf(uint32_t version) {
+    return version == kVersion ? kComponentStateSize : version == kFirstVersion ? kFirstComponentStateSize : 0;
+}
 
 void put32(uint8_t*& at, uint32_t value) {
     for (int i = 0; i < 4; ++i) *at++ = static_cast<uint8_t>(value >> (8 * i));
@@ -52,11 +59,12 @@ void encode(const ComponentState& state, uint8_t (&bytes)[kComponentStateSize]) 
     at += 4;
     put32(at, kVersion);
     put32(at, static_cast<uint32_t>(state.program));
-    for (float value : state.values) {
+    auto putFloat = [&at](float value) {
         uint32_t bits;
         std::memcpy(&bits, &value, sizeof bits);
         put32(at, bits);
-    }
+    };
+    for (int32_t i = 0; i < kParameterCount; ++i) putFloat(state.values[i]);
     put32(at, state.bypass ? 1 : 0);
     for (const auto& name : state.names) {
         const size_t length = strnlen(name, sizeof name - 1);
@@ -64,20 +72,24 @@ void encode(const ComponentState& state, uint8_t (&bytes)[kComponentStateSize]) 
         std::memcpy(at, name, length);
         at += sizeof name;
     }
+    putFloat(state.values[kKey]);
 }
 
 bool decode(const uint8_t* bytes, size_t size, ComponentState& state) {
-    if (!bytes || size < kComponentStateSize || std::memcmp(bytes, kComponentTag, 4) != 0) return false;
+    if (!bytes || size < kHeaderSize || std::memcmp(bytes, kComponentTag, 4) != 0) return false;
     const uint8_t* at = bytes + 4;
+    const uint32_t version = get32(at);
+    if (sizeOf(version) == 0 || size < sizeOf(version)) return false;
     ComponentState read;
-    if (get32(at) != kVersion) return false;
     read.program = static_cast<int32_t>(get32(at));
     if (read.program < 0 || read.program >= kTolvaneProgramCount) return false;
-    for (float& value : read.values) {
+    auto getValue = [&at](float& value) {
         const uint32_t bits = get32(at);
         std::memcpy(&value, &bits, sizeof value);
-        if (!(value >= 0.0f && value <= 1.0f)) return false;  // also no NaN
-    }
+        return value >= 0.0f && value <= 1.0f;  // also no NaN
+    };
+    for (int32_t i = 0; i < kParameterCount; ++i)
+        if (!getValue(read.values[i])) return false;
     const uint32_t bypass = get32(at);
     if (bypass > 1) return false;
     read.bypass = bypass == 1;
@@ -89,13 +101,20 @@ bool decode(const uint8_t* bytes, size_t size, ComponentState& state) {
         std::memcpy(name, at, sizeof name);
         at += sizeof name;
     }
+    // Before Key there was only the input to listen to: Internal.
+    if (version != kFirstVersion && !getValue(read.values[kKey])) return false;
     state = read;
     return true;
 }
 
 bool read(vst3::IBStream* stream, ComponentState& state) {
+    // The header says how many bytes the record has: no more are taken.
     uint8_t bytes[kComponentStateSize];
-    return readExactly(stream, bytes, sizeof bytes) && decode(bytes, sizeof bytes, state);
+    if (!readExactly(stream, bytes, kHeaderSize)) return false;
+    const uint8_t* at = bytes + 4;
+    const size_t size = sizeOf(get32(at));
+    return size != 0 && readExactly(stream, bytes + kHeaderSize, static_cast<int32_t>(size - kHeaderSize)) &&
+           decode(bytes, size, state);
 }
 
 bool write(vst3::IBStream* stream, const ComponentState& state) {
@@ -108,14 +127,14 @@ bool readController(vst3::IBStream* stream) {
     uint8_t bytes[kControllerStateSize];
     if (!readExactly(stream, bytes, sizeof bytes) || std::memcmp(bytes, kControllerTag, 4) != 0) return false;
     const uint8_t* at = bytes + 4;
-    return get32(at) == kVersion;
+    return get32(at) == kControllerVersion;
 }
 
 bool writeController(vst3::IBStream* stream) {
     uint8_t bytes[kControllerStateSize];
     std::memcpy(bytes, kControllerTag, 4);
     uint8_t* at = bytes + 4;
-    put32(at, kVersion);
+    put32(at, kControllerVersion);
     return writeAll(stream, bytes, sizeof bytes);
 }
 

@@ -1,7 +1,8 @@
 // What a host keeps of an instance (in its project, or as a preset file): the
-// component's record holds the current program, its six values, the bypass
-// and the five programs' names; the controller's record holds only its own
-// tag and version, for later versions to add to.
+// component's record holds the current program, its six values, the bypass,
+// the five programs' names and, from version 2 on, Key; the controller's
+// record holds only its own tag and version, for later versions to add to.
+// Version 1 records (written before Key) read as Key at Internal.
 //
 // Records are little-endian and of fixed size, and a reader takes exactly
 // its record's bytes from the stream (a host may hand over a longer stream).
@@ -22,17 +23,20 @@ namespace tolvane::vst3state {
 
 struct ComponentState {
     int32_t program = 0;
-    float values[kParameterCount] = {};
+    float values[kSideChainParameterCount] = {};
     bool bypass = false;
     char names[kTolvaneProgramCount][TolvaneProgram::kNameLength] = {};
 };
 
-inline constexpr size_t kComponentStateSize = 8 + 4 + 4 * kParameterCount + 4 + kTolvaneProgramCount * 24;
+// Version 1's record, and the current one: the same with Key appended.
+inline constexpr size_t kFirstComponentStateSize = 8 + 4 + 4 * kParameterCount + 4 + kTolvaneProgramCount * 24;
+inline constexpr size_t kComponentStateSize = kFirstComponentStateSize + 4;
 inline constexpr size_t kControllerStateSize = 8;
 static_assert(TolvaneProgram::kNameLength == 24, "the record's names are 24 bytes");
 
 void encode(const ComponentState& state, uint8_t (&bytes)[kComponentStateSize]);
-// The first kComponentStateSize bytes; false when fewer, or when they are no valid record.
+// The record the bytes begin with (of its version's size); false when they
+// are fewer, or no valid record.
 bool decode(const uint8_t* bytes, size_t size, ComponentState& state);
 
 // Through a host's stream, however it splits its reads and writes.

@@ -1,7 +1,7 @@
 // A small VST3 host for the tests: it loads the bundle's binary as a host
 // does (or takes the factory of the adapter linked into the test), creates
-// the plug-in, sets it up for mono or stereo, hands it parameter changes at
-// frames, collects what it reports back, keeps its state in memory streams
+// the plug-in, sets it up for mono or stereo (with a key when asked), hands
+// it parameter changes at frames, collects what it reports back, keeps its state in memory streams
 // and gives its view a frame with a run loop.
 #pragma once
 
@@ -226,6 +226,13 @@ public:
     Instance& operator=(const Instance&) = delete;
 
     explicit operator bool() const { return component && processor && controller; }
+    // Routes a key of 1 or 2 channels to the side-chain bus; process() then hands it `key`.
+    bool activateKey(int32_t keyChannels) {
+        SpeakerArrangement in[2] = {channels == 1 ? kMono : kStereo, keyChannels == 1 ? kMono : kStereo};
+        keyBus.numChannels = keyChannels;
+        return processor->setBusArrangements(in, 2, in, 1) == kResultTrue &&
+               component->activateBus(kAudio, kInput, 1, true) == kResultOk;
+    }
     template <class I>
     I* as() {
         void* found = nullptr;
@@ -255,8 +262,11 @@ public:
         data.processMode = kRealtime;
         data.symbolicSampleSize = kSample32;
         data.numSamples = frames;
-        data.numInputs = data.numOutputs = 1;
-        data.inputs = &inBus;
+        AudioBusBuffers buses[2] = {inBus, keyBus};
+        buses[1].channelBuffers32 = const_cast<float**>(key);
+        data.numInputs = key[0] ? 2 : 1;
+        data.numOutputs = 1;
+        data.inputs = buses;
         data.outputs = &outBus;
         data.inputParameterChanges = &in;
         data.outputParameterChanges = &out;
@@ -284,6 +294,8 @@ public:
     IAudioProcessor* processor = nullptr;
     IEditController* controller = nullptr;
     bool arranged = false;
+    AudioBusBuffers keyBus{};
+    const float* key[2] = {nullptr, nullptr};  // for the next blocks, when not null
     Handler handler;
     ParameterChanges changes;   // for the next block
     ParameterChanges reported;  // by the last block
@@ -368,17 +380,21 @@ inline Signal testSignal(int channels, size_t frames = 11025) {
     return s;
 }
 
-// Runs the signal through the instance in blocks; before each block,
-// `atBlock(start)` may add changes to it.
+// Runs the signal through the instance in blocks, with a key of the same
+// length if given; before each block, `atBlock(start)` may add changes to it.
 inline Signal render(Instance& plugin, const Signal& in, size_t block,
-                     const std::function<void(size_t)>& atBlock = nullptr) {
+                     const std::function<void(size_t)>& atBlock = nullptr, const Signal* key = nullptr) {
     const size_t frames = in.frames();
     const auto c = size_t(in.channels);
     std::vector<float> l(frames), r(frames), ol(frames), orr(frames);
     for (size_t n = 0; n < frames; ++n) l[n] = in.samples[n * c], r[n] = in.samples[n * c + c - 1];
+    std::vector<float> kl(key ? frames : 0), kr(kl.size());
+    for (size_t n = 0; n < kl.size(); ++n)
+        kl[n] = key->samples[n * size_t(key->channels)], kr[n] = key->samples[(n + 1) * size_t(key->channels) - 1];
     for (size_t start = 0; start < frames; start += block) {
         if (atBlock) atBlock(start);
         const auto count = int32_t(std::min(block, frames - start));
+        if (key) plugin.key[0] = kl.data() + start, plugin.key[1] = kr.data() + start;
         plugin.process(l.data() + start, r.data() + start, ol.data() + start, orr.data() + start, count);
     }
     Signal out{in.channels, std::vector<float>(in.samples.size())};

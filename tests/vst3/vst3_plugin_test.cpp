@@ -1,8 +1,8 @@
 // The VST3 bundle in a host of ours: what the module says of itself, the
 // arrangements it takes, its sound against `tolvane render` (the VST 2.4
 // plug-in) in every program and block size, parameter changes at their frames
-// against the engine, the bypass, parameters as the VST 2.4 plug-in names and
-// shows them, state, and MIDI through the mapping.
+// against the engine, the key, the bypass, parameters as the VST 2.4 plug-in
+// names and shows them, state, and MIDI through the mapping.
 #include <bit>
 #include <cmath>
 #include <cstdio>
@@ -23,7 +23,7 @@
 namespace {
 
 using namespace vst3host;
-constexpr ParamID kBypass = 100, kProgram = 101, kFirstController = 1000;
+constexpr ParamID kKey = 6, kBypass = 100, kProgram = 101, kFirstController = 1000;
 
 Module& bundle() {
     static Module module(TOLVANE_VST3_BINARY);
@@ -109,51 +109,107 @@ TEST_F(Vst3, TheModuleOffersOneEffectUnderItsLastingClassId) {
     EXPECT_EQ(none, nullptr);
 }
 
-TEST_F(Vst3, TakesMonoToMonoAndStereoToStereoOnly) {
+// The key: an auxiliary input, inactive until routed, as the input or mono.
+TEST_F(Vst3, TakesMonoToMonoAndStereoToStereoOnlyWithAKeyAsTheInputOrMono) {
     Instance plugin(bundle());
     ASSERT_TRUE(plugin && plugin.arranged);
     const SpeakerArrangement fiveOne = 0x3F;
     const struct {
-        SpeakerArrangement in, out;
-        int32_t buses;
+        SpeakerArrangement in, key, out;  // key 0: the host names none
+        int32_t outputs;
         bool taken;
-    } cases[] = {{kStereo, kStereo, 1, true},     {kMono, kMono, 1, true},
-                 {kSpeakerL, kSpeakerL, 1, true}, {kMono, kStereo, 1, false},
-                 {kStereo, kMono, 1, false},      {fiveOne, fiveOne, 1, false},
-                 {kStereo, kStereo, 2, false},    {0, 0, 1, false}};
+    } cases[] = {{kStereo, 0, kStereo, 1, true},      {kMono, 0, kMono, 1, true},
+                 {kSpeakerL, 0, kSpeakerL, 1, true},  {kMono, 0, kStereo, 1, false},
+                 {kStereo, 0, kMono, 1, false},       {fiveOne, 0, fiveOne, 1, false},
+                 {kStereo, 0, kStereo, 2, false},     {0, 0, 0, 1, false},
+                 {kStereo, kMono, kStereo, 1, true},  {kMono, kStereo, kMono, 1, false},
+                 {kMono, kMono, kMono, 1, true},      {kStereo, fiveOne, kStereo, 1, false},
+                 {kStereo, kStereo, kStereo, 1, true}};
     for (const auto& c : cases) {
-        SpeakerArrangement in[2] = {c.in, c.in}, out[2] = {c.out, c.out};
-        SpeakerArrangement before = 0, after = 0;
+        SpeakerArrangement in[2] = {c.in, c.key}, out[2] = {c.out, c.out};
+        SpeakerArrangement before = 0, after = 0, key = 0;
         plugin.processor->getBusArrangement(kOutput, 0, before);
-        EXPECT_EQ(plugin.processor->setBusArrangements(in, c.buses, out, c.buses) == kResultTrue, c.taken)
-            << std::hex << c.in << " -> " << c.out;
+        EXPECT_EQ(plugin.processor->setBusArrangements(in, c.key ? 2 : 1, out, c.outputs) == kResultTrue, c.taken)
+            << std::hex << c.in << " + " << c.key << " -> " << c.out;
         plugin.processor->getBusArrangement(kOutput, 0, after);
         EXPECT_EQ(after, c.taken ? (std::popcount(c.in) == 1 ? kMono : kStereo) : before);
+        plugin.processor->getBusArrangement(kInput, 1, key);
+        if (c.taken) {
+            EXPECT_EQ(key, std::popcount(c.key ? c.key : c.in) == 1 ? kMono : kStereo) << std::hex << c.key;
+        }
     }
     BusInfo bus{};
     ASSERT_EQ(plugin.component->getBusInfo(kAudio, kInput, 0, bus), kResultOk);
-    EXPECT_EQ(bus.channelCount, 1) << "as arranged last";
+    EXPECT_EQ(bus.channelCount, 2) << "as arranged last";
+    ASSERT_EQ(plugin.component->getBusInfo(kAudio, kInput, 1, bus), kResultOk);
+    EXPECT_EQ(bus.busType, kAux);
+    EXPECT_EQ(bus.flags, 0u) << "not active until the host routes a key";
+    EXPECT_EQ(tolvane::vst3text::toUtf8(bus.name, 128), "Side-chain");
+    EXPECT_EQ(plugin.component->getBusInfo(kAudio, kOutput, 1, bus), kInvalidArgument);
+    EXPECT_EQ(plugin.component->getBusCount(kAudio, kInput), 2);
+    EXPECT_EQ(plugin.component->getBusCount(kAudio, kOutput), 1);
+    EXPECT_EQ(plugin.component->activateBus(kAudio, kInput, 1, true), kResultOk);
+    EXPECT_EQ(plugin.component->activateBus(kAudio, kInput, 2, true), kInvalidArgument);
+    EXPECT_EQ(plugin.component->activateBus(kAudio, kOutput, 1, true), kInvalidArgument);
     EXPECT_EQ(plugin.component->getBusCount(kEvent, kInput), 1) << "hosts map controllers for an event input";
     EXPECT_EQ(plugin.processor->canProcessSampleSize(kSample64), kResultFalse);
 }
 
+// With the key routed too: at Internal whatever the key, at External with the input as the key.
 TEST_F(Vst3, EveryProgramSoundsAsTolvaneRenderInEveryBlockSize) {
     for (int channels : {1, 2}) {
-        const Signal in = testSignal(channels);
+        const Signal in = testSignal(channels), other{channels, {in.samples.rbegin(), in.samples.rend()}};
         for (int32_t program = 0; program < kTolvaneProgramCount; ++program) {
             const Signal expected = reference(folder, in, program);
             ASSERT_EQ(expected.frames(), in.frames());
             for (size_t block : {1, 64, 4096}) {
-                Instance plugin(bundle(), channels);
-                ASSERT_TRUE(plugin && plugin.arranged);
-                const Signal out = render(plugin, in, block, [&](size_t start) {
-                    if (start == 0) plugin.changes.add(kProgram, 0, program / 4.0);
-                });
-                EXPECT_TRUE(out == expected)
-                    << "program " << program << ", " << channels << " channel(s), blocks of " << block;
+                for (const auto& [key, external] :
+                     {std::pair<const Signal*, bool>{nullptr, false}, {&other, false}, {&in, true}}) {
+                    Instance plugin(bundle(), channels);
+                    ASSERT_TRUE(plugin && plugin.arranged);
+                    ASSERT_TRUE(!key || plugin.activateKey(channels));
+                    const Signal out = render(
+                        plugin, in, block,
+                        [&](size_t start) {
+                            if (start == 0) plugin.changes.add(kProgram, 0, program / 4.0);
+                            if (start == 0 && external) plugin.changes.add(kKey, 0, 1.0);
+                        },
+                        key);
+                    EXPECT_TRUE(out == expected)
+                        << "program " << program << ", " << channels << " channel(s), blocks of " << block << ", key "
+                        << (key == &in ? "the input"
+                            : key      ? "another"
+                                       : "none");
+                }
             }
         }
     }
+}
+
+// A key of its own: a loud one holds the quiet input down, a silent one lets
+// it go; with its bus inactive there is none.
+TEST_F(Vst3, AnExternalKeyDrivesTheDetector) {
+    const Signal in = testSignal(2);
+    Signal loud{2, std::vector<float>(in.samples.size())}, silent = loud;
+    for (size_t i = 0; i < loud.samples.size(); ++i) loud.samples[i] = i / 2 % 2 ? 0.9f : -0.9f;
+    auto energy = [&](const Signal* key, bool active) {
+        Instance plugin(bundle());
+        EXPECT_TRUE(!active || plugin.activateKey(2));
+        plugin.keyBus.numChannels = 2;
+        const Signal out = render(
+            plugin, in, 512,
+            [&](size_t start) {
+                if (start == 0) plugin.changes.add(kKey, 0, 1.0);
+            },
+            key);
+        double sum = 0;
+        for (float v : out.samples) sum += double(v) * v;
+        return sum;
+    };
+    const double internal = energy(nullptr, false);
+    EXPECT_LT(energy(&loud, true), internal * 0.7);
+    EXPECT_GT(energy(&silent, true), internal * 1.5);
+    EXPECT_EQ(energy(&loud, false), internal);
 }
 
 // Points of several queues inside blocks, applied at their frames in frame
@@ -196,7 +252,7 @@ TEST_F(Vst3, ParameterChangesApplyAtTheirFrames) {
         const int32_t at = 7001 - 4096;
         using Point3 = std::tuple<ParamID, int32_t, double>;
         std::vector<Point3> values;
-        for (int32_t i = 0; i < 6; ++i) values.emplace_back(i, at, tolvaneFactoryPresets[4].values[i]);
+        for (int32_t i = 0; i < 7; ++i) values.emplace_back(i, at, i < 6 ? tolvaneFactoryPresets[4].values[i] : 0.0);
         if (block == 4096) {
             EXPECT_EQ(plugin.reported.all(), values) << "in the last block";
         }
@@ -237,7 +293,7 @@ TEST_F(Vst3, ParametersAreNamedAndShownAsInTheVstPlugin) {
     PluginLibrary library(TOLVANE_PLUGIN_PATH);
     auto vst = library.createInstance();
     ASSERT_TRUE(plugin && vst);
-    ASSERT_EQ(plugin.controller->getParameterCount(), 6 + 2 + 128);
+    ASSERT_EQ(plugin.controller->getParameterCount(), 7 + 2 + 128);
     for (int32_t i = 0; i < plugin.controller->getParameterCount(); ++i) {
         ParameterInfo info{};
         ASSERT_EQ(plugin.controller->getParameterInfo(i, info), kResultOk);
@@ -258,6 +314,18 @@ TEST_F(Vst3, ParametersAreNamedAndShownAsInTheVstPlugin) {
                 vst->setParameter(i, float(back));
                 EXPECT_EQ(plugin.text(info.id, back), plugin.text(info.id, v)) << "the text reads back: " << title;
             }
+        } else if (i == 6) {
+            EXPECT_EQ(info.id, kKey);
+            EXPECT_EQ(title, "Key");
+            EXPECT_EQ(info.flags, ParameterInfo::kCanAutomate | ParameterInfo::kIsList);
+            EXPECT_EQ(info.stepCount, 1);
+            EXPECT_EQ(info.defaultNormalizedValue, 0.0) << "Internal";
+            EXPECT_EQ(plugin.text(kKey, 0.0) + " " + plugin.text(kKey, 1.0), "Internal External");
+            String128 typed{};
+            tolvane::vst3text::toUtf16("External", typed, 128);
+            ParamValue back = -1;
+            EXPECT_EQ(plugin.controller->getParamValueByString(kKey, typed, back), kResultOk);
+            EXPECT_EQ(back, 1.0);
         } else if (info.id == kBypass) {
             EXPECT_EQ(info.flags, ParameterInfo::kCanAutomate | ParameterInfo::kIsBypass);
         } else if (info.id == kProgram) {
@@ -266,9 +334,9 @@ TEST_F(Vst3, ParametersAreNamedAndShownAsInTheVstPlugin) {
             EXPECT_EQ(info.stepCount, 4);
             EXPECT_EQ(plugin.text(kProgram, 0.25), "Gone Nuclear");
         } else {
-            EXPECT_EQ(info.id, kFirstController + ParamID(i - 8));
+            EXPECT_EQ(info.id, kFirstController + ParamID(i - 9));
             EXPECT_EQ(info.flags, ParameterInfo::kIsHidden) << "no host lists a stand-in";
-            EXPECT_EQ(title, "MIDI CC " + std::to_string(i - 8));
+            EXPECT_EQ(title, "MIDI CC " + std::to_string(i - 9));
         }
     }
     auto* units = plugin.as<IUnitInfo>();
@@ -299,16 +367,18 @@ TEST_F(Vst3, TheControllerFollowsAProgramChangeAtOnce) {
 
 // --- state --------------------------------------------------------------------------------------------
 
-constexpr size_t kNames = 8 + 4 + 24 + 4;  // where the record's names start
+constexpr size_t kNames = 8 + 4 + 24 + 4;   // where the record's names start
+constexpr size_t kKeyAt = kNames + 5 * 24;  // Key, appended in version 2
 
-TEST_F(Vst3, StateKeepsProgramValuesBypassAndNames) {
+TEST_F(Vst3, StateKeepsProgramValuesBypassNamesAndKey) {
     Instance plugin(bundle());
     std::vector<float> silence(64), sink(64);
     plugin.changes.add(kProgram, 0, 0.75);
     plugin.changes.add(2, 10, 0.31);
+    plugin.changes.add(kKey, 20, 1.0);
     plugin.process(silence.data(), silence.data(), sink.data(), sink.data(), 64);
     std::vector<uint8_t> state = plugin.state();
-    ASSERT_EQ(state.size(), 160u);
+    ASSERT_EQ(state.size(), kKeyAt + 4);
     const char renamed[24] = "Renamed";
     std::memcpy(state.data() + kNames + 24, renamed, sizeof renamed);
     ASSERT_EQ(plugin.setState(state), kResultOk);
@@ -322,6 +392,7 @@ TEST_F(Vst3, StateKeepsProgramValuesBypassAndNames) {
     EXPECT_EQ(other.state(), state);
     EXPECT_EQ(other.controller->getParamNormalized(kProgram), 0.75);
     EXPECT_EQ(other.controller->getParamNormalized(2), float(0.31));
+    EXPECT_EQ(other.controller->getParamNormalized(kKey), 1.0);
     String128 name{};
     other.as<IUnitInfo>()->getProgramName(1, 1, name);
     EXPECT_EQ(tolvane::vst3text::toUtf8(name, 128), "Renamed");
@@ -333,6 +404,21 @@ TEST_F(Vst3, StateKeepsProgramValuesBypassAndNames) {
 
     const std::vector<uint8_t> controllerState = plugin.state(true);
     EXPECT_EQ(other.setState(controllerState, true), kResultOk);
+
+    // The first version's record, before Key (a host's longer stream included): Key at Internal.
+    std::vector<uint8_t> first(state.begin(), state.begin() + kKeyAt), internal = state;
+    first[4] = 1;
+    std::fill(internal.begin() + kKeyAt, internal.end(), 0);
+    for (size_t extra : {0, 4}) {
+        first.resize(kKeyAt + extra, 0x3F);
+        MemoryStream stream(first);
+        ASSERT_EQ(other.component->setState(&stream), kResultOk);
+        stream.rewind();
+        ASSERT_EQ(other.controller->setComponentState(&stream), kResultOk);
+        EXPECT_EQ(other.state(), internal);
+        EXPECT_EQ(other.controller->getParamNormalized(kKey), 0.0);
+        EXPECT_EQ(other.controller->getParamNormalized(2), float(0.31));
+    }
 }
 
 TEST_F(Vst3, DamagedOrForeignStateChangesNothingAndFails) {
@@ -341,6 +427,7 @@ TEST_F(Vst3, DamagedOrForeignStateChangesNothingAndFails) {
     std::vector<float> silence(64), sink(64);
     plugin.process(silence.data(), silence.data(), sink.data(), sink.data(), 64);
     const std::vector<uint8_t> good = plugin.state();
+    auto cut = [](std::vector<uint8_t> bytes, size_t size) { return bytes.resize(size), bytes; };
     auto with = [&](size_t at, std::vector<uint8_t> bytes) {
         std::vector<uint8_t> s = good;
         std::copy(bytes.begin(), bytes.end(), s.begin() + std::ptrdiff_t(at));
@@ -351,9 +438,11 @@ TEST_F(Vst3, DamagedOrForeignStateChangesNothingAndFails) {
         std::vector<uint8_t> bytes;
     } cases[] = {
         {"nothing", {}},
-        {"one byte short", std::vector<uint8_t>(good.begin(), good.end() - 1)},
+        {"one byte short", cut(good, good.size() - 1)},
         {"another tag", with(0, {'V', 'S', 'T', '3'})},
-        {"a later version", with(4, {2})},
+        {"a later version", with(4, {3})},
+        {"a first-version record one byte short", cut(with(4, {1}), kKeyAt - 1)},
+        {"a Key above 1", with(kKeyAt, {0, 0, 0xC0, 0x3F})},
         {"no such program", with(8, {5})},
         {"a value that is no number", with(12, {0, 0, 0xC0, 0x7F})},
         {"a value above 1", with(16, {0, 0, 0xC0, 0x3F})},

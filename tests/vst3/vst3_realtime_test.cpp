@@ -1,6 +1,6 @@
 // process() under watch, with the adapter linked in: whatever a block brings
 // (parameter points, a program, the bypass fading, stand-ins driving bound
-// parameters, a learn completed), mono or stereo, it calls no allocator,
+// parameters, a learn completed, a key), mono or stereo, it calls no allocator,
 // lock, file or sleep function, and what it reports goes into the host's
 // queues. Not built with the sanitizers.
 #include "CHighlightFrame.h"
@@ -27,7 +27,7 @@ TEST(Vst3Realtime, ProcessCallsNoAllocatorLockFileOrSleep) {
     platform::useHeadlessWindows(true);
     Module linked(tolvaneVst3Factory());
     Instance stereo(linked, 2), mono(linked, 1);
-    ASSERT_TRUE(stereo && mono);
+    ASSERT_TRUE(stereo && mono && stereo.activateKey(1) && mono.activateKey(1));
     // Learning armed through the editor, so that a block completes it.
     IPlugView* view = stereo.controller->createView("editor");
     ASSERT_EQ(view->attached(nullptr, kPlatformType), kResultOk);
@@ -36,10 +36,12 @@ TEST(Vst3Realtime, ProcessCallsNoAllocatorLockFileOrSleep) {
 
     std::vector<float> left(4096), right(4096);
     for (size_t n = 0; n < left.size(); ++n) left[n] = right[n] = n % 50 < 25 ? 0.9f : -0.9f;
+    const std::vector<float> key(4096, 0.5f);
+    stereo.key[0] = mono.key[0] = key.data();
     auto block = [&](Instance& plugin, int32_t frames, auto fill) {
         ParameterChanges in, out;
         fill(in);
-        for (ParamID id = 0; id < 6; ++id) out.add(id, 0, 0.0), out.queues.back().points.reserve(16);
+        for (ParamID id = 0; id < 7; ++id) out.add(id, 0, 0.0), out.queues.back().points.reserve(16);
         for (auto& q : out.queues) q.points.clear();
         int count = realtime_watch::callsOf(
             [&] { plugin.process(left.data(), right.data(), left.data(), right.data(), frames, in, out); });
@@ -49,7 +51,7 @@ TEST(Vst3Realtime, ProcessCallsNoAllocatorLockFileOrSleep) {
     for (Instance* plugin : {&stereo, &mono}) {
         block(*plugin, 4096, [](ParameterChanges& in) {
             in.add(kProgram, 100, 0.5);
-            for (ParamID id = 0; id < 6; ++id) in.add(id, int32_t(200 + id), 0.9);
+            for (ParamID id = 0; id < 7; ++id) in.add(id, int32_t(200 + id), 0.9);
             in.add(kFirstController + 20, 300, 0.5);
             in.add(kFirstController + 21, 301, 1.0);
             in.add(kBypass, 4000, 1.0);
