@@ -25,8 +25,10 @@ constexpr const char* kWindowApi = clap::kWindowApiWin32;
 constexpr const char* kWindowApi = clap::kWindowApiX11;
 #endif
 constexpr uint32_t kIdlePeriodMs = 30;
-// The display texts are the VST 2.4 plug-in's, which has room for 7 characters.
+// The display texts are the VST 2.4 plug-in's, which has room for 7 characters;
+// Key's words are shown whole.
 constexpr int32_t kDisplayLength = 8;
+constexpr int32_t kKeyDisplayLength = 15;
 
 using tolvane::copyText;
 
@@ -380,12 +382,13 @@ bool TolvaneClap::valueToText(uint32_t id, double value, char* text, uint32_t ca
     const auto i = static_cast<int32_t>(id);
     if (!hasParameter(i) || !text || capacity == 0 || !std::isfinite(value)) return false;
     // The display and its unit, as a VST 2.4 host shows them side by side.
-    char display[kDisplayLength + 1] = {}, label[kDisplayLength + 1] = {};
-    engine.getParameterDisplay(i, static_cast<float>(std::clamp(value, 0.0, 1.0)), display, kDisplayLength);
+    char display[kKeyDisplayLength + 1] = {}, label[kDisplayLength + 1] = {};
+    engine.getParameterDisplay(i, static_cast<float>(std::clamp(value, 0.0, 1.0)), display,
+                               i == tolvane::kKey ? kKeyDisplayLength : kDisplayLength);
     engine.getParameterLabel(i, label, kDisplayLength);
     // Without the padding that lines texts up in a VST 2.4 host's columns.
     const char* shown = display + std::strspn(display, " ");
-    char whole[2 * kDisplayLength + 2];
+    char whole[kKeyDisplayLength + kDisplayLength + 2];
     const bool hasUnit = label[0] != '\0' && label[0] != ' ';
     std::snprintf(whole, sizeof whole, hasUnit ? "%s %s" : "%s", shown, label);
     copyText(text, whole, capacity);

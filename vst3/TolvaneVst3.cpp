@@ -458,8 +458,7 @@ tresult TolvaneVst3::getParameterInfo(int32_t index, ParameterInfo& info) {
         toUtf16(text, info.shortTitle, 128);
         controllerEngine.getParameterLabel(index, text, kShortText);
         toUtf16(text, info.units, 128);
-        // Key is Internal in every program; the presets name only the six.
-        info.defaultNormalizedValue = tolvane::isParameter(index) ? tolvaneFactoryPresets[0].values[index] : 0.0;
+        info.defaultNormalizedValue = tolvaneFactoryValue(0, index);
         info.flags = ParameterInfo::kCanAutomate;
         if (index == tolvane::kKey) {
             info.stepCount = 1;
@@ -515,14 +514,6 @@ tresult TolvaneVst3::getParamStringByValue(ParamID id, ParamValue normalized, ch
 tresult TolvaneVst3::getParamValueByString(ParamID id, char16* text, ParamValue& normalized) {
     if (!text) return kInvalidArgument;
     const std::string typed = tolvane::vst3text::toUtf8(text, 128);
-    if (id == static_cast<ParamID>(tolvane::kKey)) {
-        // The words it shows; numbers as the other parameters take them.
-        for (const float choice : {0.0f, 1.0f}) {
-            char words[kLongText + 1];
-            textEngine.getParameterDisplay(tolvane::kKey, choice, words, kLongText);
-            if (typed == words) return normalized = choice, kResultOk;
-        }
-    }
     if (isEngineParameter(static_cast<int32_t>(id))) {
         float value = 0.0f;
         if (!controllerEngine.normalizedFromText(static_cast<int32_t>(id), typed.c_str(), value)) return kResultFalse;

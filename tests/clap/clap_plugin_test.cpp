@@ -173,8 +173,8 @@ TEST_F(ClapPlugin, ParameterTextsAreTheVstPluginsAndParseBack) {
     for (uint32_t i = 0; i < 7; ++i) {
         for (double v : {0.0, 0.13, 0.5, 0.585, 0.999, 1.0}) {
             engine.setParameter(static_cast<int32_t>(i), static_cast<float>(v));
-            char display[9] = {}, label[9] = {}, text[64] = {};
-            engine.getParameterDisplay(static_cast<int32_t>(i), display, 8);
+            char display[16] = {}, label[9] = {}, text[64] = {};
+            engine.getParameterDisplay(static_cast<int32_t>(i), display, i == 6 ? 15 : 8);  // Key's words whole
             engine.getParameterLabel(static_cast<int32_t>(i), label, 8);
             std::string shown = std::string(display) + (label[0] > ' ' ? std::string(" ") + label : "");
             shown.erase(0, shown.find_first_not_of(' '));

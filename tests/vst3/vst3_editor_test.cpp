@@ -62,18 +62,8 @@ protected:
     std::vector<uint32_t> picture() {
         return static_cast<platform::HeadlessWindow*>(panel().getPlatformWindow())->getPicture();
     }
-    // The picture matches the recorded one outside the Key switch, and the switch shows.
     bool showsGolden(const std::string& name, int32_t percent) {
-        std::vector<uint32_t> shown = picture(), golden = readGolden(name);
-        const CRect r = editor_scale::rect(tolvane::kParameters[tolvane::kKey].rect, percent);
-        const int32_t width = size().right;
-        size_t inside = 0;
-        for (size_t i = 0; i < std::min(shown.size(), golden.size()); ++i) {
-            const int32_t x = int32_t(i % size_t(width)), y = int32_t(i / size_t(width));
-            if (x >= r.left && x < r.right && y >= r.top && y < r.bottom)
-                inside += shown[i] != golden[i], shown[i] = golden[i];
-        }
-        return inside > 100 && shown == golden;
+        return matchesGoldenBesideKeySwitch(picture(), name, percent);
     }
     ViewRect size() {
         ViewRect r{};

@@ -20,6 +20,7 @@
 
 #include "Vst3Interfaces.h"
 #include "Vst3Text.h"
+#include "support/signal.h"
 
 namespace vst3host {
 
@@ -353,32 +354,6 @@ public:
     bool accept = true;
     std::vector<ViewRect> resizes;
 };
-
-// Interleaved samples; one or two channels.
-struct Signal {
-    int channels = 2;
-    std::vector<float> samples;
-    size_t frames() const { return samples.size() / size_t(channels); }
-    bool operator==(const Signal& o) const {
-        return channels == o.channels && samples.size() == o.samples.size() &&
-               std::memcmp(samples.data(), o.samples.data(), samples.size() * sizeof(float)) == 0;
-    }
-};
-
-// Loud bursts and quiet passages, the same for every run.
-inline Signal testSignal(int channels, size_t frames = 11025) {
-    Signal s{channels, std::vector<float>(frames * size_t(channels))};
-    uint32_t state = 1;
-    for (size_t n = 0; n < frames; ++n) {
-        const float level = (n / 2205) % 3 == 0 ? 0.95f : (n / 2205) % 3 == 1 ? 0.05f : 0.3f;
-        for (int c = 0; c < channels; ++c) {
-            state = state * 1664525u + 1013904223u;
-            s.samples[n * size_t(channels) + size_t(c)] =
-                float(int32_t(state)) / 2147483648.0f * level * (c ? 0.7f : 1.0f);
-        }
-    }
-    return s;
-}
 
 // Runs the signal through the instance in blocks, with a key of the same
 // length if given; before each block, `atBlock(start)` may add changes to it.

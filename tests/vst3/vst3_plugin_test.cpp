@@ -17,7 +17,7 @@
 #include <gtest/gtest.h>
 
 #if !defined(_WIN32)
-#include <sndfile.h>
+#include "support/cli_render.h"
 #endif
 
 namespace {
@@ -49,25 +49,7 @@ Signal reference(const TempFolder& folder, const Signal& in, int32_t program) {
     }
     return out;
 #else
-    const std::string input = folder / "in.wav", output = folder / "out.wav";
-    SF_INFO info{};
-    info.samplerate = 44100;
-    info.channels = in.channels;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-    SNDFILE* f = sf_open(input.c_str(), SFM_WRITE, &info);
-    if (!f) return {};
-    sf_writef_float(f, in.samples.data(), sf_count_t(in.frames()));
-    sf_close(f);
-    const std::string command =
-        std::string(TOLVANE_CLI_PATH) + " render " + input + " " + output + " --program " + std::to_string(program);
-    if (std::system(command.c_str()) != 0) return {};
-    info = {};
-    f = sf_open(output.c_str(), SFM_READ, &info);
-    if (!f) return {};
-    Signal out{info.channels, std::vector<float>(size_t(info.frames * info.channels))};
-    sf_readf_float(f, out.samples.data(), info.frames);
-    sf_close(f);
-    return out;
+    return renderWithCli(folder, in, "--program " + std::to_string(program));
 #endif
 }
 
