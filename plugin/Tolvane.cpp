@@ -74,7 +74,6 @@ void Tolvane::suspend() { engine.suspend(); }
 
 void Tolvane::resume() {
     activeInputs = isInputConnected(1) ? 2 : 1;
-    if (sideChain) activeKeys = isInputConnected(3) ? 2 : 1;
     activeOutputs = isOutputConnected(1) ? 2 : 1;
     wantEvents(1);
     AudioEffectX::resume();
@@ -149,10 +148,13 @@ void Tolvane::processReplacing(float** inputs, float** outputs, VstInt32 frames)
         // One connected input feeds both channels.
         audio = {false, inputs[0], activeInputs == 1 ? inputs[0] : inputs[1], outputs[0], outputs[1]};
     }
-    // The key: inputs 3 and 4, or 3 alone feeding both.
+    // The key: inputs 3 and 4, whatever the host said at resume. Hosts rewire
+    // pins without a resume (Ardour's pin connections do), so that answer can
+    // be stale; an unconnected input is silent, and as the louder side counts,
+    // a silent input 4 leaves the key to input 3 alone.
     if (sideChain) {
         audio.keyLeft = inputs[2];
-        audio.keyRight = activeKeys == 1 ? inputs[2] : inputs[3];
+        audio.keyRight = inputs[3];
     }
     engine.run(audio, static_cast<uint32_t>(frames), nullptr, 0);
 }

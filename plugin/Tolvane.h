@@ -91,7 +91,6 @@ private:
     TolvaneEditor editorPanel{&link};
     // Until a host resumes, stereo as the record announces.
     VstInt32 activeInputs = 2;
-    VstInt32 activeKeys = 2;
     VstInt32 activeOutputs = 2;
     // The thread that last processed audio or events, and a notice to the host
     // that it could not send.

@@ -3,6 +3,7 @@
 // sizes, and exact recorded results of the five programs.
 #include "support/plugin_fixture.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -309,7 +310,9 @@ TEST(HostGolden, EachProgramGivesTheRecordedBits) {
 // Tolvane SC: the same effect with inputs 3-4 as the key and a seventh
 // parameter. With a key equal to the input and Key External, or with another
 // key and Key Internal, it gives Tolvane's recorded bits; a key of its own
-// (pin 4 unconnected: a mono key on pin 3) changes them.
+// changes them. Input 4 counts even when the host said at resume that it was
+// unconnected (Ardour rewires pins without a resume), and a silent input 4
+// (a mono key on pin 3) keys both sides as input 3 on both does.
 TEST(HostSideChain, KeyEqualToTheInputGivesTolvanesBits) {
     static PluginLibrary library(TOLVANE_SC_PLUGIN_PATH);
     auto probe = library.createInstance();
@@ -322,6 +325,9 @@ TEST(HostSideChain, KeyEqualToTheInputGivesTolvanesBits) {
     EXPECT_EQ(probe->text(effGetParamName, 6), "Key");
     EXPECT_EQ(probe->text(effGetParamDisplay, 6), "Int");
     const StereoBuffer in = burstSignal(22050, 42), other = burstSignal(22050, 7);
+    StereoBuffer leftOnly = other, leftOnBoth = other;
+    std::fill(leftOnly.right.begin(), leftOnly.right.end(), 0.0f);
+    leftOnBoth.right = other.left;
     auto run = [&](VstInt32 program, float key, const StereoBuffer& keyed, int connected) {
         auto plugin = library.createInstance();
         resume(*plugin, connected, 2);
@@ -345,7 +351,10 @@ TEST(HostSideChain, KeyEqualToTheInputGivesTolvanesBits) {
         const StereoBuffer expected = processInBlocks(*main, in, 333);
         EXPECT_TRUE(run(p, 1.0f, in, 4) == expected) << "program " << p << ", key = input";
         EXPECT_TRUE(run(p, 0.0f, other, 4) == expected) << "program " << p << ", Key Internal";
-        EXPECT_FALSE(run(p, 1.0f, other, 3) == expected) << "program " << p << ", a mono key of its own";
+        const StereoBuffer keyed = run(p, 1.0f, other, 4);
+        EXPECT_FALSE(keyed == expected) << "program " << p << ", a key of its own";
+        EXPECT_TRUE(run(p, 1.0f, other, 3) == keyed) << "program " << p << ", input 4 rewired after resume";
+        EXPECT_TRUE(run(p, 1.0f, leftOnly, 3) == run(p, 1.0f, leftOnBoth, 4)) << "program " << p << ", a mono key";
     }
 }
 
