@@ -1,7 +1,10 @@
 // vst3_parity_render BINARY INPUT OUTPUT_PREFIX: renders raw stereo float32
 // (parity_render --make-input's drum loop) through the five programs of a
-// VST3 binary, in blocks of 512, into OUTPUT_PREFIX<N>.raw, so that the Linux
-// and Windows binaries can be compared sample for sample.
+// VST3 binary, in blocks of 512, into OUTPUT_PREFIX<N>.raw, and again with
+// the side-chain keyed by the loop a beat later and Key at External into
+// OUTPUT_PREFIXsc-<N>.raw, so that the Linux and Windows binaries can be
+// compared sample for sample.
+#include <algorithm>
 #include <cstdio>
 
 #include "vst3_host.h"
@@ -25,12 +28,21 @@ int main(int argc, char** argv) {
         return 1;
     }
     const Signal in{2, samples};
-    for (int program = 0; program < 5; ++program) {
+    Signal key{2, std::vector<float>(samples.size())};
+    std::copy(samples.begin(), samples.end() - 2 * 11025, key.samples.begin() + 2 * 11025);
+    for (int program = 0; program < 10; ++program) {
+        const bool keyed = program >= 5;
         Instance plugin(module);
-        const Signal out = render(plugin, in, 512, [&](size_t start) {
-            if (start == 0) plugin.changes.add(101, 0, program / 4.0);
-        });
-        const std::string path = argv[3] + std::to_string(program) + ".raw";
+        if (keyed && !plugin.activateKey(2)) return 1;
+        const Signal out = render(
+            plugin, in, 512,
+            [&](size_t start) {
+                if (start != 0) return;
+                plugin.changes.add(101, 0, program % 5 / 4.0);
+                if (keyed) plugin.changes.add(6, 0, 1.0);
+            },
+            keyed ? &key : nullptr);
+        const std::string path = argv[3] + std::string(keyed ? "sc-" : "") + std::to_string(program % 5) + ".raw";
         std::FILE* f = std::fopen(path.c_str(), "wb");
         if (!f || std::fwrite(out.samples.data(), sizeof(float), out.samples.size(), f) != out.samples.size()) return 1;
         std::fclose(f);
