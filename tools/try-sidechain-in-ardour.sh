@@ -9,7 +9,7 @@
 # a second Ardour and exported once more: the same samples again.
 #   tools/try-sidechain-in-ardour.sh [BUILD_FOLDER]
 # Ardour keeps its configuration, scan cache and sessions in a folder of this
-# run's own, so the user's are left alone.
+# run's own, so the user's are left alone (tools/ardour-headless.sh).
 #
 # What Ardour 7.3 needs, as a user does it in the plug-in's pin connections:
 # - VST 2.4 has no notion of a side-chain: Ardour shows inputs 3-4 as plain
@@ -28,12 +28,8 @@
 # render` of the exported input hears what the plug-in heard.
 set -eu
 build=$(cd "${1:-build}" && pwd)
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-# HOME too: Ardour also searches ~/.vst and ~/.lv2, where an installed Tolvane would answer instead.
-export HOME="$work" XDG_CONFIG_HOME="$work/config" XDG_CACHE_HOME="$work/cache"
+. "$(dirname "$0")/ardour-headless.sh"
 export LXVST_PATH="$build" LV2_PATH="$build/bundles"
-mkdir -p "$XDG_CONFIG_HOME/ardour7/scripts" "$XDG_CONFIG_HOME/ardour7/export"
 
 # The two signals, from the transport's position while it rolls (silence
 # otherwise, as a region would play), 2 s to 5 s, every sample an exact float.
@@ -63,18 +59,6 @@ sed -e 's/"Tolvane Music"/"Tolvane Key"/' -e 's/Steady noise/Noise bursts/' \
   -e 's|out\[i\] = ((n \* 40503.*|out[i] = ((n * 25173 + c * 13849) % 65536 - 32768) / 32768 * levels[n // 24000 + 1][c]|' \
   -e 's|^function dsp_run|local levels = { { 0, 0 }, { 1 / 2, 1 / 64 }, { 0, 0 }, { 1 / 64, 1 / 2 }, { 0, 0 }, { 1 / 2, 1 / 2 } }\n&|' \
   "$XDG_CONFIG_HOME/ardour7/scripts/tolvane_sidechain_signals.lua" >"$XDG_CONFIG_HOME/ardour7/scripts/tolvane_sidechain_key.lua"
-
-# Exports as 32-bit float WAV, with the format Ardour ships for it.
-cat >"$XDG_CONFIG_HOME/ardour7/export/float.preset" <<'XML'
-<?xml version="1.0" encoding="UTF-8"?>
-<ExportPreset id="3f1c2a9e-6d1b-4f0e-9a55-2b7c8e4d1f60" name="Float WAV">
-  <ExportFormat id="20b4ab09-6452-4cb3-bd66-b921cdbd2942"/>
-  <ExportFilename>
-    <Folder relative="1" path="export"/>
-    <Field name="timespan" enabled="1"/>
-  </ExportFilename>
-</ExportPreset>
-XML
 
 # MODE: input (the music alone), key (the voice alone), vst or lv2 (a new
 # session with the plug-in and its side-chain, saved before the export), or
@@ -146,7 +130,7 @@ else
 end
 
 local e = s:simple_export ()
-assert (e:set_preset ("3f1c2a9e-6d1b-4f0e-9a55-2b7c8e4d1f60"), "no float export")
+assert (e:set_preset ("$float_export"), "no float export")
 e:set_folder ("$work")
 e:set_name (mode)
 e:set_range (0, 240000)
@@ -155,23 +139,20 @@ close_session ()
 LUA
 
 LD_LIBRARY_PATH=/usr/lib/ardour7 /usr/lib/ardour7/ardour-vst-scanner -f "$build/TolvaneSC.so" >/dev/null
-# Ardour 7.3's headless export dies now and then (with only its own plug-ins
-# too): another try after a crash; a new session starts afresh.
+# A new session starts afresh; a reopened one is kept.
 ardour() {
-  for try in 1 2 3 4 5 6; do
-    case $1 in reopen-*) ;; input | key) rm -rf "$work/scratch" ;; *) rm -rf "${work:?}/$1" ;; esac
-    if MODE=$1 ardour7-lua "$work/session.lua" >"$work/ardour.log" 2>&1 && [ -s "$work/$1.wav" ]; then
-      return
-    fi
-    [ $try -lt 6 ] || { cat "$work/ardour.log"; exit 1; }
-  done
+  MODE=$1
+  export MODE
+  case $1 in
+    reopen-*) export_with_retries "$1" ;;
+    input | key) export_with_retries "$1" "$work/scratch" ;;
+    *) export_with_retries "$1" "$work/$1" ;;
+  esac
 }
 ardour input
 ardour key
 "$build/tolvane" render "$work/input.wav" "$work/reference.wav" --key "$work/key.wav"
 
-# The sample data from the data chunk on (the files' other chunks differ).
-data() { tail -c +$(($(grep -obUa data "$1" | head -n 1 | cut -d: -f1) + 9)) "$1"; }
 data "$work/reference.wav" >"$work/reference.raw"
 # The level of the output against the input, in dB, over the second half of
 # each half-second part of the key: the plug-in's make-up while the key is

@@ -5,7 +5,7 @@
 # `tolvane render` of the first, sample for sample.
 #   tools/try-vst3-in-ardour.sh [BUILD_FOLDER] [PROGRAM]
 # Ardour keeps its configuration, scan cache and sessions in a folder of this
-# run's own, so the user's are left alone.
+# run's own, so the user's are left alone (tools/ardour-headless.sh).
 #
 # Before an export Ardour runs its plug-ins for 2 s on silence (its export
 # pre-roll), and the engine's smoothed settings settle meanwhile: the signal
@@ -15,11 +15,8 @@ set -eu
 build=$(cd "${1:-build}" && pwd)
 program=${2:-0}
 name=$("$build/tolvane" info | sed -n "s/^  $program  //p" | head -n 1)
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-# HOME too: Ardour also searches ~/.vst3, where an installed Tolvane would answer instead.
-export HOME="$work" XDG_CONFIG_HOME="$work/config" XDG_CACHE_HOME="$work/cache" VST3_PATH="$build"
-mkdir -p "$XDG_CONFIG_HOME/ardour7/scripts" "$XDG_CONFIG_HOME/ardour7/export"
+. "$(dirname "$0")/ardour-headless.sh"
+export VST3_PATH="$build"
 
 # The signal, from the transport's position while it rolls (silence otherwise,
 # as a region would play): bursts at three levels, every sample an exact float.
@@ -45,18 +42,6 @@ function dsp_run (ins, outs, n_samples)
 end
 LUA
 
-# Exports as 32-bit float WAV, with the format Ardour ships for it.
-cat >"$XDG_CONFIG_HOME/ardour7/export/float.preset" <<'XML'
-<?xml version="1.0" encoding="UTF-8"?>
-<ExportPreset id="3f1c2a9e-6d1b-4f0e-9a55-2b7c8e4d1f60" name="Float WAV">
-  <ExportFormat id="20b4ab09-6452-4cb3-bd66-b921cdbd2942"/>
-  <ExportFilename>
-    <Folder relative="1" path="export"/>
-    <Field name="timespan" enabled="1"/>
-  </ExportFilename>
-</ExportPreset>
-XML
-
 cat >"$work/session.lua" <<LUA
 AudioEngine:set_backend ("None (Dummy)", "", "")
 local s = create_session ("$work/session", "tolvane", 48000)
@@ -75,7 +60,7 @@ end
 local name = os.getenv ("EXPORT")
 if name == "input" then tolvane:deactivate () end
 local e = s:simple_export ()
-assert (e:set_preset ("3f1c2a9e-6d1b-4f0e-9a55-2b7c8e4d1f60"), "no float export")
+assert (e:set_preset ("$float_export"), "no float export")
 e:set_folder ("$work")
 e:set_name (name)
 e:set_range (0, 192000)
@@ -84,20 +69,13 @@ close_session ()
 LUA
 
 LD_LIBRARY_PATH=/usr/lib/ardour7 /usr/lib/ardour7/ardour-vst3-scanner -q "$build/Tolvane.vst3"
-# Ardour 7.3's headless export dies now and then (with only its own plug-ins
-# too): each export gets a session of its own, and another try after a crash.
+# Each export in a session of its own.
 for export in input output; do
-  for try in 1 2 3 4 5 6; do
-    rm -rf "$work/session"
-    if EXPORT=$export ardour7-lua "$work/session.lua" >"$work/ardour.log" 2>&1 && [ -s "$work/$export.wav" ]; then
-      break
-    fi
-    [ $try -lt 6 ] || { cat "$work/ardour.log"; exit 1; }
-  done
+  EXPORT=$export
+  export EXPORT
+  export_with_retries $export "$work/session"
 done
 "$build/tolvane" render "$work/input.wav" "$work/reference.wav" --program "$program"
-# The sample data from the data chunk on (the files' other chunks differ).
-data() { tail -c +$(($(grep -obUa data "$1" | head -n 1 | cut -d: -f1) + 9)) "$1"; }
 data "$work/output.wav" >"$work/output.raw"
 data "$work/reference.wav" >"$work/reference.raw"
 if cmp -s "$work/output.raw" "$work/reference.raw" && [ -s "$work/output.raw" ]; then
