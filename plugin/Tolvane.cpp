@@ -2,25 +2,10 @@
 
 #include <cstring>
 
+#include "CurrentThread.h"
 #include "TolvaneText.h"
 
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <pthread.h>
-#endif
-
 namespace {
-
-// The calling thread, as a number; reading it neither allocates nor enters the
-// system, so the audio thread may ask.
-uintptr_t currentThread() {
-#if defined(_WIN32)
-    return GetCurrentThreadId();
-#else
-    return static_cast<uintptr_t>(pthread_self());
-#endif
-}
 
 // The editor as the host interface sees it: the panel's size as a rectangle,
 // and the host's keys in the panel's terms.
@@ -164,9 +149,9 @@ void Tolvane::controlThreadCall() {
     if (const int change = pendingChange.exchange(0)) tellHost(change);
 }
 
-void Tolvane::markAudioThread() { audioThread.store(currentThread(), std::memory_order_relaxed); }
+void Tolvane::markAudioThread() { audioThread.store(platform::currentThread(), std::memory_order_relaxed); }
 
-bool Tolvane::onAudioThread() const { return audioThread.load(std::memory_order_relaxed) == currentThread(); }
+bool Tolvane::onAudioThread() const { return audioThread.load(std::memory_order_relaxed) == platform::currentThread(); }
 
 void Tolvane::announceChange(int change) {
     if (onAudioThread()) pendingChange.fetch_or(change);

@@ -8,12 +8,7 @@
 #include <new>
 #include <string>
 
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <pthread.h>
-#endif
-
+#include "CurrentThread.h"
 #include "TolvaneVst3View.h"
 #include "Vst3Text.h"
 #include "qm_controllerAssignments.h"
@@ -23,15 +18,6 @@ namespace ids = tolvane::vst3ids;
 using tolvane::vst3text::toUtf16;
 
 namespace {
-
-// The calling thread as a number; asking neither allocates nor enters the system.
-uintptr_t currentThread() {
-#if defined(_WIN32)
-    return GetCurrentThreadId();
-#else
-    return static_cast<uintptr_t>(pthread_self());
-#endif
-}
 
 constexpr int32_t kLastProgram = TolvaneEngine::kProgramCount - 1;
 constexpr int32_t kLastControllerValue = 127;
@@ -286,7 +272,7 @@ tresult TolvaneVst3::setupProcessing(ProcessSetup& setup) {
 }
 
 tresult TolvaneVst3::process(ProcessData& data) {
-    audioThread.store(currentThread(), std::memory_order_relaxed);
+    audioThread.store(platform::currentThread(), std::memory_order_relaxed);
     if (data.symbolicSampleSize != kSample32) return kResultFalse;
     const uint32_t frames = data.numSamples > 0 ? static_cast<uint32_t>(data.numSamples) : 0;
 
@@ -649,7 +635,9 @@ tresult TolvaneVst3::getProgramName(int32_t listId, int32_t program, char16* nam
 
 // --- between the threads -------------------------------------------------------------------------
 
-bool TolvaneVst3::onAudioThread() const { return audioThread.load(std::memory_order_relaxed) == currentThread(); }
+bool TolvaneVst3::onAudioThread() const {
+    return audioThread.load(std::memory_order_relaxed) == platform::currentThread();
+}
 
 void TolvaneVst3::restartComponent(int32_t flags) {
     // Never from the audio thread: the next call on the user-interface thread sends it.
