@@ -12,7 +12,7 @@
 #include "EditorWindow.h"
 #include "TolvaneClap.h"
 #include "clap_host.h"
-#include "support/temp_folder.h"
+#include "support/settings_test.h"
 
 namespace {
 
@@ -29,11 +29,10 @@ constexpr const char* kApi = clap::kWindowApiX11;
 const clap::PluginEntry linkedEntry{clap::kVersion, tolvane_clap::entryInit, tolvane_clap::entryDeinit,
                                     tolvane_clap::entryFactory};
 
-class ClapEditor : public ::testing::Test {
+class ClapEditor : public SettingsTest {
 protected:
     void SetUp() override {
-        settings = useSettingsRoot(folder.path());
-        std::filesystem::create_directories(settings);
+        SettingsTest::SetUp();
         platform::useHeadlessWindows(true);
         plugin = std::make_unique<ClapInstance>(linked, tolvane_clap::kStereoId);
         ASSERT_TRUE(*plugin);
@@ -71,8 +70,6 @@ protected:
         return static_cast<platform::HeadlessWindow*>(editor().getFrame()->getPlatformWindow())->getPicture();
     }
 
-    TempFolder folder;
-    std::string settings;
     ClapLibrary linked{linkedEntry};
     std::unique_ptr<ClapInstance> plugin;
     const clap::PluginGui* gui = nullptr;

@@ -10,7 +10,7 @@
 #include "TolvaneEngine.h"
 #include "TolvanePrograms.h"
 #include "clap_host.h"
-#include "support/temp_folder.h"
+#include "support/settings_test.h"
 
 #if defined(_WIN32)
 #include "PluginHost.h"
@@ -85,15 +85,7 @@ Signal renderEngine(TolvaneEngine& engine, const Signal& in, size_t block,
     return out;
 }
 
-class ClapPlugin : public ::testing::Test {
-protected:
-    void SetUp() override {
-        settings = useSettingsRoot(folder.path());
-        std::filesystem::create_directories(settings);
-    }
-    TempFolder folder;
-    std::string settings;
-};
+using ClapPlugin = SettingsTest;
 
 // --- what the host sees ---------------------------------------------------------------
 

@@ -12,6 +12,7 @@
 #include "PluginHost.h"
 #include "TolvanePrograms.h"
 #include "support/cli_render.h"
+#include "support/settings_test.h"
 
 namespace {
 
@@ -41,17 +42,7 @@ Signal renderLv2(Lv2Instance& plugin, const Signal& in, size_t block,
     return out;
 }
 
-class Lv2Plugin : public ::testing::Test {
-protected:
-    void SetUp() override {
-        settings = useSettingsRoot(folder.path());
-        std::filesystem::create_directories(settings);
-    }
-    std::string bindingsFile() const { return settings + "/Tolvane MIDI Assignments.txt"; }
-
-    TempFolder folder;
-    std::string settings;
-};
+using Lv2Plugin = SettingsTest;
 
 // --- the description ----------------------------------------------------------
 

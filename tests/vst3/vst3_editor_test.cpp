@@ -13,7 +13,7 @@
 #include "TolvaneVst3.h"
 #include "TolvaneVst3View.h"
 #include "support/golden_picture.h"
-#include "support/temp_folder.h"
+#include "support/settings_test.h"
 #include "vst3_host.h"
 
 #include <gtest/gtest.h>
@@ -26,11 +26,10 @@ using platform::kLeftButton;
 using platform::kShift;
 constexpr ParamID kProgram = 101, kFirstController = 1000;
 
-class Vst3Editor : public ::testing::Test {
+class Vst3Editor : public SettingsTest {
 protected:
     void SetUp() override {
-        settings = useSettingsRoot(folder.path());
-        std::filesystem::create_directories(settings);
+        SettingsTest::SetUp();
         platform::useHeadlessWindows(true);
     }
     void TearDown() override {
@@ -71,8 +70,6 @@ protected:
         return r;
     }
 
-    TempFolder folder;
-    std::string settings;
     Module linked{tolvaneVst3Factory()};
     Frame frame;
     IPlugView* view = nullptr;

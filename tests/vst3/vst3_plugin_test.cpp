@@ -11,7 +11,7 @@
 #include "PluginHost.h"
 #include "TolvaneEngine.h"
 #include "TolvanePrograms.h"
-#include "support/temp_folder.h"
+#include "support/settings_test.h"
 #include "vst3_host.h"
 
 #include <gtest/gtest.h>
@@ -53,16 +53,7 @@ Signal reference(const TempFolder& folder, const Signal& in, int32_t program) {
 #endif
 }
 
-class Vst3 : public ::testing::Test {
-protected:
-    void SetUp() override {
-        settings = useSettingsRoot(folder.path());
-        std::filesystem::create_directories(settings);
-    }
-    std::string bindingsFile() const { return settings + "/Tolvane MIDI Assignments.txt"; }
-    TempFolder folder;
-    std::string settings;
-};
+using Vst3 = SettingsTest;
 
 TEST_F(Vst3, TheModuleOffersOneEffectUnderItsLastingClassId) {
     ASSERT_TRUE(bundle().entered && bundle().factory);
