@@ -21,6 +21,21 @@ cat >"$XDG_CONFIG_HOME/ardour7/export/float.preset" <<XML
 </ExportPreset>
 XML
 
+# The end of a session script: exports the session's first FRAMES as float WAV
+# to $work, named by the Lua expression NAME, and closes the session.
+#   $(export_lua NAME FRAMES)
+export_lua() {
+  cat <<LUA
+local e = s:simple_export ()
+assert (e:set_preset ("$float_export"), "no float export")
+e:set_folder ("$work")
+e:set_name ($1)
+e:set_range (0, $2)
+assert (e:run_export (), "export failed")
+close_session ()
+LUA
+}
+
 # Runs $work/session.lua until it leaves $work/NAME.wav, removing FOLDER (a
 # session made afresh) before each try. Ardour 7.3's headless export dies now
 # and then, with only its own plug-ins too.

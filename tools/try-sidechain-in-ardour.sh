@@ -129,13 +129,7 @@ else
   s:save_state ("", false, false, false, false, false)
 end
 
-local e = s:simple_export ()
-assert (e:set_preset ("$float_export"), "no float export")
-e:set_folder ("$work")
-e:set_name (mode)
-e:set_range (0, 240000)
-assert (e:run_export (), "export failed")
-close_session ()
+$(export_lua mode 240000)
 LUA
 
 LD_LIBRARY_PATH=/usr/lib/ardour7 /usr/lib/ardour7/ardour-vst-scanner -f "$build/TolvaneSC.so" >/dev/null

@@ -59,13 +59,7 @@ if $program > 0 then
 end
 local name = os.getenv ("EXPORT")
 if name == "input" then tolvane:deactivate () end
-local e = s:simple_export ()
-assert (e:set_preset ("$float_export"), "no float export")
-e:set_folder ("$work")
-e:set_name (name)
-e:set_range (0, 192000)
-assert (e:run_export (), "export failed")
-close_session ()
+$(export_lua name 192000)
 LUA
 
 LD_LIBRARY_PATH=/usr/lib/ardour7 /usr/lib/ardour7/ardour-vst3-scanner -q "$build/Tolvane.vst3"
